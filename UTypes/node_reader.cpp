@@ -1,0 +1,108 @@
+// The node stream reader over a buffered file or bytes in memory.
+#include "node_reader.h"
+
+#include "run_failure.h"
+
+namespace {
+
+bool IsMemoryReader(const NodeReader& reader) {
+  return reader.file.handle < 0;
+}
+
+// Reads the file at `offset` until `count` bytes are in, or ends the run.
+void ReadFileExactly(NodeReader& reader, std::int64_t offset, std::size_t count,
+                     std::uint8_t* destination) {
+  while (count > 0) {
+    std::size_t got = 0;
+    const int error = ReadFileAt(reader.file, offset, destination, count, got);
+    if (error != 0) FailRun(error);
+    if (got == 0) FailRun(kErrorReadBeyondEnd);
+    offset += static_cast<std::int64_t>(got);
+    destination += got;
+    count -= got;
+  }
+}
+
+// Fills the buffer with the file's bytes from the position on; at the end, ends the run.
+void RefillWindow(NodeReader& reader) {
+  std::size_t got = 0;
+  const int error =
+      ReadFileAt(reader.file, reader.position, reader.buffer.get(), kReadBufferSize, got);
+  if (error != 0) FailRun(error);
+  if (got == 0) FailRun(kErrorReadBeyondEnd);
+  reader.window = reader.buffer.get();
+  reader.windowStart = reader.position;
+  reader.windowEnd = reader.position + static_cast<std::int64_t>(got);
+}
+
+}  // namespace
+
+bool OpenNodeReader(const char* path, NodeReader& reader) {
+  reader = NodeReader{};
+  if (!OpenFileForReading(path, reader.file)) return false;
+  const int error = FileSize(reader.file, reader.size);
+  if (error != 0) FailRun(error);
+  reader.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
+  return true;
+}
+
+NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes) {
+  NodeReader reader;
+  reader.size = static_cast<std::int64_t>(bytes.size());
+  reader.window = bytes.data();
+  reader.windowEnd = reader.size;
+  return reader;
+}
+
+void CloseNodeReader(NodeReader& reader) {
+  const int error = CloseFile(reader.file);
+  if (error != 0) FailRun(error);
+}
+
+void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destination) {
+  while (count > 0) {
+    const bool inWindow =
+        reader.position >= reader.windowStart && reader.position < reader.windowEnd;
+    if (inWindow) {
+      const auto available = static_cast<std::size_t>(reader.windowEnd - reader.position);
+      const std::size_t taken = count < available ? count : available;
+      std::memcpy(destination, reader.window + (reader.position - reader.windowStart), taken);
+      reader.position += static_cast<std::int64_t>(taken);
+      destination += taken;
+      count -= taken;
+    } else if (IsMemoryReader(reader)) {
+      FailRun(kErrorReadBeyondEnd);
+    } else if (count >= kReadBufferSize) {
+      // A large payload goes straight to its destination rather than through the buffer.
+      ReadFileExactly(reader, reader.position, count, destination);
+      reader.position += static_cast<std::int64_t>(count);
+      return;
+    } else {
+      RefillWindow(reader);
+    }
+  }
+}
+
+NodeHeader ReadNodeHeader(NodeReader& reader) {
+  NodeHeader header;
+  header.kind = ReadByte(reader);
+  const std::uint8_t first = ReadByte(reader);
+  if ((first & 1) == 0) {
+    header.length = first >> 1;
+  } else {
+    // The long form's four bytes start with the byte just read.
+    std::uint8_t bytes[4] = {first, 0, 0, 0};
+    ReadBytes(reader, 3, bytes + 1);
+    const std::uint32_t stored = bytes[0] | (std::uint32_t{bytes[1]} << 8) |
+                                 (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+    // Arithmetic shift of the odd signed value: (v - 1) / 2, keeping its sign.
+    header.length = static_cast<std::int32_t>(stored) >> 1;
+  }
+  header.payloadStart = reader.position;
+  return header;
+}
+
+void SeekTo(NodeReader& reader, std::int64_t offset) {
+  if (offset < 0) FailRun(NegativeSeekError());
+  reader.position = offset;
+}

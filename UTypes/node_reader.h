@@ -1,0 +1,94 @@
+// The node stream reader: node headers, payload bytes, positions and moves over a database.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+
+#include "platform.h"
+
+// A node's header as read: kind byte, stored payload length and payload start.
+struct NodeHeader {
+  std::uint8_t kind = 0;
+  std::int32_t length = 0;  // as stored; negative when the long form has its top bit set
+  std::int64_t payloadStart = 0;
+};
+
+// The payload length every walk and decoder uses. A negative stored length counts as 0: a loop
+// over such a node reads no children, a move to its end lands on its payload start, and a
+// decoder consumes nothing, so every walk ends and no negative byte count is ever read.
+inline std::int64_t PayloadLength(const NodeHeader& header) {
+  return header.length < 0 ? 0 : header.length;
+}
+
+// Payload start plus payload length, in 64 bits so that it never overflows.
+inline std::int64_t NodeEnd(const NodeHeader& header) {
+  return header.payloadStart + PayloadLength(header);
+}
+
+// Bytes read from the file at a time.
+inline constexpr std::size_t kReadBufferSize = std::size_t{256} * 1024;
+
+// An open database with a byte position. The bytes [windowStart, windowEnd) of the file are
+// held in memory, so reads and moves inside them cost no system call; positions and failures
+// are those of reading the file byte by byte.
+struct NodeReader {
+  PlatformFile file;  // not open for a reader over bytes in memory
+  std::int64_t size = 0;
+  std::int64_t position = 0;
+  const std::uint8_t* window = nullptr;
+  std::int64_t windowStart = 0;
+  std::int64_t windowEnd = 0;
+  std::unique_ptr<std::uint8_t[]> buffer;
+};
+
+// Opens the file read-only over a buffer of kReadBufferSize; false when it cannot be opened
+// (missing, unreadable, not an ordinary file). A failure to learn its size ends the run.
+bool OpenNodeReader(const char* path, NodeReader& reader);
+
+// A reader over bytes in memory that outlive it; reading past them fails as past a file's end.
+NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes);
+
+// Closes the file; a failure ends the run.
+void CloseNodeReader(NodeReader& reader);
+
+// Reads exactly `count` bytes at the position and advances; fewer bytes available ends the
+// run with "Read beyond end of file".
+void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destination);
+
+inline void ReadBytes(NodeReader& reader, std::size_t count, std::uint8_t* destination) {
+  const std::int64_t offset = reader.position - reader.windowStart;
+  if (offset >= 0 && reader.position <= reader.windowEnd &&
+      count <= static_cast<std::uint64_t>(reader.windowEnd - reader.position)) {
+    if (count > 0) std::memcpy(destination, reader.window + offset, count);
+    reader.position += static_cast<std::int64_t>(count);
+    return;
+  }
+  ReadBytesSlowly(reader, count, destination);
+}
+
+inline std::uint8_t ReadByte(NodeReader& reader) {
+  std::uint8_t byte = 0;
+  ReadBytes(reader, 1, &byte);
+  return byte;
+}
+
+// Reads the kind byte and the length in its short (1 byte) or long (4 bytes, lowest bit set)
+// form; the payload starts at the position after it.
+NodeHeader ReadNodeHeader(NodeReader& reader);
+
+inline std::int64_t Position(const NodeReader& reader) {
+  return reader.position;
+}
+inline std::int64_t Size(const NodeReader& reader) {
+  return reader.size;
+}
+inline bool AtEnd(const NodeReader& reader) {
+  return reader.position >= reader.size;
+}
+
+// Moves to an absolute offset. To or past the end is allowed (the next read fails); below 0
+// ends the run at once. Costs no system call.
+void SeekTo(NodeReader& reader, std::int64_t offset);

@@ -1,0 +1,119 @@
+// The node stream writer.
+#include "node_writer.h"
+
+#include <bit>
+#include <cstdlib>
+
+namespace {
+
+void AppendInt32LittleEndian(std::string& bytes, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8)
+    bytes += static_cast<char>((value >> shift) & 0xFF);
+}
+
+void StoreLongLength(std::string& bytes, std::size_t at, std::int64_t length) {
+  const auto stored = static_cast<std::uint32_t>(length * 2 + 1);
+  for (int index = 0; index < 4; ++index) {
+    bytes[at + static_cast<std::size_t>(index)] = static_cast<char>((stored >> (8 * index)) & 0xFF);
+  }
+}
+
+void AppendListElement(std::string& payload, std::string_view text) {
+  const std::size_t count = text.size() + 1;  // the text and its NUL
+  if (count > 127) std::abort();
+  payload += '\x01';
+  payload += static_cast<char>(count * 2);
+  payload += text;
+  payload += '\0';
+}
+
+}  // namespace
+
+void BeginNode(NodeWriter& writer, std::uint8_t kind, LengthForm form) {
+  writer.bytes += static_cast<char>(kind);
+  writer.openNodes.push_back({writer.bytes.size(), form});
+  writer.bytes.append(form == LengthForm::Short ? 1 : 4, '\0');
+}
+
+void EndNode(NodeWriter& writer) {
+  const NodeWriter::OpenNode node = writer.openNodes.back();
+  writer.openNodes.pop_back();
+  const std::size_t reserved = node.form == LengthForm::Short ? 1 : 4;
+  const std::size_t length = writer.bytes.size() - node.lengthAt - reserved;
+  const bool fitsShort = length <= 127;
+  if (node.form == LengthForm::Short && !fitsShort) std::abort();
+  if (node.form == LengthForm::Long || !fitsShort) {
+    StoreLongLength(writer.bytes, node.lengthAt, static_cast<std::int64_t>(length));
+    return;
+  }
+  writer.bytes[node.lengthAt] = static_cast<char>(length * 2);
+  if (node.form == LengthForm::Auto) writer.bytes.erase(node.lengthAt + 1, 3);
+}
+
+void AppendNode(NodeWriter& writer, std::uint8_t kind, std::string_view payload, LengthForm form) {
+  BeginNode(writer, kind, form);
+  writer.bytes += payload;
+  EndNode(writer);
+}
+
+void AppendLongHeader(NodeWriter& writer, std::uint8_t kind, std::int32_t storedLength) {
+  writer.bytes += static_cast<char>(kind);
+  const std::size_t at = writer.bytes.size();
+  writer.bytes.append(4, '\0');
+  StoreLongLength(writer.bytes, at, storedLength);
+}
+
+std::string NodeBytes(std::uint8_t kind, std::string_view payload, LengthForm form) {
+  NodeWriter writer;
+  AppendNode(writer, kind, payload, form);
+  return std::move(writer.bytes);
+}
+
+std::string TextPayload(std::string_view text) {
+  std::string payload(text);
+  payload += '\0';
+  return payload;
+}
+
+std::string TextListPayload(std::initializer_list<std::string_view> elements) {
+  std::string payload;
+  for (std::string_view element : elements)
+    AppendListElement(payload, element);
+  return payload;
+}
+
+std::string TextListPayload(const std::vector<std::string>& elements) {
+  std::string payload;
+  for (const std::string& element : elements)
+    AppendListElement(payload, element);
+  return payload;
+}
+
+std::string Int32Payload(std::int32_t value) {
+  std::string payload;
+  AppendInt32LittleEndian(payload, static_cast<std::uint32_t>(value));
+  return payload;
+}
+
+std::string Float32Payload(float value) {
+  return Float32BitsPayload(std::bit_cast<std::uint32_t>(value));
+}
+
+std::string Float32BitsPayload(std::uint32_t bits) {
+  std::string payload;
+  AppendInt32LittleEndian(payload, bits);
+  return payload;
+}
+
+std::string ShopFlagsPayload(std::uint8_t flags) {
+  std::string payload(4, '\0');
+  payload[0] = static_cast<char>(flags);
+  return payload;
+}
+
+std::string ByteQuintuplePayload(std::array<std::uint8_t, 5> values) {
+  std::string payload;
+  for (std::uint8_t value : values)
+    payload += static_cast<char>(value);
+  return payload;
+}

@@ -1,0 +1,53 @@
+// Writes node streams, the inverse of the reader: for tests, sample and benchmark databases.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How a node's length is stored: one byte (up to 127), four bytes, or the short form when the
+// payload fits in it.
+enum class LengthForm : std::uint8_t { Short, Long, Auto };
+
+// A node stream under construction; nodes may be nested with BeginNode and EndNode.
+struct NodeWriter {
+  struct OpenNode {
+    std::size_t lengthAt;
+    LengthForm form;
+  };
+  std::string bytes;
+  std::vector<OpenNode> openNodes;
+};
+
+// Starts a node whose payload is everything written until the matching EndNode.
+void BeginNode(NodeWriter& writer, std::uint8_t kind, LengthForm form = LengthForm::Auto);
+
+// Ends the innermost open node and stores its length. A short form that cannot hold the
+// length aborts: that is a fault of the caller.
+void EndNode(NodeWriter& writer);
+
+// A whole node with the given payload.
+void AppendNode(NodeWriter& writer, std::uint8_t kind, std::string_view payload,
+                LengthForm form = LengthForm::Auto);
+
+// A long-form header storing any length, negative or larger than what follows, for damaged
+// streams.
+void AppendLongHeader(NodeWriter& writer, std::uint8_t kind, std::int32_t storedLength);
+
+// The bytes of one node with the given payload.
+std::string NodeBytes(std::uint8_t kind, std::string_view payload,
+                      LengthForm form = LengthForm::Auto);
+
+// Value payloads.
+std::string TextPayload(std::string_view text);  // the text and its NUL
+std::string TextListPayload(std::initializer_list<std::string_view> elements);
+std::string TextListPayload(const std::vector<std::string>& elements);
+std::string Int32Payload(std::int32_t value);
+std::string Float32Payload(float value);
+std::string Float32BitsPayload(std::uint32_t bits);
+std::string ShopFlagsPayload(std::uint8_t flags);  // the flag byte and three empty bytes
+std::string ByteQuintuplePayload(std::array<std::uint8_t, 5> values);

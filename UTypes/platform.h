@@ -1,0 +1,57 @@
+// The platform layer: files, folders, console, locale and error numbers. A port touches only this.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// An open file of the platform; `handle` is -1 when nothing is open.
+struct PlatformFile {
+  std::intptr_t handle = -1;
+};
+
+// The folder separator appended to and tested at the end of the output prefix.
+extern const char kFolderSeparator;
+
+// Error numbers of the failure report: the platform's own for a missing file (2), a missing
+// path (3), too many open files (4) and denied access (5); other numbers pass through as "I/O
+// error %d". A read that finds fewer bytes than asked for is 100 on every platform.
+inline constexpr int kErrorReadBeyondEnd = 100;
+
+// Opens an existing ordinary file read-only without blocking (a fifo, a folder or a device is
+// refused). Returns false when it cannot be opened; `file` is then left closed.
+bool OpenFileForReading(const char* path, PlatformFile& file);
+
+// Creates or truncates a file for writing. Returns 0 or the error number of the report.
+int CreateFileForWriting(const char* path, PlatformFile& file);
+
+// Reads up to `count` bytes at absolute `offset`; `got` is 0 only at the end of the file.
+// Returns 0 or the error number of the report.
+int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,
+               std::size_t& got);
+
+// Writes all `count` bytes, continuing after short writes. Returns 0 or the error number.
+int WriteFileFully(PlatformFile file, const void* source, std::size_t count);
+
+// The size of the open file in bytes. Returns 0 or the error number.
+int FileSize(PlatformFile file, std::int64_t& size);
+
+// Closes the file (a closed file is left alone). Returns 0 or the error number.
+int CloseFile(PlatformFile& file);
+
+// The error number of a seek to an offset below 0.
+int NegativeSeekError();
+
+bool FolderExists(const char* path);
+// Creates one folder level; false when it cannot (missing parent, name taken by a file...).
+bool CreateFolder(const char* path);
+
+// The executable's file name without its folder, from the program's first argument.
+std::string_view ModuleNameOf(const char* programPath);
+
+// Writes bytes to standard output unchanged (no line end translation); failures are ignored,
+// since the console is where failures would be reported.
+void WriteStandardOutput(std::string_view bytes);
+
+// The user's decimal separator when it is one character, '.' otherwise. Call once at start-up.
+char ReadDecimalSeparator();
