@@ -1,0 +1,91 @@
+// The run front end shared by both programs.
+#include "run_unpacker.h"
+
+#include <vector>
+
+#include "platform.h"
+#include "run_failure.h"
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// The arguments after the program path, up to the first empty one.
+std::vector<std::string_view> CountedArguments(std::span<const char* const> arguments) {
+  std::vector<std::string_view> counted;
+  for (std::size_t index = 1; index < arguments.size(); ++index) {
+    if (arguments[index] == nullptr || arguments[index][0] == '\0') break;
+    counted.emplace_back(arguments[index]);
+  }
+  return counted;
+}
+
+void PrintLine(Console& console, std::string_view line) {
+  WriteConsole(console, line);
+  WriteConsole(console, kLineEnd);
+}
+
+}  // namespace
+
+void WriteConsole(Console& console, std::string_view bytes) {
+  if (console.capture != nullptr) {
+    console.capture->append(bytes);
+  } else {
+    WriteStandardOutput(bytes);
+  }
+}
+
+bool ResolveOutputFolder(std::span<const std::string_view> arguments, std::string& outputPrefix) {
+  outputPrefix.clear();
+  if (arguments.size() < 2) return true;
+  const std::string folder(arguments[1]);
+  if (!FolderExists(folder.c_str()) && !CreateFolder(folder.c_str())) return false;
+  outputPrefix = folder;
+  if (outputPrefix.back() != kFolderSeparator) outputPrefix += kFolderSeparator;
+  return true;
+}
+
+bool OpenDatabase(const char* path, NodeReader& reader) {
+  return OpenNodeReader(path, reader);
+}
+
+void CloseAll(NodeReader& reader, TableSet& tableSet) {
+  CloseNodeReader(reader);
+  for (Table& table : tableSet.tables)
+    CloseTable(table);
+}
+
+int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
+                std::span<const TableSpec> tables, Walker walker, Console console) {
+  const char decimalSeparator = ReadDecimalSeparator();
+  const std::vector<std::string_view> counted = CountedArguments(arguments);
+  if (counted.empty()) {
+    for (std::string_view line : banner)
+      PrintLine(console, line);
+    return 0;
+  }
+  std::string outputPrefix;
+  if (!ResolveOutputFolder(counted, outputPrefix)) {
+    PrintLine(console, "Error creating folder");
+    return 1;
+  }
+  const std::string databasePath(counted[0]);
+  NodeReader reader;
+  TableSet tableSet;
+  try {
+    if (!OpenDatabase(databasePath.c_str(), reader)) {
+      PrintLine(console, "Error opening file");
+      return 1;
+    }
+    CreateTables(tableSet, tables, outputPrefix);
+    walker(reader, tableSet, decimalSeparator);
+    CloseAll(reader, tableSet);
+  } catch (const RunFailure& failure) {
+    static_cast<void>(CloseFile(reader.file));
+    SaveTablesAfterFailure(tableSet);
+    const char* programPath = arguments.empty() ? nullptr : arguments[0];
+    WriteConsole(console, FailureReport(ModuleNameOf(programPath), failure.errorNumber));
+    return 1;
+  }
+  return 0;
+}

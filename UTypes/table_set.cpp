@@ -1,0 +1,67 @@
+// Creating, writing and closing the output tables.
+#include "table_set.h"
+
+#include "run_failure.h"
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+void WriteOrFail(Table& table, const char* bytes, std::size_t count) {
+  const int error = WriteFileFully(table.file, bytes, count);
+  if (error != 0) FailRun(error);
+}
+
+}  // namespace
+
+void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
+                  std::string_view outputPrefix) {
+  tableSet.tables.clear();
+  tableSet.tables.reserve(specs.size());
+  for (const TableSpec& spec : specs) {
+    Table& table = tableSet.tables.emplace_back();
+    table.path = std::string(outputPrefix) + std::string(spec.fileName);
+    table.headerRow = spec.headerRow;
+    table.pending.reserve(kTableBufferSize);
+    const int error = CreateFileForWriting(table.path.c_str(), table.file);
+    if (error != 0) FailRun(error);
+  }
+  for (Table& table : tableSet.tables)
+    WriteLine(table, table.headerRow);
+}
+
+void WriteLine(Table& table, std::string_view line) {
+  const std::size_t needed = line.size() + kLineEnd.size();
+  if (table.pending.size() + needed > kTableBufferSize) FlushTable(table);
+  if (needed > kTableBufferSize) {
+    // A line longer than the buffer is written straight through.
+    WriteOrFail(table, line.data(), line.size());
+    WriteOrFail(table, kLineEnd.data(), kLineEnd.size());
+    return;
+  }
+  table.pending.insert(table.pending.end(), line.begin(), line.end());
+  table.pending.insert(table.pending.end(), kLineEnd.begin(), kLineEnd.end());
+}
+
+void FlushTable(Table& table) {
+  if (table.pending.empty()) return;
+  const int error = WriteFileFully(table.file, table.pending.data(), table.pending.size());
+  // Cleared either way: a failed write is reported once, not retried by the save after failure.
+  table.pending.clear();
+  if (error != 0) FailRun(error);
+}
+
+void CloseTable(Table& table) {
+  FlushTable(table);
+  const int error = CloseFile(table.file);
+  if (error != 0) FailRun(error);
+}
+
+void SaveTablesAfterFailure(TableSet& tableSet) {
+  for (Table& table : tableSet.tables) {
+    if (table.file.handle < 0) continue;
+    static_cast<void>(WriteFileFully(table.file, table.pending.data(), table.pending.size()));
+    table.pending.clear();
+    static_cast<void>(CloseFile(table.file));
+  }
+}

@@ -1,0 +1,49 @@
+// The output tables of a run: text files of CR LF lines, written through large buffers.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform.h"
+
+// A table as a program declares it: file name and header row (without line end).
+struct TableSpec {
+  std::string_view fileName;
+  std::string_view headerRow;
+};
+
+// Bytes gathered per table before they are written.
+inline constexpr std::size_t kTableBufferSize = std::size_t{256} * 1024;
+
+struct Table {
+  std::string path;  // output prefix + file name
+  std::string_view headerRow;
+  PlatformFile file;
+  std::vector<char> pending;  // lines handed over and not yet written
+};
+
+// The run's tables in their fixed order.
+struct TableSet {
+  std::vector<Table> tables;
+};
+
+// Creates every table file under `outputPrefix` (truncating existing ones), then writes every
+// header row, both in table order. A failure ends the run; tables created before it stay.
+void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
+                  std::string_view outputPrefix);
+
+// Hands one line to the table; the line end CR LF is added. A failed write ends the run.
+void WriteLine(Table& table, std::string_view line);
+
+// Writes the table's pending lines; a failed write ends the run.
+void FlushTable(Table& table);
+
+// Writes pending lines and closes the file; a failure ends the run.
+void CloseTable(Table& table);
+
+// After a failure: writes what every table still holds and closes it, ignoring further
+// failures, so that every line handed over before the failure is on disk. Deletes nothing.
+void SaveTablesAfterFailure(TableSet& tableSet);
