@@ -83,6 +83,16 @@ void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destin
   }
 }
 
+void RequireAvailable(const NodeReader& reader, std::int64_t count) {
+  if (count > 0 && count > reader.size - reader.position) FailRun(kErrorReadBeyondEnd);
+}
+
+void DiscardBytes(NodeReader& reader, std::int64_t count) {
+  if (count <= 0) return;
+  RequireAvailable(reader, count);
+  reader.position += count;
+}
+
 NodeHeader ReadNodeHeader(NodeReader& reader) {
   NodeHeader header;
   header.kind = ReadByte(reader);

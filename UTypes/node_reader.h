@@ -75,6 +75,13 @@ inline std::uint8_t ReadByte(NodeReader& reader) {
   return byte;
 }
 
+// Ends the run with "Read beyond end of file" when fewer than `count` bytes are left before the
+// end of the database, as reading them would; checked before a large payload is made room for.
+void RequireAvailable(const NodeReader& reader, std::int64_t count);
+
+// Consumes `count` bytes as a read would, without copying them.
+void DiscardBytes(NodeReader& reader, std::int64_t count);
+
 // Reads the kind byte and the length in its short (1 byte) or long (4 bytes, lowest bit set)
 // form; the payload starts at the position after it.
 NodeHeader ReadNodeHeader(NodeReader& reader);

@@ -1,0 +1,91 @@
+// Row text and value decoders: how a record becomes one line and a field payload its columns.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "node_reader.h"
+
+// The text of the record under construction. One builder serves a whole run; once it has
+// grown, decoding a field allocates nothing.
+struct RowBuilder {
+  std::string text;
+  std::string line;             // the last finished line
+  char decimalSeparator = '.';  // the user's, read once at start-up
+};
+
+// What a decoder appends before its first column.
+enum class Lead : std::uint8_t { None, Tab, Comma };
+
+// What stands between the elements of a text list.
+enum class Joiner : std::uint8_t { CommaSpace, Comma };
+
+// Removes every NUL byte from the row and hands it out as the line (without line end); the
+// builder is then empty. The line stays valid until the next FinishRow.
+std::string_view FinishRow(RowBuilder& row);
+
+// Every decoder takes the reader at the field's payload start and the field's header; it
+// consumes the bytes given and appends its text. A read past the end of the database ends the
+// run. L is the field's payload length (a negative stored length counts as 0).
+
+// Consumes L bytes; appends the lead, then all L bytes as they are.
+void AppendTextValue(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
+
+// A first payload byte of 1 marks a text list: whole elements are read while the position is
+// before the payload end (the last one may run past it) and their texts, each less its last
+// byte, are joined. Otherwise as AppendTextValue. Appends the lead first, also for L = 0.
+void AppendTextOrList(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead,
+                      Joiner joiner);
+
+// The number decoders consume exactly L bytes: the first 4 are the little-endian value; fewer
+// than 4 are its low bytes, the missing high bytes zero. They append the lead, then:
+// the signed decimal of the int32;
+void AppendInt32(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
+// "elemental", "senses" or "astral" for 0, 1, 2, nothing for any other int32;
+void AppendSchoolName(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
+// the float32 in the plain number style;
+void AppendFloatPlain(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
+// the float32 in the general number style;
+void AppendFloatGeneral(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
+// the float32 times 255, rounded to the nearest integer with ties to even. A product that is
+// NaN gives 0; one beyond the signed 32-bit range gives the nearest bound.
+void AppendColourChannel(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
+
+// Consumes 4 bytes whatever L is; appends the lead, then five tab-separated columns, "1" or
+// empty, for bits 0 to 4 of the first byte.
+void AppendShopFlags(NodeReader& reader, RowBuilder& row, Lead lead);
+
+// Consumes 5 bytes whatever L is; appends five times a tab and one byte's unsigned decimal.
+void AppendByteQuintuple(NodeReader& reader, RowBuilder& row);
+
+// Moves to the field's end without reading; appends nothing.
+void SkipField(NodeReader& reader, const NodeHeader& field);
+
+// Reads through the field's L bytes (past the end of the database it fails); appends nothing.
+void DiscardField(NodeReader& reader, const NodeHeader& field);
+
+// A catalogue row: which decoder a field code selects, with its lead and joiner.
+enum class Decoder : std::uint8_t {
+  TextValue,
+  TextOrList,
+  Int32,
+  SchoolName,
+  FloatPlain,
+  FloatGeneral,
+  ColourChannel,
+  ShopFlags,
+  ByteQuintuple,
+  Skip,
+  Discard,
+};
+
+struct FieldRule {
+  Decoder decoder = Decoder::Skip;
+  Lead lead = Lead::None;
+  Joiner joiner = Joiner::CommaSpace;
+};
+
+// Runs the rule's decoder on the field.
+void DecodeField(const FieldRule& rule, NodeReader& reader, const NodeHeader& field,
+                 RowBuilder& row);

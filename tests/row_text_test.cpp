@@ -1,0 +1,310 @@
+// Tests of the row text and the value decoders, on field nodes held in memory.
+#include "row_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "node_writer.h"
+#include "run_failure.h"
+
+namespace {
+
+using enum Decoder;
+
+struct Decoded {
+  std::string line;
+  std::int64_t consumed = 0;  // bytes the decoder moved past the payload start
+  int failure = -1;           // the run's error number when the decoder ended it
+};
+
+// Decodes one field node whose stored bytes are `node`, with trailing bytes after it so that
+// over-reads are seen, and finishes the row.
+Decoded Decode(const FieldRule& rule, const std::string& node, char separator = '.') {
+  const std::string bytes = node + std::string(8, '\x7F');
+  NodeReader reader =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  RowBuilder row;
+  row.decimalSeparator = separator;
+  Decoded decoded;
+  try {
+    const NodeHeader field = ReadNodeHeader(reader);
+    DecodeField(rule, reader, field, row);
+    decoded.consumed = Position(reader) - field.payloadStart;
+  } catch (const RunFailure& failure) {
+    decoded.failure = failure.errorNumber;
+  }
+  decoded.line = std::string(FinishRow(row));
+  return decoded;
+}
+
+Decoded Decode(const FieldRule& rule, std::string_view payload, LengthForm form) {
+  return Decode(rule, NodeBytes(0, payload, form));
+}
+
+Decoded DecodePayload(const FieldRule& rule, std::string_view payload) {
+  return Decode(rule, NodeBytes(0, payload));
+}
+
+std::string Raw(std::initializer_list<int> bytes) {
+  std::string raw;
+  for (int byte : bytes)
+    raw += static_cast<char>(byte);
+  return raw;
+}
+
+struct TextCase {
+  FieldRule rule;
+  std::string payload;
+  std::string line;
+  std::int64_t consumed;
+};
+
+TEST(RowTextTest, TextValuesAndListsWithTheirLeadsAndJoiners) {
+  const FieldRule listTab{TextOrList, Lead::Tab, Joiner::CommaSpace};
+  const FieldRule listComma{TextOrList, Lead::None, Joiner::Comma};
+  const FieldRule valueTab{TextValue, Lead::Tab};
+  const std::string threeElements = Raw({1, 4, 'a', 0, 1, 2, 0, 1, 4, 'b', 0});
+  const TextCase cases[] = {
+      {valueTab, TextPayload("Fire"), "\tFire", 5},
+      {{TextValue, Lead::None}, TextPayload("Fire"), "Fire", 5},
+      {listTab, TextPayload("Fire"), "\tFire", 5},
+      {listTab, "", "\t", 0},
+      {valueTab, "", "\t", 0},
+      {listTab, std::string("Fi\0re\0", 6), "\tFire", 6},  // NULs removed, pieces joined
+      {listTab, threeElements, "\ta, , b", 11},            // the empty element keeps its joiner
+      {listComma, threeElements, "a,,b", 11},
+      {listComma, TextListPayload({"a", "b"}), "a,b", 8},
+      {listComma, Raw({1, 0, 1, 4, 'z', 0}), ",z", 6},       // length byte 0: an empty element
+      {listComma, Raw({1, 5, 'x', 'y', 1, 2, 0}), "x,", 7},  // low bit ignored: 2 bytes
+      {valueTab, threeElements, "\t\x01\x04\x61\x01\x02\x01\x04\x62", 11},  // no list test
+      {listComma, Raw({1, 2, 0}), "", 3},                                   // one empty element
+      {listComma, Raw({1, 6, 'a', 'b', 'c'}), "ab", 5},  // last byte dropped, not a NUL
+  };
+  for (const TextCase& test : cases) {
+    const Decoded decoded = DecodePayload(test.rule, test.payload);
+    EXPECT_EQ(decoded.line, test.line) << test.payload;
+    EXPECT_EQ(decoded.consumed, test.consumed) << test.payload;
+    EXPECT_EQ(decoded.failure, -1);
+  }
+}
+
+TEST(RowTextTest, ListElementRunningPastThePayloadIsReadWhole) {
+  // The payload says 3 bytes, the element says 4: the element is read whole, and the list ends.
+  const std::string node = Raw({0, 6, 1, 8, 'a', 'b', 'c', 0, 1, 4, 'z', 0});
+  const Decoded decoded = Decode({TextOrList, Lead::None, Joiner::Comma}, node);
+  EXPECT_EQ(decoded.line, "abc");
+  EXPECT_EQ(decoded.consumed, 6);
+}
+
+TEST(RowTextTest, ManyElementsAndLongTextsComeOutWhole) {
+  std::vector<std::string> letters;
+  std::string joined;
+  for (int index = 0; index < 600; ++index) {
+    letters.emplace_back(1, static_cast<char>('a' + index % 26));
+    if (index > 0) joined += ',';
+    joined += letters.back();
+  }
+  const Decoded list =
+      Decode({TextOrList, Lead::None, Joiner::Comma}, NodeBytes(0, TextListPayload(letters)));
+  EXPECT_EQ(list.line, joined);
+
+  std::string longText(5000, 'x');
+  longText[2047] = '\0';
+  longText[2048] = 'y';
+  std::string expected = longText;
+  expected.erase(2047, 1);
+  const Decoded text = DecodePayload({TextValue, Lead::Tab}, TextPayload(longText));
+  EXPECT_EQ(text.line, "\t" + expected);
+  EXPECT_EQ(text.consumed, 5001);
+}
+
+TEST(RowTextTest, TextsRunningPastTheFileEndFail) {
+  std::string node = NodeBytes(0, TextPayload("abcdefghijklmnop"));
+  node.resize(8);
+  for (const FieldRule& rule : {FieldRule{TextValue}, FieldRule{TextOrList}, FieldRule{Discard}}) {
+    const std::string bytes = node;
+    NodeReader reader =
+        MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    RowBuilder row;
+    const NodeHeader field = ReadNodeHeader(reader);
+    try {
+      DecodeField(rule, reader, field, row);
+      ADD_FAILURE() << "decoded past the end";
+    } catch (const RunFailure& failure) {
+      EXPECT_EQ(failure.errorNumber, kErrorReadBeyondEnd);
+    }
+  }
+  // A huge stored length fails at once rather than making room for it.
+  std::string huge;
+  huge += '\0';
+  huge += Raw({0xFF, 0xFF, 0xFF, 0x7F});
+  EXPECT_EQ(Decode({TextValue}, huge).failure, kErrorReadBeyondEnd);
+}
+
+struct NumberCase {
+  FieldRule rule;
+  std::string payload;
+  std::string line;
+};
+
+TEST(RowTextTest, IntegersAndSchoolNames) {
+  const FieldRule integer{Int32, Lead::Tab};
+  const FieldRule school{SchoolName, Lead::Tab};
+  const NumberCase cases[] = {
+      {integer, Raw({0xFF, 0xFF, 0xFF, 0xFF}), "\t-1"},
+      {integer, Raw({0, 0, 0, 0x80}), "\t-2147483648"},
+      {integer, Raw({0xFF, 0xFF, 0xFF, 0x7F}), "\t2147483647"},
+      {integer, Raw({0x2A, 0, 0, 0}), "\t42"},
+      {{Int32, Lead::None}, Raw({0, 0, 0, 0}), "0"},
+      {school, Int32Payload(0), "\telemental"},
+      {school, Int32Payload(1), "\tsenses"},
+      {school, Int32Payload(2), "\tastral"},
+      {school, Int32Payload(3), "\t"},
+      {school, Int32Payload(-1), "\t"},
+      {school, Int32Payload(256), "\t"},
+  };
+  for (const NumberCase& test : cases) {
+    const Decoded decoded = DecodePayload(test.rule, test.payload);
+    EXPECT_EQ(decoded.line, test.line);
+    EXPECT_EQ(decoded.consumed, 4);
+  }
+}
+
+TEST(RowTextTest, NumberPayloadsOfOtherLengthsConsumeExactlyTheirLength) {
+  const FieldRule integer{Int32, Lead::Tab};
+  const struct {
+    std::string payload;
+    std::string line;
+  } cases[] = {
+      {"", "\t0"},
+      {Raw({0x2A}), "\t42"},
+      {Raw({0xFF, 0xFF}), "\t65535"},
+      {Raw({0xFF, 0xFF, 0xFF}), "\t16777215"},
+      {Raw({0x2A, 0, 0, 0, 0x55, 0x66}), "\t42"},
+      {Raw({1, 0, 0, 0}) + std::string(300, 'x'), "\t1"},
+  };
+  for (const auto& test : cases) {
+    const Decoded decoded = DecodePayload(integer, test.payload);
+    EXPECT_EQ(decoded.line, test.line);
+    EXPECT_EQ(decoded.consumed, static_cast<std::int64_t>(test.payload.size()));
+  }
+  const Decoded school = DecodePayload({SchoolName, Lead::Tab}, Raw({2}));
+  EXPECT_EQ(school.line, "\tastral");
+  const Decoded colour = DecodePayload({ColourChannel, Lead::Tab}, Raw({0, 0}));
+  EXPECT_EQ(colour.line, "\t0");
+  EXPECT_EQ(colour.consumed, 2);
+}
+
+TEST(RowTextTest, FloatsInBothStylesWithTheSeparator) {
+  const std::string half = Float32Payload(2.5f);
+  EXPECT_EQ(DecodePayload({FloatPlain, Lead::Tab}, half).line, "\t2.5");
+  EXPECT_EQ(DecodePayload({FloatGeneral, Lead::Tab}, half).line, "\t2.5");
+  EXPECT_EQ(Decode({FloatPlain, Lead::Tab}, NodeBytes(0, half), ',').line, "\t2.5");
+  EXPECT_EQ(Decode({FloatGeneral, Lead::Tab}, NodeBytes(0, half), ',').line, "\t2,5");
+  EXPECT_EQ(DecodePayload({FloatGeneral, Lead::None}, Float32BitsPayload(0x3DCCCCCD)).line,
+            "0.100000001490116");
+}
+
+TEST(RowTextTest, ColourChannelsRoundTiesToEven) {
+  const struct {
+    std::uint32_t bits;
+    std::string text;
+  } cases[] = {
+      {0x3F000000, "128"},          // 0.5 -> 127.5
+      {0x3FC00000, "382"},          // 1.5 -> 382.5
+      {0x40200000, "638"},          // 2.5 -> 637.5
+      {0xBF000000, "-128"},         // -0.5 -> -127.5
+      {0x3F800000, "255"},          // 1.0
+      {0x3DCCCCCD, "26"},           // nearest to 0.1
+      {0x3E99999A, "77"},           // nearest to 0.3
+      {0x00000000, "0"},            // 0
+      {0x80000000, "0"},            // -0
+      {0x4B000000, "2139095040"},   // 2^23 * 255, still in range
+      {0x4B010000, "2147483647"},   // beyond the range: the upper bound
+      {0xCB010000, "-2147483648"},  // beyond the range: the lower bound
+      {0x7F800000, "2147483647"},   // infinity
+      {0xFF800000, "-2147483648"},  // negative infinity
+      {0x7FC00000, "0"},            // NaN
+      {0x7F800001, "0"},            // signalling NaN
+  };
+  for (const auto& test : cases) {
+    EXPECT_EQ(DecodePayload({ColourChannel, Lead::None}, Float32BitsPayload(test.bits)).line,
+              test.text)
+        << std::hex << test.bits;
+  }
+}
+
+TEST(RowTextTest, ThreeChannelsShareOneColumn) {
+  const std::string bytes = NodeBytes(23, Float32Payload(1.0f)) +
+                            NodeBytes(24, Float32Payload(0.5f)) +
+                            NodeBytes(25, Float32Payload(0.0f));
+  NodeReader reader =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  RowBuilder row;
+  for (Lead lead : {Lead::Tab, Lead::Comma, Lead::Comma}) {
+    const NodeHeader field = ReadNodeHeader(reader);
+    AppendColourChannel(reader, field, row, lead);
+  }
+  EXPECT_EQ(FinishRow(row), "\t255,128,0");
+}
+
+TEST(RowTextTest, ShopFlagsAndQuintuplesConsumeTheirOwnSize) {
+  const FieldRule flags{ShopFlags, Lead::Tab};
+  const NumberCase cases[] = {
+      {flags, ShopFlagsPayload(0x1F), "\t1\t1\t1\t1\t1"},
+      {flags, ShopFlagsPayload(0x00), "\t\t\t\t\t"},
+      {flags, ShopFlagsPayload(0x05), "\t1\t\t1\t\t"},
+      {flags, ShopFlagsPayload(0xE0), "\t\t\t\t\t"},  // bits 5 to 7 ignored
+      {flags, ShopFlagsPayload(0x10), "\t\t\t\t\t1"},
+      {{ByteQuintuple}, ByteQuintuplePayload({0, 1, 255, 16, 5}), "\t0\t1\t255\t16\t5"},
+  };
+  for (const NumberCase& test : cases) {
+    EXPECT_EQ(DecodePayload(test.rule, test.payload).line, test.line);
+  }
+  // The stored length does not matter: 4 and 5 bytes are taken.
+  EXPECT_EQ(Decode(flags, Raw({0x01}), LengthForm::Short).consumed, 4);
+  EXPECT_EQ(Decode(flags, std::string(9, '\x02'), LengthForm::Short).consumed, 4);
+  EXPECT_EQ(Decode({ByteQuintuple}, Raw({7}), LengthForm::Short).line, "\t7\t127\t127\t127\t127");
+  EXPECT_EQ(Decode({ByteQuintuple}, Raw({7}), LengthForm::Short).consumed, 5);
+}
+
+TEST(RowTextTest, SkipMovesAndDiscardReadsWithoutText) {
+  const Decoded skipped = DecodePayload({Skip, Lead::Tab}, "abcdef");
+  EXPECT_EQ(skipped.line, "");
+  EXPECT_EQ(skipped.consumed, 6);
+  const Decoded discarded = DecodePayload({Discard, Lead::Tab}, "abcdef");
+  EXPECT_EQ(discarded.line, "");
+  EXPECT_EQ(discarded.consumed, 6);
+  // Skipping past the end of the file is only a move; discarding there is a read.
+  std::string beyond;
+  beyond += '\0';
+  beyond += Raw({0x41, 0, 0, 0});  // 32 bytes, none present but the trailing 8
+  EXPECT_EQ(Decode({Skip}, beyond).failure, -1);
+  EXPECT_EQ(Decode({Discard}, beyond).failure, kErrorReadBeyondEnd);
+}
+
+TEST(RowTextTest, NegativeLengthsConsumeNothing) {
+  std::string node;
+  node += '\0';
+  node += Raw({0xFF, 0xFF, 0xFF, 0xFF});
+  for (Decoder decoder : {TextValue, TextOrList, Int32, FloatPlain, Skip, Discard}) {
+    const Decoded decoded = Decode({decoder, Lead::Tab}, node);
+    EXPECT_EQ(decoded.consumed, 0);
+    EXPECT_EQ(decoded.failure, -1);
+  }
+}
+
+TEST(RowTextTest, FinishedRowsLoseTheirNulsAndLeaveTheBuilderEmpty) {
+  RowBuilder row;
+  row.text = std::string("\0a\0\0b\0", 6);
+  EXPECT_EQ(FinishRow(row), "ab");
+  EXPECT_TRUE(row.text.empty());
+  row.text = std::string(3, '\0');
+  EXPECT_EQ(FinishRow(row), "");
+  EXPECT_EQ(FinishRow(row), "");
+  row.text = std::string(7000, 'r');
+  EXPECT_EQ(FinishRow(row), std::string(7000, 'r'));
+}
+
+}  // namespace
