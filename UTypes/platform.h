@@ -46,7 +46,9 @@ bool FolderExists(const char* path);
 // Creates one folder level; false when it cannot (missing parent, name taken by a file...).
 bool CreateFolder(const char* path);
 
-// The executable's file name without its folder, from the program's first argument.
+// The executable's file name without its folder: on POSIX from the program's first argument
+// (`programPath`), on Windows from the platform's own record of it ("grimdex.exe", whatever was
+// typed), falling back to `programPath`. The text stays valid for the whole run.
 std::string_view ModuleNameOf(const char* programPath);
 
 // Writes bytes to standard output unchanged (no line end translation); failures are ignored,

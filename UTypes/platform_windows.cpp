@@ -1,0 +1,161 @@
+// The platform layer on Windows: the ANSI calls, so file names stay bytes in the user's code page.
+#include "platform.h"
+
+#include <algorithm>
+#include <limits>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+const char kFolderSeparator = '\\';
+
+namespace {
+
+// The most one ReadFile or WriteFile call moves; its count is 32 bits.
+constexpr std::size_t kLargestTransfer = std::numeric_limits<DWORD>::max();
+
+// A handle is stored as its integer; -1 (INVALID_HANDLE_VALUE) stands for a closed file.
+HANDLE HandleOf(PlatformFile file) {
+  return reinterpret_cast<HANDLE>(file.handle);
+}
+
+PlatformFile FileOf(HANDLE handle) {
+  return PlatformFile{reinterpret_cast<std::intptr_t>(handle)};
+}
+
+bool IsOpen(HANDLE handle) {
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// The platform's own error numbers are the report's numbers.
+int LastErrorNumber() {
+  return static_cast<int>(GetLastError());
+}
+
+// An ordinary file on a disk: not a device, pipe or console (other file types), not a folder.
+bool IsOrdinaryFile(HANDLE handle) {
+  if (GetFileType(handle) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileInformationByHandle(handle, &information) == 0) return false;
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string_view WithoutFolder(std::string_view path) {
+  const std::size_t separator = path.find_last_of("\\/:");
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+}
+
+}  // namespace
+
+bool OpenFileForReading(const char* path, PlatformFile& file) {
+  // Others may keep the database open, the game included; opening a folder fails by itself
+  // (it needs backup semantics), and a device is refused once open, before anything is read.
+  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (!IsOpen(handle)) return false;
+  if (!IsOrdinaryFile(handle)) {
+    CloseHandle(handle);
+    return false;
+  }
+  file = FileOf(handle);
+  return true;
+}
+
+int CreateFileForWriting(const char* path, PlatformFile& file) {
+  const HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!IsOpen(handle)) return LastErrorNumber();
+  file = FileOf(handle);
+  return 0;
+}
+
+int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,
+               std::size_t& got) {
+  got = 0;
+  OVERLAPPED position{};
+  const auto unsignedOffset = static_cast<std::uint64_t>(offset);
+  position.Offset = static_cast<DWORD>(unsignedOffset & 0xFFFFFFFFu);
+  position.OffsetHigh = static_cast<DWORD>(unsignedOffset >> 32);
+  const auto asked = static_cast<DWORD>(std::min(count, kLargestTransfer));
+  DWORD read = 0;
+  if (ReadFile(HandleOf(file), destination, asked, &read, &position) == 0) {
+    // A synchronous read at an offset past the end reports the end as an error.
+    const DWORD error = GetLastError();
+    return error == ERROR_HANDLE_EOF ? 0 : static_cast<int>(error);
+  }
+  got = read;
+  return 0;
+}
+
+int WriteFileFully(PlatformFile file, const void* source, std::size_t count) {
+  const char* bytes = static_cast<const char*>(source);
+  while (count > 0) {
+    const auto asked = static_cast<DWORD>(std::min(count, kLargestTransfer));
+    DWORD written = 0;
+    if (WriteFile(HandleOf(file), bytes, asked, &written, nullptr) == 0) return LastErrorNumber();
+    // A write that succeeds without moving a byte would repeat for ever.
+    if (written == 0) return ERROR_WRITE_FAULT;
+    bytes += written;
+    count -= written;
+  }
+  return 0;
+}
+
+int FileSize(PlatformFile file, std::int64_t& size) {
+  LARGE_INTEGER fileSize{};
+  if (GetFileSizeEx(HandleOf(file), &fileSize) == 0) return LastErrorNumber();
+  size = static_cast<std::int64_t>(fileSize.QuadPart);
+  return 0;
+}
+
+int CloseFile(PlatformFile& file) {
+  if (file.handle == -1) return 0;
+  const HANDLE handle = HandleOf(file);
+  file = PlatformFile{};
+  return CloseHandle(handle) != 0 ? 0 : LastErrorNumber();
+}
+
+int NegativeSeekError() {
+  return ERROR_NEGATIVE_SEEK;
+}
+
+bool FolderExists(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CreateFolder(const char* path) {
+  return CreateDirectoryA(path, nullptr) != 0;
+}
+
+std::string_view ModuleNameOf(const char* programPath) {
+  // The first argument is what the caller typed ("grimdex", often without ".exe"); the
+  // platform knows the executable's real file name.
+  static char modulePath[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
+  if (length > 0 && length < sizeof modulePath) {
+    return WithoutFolder(std::string_view(modulePath, length));
+  }
+  return programPath == nullptr ? std::string_view{} : WithoutFolder(programPath);
+}
+
+void WriteStandardOutput(std::string_view bytes) {
+  // WriteFile writes the bytes as they are: CR LF stays CR LF, in a console or a redirection.
+  const HANDLE standardOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!IsOpen(standardOutput)) return;
+  static_cast<void>(WriteFileFully(FileOf(standardOutput), bytes.data(), bytes.size()));
+}
+
+char ReadDecimalSeparator() {
+  // The user's setting, read through the platform: the C++ locale of some runtimes throws
+  // for any language setting other than "C". The length returned counts the closing NUL.
+  char separator[4] = {};
+  const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator,
+                                    static_cast<int>(sizeof separator));
+  return length == 2 ? separator[0] : '.';
+}
