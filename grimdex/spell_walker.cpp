@@ -1,0 +1,149 @@
+// The spell field catalogue, tables and walk.
+#include "spell_walker.h"
+
+#include <span>
+
+#include "tree_walk.h"
+
+const std::array<std::string_view, 6> kSpellBanner = {
+    "/------------------------------------\\",
+    "MARROWFJORDS SPELLS DATABASE UNPACKER",
+    "VERSION: " UNPACKER_VERSION,
+    "\\------------------------------------/",
+    "",
+    " USAGE: grimdex.exe spells.sdb [path to save to]",
+};
+
+const std::array<TableSpec, 5> kSpellTables = {{
+    {"SpellPrototypes.txt",
+     "Name\tCode\tSubtype\tPrice\tType\tMana\tSlots\tSpeed\tRange\tArea\tEffect\tTarget\t"
+     "Num Targets\tDuration\tActions\tRequire Trace\tBuilt-in Mods\tSpecial Mods\t"
+     "Texture Type Index\tSubtypeID\tRange Mod\tTargets Mod\tArea Mod\tEffect Mod\t"
+     "Duration Mod\tComplex\tShop 1\tShop 2\tShop 3\tShop 4\tShop 5\tLight Color\t"
+     "Light Radius\tFadeout time"},
+    {"SpellModifiers.txt",
+     "Name\tCode\tPrice\tType\tMana\tValue\tComplex\tShop\tShop 1\tShop 2\tShop 3\tShop 4\t"
+     "Shop 5"},
+    {"S_Spells.txt",
+     "Prototype\tRequired\tOptional\tPower\tShop 1\tShop 2\tShop 3\tShop 4\tShop 5"},
+    {"S_Armors.txt",
+     "Prototype\tRequired\tOptional\tPower\tShop 1\tShop 2\tShop 3\tShop 4\tShop 5"},
+    {"S_Weapons.txt",
+     "Prototype\tRequired\tOptional\tPower\tShop 1\tShop 2\tShop 3\tShop 4\tShop 5"},
+}};
+
+namespace {
+
+using enum Decoder;
+constexpr Lead kNone = Lead::None;
+constexpr Lead kTab = Lead::Tab;
+constexpr Lead kComma = Lead::Comma;
+constexpr Joiner kCommaSpace = Joiner::CommaSpace;
+
+// Table kind 1, spell prototypes, by field code.
+constexpr FieldRule kPrototypeFields[] = {
+    {TextOrList, kNone, kCommaSpace},  // 0 Name
+    {TextOrList, kTab, kCommaSpace},   // 1 Code
+    {TextOrList, kTab, kCommaSpace},   // 2 Subtype
+    {FloatPlain, kTab},                // 3 Price
+    {SchoolName, kTab},                // 4 Type
+    {FloatPlain, kTab},                // 5 Mana
+    {Int32, kTab},                     // 6 Slots
+    {FloatPlain, kTab},                // 7 Speed
+    {FloatPlain, kTab},                // 8 Range
+    {FloatPlain, kTab},                // 9 Area
+    {FloatPlain, kTab},                // 10 Effect
+    {TextOrList, kTab, kCommaSpace},   // 11 Target
+    {Int32, kTab},                     // 12 Num Targets
+    {Int32, kTab},                     // 13 Duration
+    {Int32, kTab},                     // 14 Actions
+    {Int32, kTab},                     // 15 Require Trace
+    {TextOrList, kTab, kCommaSpace},   // 16 Built-in Mods
+    {TextOrList, kTab, kCommaSpace},   // 17 Special Mods
+    {Int32, kTab},                     // 18 Texture Type Index
+    {Int32, kTab},                     // 19 SubtypeID
+    {ByteQuintuple, kTab},             // 20 Range, Targets, Area, Effect, Duration Mod
+    {Int32, kTab},                     // 21 Complex
+    {ShopFlags, kTab},                 // 22 Shop 1 to Shop 5
+    {ColourChannel, kTab},             // 23 Light Color, first channel
+    {ColourChannel, kComma},           // 24 Light Color, second channel
+    {ColourChannel, kComma},           // 25 Light Color, third channel
+    {FloatPlain, kTab},                // 26 Light Radius
+    {FloatPlain, kTab},                // 27 Fadeout time
+};
+
+// Table kind 2, spell modifiers, by field code.
+constexpr FieldRule kModifierFields[] = {
+    {TextOrList, kNone, kCommaSpace},  // 0 Name
+    {TextOrList, kTab, kCommaSpace},   // 1 Code
+    {FloatPlain, kTab},                // 2 Price
+    {Int32, kTab},                     // 3 Type
+    {FloatPlain, kTab},                // 4 Mana
+    {FloatPlain, kTab},                // 5 Value
+    {Int32, kTab},                     // 6 Complex
+    {TextOrList, kTab, kCommaSpace},   // 7 Shop
+    {ShopFlags, kTab},                 // 8 Shop 1 to Shop 5
+};
+
+// Table kinds 3 to 5, composed spells, armour spells and weapon spells, by field code.
+constexpr FieldRule kComposedFields[] = {
+    {Skip},                              // 0 has no column
+    {TextOrList, kNone, Joiner::Comma},  // 1 Prototype
+    {TextOrList, kTab, Joiner::Comma},   // 2 Required
+    {TextOrList, kTab, Joiner::Comma},   // 3 Optional
+    {TextOrList, kTab, Joiner::Comma},   // 4 Power
+    {ShopFlags, kTab},                   // 5 Shop 1 to Shop 5
+};
+
+std::span<const FieldRule> CatalogueOf(std::uint8_t tableKind) {
+  switch (tableKind) {
+    case 1:
+      return kPrototypeFields;
+    case 2:
+      return kModifierFields;
+    case 3:
+    case 4:
+    case 5:
+      return kComposedFields;
+    default:
+      return {};
+  }
+}
+
+bool IsComposedTable(std::uint8_t tableKind) {
+  return tableKind >= 3 && tableKind <= 5;
+}
+
+void WalkSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
+                    RowBuilder& row) {
+  DecodeSpellField(tableKind, field, reader, row);
+  if (IsComposedTable(tableKind)) SeekTo(reader, NodeEnd(field));
+}
+
+int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
+  if (databaseKind != 1 || tableKind < 1 || tableKind > 5) return kDropLine;
+  return tableKind - 1;
+}
+
+constexpr WalkRules kSpellWalkRules = {
+    .firstDatabaseNodeOnly = true,
+    .moveToNodeEnds = true,
+    .walkField = WalkSpellField,
+    .routeLine = RouteSpellLine,
+};
+
+}  // namespace
+
+FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
+  const std::span<const FieldRule> catalogue = CatalogueOf(tableKind);
+  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Skip};
+}
+
+void DecodeSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
+                      RowBuilder& row) {
+  DecodeField(SpellFieldRule(tableKind, field.kind), reader, field, row);
+}
+
+void RunSpellWalk(NodeReader& reader, TableSet& tables, char decimalSeparator) {
+  WalkDatabase(reader, tables, decimalSeparator, kSpellWalkRules);
+}

@@ -1,0 +1,94 @@
+// The quest field catalogue, tables and walk.
+#include "quest_walker.h"
+
+#include <span>
+
+#include "tree_walk.h"
+
+const std::array<std::string_view, 6> kQuestBanner = {
+    "/------------------------------------\\",
+    "MARROWFJORDS QUESTS DATABASE UNPACKER",
+    "VERSION: " UNPACKER_VERSION,
+    "\\------------------------------------/",
+    "",
+    " USAGE: lorudex.exe quests.qdb",
+};
+
+const std::array<TableSpec, 2> kQuestTables = {{
+    {"Briefing.txt", "Name\tExp\tExpTotal\tZone\tDescription\tMoney"},
+    {"Quests.txt",
+     "Name\tExp\tMoney\tItems\tDescription\tRemoveItems\tGiveQuests\tCompleteQuests\t"
+     "AvailableZones\tCompleteZones\tSpecial"},
+}};
+
+namespace {
+
+using enum Decoder;
+constexpr Lead kNone = Lead::None;
+constexpr Lead kTab = Lead::Tab;
+constexpr Joiner kComma = Joiner::Comma;
+
+constexpr std::size_t kBriefingTable = 0;
+constexpr std::size_t kQuestTable = 1;
+
+// Table kind 1, briefings, by field code. Briefing texts get no list test.
+constexpr FieldRule kBriefingFields[] = {
+    {TextValue, kNone},    // 0 Name
+    {FloatGeneral, kTab},  // 1 Exp
+    {FloatGeneral, kTab},  // 2 ExpTotal
+    {Int32, kTab},         // 3 Zone
+    {TextValue, kTab},     // 4 Description
+    {FloatGeneral, kTab},  // 5 Money
+    {Discard},             // 6 read through, no trace
+    {Discard},             // 7 read through, no trace
+};
+
+// Table kind 2, quests, by field code.
+constexpr FieldRule kQuestFields[] = {
+    {TextOrList, kNone, kComma},  // 0 Name
+    {Int32, kTab},                // 1 Exp
+    {FloatGeneral, kTab},         // 2 Money
+    {TextOrList, kTab, kComma},   // 3 Items
+    {TextOrList, kTab, kComma},   // 4 Description
+    {TextOrList, kTab, kComma},   // 5 RemoveItems
+    {TextOrList, kTab, kComma},   // 6 GiveQuests
+    {TextOrList, kTab, kComma},   // 7 CompleteQuests
+    {TextOrList, kTab, kComma},   // 8 AvailableZones
+    {TextOrList, kTab, kComma},   // 9 CompleteZones
+    {Int32, kTab},                // 10 Special
+};
+
+std::span<const FieldRule> CatalogueOf(std::uint8_t tableKind) {
+  if (tableKind == 1) return kBriefingFields;
+  if (tableKind == 2) return kQuestFields;
+  return {};
+}
+
+int RouteQuestLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
+  if (tableKind == 1) return kBriefingTable;
+  if (tableKind == 2 && databaseKind == 1) return kQuestTable;
+  return kDropLine;
+}
+
+constexpr WalkRules kQuestWalkRules = {
+    .firstDatabaseNodeOnly = false,
+    .moveToNodeEnds = false,
+    .walkField = DecodeQuestField,
+    .routeLine = RouteQuestLine,
+};
+
+}  // namespace
+
+FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
+  const std::span<const FieldRule> catalogue = CatalogueOf(tableKind);
+  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Skip};
+}
+
+void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
+                      RowBuilder& row) {
+  DecodeField(QuestFieldRule(tableKind, field.kind), reader, field, row);
+}
+
+void RunQuestWalk(NodeReader& reader, TableSet& tables, char decimalSeparator) {
+  WalkDatabase(reader, tables, decimalSeparator, kQuestWalkRules);
+}

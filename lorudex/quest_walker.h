@@ -1,0 +1,29 @@
+// The quest database unpacker: its banner, its two tables, its field catalogue and its walk.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "node_reader.h"
+#include "row_text.h"
+#include "table_set.h"
+
+extern const std::array<std::string_view, 6> kQuestBanner;
+
+// Briefings (table kind 1) and quests (table kind 2).
+extern const std::array<TableSpec, 2> kQuestTables;
+
+// The catalogue row of a field code: the briefing half for table kind 1, the quest half for
+// table kind 2. Codes beyond a half and every field of other table kinds are skipped by their
+// length.
+FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode);
+
+// Decodes the field through the catalogue.
+void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
+                      RowBuilder& row);
+
+// Walks every database node to the end of the file without moving to any node's end.
+// Briefing lines are written from database nodes of every kind, quest lines only from
+// database nodes of kind 1.
+void RunQuestWalk(NodeReader& reader, TableSet& tables, char decimalSeparator);
