@@ -22,3 +22,18 @@ EnsurePackages() {
 
 # What every build needs.
 kBuildPackages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+
+# Generates the de_DE.UTF-8 locale (decimal comma) that the locale tests need, when missing.
+EnsureCommaLocale() {
+  if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then return 0; fi
+  if [ "$(id -u)" -eq 0 ]; then
+    EnsurePackages locales
+    sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+  else
+    echo "The tests need the de_DE.UTF-8 locale. Generate it with:"
+    echo "  sudo apt-get install -y locales && sudo sed -i 's/^# *de_DE.UTF-8/de_DE.UTF-8/' /etc/locale.gen && sudo locale-gen"
+    exit 1
+  fi
+}

@@ -4,6 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 EnsurePackages "${kBuildPackages[@]}"
+EnsureCommaLocale
 cmake --preset release
 cmake --build --preset release
 ctest --preset release
