@@ -1,0 +1,69 @@
+// nodedump: prints the node tree of a spell or quest database and marks where it is damaged.
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "dump_arguments.h"
+#include "node_dump.h"
+#include "node_reader.h"
+#include "run_failure.h"
+
+namespace {
+
+void WriteOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void DrainToStandardOutput(std::string& text) {
+  WriteOut(text);
+  text.clear();
+}
+
+int ReportUsageError(const std::string& error) {
+  std::fprintf(stderr, "nodedump: %s\nTry 'nodedump --help'.\n", error.c_str());
+  return kDumpCannotRun;
+}
+
+// Opens and dumps the file; a file that cannot be opened or read gives kDumpCannotRun.
+int DumpFile(const DumpArguments& parsed) {
+  NodeReader reader;
+  try {
+    if (!OpenNodeReader(parsed.path.c_str(), reader)) {
+      std::fprintf(stderr, "nodedump: cannot open '%s'\n", parsed.path.c_str());
+      return kDumpCannotRun;
+    }
+  } catch (const RunFailure& failure) {
+    std::fprintf(stderr, "nodedump: cannot read '%s': %s\n", parsed.path.c_str(),
+                 FailureMessage(failure.errorNumber).c_str());
+    return kDumpCannotRun;
+  }
+  DumpOptions options = parsed.options;
+  options.drain = DrainToStandardOutput;
+  std::string text;
+  const int status = DumpNodeTree(reader, options, text);
+  WriteOut(text);
+  static_cast<void>(CloseFile(reader.file));  // read only: nothing is lost if closing fails
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const DumpArguments parsed =
+      ParseDumpArguments(std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+  int status = kDumpWellFormed;
+  if (!parsed.error.empty()) return ReportUsageError(parsed.error);
+  if (parsed.wantsHelp) {
+    WriteOut(kDumpHelp);
+  } else if (parsed.wantsVersion) {
+    WriteOut("nodedump " UNPACKER_VERSION "\n");
+  } else {
+    status = DumpFile(parsed);
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "nodedump: cannot write the dump to standard output\n");
+    return kDumpCannotRun;
+  }
+  return status;
+}

@@ -1,0 +1,40 @@
+// The node tree of any node stream, one node a line, with marks where the stream is damaged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "node_reader.h"
+
+// Levels of the tree: database nodes hold tables, tables hold records, records hold fields.
+inline constexpr int kDatabaseLevel = 1;
+inline constexpr int kFieldLevel = 4;
+
+// The exit statuses of nodedump, one meaning each.
+inline constexpr int kDumpWellFormed = 0;
+inline constexpr int kDumpDamaged = 1;
+inline constexpr int kDumpCannotRun = 2;  // bad usage, or a file that cannot be opened or read
+
+// The dump grows past this many bytes before it is handed to the drain.
+inline constexpr std::size_t kDumpDrainSize = std::size_t{64} * 1024;
+
+struct DumpOptions {
+  int depth = kFieldLevel;         // deepest level shown; nodes below it are passed over unread
+  std::int64_t previewBytes = 16;  // payload bytes of a field shown in hex and as text
+  // Takes the dump so far and empties it whenever it grows past kDumpDrainSize, so a large
+  // file's dump need not be held whole; null keeps the whole dump in the string.
+  void (*drain)(std::string& text) = nullptr;
+};
+
+// Appends the node tree from the reader's position to the end of the file to `out`, one line a
+// node, indented two spaces a level: level name, "@offset", kind byte, length form, stored
+// payload length, "payload @start", and for a field a preview of its payload (hex, printable
+// bytes, and the int32 and float32 readings when the length is 4). After a node's line come its
+// marks: "damage:" for a negative length, a node that runs past its parent's end or a file that
+// ends inside a node; "note:" for every database node after the first. Lengths are taken as
+// stored (a negative one as 0), so the walk goes on at each node's stated end. A closing
+// "summary:" line counts the nodes and gives the verdict.
+// Never reads past the end of the file, and ends on any input (every header moves the position
+// on by at least 2 bytes). Returns kDumpWellFormed, kDumpDamaged, or kDumpCannotRun after a
+// failed read (the dump then ends with "cannot read: <message>").
+int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& out);
