@@ -1,0 +1,306 @@
+#!/usr/bin/env bash
+# Cross-compiles the Windows executables and runs them under Wine on the same databases as the
+# Linux build, comparing exit status, console bytes and every table byte for byte.
+# Usage: bash scripts/windows-check.sh   (Linux programs from $LINUX_BUILD, default build/release,
+# built first by scripts/test.sh)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+
+kRoot=$PWD
+kLinuxBuild=${LINUX_BUILD:-build/release}
+kWork=build/windows-check
+kWine32=/usr/lib/wine/wine
+kWine64=/usr/lib/wine/wine64
+kWineServer=/usr/lib/wine/wineserver64
+kPlainLocale=C.UTF-8
+kCommaLocale=de_DE.UTF-8
+kPrograms=(grimdex lorudex)
+# Stand-ins in a run's arguments for what each platform spells its own way.
+kSeparator='<separator>'
+kNullDevice='<null device>'
+
+passed=0
+failed=0
+runLocale=$kPlainLocale
+windowsTargets=(x64)
+
+Pass() {
+  passed=$((passed + 1))
+}
+
+Fail() {
+  failed=$((failed + 1))
+  echo "FAIL: $*"
+}
+
+# ---- Set-up: compilers, Wine, the comma locale.
+
+# True when the kernel runs 32-bit x86 programs, which 32-bit Wine needs; some kernels (in
+# virtual machines among others) do not, and then a 32-bit .exe under Wine prints nothing.
+KernelRuns32Bit() {
+  if [ ! -x /lib/ld-linux.so.2 ]; then
+    [ "$(id -u)" -eq 0 ] || return 1
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    EnsurePackages libc6:i386
+  fi
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+HasCommaLocale() {
+  locale -a 2>/dev/null | grep -qix 'de_DE.utf8'
+}
+
+EnsureCommaLocale() {
+  EnsurePackages locales
+  if ! HasCommaLocale && [ "$(id -u)" -eq 0 ]; then
+    sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    locale-gen >/dev/null
+  fi
+  if ! HasCommaLocale; then
+    echo "FAIL: the locale $kCommaLocale is missing; generate it with locale-gen"
+    exit 1
+  fi
+}
+
+InstallTools() {
+  EnsurePackages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64
+  if KernelRuns32Bit; then
+    EnsurePackages wine32:i386
+    windowsTargets=(i686 x64)
+  fi
+  EnsureCommaLocale
+}
+
+BuildAll() {
+  local preset
+  for preset in windows-i686 windows-x64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+  done
+  if [ ! -f "$kLinuxBuild/CMakeCache.txt" ]; then
+    echo "FAIL: no Linux build in $kLinuxBuild; run scripts/test.sh first"
+    exit 1
+  fi
+  cmake --build "$kLinuxBuild" --target "${kPrograms[@]}" write_test_databases
+}
+
+# A fresh prefix, one boot and a server kept alive, so that each run costs milliseconds.
+StartWine() {
+  export WINEPREFIX="$kRoot/$kWork/wine-prefix" WINEDEBUG=-all WINESERVER=$kWineServer
+  export WINEDLLOVERRIDES="mscoree,mshtml="  # no installer dialogs for .NET or HTML support
+  unset DISPLAY
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  "$kWineServer" -p
+  trap '"$kWineServer" -k 2>/dev/null || true' EXIT
+  WINELOADER=$kWine64 "$kWine64" wineboot --init >"$kWork/wineboot.log" 2>&1
+}
+
+# ---- One comparison.
+
+LinuxProgram() {
+  echo "$kRoot/$kLinuxBuild/$1/$1"
+}
+
+WindowsProgram() {
+  local target=$2
+  echo "$kRoot/build/windows-$target/$1/$1.exe"
+}
+
+WineLoader() {
+  if [ "$1" = i686 ]; then echo "$kWine32"; else echo "$kWine64"; fi
+}
+
+# Sets `spelled` to the arguments as `platform` (linux or windows) spells the stand-ins.
+SpellArguments() {
+  local platform=$1 argument
+  shift
+  spelled=()
+  for argument in "$@"; do
+    if [ "$platform" = linux ]; then
+      argument=${argument//"$kSeparator"//}
+      argument=${argument//"$kNullDevice"//dev/null}
+    else
+      argument=${argument//"$kSeparator"/\\}
+      argument=${argument//"$kNullDevice"/NUL}
+    fi
+    spelled+=("$argument")
+  done
+}
+
+# Runs a command in `folder` with console output, its errors and exit status beside the folder.
+RunIn() {
+  local folder=$1
+  shift
+  local status=0
+  (cd "$folder" && LC_ALL=$runLocale "$@" >"$folder.out" 2>"$folder.err") || status=$?
+  echo "$status" >"$folder.status"
+}
+
+# The one allowed difference in console bytes: a failure report names the module "grimdex.exe"
+# on Windows where it names "grimdex" on Linux. The Windows report must carry the ".exe".
+ExpectedWindowsConsole() {
+  local program=$1 linuxOut=$2
+  local report="Exception EInOutError in module $program"
+  if [ "$(head -c ${#report} "$linuxOut")" = "$report" ]; then
+    sed "1s/^$report at /$report.exe at /" "$linuxOut"
+  else
+    cat "$linuxOut"
+  fi
+}
+
+# The Linux run must leave something to compare: console text or a table.
+ProducedSomething() {
+  local folder=$1
+  [ -s "$folder.out" ] || [ -n "$(find "$folder" -name '*.txt' -print -quit)" ]
+}
+
+# CompareRun name setup program argument...: runs the program of both builds, each in a fresh
+# folder prepared by the `setup` function, and compares exit status, console bytes and every file
+# there.
+CompareRun() {
+  local name=$1 setup=$2 program=$3
+  shift 3
+  local caseFolder="$kRoot/$kWork/runs/$name"
+  rm -rf "$caseFolder"
+  mkdir -p "$caseFolder/linux"
+  (cd "$caseFolder/linux" && "$setup")
+  SpellArguments linux "$@"
+  RunIn "$caseFolder/linux" "$(LinuxProgram "$program")" ${spelled[@]+"${spelled[@]}"}
+  if ! ProducedSomething "$caseFolder/linux"; then
+    Fail "$name: the Linux run printed and wrote nothing"
+    return
+  fi
+  ExpectedWindowsConsole "$program" "$caseFolder/linux.out" >"$caseFolder/expected-windows.out"
+  SpellArguments windows "$@"
+  local target
+  for target in "${windowsTargets[@]}"; do
+    local folder="$caseFolder/windows-$target"
+    mkdir -p "$folder"
+    (cd "$folder" && "$setup")
+    RunIn "$folder" env WINELOADER="$(WineLoader "$target")" "$(WineLoader "$target")" \
+      "$(WindowsProgram "$program" "$target")" ${spelled[@]+"${spelled[@]}"}
+    CompareResults "$name ($target)" "$caseFolder/linux" "$folder" "$caseFolder/expected-windows.out"
+  done
+}
+
+CompareResults() {
+  local label=$1 linux=$2 windows=$3 expectedConsole=$4
+  if ! cmp -s "$linux.status" "$windows.status"; then
+    Fail "$label: exit status $(cat "$windows.status"), Linux $(cat "$linux.status")"
+    head -n 3 "$windows.err"
+  elif ! cmp -s "$expectedConsole" "$windows.out"; then
+    Fail "$label: console differs"
+    cmp "$expectedConsole" "$windows.out" || true
+  elif ! diff -r "$linux" "$windows" >/dev/null; then
+    Fail "$label: files differ"
+    diff -rq "$linux" "$windows" || true
+  else
+    Pass
+  fi
+}
+
+# ---- What is staged in a run's folder before the run.
+
+NoFiles() { :; }
+StageSamples() { cp "$kRoot/samples/spells.sdb" "$kRoot/samples/quests.qdb" .; }
+StageFolderAsDatabase() { mkdir spells.sdb; }
+StageSamplesAndFolder() { StageSamples && mkdir out; }
+StageSamplesUnderOtherName() { cp "$kRoot/samples/spells.sdb" "Zaubersprüche.sdb"; }
+StageFirstHalf() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"${1##*/}"; }
+StageTruncatedSpells() { StageFirstHalf "$kRoot/samples/spells.sdb"; }
+StageTruncatedQuests() { StageFirstHalf "$kRoot/samples/quests.qdb"; }
+StageTestDatabase() { cp "$testDatabase" .; }
+
+# ---- The comparisons.
+
+CompareFrontEnd() {
+  local program
+  for program in "${kPrograms[@]}"; do
+    CompareRun "$program-banner" NoFiles "$program"
+    CompareRun "$program-missing-database" NoFiles "$program" missing.db
+    CompareRun "$program-folder-as-database" StageFolderAsDatabase "$program" spells.sdb
+    CompareRun "$program-device-as-database" NoFiles "$program" "$kNullDevice"
+    CompareRun "$program-missing-database-new-folder" NoFiles "$program" missing.db new
+  done
+  CompareRun grimdex-new-folder StageSamples grimdex spells.sdb out
+  CompareRun grimdex-folder-with-separator StageSamples grimdex spells.sdb "out$kSeparator"
+  CompareRun grimdex-folder-with-slash StageSamples grimdex spells.sdb out/
+  CompareRun grimdex-new-folder-inside-folder StageSamplesAndFolder grimdex spells.sdb \
+    "out${kSeparator}inner"
+  CompareRun grimdex-folder-parent-missing StageSamples grimdex spells.sdb "none${kSeparator}out"
+  CompareRun lorudex-new-folder StageSamples lorudex quests.qdb out
+  # Names outside ASCII pass through as the bytes of the user's code page, both ways.
+  CompareRun grimdex-names-outside-ascii StageSamplesUnderOtherName grimdex "Zaubersprüche.sdb" \
+    "Tabellen-für-ü"
+  CompareRun grimdex-truncated StageTruncatedSpells grimdex spells.sdb
+  CompareRun lorudex-truncated StageTruncatedQuests lorudex quests.qdb
+}
+
+CompareSamples() {
+  CompareRun grimdex-sample StageSamples grimdex spells.sdb
+  CompareRun lorudex-sample StageSamples lorudex quests.qdb
+  runLocale=$kCommaLocale
+  CompareRun grimdex-sample-comma-locale StageSamples grimdex spells.sdb
+  CompareRun lorudex-sample-comma-locale StageSamples lorudex quests.qdb
+  runLocale=$kPlainLocale
+  # The comma locale must have taken effect: quest numbers change, spell numbers do not.
+  local runs="$kWork/runs"
+  if cmp -s "$runs/lorudex-sample/linux/Quests.txt" "$runs/lorudex-sample-comma-locale/linux/Quests.txt"; then
+    Fail "the comma locale left the quest table unchanged"
+  else
+    Pass
+  fi
+  if diff -r "$runs/grimdex-sample/linux" "$runs/grimdex-sample-comma-locale/linux" >/dev/null; then
+    Pass
+  else
+    Fail "the comma locale changed the spell tables"
+  fi
+}
+
+CompareTestDatabases() {
+  local databases="$kRoot/$kWork/test-databases"
+  rm -rf "$databases"
+  mkdir -p "$databases"
+  "$(find "$kLinuxBuild" -type f -name write_test_databases -perm -u+x -print -quit)" "$databases"
+  local count=0 testDatabase  # testDatabase is what StageTestDatabase copies
+  for testDatabase in "$databases"/*.sdb "$databases"/*.qdb; do
+    [ -f "$testDatabase" ] || continue
+    local file=${testDatabase##*/} program=grimdex
+    [ "${file##*.}" = qdb ] && program=lorudex
+    count=$((count + 1))
+    CompareRun "test-${file}" StageTestDatabase "$program" "$file"
+    runLocale=$kCommaLocale
+    CompareRun "test-${file}-comma-locale" StageTestDatabase "$program" "$file"
+    runLocale=$kPlainLocale
+  done
+  if [ "$count" -eq 0 ]; then Fail "write_test_databases wrote no database"; fi
+}
+
+main() {
+  local started=$SECONDS
+  InstallTools
+  BuildAll
+  rm -rf "$kWork"
+  mkdir -p "$kWork"
+  StartWine
+  if [ "${#windowsTargets[@]}" -eq 1 ]; then
+    echo "Under Wine: x64 only; i686 is built but not run (this kernel runs no 32-bit programs)"
+  else
+    echo "Under Wine: i686 and x64"
+  fi
+  CompareFrontEnd
+  CompareSamples
+  CompareTestDatabases
+  echo "Executables (bytes):"
+  local executable
+  for executable in build/windows-{i686,x64}/{grimdex,lorudex,nodedump}/*.exe; do
+    if [ -f "$executable" ]; then echo "  $(stat -c %s "$executable") $executable"; fi
+  done
+  echo "Took $((SECONDS - started)) s"
+  echo "windows-check: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+main "$@"
