@@ -93,7 +93,7 @@ void DiscardBytes(NodeReader& reader, std::int64_t count) {
   reader.position += count;
 }
 
-NodeHeader ReadNodeHeader(NodeReader& reader) {
+NodeHeader ReadNodeHeaderSlowly(NodeReader& reader) {
   NodeHeader header;
   header.kind = ReadByte(reader);
   const std::uint8_t first = ReadByte(reader);
@@ -103,10 +103,7 @@ NodeHeader ReadNodeHeader(NodeReader& reader) {
     // The long form's four bytes start with the byte just read.
     std::uint8_t bytes[4] = {first, 0, 0, 0};
     ReadBytes(reader, 3, bytes + 1);
-    const std::uint32_t stored = bytes[0] | (std::uint32_t{bytes[1]} << 8) |
-                                 (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
-    // Arithmetic shift of the odd signed value: (v - 1) / 2, keeping its sign.
-    header.length = static_cast<std::int32_t>(stored) >> 1;
+    header.length = static_cast<std::int32_t>(LittleEndian32(bytes)) >> 1;
   }
   header.payloadStart = reader.position;
   return header;

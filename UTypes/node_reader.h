@@ -54,15 +54,29 @@ NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes);
 // Closes the file; a failure ends the run.
 void CloseNodeReader(NodeReader& reader);
 
+// How many bytes from the position on are held in memory (0 or less when none are).
+inline std::int64_t HeldBytes(const NodeReader& reader) {
+  return reader.position >= reader.windowStart ? reader.windowEnd - reader.position : 0;
+}
+
+// The held bytes at the position; valid only while HeldBytes is positive.
+inline const std::uint8_t* HeldData(const NodeReader& reader) {
+  return reader.window + (reader.position - reader.windowStart);
+}
+
+inline std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
+  return bytes[0] | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
+         (std::uint32_t{bytes[3]} << 24);
+}
+
 // Reads exactly `count` bytes at the position and advances; fewer bytes available ends the
 // run with "Read beyond end of file".
 void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destination);
 
 inline void ReadBytes(NodeReader& reader, std::size_t count, std::uint8_t* destination) {
-  const std::int64_t offset = reader.position - reader.windowStart;
-  if (offset >= 0 && reader.position <= reader.windowEnd &&
-      count <= static_cast<std::uint64_t>(reader.windowEnd - reader.position)) {
-    if (count > 0) std::memcpy(destination, reader.window + offset, count);
+  const std::int64_t held = HeldBytes(reader);
+  if (held >= 0 && count <= static_cast<std::uint64_t>(held)) {
+    if (count > 0) std::memcpy(destination, HeldData(reader), count);
     reader.position += static_cast<std::int64_t>(count);
     return;
   }
@@ -75,6 +89,19 @@ inline std::uint8_t ReadByte(NodeReader& reader) {
   return byte;
 }
 
+// Reads `count` bytes (at most the size of `scratch`) and returns where they are: in the
+// reader's memory when it holds them, otherwise copied into `scratch`. Valid until the next read.
+inline const std::uint8_t* ReadView(NodeReader& reader, std::size_t count, std::uint8_t* scratch) {
+  const std::int64_t held = HeldBytes(reader);
+  if (held >= 0 && count <= static_cast<std::uint64_t>(held)) {
+    const std::uint8_t* view = HeldData(reader);
+    reader.position += static_cast<std::int64_t>(count);
+    return view;
+  }
+  ReadBytesSlowly(reader, count, scratch);
+  return scratch;
+}
+
 // Ends the run with "Read beyond end of file" when fewer than `count` bytes are left before the
 // end of the database, as reading them would; checked before a large payload is made room for.
 void RequireAvailable(const NodeReader& reader, std::int64_t count);
@@ -82,9 +109,26 @@ void RequireAvailable(const NodeReader& reader, std::int64_t count);
 // Consumes `count` bytes as a read would, without copying them.
 void DiscardBytes(NodeReader& reader, std::int64_t count);
 
+NodeHeader ReadNodeHeaderSlowly(NodeReader& reader);
+
 // Reads the kind byte and the length in its short (1 byte) or long (4 bytes, lowest bit set)
 // form; the payload starts at the position after it.
-NodeHeader ReadNodeHeader(NodeReader& reader);
+inline NodeHeader ReadNodeHeader(NodeReader& reader) {
+  if (HeldBytes(reader) < 5) return ReadNodeHeaderSlowly(reader);
+  const std::uint8_t* bytes = HeldData(reader);
+  NodeHeader header;
+  header.kind = bytes[0];
+  if ((bytes[1] & 1) == 0) {
+    header.length = bytes[1] >> 1;
+    reader.position += 2;
+  } else {
+    // Arithmetic shift of the odd signed value: (v - 1) / 2, keeping its sign.
+    header.length = static_cast<std::int32_t>(LittleEndian32(bytes + 1)) >> 1;
+    reader.position += 5;
+  }
+  header.payloadStart = reader.position;
+  return header;
+}
 
 inline std::int64_t Position(const NodeReader& reader) {
   return reader.position;

@@ -6,6 +6,9 @@
 
 namespace {
 
+// The long form stores 2 x length + 1 in a signed 32-bit value.
+constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
+
 void AppendInt32LittleEndian(std::string& bytes, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8)
     bytes += static_cast<char>((value >> shift) & 0xFF);
@@ -42,6 +45,7 @@ void EndNode(NodeWriter& writer) {
   const std::size_t length = writer.bytes.size() - node.lengthAt - reserved;
   const bool fitsShort = length <= 127;
   if (node.form == LengthForm::Short && !fitsShort) std::abort();
+  if (length > kLongestPayload) std::abort();
   if (node.form == LengthForm::Long || !fitsShort) {
     StoreLongLength(writer.bytes, node.lengthAt, static_cast<std::int64_t>(length));
     return;

@@ -26,8 +26,8 @@ struct NodeWriter {
 // Starts a node whose payload is everything written until the matching EndNode.
 void BeginNode(NodeWriter& writer, std::uint8_t kind, LengthForm form = LengthForm::Auto);
 
-// Ends the innermost open node and stores its length. A short form that cannot hold the
-// length aborts: that is a fault of the caller.
+// Ends the innermost open node and stores its length. A length that its form cannot hold (over
+// 127 for the short form, over 2^30 - 1 for the long one) aborts: that is a fault of the caller.
 void EndNode(NodeWriter& writer);
 
 // A whole node with the given payload.

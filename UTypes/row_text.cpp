@@ -1,6 +1,7 @@
 // Row text and the value decoders.
 #include "row_text.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -12,57 +13,72 @@ namespace {
 
 constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
 
+// Writes the lead at `out`; returns the bytes written.
+std::size_t PutLead(char* out, Lead lead) {
+  if (lead == Lead::None) return 0;
+  *out = lead == Lead::Tab ? '\t' : ',';
+  return 1;
+}
+
 void AppendLead(RowBuilder& row, Lead lead) {
-  if (lead == Lead::Tab) row.text += '\t';
-  if (lead == Lead::Comma) row.text += ',';
+  row.size += PutLead(RowSpace(row, 1), lead);
 }
 
 std::string_view JoinerText(Joiner joiner) {
   return joiner == Joiner::Comma ? "," : ", ";
 }
 
-// Appends the next `count` payload bytes as they are.
+// Appends the next `count` payload bytes as they are. A text's terminating NUL is left out at
+// once; the finished row loses every other NUL.
 void AppendPayloadBytes(NodeReader& reader, std::int64_t count, RowBuilder& row) {
-  RequireAvailable(reader, count);
-  const std::size_t start = row.text.size();
-  row.text.resize(start + static_cast<std::size_t>(count));
-  ReadBytes(reader, static_cast<std::size_t>(count),
-            reinterpret_cast<std::uint8_t*>(row.text.data() + start));
+  if (count <= 0) return;
+  const auto size = static_cast<std::size_t>(count);
+  if (count > HeldBytes(reader)) RequireAvailable(reader, count);
+  char* out = RowSpace(row, size);
+  ReadBytes(reader, size, reinterpret_cast<std::uint8_t*>(out));
+  row.size += out[size - 1] == '\0' ? size - 1 : size;
 }
 
 void AppendTextList(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Joiner joiner) {
   const std::int64_t payloadEnd = NodeEnd(field);
+  const std::string_view joinerText = JoinerText(joiner);
   bool first = true;
-  std::uint8_t element[127];
+  std::uint8_t scratch[127];
   while (Position(reader) < payloadEnd) {
-    std::uint8_t elementHeader[2];  // element byte (unused) and short-form length byte
-    ReadBytes(reader, 2, elementHeader);
-    const std::size_t count = elementHeader[1] >> 1;
-    ReadBytes(reader, count, element);
-    if (!first) row.text += JoinerText(joiner);
+    // The element byte (unused) and the length byte, always in the short form.
+    const std::size_t count = ReadView(reader, 2, scratch)[1] >> 1;
+    const std::uint8_t* element = ReadView(reader, count, scratch);
+    if (!first) AppendRowText(row, joinerText);
     first = false;
     // The element's last byte is its terminating NUL, dropped whatever its value.
-    if (count > 1) row.text.append(reinterpret_cast<const char*>(element), count - 1);
+    if (count > 1) AppendRowText(row, {reinterpret_cast<const char*>(element), count - 1});
   }
 }
 
 // The 32-bit value of a number field, consuming exactly its payload length.
 std::uint32_t ReadNumberValue(NodeReader& reader, const NodeHeader& field) {
   const std::int64_t length = PayloadLength(field);
+  if (length == 4 && HeldBytes(reader) >= 4) {
+    const std::uint32_t value = LittleEndian32(HeldData(reader));
+    reader.position += 4;
+    return value;
+  }
   std::uint8_t bytes[4] = {};
   ReadBytes(reader, static_cast<std::size_t>(length < 4 ? length : 4), bytes);
   DiscardBytes(reader, length - 4);
-  return bytes[0] | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
-         (std::uint32_t{bytes[3]} << 24);
+  return LittleEndian32(bytes);
 }
 
 float ReadFloatValue(NodeReader& reader, const NodeHeader& field) {
   return std::bit_cast<float>(ReadNumberValue(reader, field));
 }
 
-void AppendInteger(RowBuilder& row, std::int32_t value) {
-  char text[kNumberTextCapacity];
-  row.text.append(text, IntegerText(value, text));
+// The lead, then the number text that `write(out)` puts at `out` and whose length it returns.
+template <typename WriteNumber>
+void AppendNumber(RowBuilder& row, Lead lead, WriteNumber write) {
+  char* out = RowSpace(row, 1 + kNumberTextCapacity);
+  const std::size_t leadSize = PutLead(out, lead);
+  row.size += leadSize + write(out + leadSize);
 }
 
 // The channel times 255 (exact in double precision), rounded to nearest with ties to even.
@@ -82,11 +98,11 @@ std::int32_t ColourChannelValue(float channel) {
   return static_cast<std::int32_t>(rounded);
 }
 
-// Removes every NUL byte of `text` in place.
-void RemoveNulBytes(std::string& text) {
-  char* const begin = text.data();
-  char* const end = begin + text.size();
-  char* nul = static_cast<char*>(std::memchr(begin, 0, text.size()));
+// Removes every NUL byte of the row in place.
+void RemoveNulBytes(RowBuilder& row) {
+  char* const begin = row.bytes.get();
+  char* const end = begin + row.size;
+  char* nul = row.size == 0 ? nullptr : static_cast<char*>(std::memchr(begin, 0, row.size));
   if (nul == nullptr) return;
   char* out = nul;
   const char* in = nul + 1;
@@ -99,16 +115,24 @@ void RemoveNulBytes(std::string& text) {
     out += piece;
     in = next + 1;
   }
-  text.resize(static_cast<std::size_t>(out - begin));
+  row.size = static_cast<std::size_t>(out - begin);
 }
 
 }  // namespace
 
+void GrowRow(RowBuilder& row, std::size_t count) {
+  const std::size_t capacity = std::max({row.capacity * 2, row.size + count, std::size_t{4096}});
+  auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
+  if (row.size > 0) std::memcpy(bytes.get(), row.bytes.get(), row.size);
+  row.bytes = std::move(bytes);
+  row.capacity = capacity;
+}
+
 std::string_view FinishRow(RowBuilder& row) {
-  RemoveNulBytes(row.text);
-  row.line.swap(row.text);
-  row.text.clear();
-  return row.line;
+  RemoveNulBytes(row);
+  const std::string_view line = RowText(row);
+  row.size = 0;
+  return line;
 }
 
 void AppendTextValue(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
@@ -132,52 +156,49 @@ void AppendTextOrList(NodeReader& reader, const NodeHeader& field, RowBuilder& r
 
 void AppendInt32(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
   const auto value = static_cast<std::int32_t>(ReadNumberValue(reader, field));
-  AppendLead(row, lead);
-  AppendInteger(row, value);
+  AppendNumber(row, lead, [&](char* out) { return IntegerText(value, out); });
 }
 
 void AppendSchoolName(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
   const std::uint32_t value = ReadNumberValue(reader, field);
   AppendLead(row, lead);
-  if (value < std::size(kSchoolNames)) row.text += kSchoolNames[value];
+  if (value < std::size(kSchoolNames)) AppendRowText(row, kSchoolNames[value]);
 }
 
 void AppendFloatPlain(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
   const float value = ReadFloatValue(reader, field);
-  AppendLead(row, lead);
-  char text[kNumberTextCapacity];
-  row.text.append(text, PlainNumberText(value, row.decimalSeparator, text));
+  AppendNumber(row, lead,
+               [&](char* out) { return PlainNumberText(value, row.decimalSeparator, out); });
 }
 
 void AppendFloatGeneral(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
   const float value = ReadFloatValue(reader, field);
-  AppendLead(row, lead);
-  char text[kNumberTextCapacity];
-  row.text.append(text, GeneralNumberText(value, row.decimalSeparator, text));
+  AppendNumber(row, lead,
+               [&](char* out) { return GeneralNumberText(value, row.decimalSeparator, out); });
 }
 
 void AppendColourChannel(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  const float channel = ReadFloatValue(reader, field);
-  AppendLead(row, lead);
-  AppendInteger(row, ColourChannelValue(channel));
+  const std::int32_t value = ColourChannelValue(ReadFloatValue(reader, field));
+  AppendNumber(row, lead, [&](char* out) { return IntegerText(value, out); });
 }
 
 void AppendShopFlags(NodeReader& reader, RowBuilder& row, Lead lead) {
-  std::uint8_t bytes[4];  // the flag byte, then three bytes that carry nothing
-  ReadBytes(reader, 4, bytes);
-  AppendLead(row, lead);
+  std::uint8_t scratch[4];  // the flag byte, then three bytes that carry nothing
+  const std::uint8_t flags = ReadView(reader, 4, scratch)[0];
+  char* const start = RowSpace(row, 10);
+  char* out = start + PutLead(start, lead);
   for (int bit = 0; bit < 5; ++bit) {
-    if (bit > 0) row.text += '\t';
-    if ((bytes[0] >> bit) & 1) row.text += '1';
+    if (bit > 0) *out++ = '\t';
+    if ((flags >> bit) & 1) *out++ = '1';
   }
+  row.size += static_cast<std::size_t>(out - start);
 }
 
 void AppendByteQuintuple(NodeReader& reader, RowBuilder& row) {
-  std::uint8_t bytes[5];
-  ReadBytes(reader, 5, bytes);
-  for (std::uint8_t byte : bytes) {
-    row.text += '\t';
-    AppendInteger(row, byte);
+  std::uint8_t scratch[5];
+  const std::uint8_t* bytes = ReadView(reader, 5, scratch);
+  for (int index = 0; index < 5; ++index) {
+    AppendNumber(row, Lead::Tab, [&](char* out) { return IntegerText(bytes[index], out); });
   }
 }
 

@@ -1,8 +1,10 @@
 // Row text and value decoders: how a record becomes one line and a field payload its columns.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "node_reader.h"
@@ -10,10 +12,30 @@
 // The text of the record under construction. One builder serves a whole run; once it has
 // grown, decoding a field allocates nothing.
 struct RowBuilder {
-  std::string text;
-  std::string line;             // the last finished line
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+  std::size_t capacity = 0;
   char decimalSeparator = '.';  // the user's, read once at start-up
 };
+
+void GrowRow(RowBuilder& row, std::size_t count);
+
+// Room for `count` more bytes at the row's end; the caller writes them and adds to `size`.
+inline char* RowSpace(RowBuilder& row, std::size_t count) {
+  if (count > row.capacity - row.size) GrowRow(row, count);
+  return row.bytes.get() + row.size;
+}
+
+inline void AppendRowText(RowBuilder& row, std::string_view text) {
+  if (text.empty()) return;
+  std::memcpy(RowSpace(row, text.size()), text.data(), text.size());
+  row.size += text.size();
+}
+
+// The row's text so far.
+inline std::string_view RowText(const RowBuilder& row) {
+  return {row.bytes.get(), row.size};
+}
 
 // What a decoder appends before its first column.
 enum class Lead : std::uint8_t { None, Tab, Comma };
@@ -22,7 +44,7 @@ enum class Lead : std::uint8_t { None, Tab, Comma };
 enum class Joiner : std::uint8_t { CommaSpace, Comma };
 
 // Removes every NUL byte from the row and hands it out as the line (without line end); the
-// builder is then empty. The line stays valid until the next FinishRow.
+// builder is then empty. The line stays valid until the next append to the builder.
 std::string_view FinishRow(RowBuilder& row);
 
 // Every decoder takes the reader at the field's payload start and the field's header; it

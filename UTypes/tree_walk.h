@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "node_reader.h"
 #include "row_text.h"
@@ -10,19 +11,29 @@
 // Where a record's line goes: the index of a table, or kDropLine.
 inline constexpr int kDropLine = -1;
 
+// How the fields of one table kind are read.
+struct TableRules {
+  // The decoder of each field code; codes beyond it are skipped by their length.
+  std::span<const FieldRule> catalogue;
+  // Moves to every field's end after decoding it, whatever the decoder consumed.
+  bool moveToFieldEnds = false;
+};
+
 struct WalkRules {
   // Reads the first database node only, then moves to the end of the file.
   bool firstDatabaseNodeOnly = false;
   // Moves to every record's and table's end after reading it, re-aligning the reader with the
   // stored lengths; otherwise the next header is read where the last one's handling stopped.
   bool moveToNodeEnds = false;
-  // Decodes one field of a table of the given kind, leaving the reader where the next field
-  // header is to be read.
-  void (*walkField)(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
-                    RowBuilder& row) = nullptr;
+  TableRules (*tableRules)(std::uint8_t tableKind) = nullptr;
   // The table a record's line goes to, or kDropLine.
   int (*routeLine)(std::uint8_t databaseKind, std::uint8_t tableKind) = nullptr;
 };
+
+// The catalogue row of a field code: skipped by its length when beyond the catalogue.
+inline FieldRule RuleOf(std::span<const FieldRule> catalogue, std::uint8_t fieldCode) {
+  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Decoder::Skip};
+}
 
 // Walks database nodes, table nodes, record nodes and field nodes until the end of the file,
 // writing one line per routed record, also an empty one. Each level reads children while the

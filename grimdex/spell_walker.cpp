@@ -95,29 +95,19 @@ constexpr FieldRule kComposedFields[] = {
     {ShopFlags, kTab},                   // 5 Shop 1 to Shop 5
 };
 
-std::span<const FieldRule> CatalogueOf(std::uint8_t tableKind) {
+TableRules SpellTableRules(std::uint8_t tableKind) {
   switch (tableKind) {
     case 1:
-      return kPrototypeFields;
+      return {kPrototypeFields, false};
     case 2:
-      return kModifierFields;
+      return {kModifierFields, false};
     case 3:
     case 4:
     case 5:
-      return kComposedFields;
+      return {kComposedFields, true};
     default:
       return {};
   }
-}
-
-bool IsComposedTable(std::uint8_t tableKind) {
-  return tableKind >= 3 && tableKind <= 5;
-}
-
-void WalkSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
-                    RowBuilder& row) {
-  DecodeSpellField(tableKind, field, reader, row);
-  if (IsComposedTable(tableKind)) SeekTo(reader, NodeEnd(field));
 }
 
 int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
@@ -128,15 +118,14 @@ int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
 constexpr WalkRules kSpellWalkRules = {
     .firstDatabaseNodeOnly = true,
     .moveToNodeEnds = true,
-    .walkField = WalkSpellField,
+    .tableRules = SpellTableRules,
     .routeLine = RouteSpellLine,
 };
 
 }  // namespace
 
 FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
-  const std::span<const FieldRule> catalogue = CatalogueOf(tableKind);
-  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Skip};
+  return RuleOf(SpellTableRules(tableKind).catalogue, fieldCode);
 }
 
 void DecodeSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,

@@ -58,9 +58,10 @@ constexpr FieldRule kQuestFields[] = {
     {Int32, kTab},                // 10 Special
 };
 
-std::span<const FieldRule> CatalogueOf(std::uint8_t tableKind) {
-  if (tableKind == 1) return kBriefingFields;
-  if (tableKind == 2) return kQuestFields;
+// Fields of other table kinds are skipped by their length; no field is followed by a move.
+TableRules QuestTableRules(std::uint8_t tableKind) {
+  if (tableKind == 1) return {kBriefingFields, false};
+  if (tableKind == 2) return {kQuestFields, false};
   return {};
 }
 
@@ -73,15 +74,14 @@ int RouteQuestLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
 constexpr WalkRules kQuestWalkRules = {
     .firstDatabaseNodeOnly = false,
     .moveToNodeEnds = false,
-    .walkField = DecodeQuestField,
+    .tableRules = QuestTableRules,
     .routeLine = RouteQuestLine,
 };
 
 }  // namespace
 
 FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
-  const std::span<const FieldRule> catalogue = CatalogueOf(tableKind);
-  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Skip};
+  return RuleOf(QuestTableRules(tableKind).catalogue, fieldCode);
 }
 
 void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,

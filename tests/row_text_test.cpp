@@ -297,14 +297,15 @@ TEST(RowTextTest, NegativeLengthsConsumeNothing) {
 
 TEST(RowTextTest, FinishedRowsLoseTheirNulsAndLeaveTheBuilderEmpty) {
   RowBuilder row;
-  row.text = std::string("\0a\0\0b\0", 6);
+  AppendRowText(row, std::string_view("\0a\0\0b\0", 6));
   EXPECT_EQ(FinishRow(row), "ab");
-  EXPECT_TRUE(row.text.empty());
-  row.text = std::string(3, '\0');
+  EXPECT_EQ(RowText(row), "");
+  AppendRowText(row, std::string(3, '\0'));
   EXPECT_EQ(FinishRow(row), "");
   EXPECT_EQ(FinishRow(row), "");
-  row.text = std::string(7000, 'r');
-  EXPECT_EQ(FinishRow(row), std::string(7000, 'r'));
+  AppendRowText(row, std::string(7000, 'r'));
+  AppendRowText(row, std::string_view("\0s", 2));
+  EXPECT_EQ(FinishRow(row), std::string(7000, 'r') + "s");
 }
 
 }  // namespace
