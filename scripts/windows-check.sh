@@ -207,6 +207,7 @@ NoFiles() { :; }
 StageSamples() { cp "$kRoot/samples/spells.sdb" "$kRoot/samples/quests.qdb" .; }
 StageFolderAsDatabase() { mkdir spells.sdb; }
 StageSamplesAndFolder() { StageSamples && mkdir out; }
+StageSamplesAndFile() { StageSamples && echo text >out; }
 StageSamplesUnderOtherName() { cp "$kRoot/samples/spells.sdb" "Zaubersprüche.sdb"; }
 StageFirstHalf() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"${1##*/}"; }
 StageTruncatedSpells() { StageFirstHalf "$kRoot/samples/spells.sdb"; }
@@ -230,7 +231,10 @@ CompareFrontEnd() {
   CompareRun grimdex-new-folder-inside-folder StageSamplesAndFolder grimdex spells.sdb \
     "out${kSeparator}inner"
   CompareRun grimdex-folder-parent-missing StageSamples grimdex spells.sdb "none${kSeparator}out"
+  CompareRun grimdex-folder-is-a-file StageSamplesAndFile grimdex spells.sdb out
   CompareRun lorudex-new-folder StageSamples lorudex quests.qdb out
+  # Wildcards are no business of the tools: no expansion on either platform.
+  CompareRun grimdex-wildcard-argument StageSamples grimdex "*.sdb"
   # Names outside ASCII pass through as the bytes of the user's code page, both ways.
   CompareRun grimdex-names-outside-ascii StageSamplesUnderOtherName grimdex "Zaubersprüche.sdb" \
     "Tabellen-für-ü"
