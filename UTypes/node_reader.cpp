@@ -109,7 +109,6 @@ NodeHeader ReadNodeHeaderSlowly(NodeReader& reader) {
   return header;
 }
 
-void SeekTo(NodeReader& reader, std::int64_t offset) {
-  if (offset < 0) FailRun(NegativeSeekError());
-  reader.position = offset;
+void FailNegativeSeek() {
+  FailRun(NegativeSeekError());
 }

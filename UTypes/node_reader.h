@@ -142,4 +142,9 @@ inline bool AtEnd(const NodeReader& reader) {
 
 // Moves to an absolute offset. To or past the end is allowed (the next read fails); below 0
 // ends the run at once. Costs no system call.
-void SeekTo(NodeReader& reader, std::int64_t offset);
+[[noreturn]] void FailNegativeSeek();
+
+inline void SeekTo(NodeReader& reader, std::int64_t offset) {
+  if (offset < 0) FailNegativeSeek();
+  reader.position = offset;
+}

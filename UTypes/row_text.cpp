@@ -55,18 +55,20 @@ void AppendTextList(NodeReader& reader, const NodeHeader& field, RowBuilder& row
   }
 }
 
-// The 32-bit value of a number field, consuming exactly its payload length.
-std::uint32_t ReadNumberValue(NodeReader& reader, const NodeHeader& field) {
+std::uint32_t ReadNumberValueSlowly(NodeReader& reader, const NodeHeader& field) {
   const std::int64_t length = PayloadLength(field);
-  if (length == 4 && HeldBytes(reader) >= 4) {
-    const std::uint32_t value = LittleEndian32(HeldData(reader));
-    reader.position += 4;
-    return value;
-  }
   std::uint8_t bytes[4] = {};
   ReadBytes(reader, static_cast<std::size_t>(length < 4 ? length : 4), bytes);
   DiscardBytes(reader, length - 4);
   return LittleEndian32(bytes);
+}
+
+// The 32-bit value of a number field, consuming exactly its payload length.
+inline std::uint32_t ReadNumberValue(NodeReader& reader, const NodeHeader& field) {
+  if (field.length != 4 || HeldBytes(reader) < 4) return ReadNumberValueSlowly(reader, field);
+  const std::uint32_t value = LittleEndian32(HeldData(reader));
+  reader.position += 4;
+  return value;
 }
 
 float ReadFloatValue(NodeReader& reader, const NodeHeader& field) {
@@ -145,7 +147,8 @@ void AppendTextOrList(NodeReader& reader, const NodeHeader& field, RowBuilder& r
   AppendLead(row, lead);
   const std::int64_t length = PayloadLength(field);
   if (length == 0) return;
-  const std::uint8_t firstByte = ReadByte(reader);
+  // The list test looks at the first payload byte and moves back to the payload start.
+  const std::uint8_t firstByte = HeldBytes(reader) > 0 ? *HeldData(reader) : ReadByte(reader);
   SeekTo(reader, field.payloadStart);
   if (firstByte == 1) {
     AppendTextList(reader, field, row, joiner);
