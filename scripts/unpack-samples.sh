@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The main job in one command: builds the tools and unpacks the sample databases into tables.
+# Usage: bash scripts/unpack-samples.sh [output folder]   (default: unpacked/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+EnsurePackages "${kBuildPackages[@]}"
+
+output="${1:-unpacked}"
+
+echo "== Building grimdex, lorudex and nodedump (release)"
+cmake --preset release >/dev/null
+cmake --build --preset release --target grimdex lorudex nodedump
+
+mkdir -p "$output"
+echo "== Unpacking samples/spells.sdb and samples/quests.qdb into $output/"
+build/release/grimdex/grimdex samples/spells.sdb "$output"
+build/release/lorudex/lorudex samples/quests.qdb "$output"
+
+tables=(SpellPrototypes.txt SpellModifiers.txt S_Spells.txt S_Armors.txt S_Weapons.txt
+        Briefing.txt Quests.txt)
+echo
+echo "The seven tables are in $(cd "$output" && pwd)/"
+echo "(tab separated, CR LF lines, text in the Windows-1251 code page):"
+for table in "${tables[@]}"; do
+  if [ ! -f "$output/$table" ]; then
+    echo "missing: $output/$table" >&2
+    exit 1
+  fi
+  printf '  %-40s %4d rows\n' "$output/$table" "$(($(wc -l <"$output/$table") - 1))"
+done
+
+# The first lines of one table, a few columns, in the terminal's UTF-8 and aligned.
+echo
+echo "The first lines of $output/SpellPrototypes.txt (columns 1 to 8):"
+preview() {
+  head -n 6 "$output/SpellPrototypes.txt" | cut -f 1-8 | tr -d '\r' | iconv -f CP1251 -t UTF-8
+}
+if command -v column >/dev/null; then
+  preview | column -t -s $'\t'
+else
+  preview | expand -t 16
+fi
+
+echo
+echo "To open them in a spreadsheet, see \"Opening the tables in a spreadsheet\" in README.md."
