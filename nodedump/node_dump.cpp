@@ -89,7 +89,8 @@ void AppendFieldPreview(DumpState& state, const NodeHeader& header) {
   const std::int64_t length = PayloadLength(header);
   const std::int64_t available =
       std::clamp<std::int64_t>(Size(state.reader) - header.payloadStart, 0, length);
-  const auto shown = static_cast<std::size_t>(std::min(available, state.options.previewBytes));
+  const auto shown =
+      static_cast<std::size_t>(std::clamp<std::int64_t>(state.options.previewBytes, 0, available));
   const bool hasReadings = header.length == 4 && available == 4;
   std::vector<std::uint8_t> bytes(std::max<std::size_t>(shown, hasReadings ? 4 : 0));
   ReadBytes(state.reader, bytes.size(), bytes.data());

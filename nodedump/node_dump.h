@@ -20,7 +20,8 @@ inline constexpr std::size_t kDumpDrainSize = std::size_t{64} * 1024;
 
 struct DumpOptions {
   int depth = kFieldLevel;         // deepest level shown; nodes below it are passed over unread
-  std::int64_t previewBytes = 16;  // payload bytes of a field shown in hex and as text
+  std::int64_t previewBytes = 16;  // payload bytes of a field shown in hex and as text (0 and
+                                   // below: none)
   // Takes the dump so far and empties it whenever it grows past kDumpDrainSize, so a large
   // file's dump need not be held whole; null keeps the whole dump in the string.
   void (*drain)(std::string& text) = nullptr;
