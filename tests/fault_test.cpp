@@ -1,0 +1,254 @@
+// Whole-program tests of both tools under faults: a full disk, a read-only output folder,
+// databases that cannot be opened, damaged lengths at every level, and very large databases.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "database_cases.h"
+#include "node_writer.h"
+#include "program_run.h"
+#include "quest_walker.h"
+#include "spell_walker.h"
+#include "test_files.h"
+
+namespace {
+
+struct Tool {
+  std::string program;
+  std::string moduleName;
+  std::string sample;
+  std::span<const TableSpec> tables;
+};
+
+const Tool kGrimdex = {GRIMDEX_PATH, "grimdex", SAMPLES_FOLDER "/spells.sdb", kSpellTables};
+const Tool kLorudex = {LORUDEX_PATH, "lorudex", SAMPLES_FOLDER "/quests.qdb", kQuestTables};
+const Tool kTools[] = {kGrimdex, kLorudex};
+
+// The user and group that own nothing: permissions bite for them even when the tests run as root.
+constexpr const char* kUnprivilegedUser = "--reuid=65534";
+constexpr const char* kUnprivilegedGroup = "--regid=65534";
+
+std::string Report(const Tool& tool, std::string_view message) {
+  return "Exception EInOutError in module " + tool.moduleName + " at 00401A2C.\n" +
+         std::string(message) + ".\r\n";
+}
+
+std::string TablePath(const TempFolder& folder, const TableSpec& table) {
+  return folder / "out/" + std::string(table.fileName);
+}
+
+bool HasTables(const TempFolder& folder, const Tool& tool) {
+  return std::ranges::any_of(tool.tables, [&folder](const TableSpec& table) {
+    return std::filesystem::exists(TablePath(folder, table));
+  });
+}
+
+// Runs the tool on `database` in `folder`, tables to folder/out.
+ProgramResult RunOn(const Tool& tool, const TempFolder& folder, const std::string& database) {
+  return RunProgram(tool.program, {database, "out"}, folder.path.string());
+}
+
+ProgramResult RunOnBytes(const Tool& tool, const TempFolder& folder, std::string_view bytes) {
+  WriteWholeFile(folder / "database", bytes);
+  return RunOn(tool, folder, "database");
+}
+
+// Runs the tool as a user without any rights in `folder`: as root through setpriv, otherwise
+// as this user, whom permissions already bind. The program is copied into the folder, so that
+// the user can reach it wherever the build lives; the folder is opened up for reading.
+ProgramResult RunUnprivileged(const Tool& tool, const TempFolder& folder,
+                              const std::string& database) {
+  const std::string program = folder / tool.moduleName;
+  std::filesystem::copy_file(tool.program, program);
+  chmod(folder.path.c_str(), 0755);
+  chmod(program.c_str(), 0755);
+  if (geteuid() != 0) return RunProgram(program, {database, "out"}, folder.path.string());
+  const std::string setpriv =
+      std::filesystem::exists("/usr/bin/setpriv") ? "/usr/bin/setpriv" : "/bin/setpriv";
+  EXPECT_TRUE(std::filesystem::exists(setpriv)) << "setpriv (util-linux) is needed as root";
+  return RunProgram(
+      setpriv,
+      {kUnprivilegedUser, kUnprivilegedGroup, "--clear-groups", "--", program, database, "out"},
+      folder.path.string());
+}
+
+TEST(FaultTest, TableOnAFullDiskReportsIOError28AndKeepsEveryOtherTable) {
+  for (const Tool& tool : kTools) {
+    TempFolder whole;
+    ASSERT_EQ(RunOn(tool, whole, tool.sample).exitStatus, 0);
+    for (const TableSpec& full : tool.tables) {
+      SCOPED_TRACE(tool.moduleName + ": " + std::string(full.fileName) + " on a full disk");
+      TempFolder folder;
+      std::filesystem::create_directory(folder.path / "out");
+      std::filesystem::create_symlink("/dev/full", TablePath(folder, full));
+      const ProgramResult result = RunOn(tool, folder, tool.sample);
+      EXPECT_EQ(result.signal, 0);
+      EXPECT_EQ(result.exitStatus, 1);
+      EXPECT_EQ(result.output, Report(tool, "I/O error 28"));
+      for (const TableSpec& table : tool.tables) {
+        if (table.fileName == full.fileName) continue;
+        EXPECT_EQ(ReadWholeFile(TablePath(folder, table)), ReadWholeFile(TablePath(whole, table)))
+            << table.fileName;
+      }
+    }
+  }
+}
+
+TEST(FaultTest, ReadOnlyOutputFolderReportsDeniedAccessAndWritesNothing) {
+  for (const Tool& tool : kTools) {
+    SCOPED_TRACE(tool.moduleName);
+    TempFolder folder;
+    std::filesystem::copy_file(tool.sample, folder / "database");
+    chmod((folder / "database").c_str(), 0644);
+    std::filesystem::create_directory(folder.path / "out");
+    chmod((folder / "out").c_str(), 0555);
+    const ProgramResult result = RunUnprivileged(tool, folder, "database");
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, Report(tool, "File access denied"));
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path / "out"));
+  }
+}
+
+TEST(FaultTest, DatabaseThatIsNoReadableFileSaysErrorOpeningFile) {
+  for (const Tool& tool : kTools) {
+    SCOPED_TRACE(tool.moduleName);
+    TempFolder folder;
+    std::filesystem::create_directory(folder.path / "a folder");
+    ASSERT_EQ(mkfifo((folder / "a fifo").c_str(), 0644), 0);  // no writer: opening must not wait
+    const std::string notADatabase[] = {"a folder", "a fifo", "/dev/zero", "missing"};
+    for (const std::string& database : notADatabase) {
+      const ProgramResult result = RunOn(tool, folder, database);
+      EXPECT_EQ(result.exitStatus, 1) << database;
+      EXPECT_EQ(result.output, "Error opening file\r\n") << database;
+      EXPECT_FALSE(HasTables(folder, tool)) << database;
+    }
+    WriteWholeFile(folder / "unreadable", "");
+    chmod((folder / "unreadable").c_str(), 0);
+    const ProgramResult result = RunUnprivileged(tool, folder, "unreadable");
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Error opening file\r\n");
+    EXPECT_FALSE(HasTables(folder, tool));
+  }
+}
+
+// Stored lengths that no writer makes: negative ones, and the largest the long form holds.
+constexpr std::int32_t kDamagedLengths[] = {-1, -(1 << 30), (1 << 30) - 1};
+
+// A database node of kind 1 holding a table of `tableKind` with two records of two text fields.
+// The node at `damagedLevel` (1 database, 2 table, 3 record, 4 field) stores `storedLength`
+// instead of its real length; its real payload follows all the same.
+std::string DamagedDatabase(std::uint8_t tableKind, int damagedLevel, std::int32_t storedLength) {
+  const auto node = [&](int level, std::uint8_t kind, const std::string& payload) {
+    if (level != damagedLevel) return NodeBytes(kind, payload);
+    NodeWriter writer;
+    AppendLongHeader(writer, kind, storedLength);
+    return writer.bytes + payload;
+  };
+  const std::string firstRecord =
+      node(3, 0, node(4, 1, TextPayload("Fire")) + NodeBytes(2, TextPayload("Ice")));
+  const std::string secondRecord = NodeBytes(0, NodeBytes(1, TextPayload("Air")));
+  return node(1, 1, node(2, tableKind, firstRecord + secondRecord));
+}
+
+TEST(FaultTest, NegativeAndHugeLengthsAtEveryLevelEndWithTheHeadersKept) {
+  struct Damaged {
+    const Tool& tool;
+    std::uint8_t tableKind;  // composed spells, quests
+  };
+  for (const Damaged& damaged : {Damaged{kGrimdex, 3}, Damaged{kLorudex, 2}}) {
+    for (int level = 1; level <= 4; ++level) {
+      for (const std::int32_t length : kDamagedLengths) {
+        SCOPED_TRACE(damaged.tool.moduleName + ", level " + std::to_string(level) +
+                     ", stored length " + std::to_string(length));
+        TempFolder folder;
+        const std::string database = DamagedDatabase(damaged.tableKind, level, length);
+        const ProgramResult result = RunOnBytes(damaged.tool, folder, database);
+        EXPECT_EQ(result.signal, 0);
+        // A node that claims more bytes than the file holds is never finished: the walk reads
+        // on to the end, and a huge payload is refused before room is made for it.
+        if (length > 0) {
+          EXPECT_EQ(result.exitStatus, 1);
+        }
+        if (result.exitStatus == 0) {
+          EXPECT_EQ(result.output, "");
+        } else {
+          EXPECT_EQ(result.exitStatus, 1);
+          EXPECT_EQ(result.output, ReadBeyondEndReport(damaged.tool.moduleName));
+        }
+        for (const TableSpec& table : damaged.tool.tables) {
+          const std::string text = ReadWholeFile(TablePath(folder, table));
+          EXPECT_TRUE(text.starts_with(std::string(table.headerRow) + "\r\n")) << table.fileName;
+          // A record header takes 2 bytes and every record moves the walk past its header, so
+          // bytes read again as headers still give at most one line per 2 bytes.
+          const auto mostLines = static_cast<std::ptrdiff_t>(1 + database.size() / 2);
+          EXPECT_LE(std::ranges::count(text, '\n'), mostLines) << table.fileName;
+        }
+      }
+    }
+  }
+}
+
+constexpr std::size_t kManyRecords = 2'000'000;
+constexpr std::size_t kManyElements = 100'000;
+
+// A database node of kind 1 holding one table of `tableKind` with the given payload.
+std::string OneTable(std::uint8_t tableKind, const std::string& records) {
+  return NodeBytes(1, NodeBytes(tableKind, records, LengthForm::Long), LengthForm::Long);
+}
+
+TEST(FaultTest, MillionsOfEmptyRecordsGiveOneEmptyLineEach) {
+  // An empty record is its kind byte and a length byte of 0.
+  const std::string emptyRecords(2 * kManyRecords, '\0');
+  struct Case {
+    const Tool& tool;
+    std::uint8_t tableKind;
+    std::size_t table;
+  };
+  for (const Case& test : {Case{kGrimdex, 3, 2}, Case{kLorudex, 1, 0}}) {
+    SCOPED_TRACE(test.tool.moduleName);
+    TempFolder folder;
+    const ProgramResult result =
+        RunOnBytes(test.tool, folder, OneTable(test.tableKind, emptyRecords));
+    EXPECT_EQ(result.exitStatus, 0);
+    const TableSpec& table = test.tool.tables[test.table];
+    std::string expected = std::string(table.headerRow) + "\r\n";
+    for (std::size_t record = 0; record < kManyRecords; ++record)
+      expected += "\r\n";
+    EXPECT_TRUE(ReadWholeFile(TablePath(folder, table)) == expected) << "an empty line each";
+  }
+}
+
+TEST(FaultTest, ListOfAHundredThousandElementsIsJoinedWhole) {
+  const std::vector<std::string> elements(kManyElements, "a");
+  std::string joined = "\ta";
+  for (std::size_t element = 1; element < kManyElements; ++element)
+    joined += ",a";
+  struct Case {
+    const Tool& tool;
+    std::uint8_t tableKind;
+    std::uint8_t fieldCode;  // composed spells' Required, quests' Items: both joined by a comma
+    std::size_t table;
+  };
+  for (const Case& test : {Case{kGrimdex, 3, 2, 2}, Case{kLorudex, 2, 3, 1}}) {
+    SCOPED_TRACE(test.tool.moduleName);
+    TempFolder folder;
+    const std::string record = NodeBytes(0, NodeBytes(test.fieldCode, TextListPayload(elements)));
+    const ProgramResult result = RunOnBytes(test.tool, folder, OneTable(test.tableKind, record));
+    EXPECT_EQ(result.exitStatus, 0);
+    const TableSpec& table = test.tool.tables[test.table];
+    EXPECT_TRUE(ReadWholeFile(TablePath(folder, table)) ==
+                std::string(table.headerRow) + "\r\n" + joined + "\r\n")
+        << "the whole list on one line";
+  }
+}
+
+}  // namespace
