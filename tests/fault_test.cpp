@@ -251,4 +251,28 @@ TEST(FaultTest, ListOfAHundredThousandElementsIsJoinedWhole) {
   }
 }
 
+TEST(FaultTest, TextOfAMegabyteIsWrittenWholeOnOneLine) {
+  // Larger than the read buffer and the table buffer: it is read and written straight through.
+  std::string text(std::size_t{1} << 20, 'x');
+  for (std::size_t index = 0; index < text.size(); index += 4096)
+    text[index] = static_cast<char>('a' + index / 4096 % 26);
+  struct Case {
+    const Tool& tool;
+    std::uint8_t tableKind;
+    std::uint8_t fieldCode;  // composed spells' Prototype, briefings' Name: no lead
+    std::size_t table;
+  };
+  for (const Case& test : {Case{kGrimdex, 3, 1, 2}, Case{kLorudex, 1, 0, 0}}) {
+    SCOPED_TRACE(test.tool.moduleName);
+    TempFolder folder;
+    const std::string record = NodeBytes(0, NodeBytes(test.fieldCode, TextPayload(text)));
+    const ProgramResult result = RunOnBytes(test.tool, folder, OneTable(test.tableKind, record));
+    EXPECT_EQ(result.exitStatus, 0);
+    const TableSpec& table = test.tool.tables[test.table];
+    EXPECT_TRUE(ReadWholeFile(TablePath(folder, table)) ==
+                std::string(table.headerRow) + "\r\n" + text + "\r\n")
+        << "the whole text on one line";
+  }
+}
+
 }  // namespace
