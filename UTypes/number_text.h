@@ -1,0 +1,43 @@
+// Number text of the tables: integers, and floats in the plain and the general number style.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Room enough for any text written by the functions below.
+inline constexpr std::size_t kNumberTextCapacity = 32;
+
+// No limit on the decimals kept by ToDecimalDigits.
+inline constexpr int kNoDecimalLimit = 1 << 20;
+
+// The decimal form of a float: value = 0.d1d2d3... x 10^exponent.
+struct DecimalDigits {
+  enum class Form : std::uint8_t { Finite, Zero, Infinity, NaN };
+  Form form = Form::Zero;
+  bool negative = false;  // never set for zero or NaN
+  int exponent = 0;       // count of digits before the point when >= 1; 0 for zero
+  int count = 0;          // digits used, 1 to 18 for a finite non-zero value
+  char digits[18] = {};   // ASCII digits, neither leading nor trailing '0'
+};
+
+// Writes the signed decimal text of value (no plus sign, no grouping, -2147483648 included) to
+// out (kNumberTextCapacity bytes); returns its length. Allocates nothing.
+std::size_t IntegerText(std::int32_t value, char* out);
+
+// Rounds value to 18 working digits (nearest, ties to even, from its exact value, for every
+// float), then keeps at most `precision` significant digits and at most `decimals` decimals
+// (kNoDecimalLimit: no limit), rounding half away from zero; a carry past the first digit gives
+// "1" one place higher. Trailing zeros are dropped; a value that rounds away entirely becomes
+// Zero without sign. NaN (signalling too) is NaN without sign; infinities keep their sign.
+DecimalDigits ToDecimalDigits(float value, int precision, int decimals);
+
+// The spell tables' style "0.######": at most six decimals, no trailing zeros, no sign on 0;
+// magnitudes of 10^18 and above fall back to the general style. Every ',' in the text becomes
+// '.', so the point is '.' under a ',' locale. Writes to out (kNumberTextCapacity bytes);
+// returns the length. Allocates nothing.
+std::size_t PlainNumberText(float value, char decimalSeparator, char* out);
+
+// The quest tables' style: 15 significant digits, exponent form ("1.5E-5", "1E16") below 0.0001
+// and from 10^15 on; NaN (signalling ones too) is "NAN", infinities "INF" and "-INF". The
+// separator is written as given. Writes to out (kNumberTextCapacity bytes); returns the length.
+std::size_t GeneralNumberText(float value, char decimalSeparator, char* out);
