@@ -23,7 +23,9 @@ struct WalkRules {
   // Reads the first database node only, then moves to the end of the file.
   bool firstDatabaseNodeOnly = false;
   // Moves to every record's and table's end after reading it, re-aligning the reader with the
-  // stored lengths; otherwise the next header is read where the last one's handling stopped.
+  // stored lengths, and reads nothing of a node past its parent's end (a field's payload stops
+  // at its record's end); otherwise the next header is read where the last one's handling
+  // stopped.
   bool moveToNodeEnds = false;
   TableRules (*tableRules)(std::uint8_t tableKind) = nullptr;
   // The table a record's line goes to, or kDropLine.
