@@ -1,6 +1,7 @@
 // Shared by the fuzz targets: checked invariants, and a program's walk run in-process on bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -11,13 +12,18 @@
 // input as a crash, and the replay test fails.
 void RequireInvariant(bool holds, const char* what);
 
-// Tables of the given names whose files are all the null device, for walks whose lines matter
-// only for the code they run. Open them once per process and reuse them for every input.
-TableSet OpenNullTables(std::span<const TableSpec> specs);
+// Most table bytes a walk may write per database byte, plus kMostTableBytesPerRun: a walk that
+// wrote more would be reading the same bytes over and over.
+inline constexpr std::size_t kMostTableBytesPerByte = 64;
+inline constexpr std::size_t kMostTableBytesPerRun = 4096;
+
+// Tables of the given names on anonymous scratch files, emptied after every walk. Open them once
+// per process and reuse them for every input.
+TableSet OpenScratchTables(std::span<const TableSpec> specs);
 
 // Runs `walker` over `bytes` as a database held in memory, writing to `tables`. The walk must
-// end either by returning at the end of the bytes or by a "Read beyond end of file" failure;
-// anything else breaks an invariant. Pending lines are then dropped, so that every input starts
-// from empty tables.
+// end either by returning at the end of the bytes or by a "Read beyond end of file" failure,
+// and must write no more than the bound above; anything else breaks an invariant. The tables
+// are then emptied, so that every input starts from empty tables.
 void WalkFuzzInput(std::span<const std::uint8_t> bytes, TableSet& tables, Walker walker,
                    char decimalSeparator);
