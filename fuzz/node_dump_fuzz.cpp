@@ -10,6 +10,11 @@
 
 namespace {
 
+// A node takes at least a byte of the file and its line and marks a few hundred bytes of dump
+// (a 64-byte preview included), so a dump larger than this shows nodes dumped over and over.
+constexpr std::size_t kMostDumpBytesPerByte = 512;
+constexpr std::size_t kMostDumpBytesPerRun = 4096;
+
 // The dump texts, kept from one input to the next so that their room is reused: a sample's
 // dump is a few hundred kilobytes, and fresh room for it each time would slow every run.
 std::string whole;
@@ -49,6 +54,8 @@ void CheckDump(std::span<const std::uint8_t> bytes, DumpOptions options) {
   RequireInvariant(status == kDumpWellFormed || status == kDumpDamaged,
                    "a dump of bytes in memory never fails to read");
   RequireInvariant(EndsWithSummary(whole), "a dump ends with its summary line");
+  RequireInvariant(whole.size() <= kMostDumpBytesPerByte * bytes.size() + kMostDumpBytesPerRun,
+                   "a dump grows in proportion to the file");
   RequireInvariant((status == kDumpWellFormed) == whole.ends_with("; well formed\n"),
                    "the verdict matches the exit status");
   RequireInvariant(HasDamageMark(whole) == (status == kDumpDamaged),

@@ -145,7 +145,10 @@ bool ReadHeaderOrMark(DumpState& state, int level, NodeHeader& header) {
 
 void DumpChildren(DumpState& state, int level, std::int64_t parentEnd);
 
-// Dumps the node at the position and everything in it, and moves to its stated end.
+// Dumps the node at the position and everything in it, and moves to its stated end, or to its
+// parent's end when it runs past it: the bytes after the parent's end are dumped as the nodes
+// that follow the parent, never also inside it, which would let a small damaged file fill the
+// dump with the same nodes over and over.
 void DumpNode(DumpState& state, int level, std::int64_t parentEnd) {
   const std::int64_t offset = Position(state.reader);
   NodeHeader header;
@@ -159,10 +162,13 @@ void DumpNode(DumpState& state, int level, std::int64_t parentEnd) {
     AppendMark(state, level, false,
                "a further database node (read by lorudex, ignored by grimdex)");
   }
+  // A database node's "parent" is the file, whose end the walk checks on its own.
+  const std::int64_t end =
+      level == kDatabaseLevel ? NodeEnd(header) : std::min(NodeEnd(header), parentEnd);
   if (level < kFieldLevel && level < state.options.depth) {
-    DumpChildren(state, level + 1, NodeEnd(header));
+    DumpChildren(state, level + 1, end);
   }
-  SeekTo(state.reader, NodeEnd(header));
+  SeekTo(state.reader, end);
   if (state.options.drain != nullptr && state.out.size() >= kDumpDrainSize) {
     state.options.drain(state.out);
   }

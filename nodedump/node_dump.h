@@ -33,9 +33,10 @@ struct DumpOptions {
 // bytes, and the int32 and float32 readings when the length is 4). After a node's line come its
 // marks: "damage:" for a negative length, a node that runs past its parent's end or a file that
 // ends inside a node; "note:" for every database node after the first. Lengths are taken as
-// stored (a negative one as 0), so the walk goes on at each node's stated end. A closing
-// "summary:" line counts the nodes and gives the verdict.
-// Never reads past the end of the file, and ends on any input (every header moves the position
-// on by at least 2 bytes). Returns kDumpWellFormed, kDumpDamaged, or kDumpCannotRun after a
+// stored (a negative one as 0), so the walk goes on at each node's stated end, or at its
+// parent's end when it runs past it (nothing past a parent's end is dumped inside the parent).
+// A closing "summary:" line counts the nodes and gives the verdict.
+// Never reads past the end of the file, and ends on any input (every node moves the position
+// on by at least 1 byte). Returns kDumpWellFormed, kDumpDamaged, or kDumpCannotRun after a
 // failed read (the dump then ends with "cannot read: <message>").
 int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& out);

@@ -306,36 +306,57 @@ TEST(FaultTest, SpellNodesAreReadOnlyUpToTheirParentsEnd) {
             std::string(kSpellTables[1].headerRow) + "\r\n" + Lines({"M"}));
 }
 
-// Damaged spell databases whose every record (or table) claims to reach far past its parent:
-// read over and over, a 256 KB file wrote gigabytes. Now the tables stay near the file's size.
-TEST(FaultTest, SpellNodesReachingFarPastTheirParentsAreNotReadOverAndOver) {
-  constexpr std::size_t kDatabaseSize = 256 * 1024;
-  // Every 4 bytes a record of 2 bytes whose Name field claims 131073 bytes.
-  std::string fieldsPastRecords;
-  for (std::size_t offset = 0; offset < kDatabaseSize; offset += 4)
-    fieldsPastRecords += std::string("\x00\x04\x00\x03", 4);
-  // Every 16 bytes a table of 14 bytes whose record claims half the file, filled with fields.
+constexpr std::size_t kDamagedDatabaseSize = 256 * 1024;
+
+// Every 4 bytes a record of 2 bytes whose Name field claims 131073 bytes.
+std::string FieldsReachingPastTheirRecords() {
+  std::string records;
+  for (std::size_t offset = 0; offset < kDamagedDatabaseSize; offset += 4)
+    records += std::string("\x00\x04\x00\x03", 4);
+  return NodeBytes(1, NodeBytes(1, records, LengthForm::Long), LengthForm::Long);
+}
+
+// Every 16 bytes a table of 14 bytes whose record claims half the file, filled with fields.
+std::string RecordsReachingPastTheirTables() {
   NodeWriter period;
   AppendNode(period, 3, "");
   period.bytes[1] = 28;  // the table's length: 14 bytes
-  AppendLongHeader(period, 0, static_cast<std::int32_t>(kDatabaseSize / 2));
+  AppendLongHeader(period, 0, static_cast<std::int32_t>(kDamagedDatabaseSize / 2));
   period.bytes += std::string(
       "\x09\x0E"
       "abcdefg",
       9);
-  std::string recordsPastTables;
-  for (std::size_t offset = 0; offset < kDatabaseSize; offset += period.bytes.size())
-    recordsPastTables += period.bytes;
-  for (const std::string& body :
-       {NodeBytes(1, NodeBytes(1, fieldsPastRecords, LengthForm::Long), LengthForm::Long),
-        NodeBytes(1, recordsPastTables, LengthForm::Long)}) {
+  std::string tables;
+  for (std::size_t offset = 0; offset < kDamagedDatabaseSize; offset += period.bytes.size())
+    tables += period.bytes;
+  return NodeBytes(1, tables, LengthForm::Long);
+}
+
+// Damaged spell databases whose every record (or table) claims to reach far past its parent:
+// read over and over, a 256 KB file wrote gigabytes. Now the tables stay near the file's size.
+TEST(FaultTest, SpellNodesReachingFarPastTheirParentsAreNotReadOverAndOver) {
+  for (const std::string& database :
+       {FieldsReachingPastTheirRecords(), RecordsReachingPastTheirTables()}) {
     TempFolder folder;
-    const ProgramResult result = RunOnBytes(kGrimdex, folder, body);
+    const ProgramResult result = RunOnBytes(kGrimdex, folder, database);
     EXPECT_EQ(result.signal, 0);
     std::uintmax_t written = 0;
     for (const TableSpec& table : kSpellTables)
       written += std::filesystem::file_size(TablePath(folder, table));
-    EXPECT_LT(written, 4 * body.size());
+    EXPECT_LT(written, 4 * database.size());
+  }
+}
+
+// The same tables dumped over and over made nodedump write a gigabyte for a 64 KB file.
+TEST(FaultTest, NodedumpOfNodesReachingFarPastTheirParentsDumpsEachOnce) {
+  for (const std::string& database :
+       {FieldsReachingPastTheirRecords(), RecordsReachingPastTheirTables()}) {
+    TempFolder folder;
+    WriteWholeFile(folder / "database", database);
+    const ProgramResult result = RunProgram(NODEDUMP_PATH, {folder / "database"});
+    EXPECT_EQ(result.exitStatus, 1) << "the damage is marked";
+    // A line and a few marks for a node of a few bytes: a few hundred bytes a byte at most.
+    EXPECT_LT(result.output.size(), 256 * database.size());
   }
 }
 
