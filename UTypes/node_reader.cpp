@@ -27,12 +27,13 @@ void ReadFileExactly(NodeReader& reader, std::int64_t offset, std::size_t count,
 void RefillWindow(NodeReader& reader) {
   std::size_t got = 0;
   const int error =
-      ReadFileAt(reader.file, reader.position, reader.buffer.get(), kReadBufferSize, got);
+      ReadFileAt(reader.file, Position(reader), reader.buffer.get(), kReadBufferSize, got);
   if (error != 0) FailRun(error);
   if (got == 0) FailRun(kErrorReadBeyondEnd);
   reader.window = reader.buffer.get();
-  reader.windowStart = reader.position;
-  reader.windowEnd = reader.position + static_cast<std::int64_t>(got);
+  reader.windowStart = Position(reader);
+  reader.windowSize = got;
+  reader.offset = 0;
 }
 
 }  // namespace
@@ -50,7 +51,7 @@ NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes) {
   NodeReader reader;
   reader.size = static_cast<std::int64_t>(bytes.size());
   reader.window = bytes.data();
-  reader.windowEnd = reader.size;
+  reader.windowSize = bytes.size();
   return reader;
 }
 
@@ -61,21 +62,20 @@ void CloseNodeReader(NodeReader& reader) {
 
 void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destination) {
   while (count > 0) {
-    const bool inWindow =
-        reader.position >= reader.windowStart && reader.position < reader.windowEnd;
-    if (inWindow) {
-      const auto available = static_cast<std::size_t>(reader.windowEnd - reader.position);
-      const std::size_t taken = count < available ? count : available;
-      std::memcpy(destination, reader.window + (reader.position - reader.windowStart), taken);
-      reader.position += static_cast<std::int64_t>(taken);
+    const std::uint64_t held = HeldBytes(reader);
+    if (held > 0) {
+      const std::size_t taken = count < held ? count : static_cast<std::size_t>(held);
+      std::memcpy(destination, HeldData(reader), taken);
+      Advance(reader, taken);
       destination += taken;
       count -= taken;
     } else if (IsMemoryReader(reader)) {
       FailRun(kErrorReadBeyondEnd);
     } else if (count >= kReadBufferSize) {
       // A large payload goes straight to its destination rather than through the buffer.
-      ReadFileExactly(reader, reader.position, count, destination);
-      reader.position += static_cast<std::int64_t>(count);
+      const std::int64_t start = Position(reader);
+      ReadFileExactly(reader, start, count, destination);
+      SeekTo(reader, start + static_cast<std::int64_t>(count));
       return;
     } else {
       RefillWindow(reader);
@@ -84,13 +84,13 @@ void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destin
 }
 
 void RequireAvailable(const NodeReader& reader, std::int64_t count) {
-  if (count > 0 && count > reader.size - reader.position) FailRun(kErrorReadBeyondEnd);
+  if (count > 0 && count > reader.size - Position(reader)) FailRun(kErrorReadBeyondEnd);
 }
 
 void DiscardBytes(NodeReader& reader, std::int64_t count) {
   if (count <= 0) return;
   RequireAvailable(reader, count);
-  reader.position += count;
+  SeekTo(reader, Position(reader) + count);
 }
 
 NodeHeader ReadNodeHeaderSlowly(NodeReader& reader) {
@@ -105,7 +105,7 @@ NodeHeader ReadNodeHeaderSlowly(NodeReader& reader) {
     ReadBytes(reader, 3, bytes + 1);
     header.length = static_cast<std::int32_t>(LittleEndian32(bytes)) >> 1;
   }
-  header.payloadStart = reader.position;
+  header.payloadStart = Position(reader);
   return header;
 }
 

@@ -31,16 +31,18 @@ inline std::int64_t NodeEnd(const NodeHeader& header) {
 // Bytes read from the file at a time.
 inline constexpr std::size_t kReadBufferSize = std::size_t{256} * 1024;
 
-// An open database with a byte position. The bytes [windowStart, windowEnd) of the file are
-// held in memory, so reads and moves inside them cost no system call; positions and failures
-// are those of reading the file byte by byte.
+// An open database with a byte position. The bytes [windowStart, windowStart + windowSize) of
+// the file are held at `window`, so reads and moves inside them cost no system call; positions
+// and failures are those of reading the file byte by byte. The position is kept as its offset
+// from the window's start, which wraps around when the position lies before the window, so
+// that one comparison tells whether a read can be served from memory.
 struct NodeReader {
   PlatformFile file;  // not open for a reader over bytes in memory
   std::int64_t size = 0;
-  std::int64_t position = 0;
   const std::uint8_t* window = nullptr;
   std::int64_t windowStart = 0;
-  std::int64_t windowEnd = 0;
+  std::uint64_t windowSize = 0;
+  std::uint64_t offset = 0;
   std::unique_ptr<std::uint8_t[]> buffer;
 };
 
@@ -54,14 +56,22 @@ NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes);
 // Closes the file; a failure ends the run.
 void CloseNodeReader(NodeReader& reader);
 
-// How many bytes from the position on are held in memory (0 or less when none are).
-inline std::int64_t HeldBytes(const NodeReader& reader) {
-  return reader.position >= reader.windowStart ? reader.windowEnd - reader.position : 0;
+inline std::int64_t Position(const NodeReader& reader) {
+  return reader.windowStart + static_cast<std::int64_t>(reader.offset);
+}
+
+// How many bytes from the position on are held in memory.
+inline std::uint64_t HeldBytes(const NodeReader& reader) {
+  return reader.offset <= reader.windowSize ? reader.windowSize - reader.offset : 0;
 }
 
 // The held bytes at the position; valid only while HeldBytes is positive.
 inline const std::uint8_t* HeldData(const NodeReader& reader) {
-  return reader.window + (reader.position - reader.windowStart);
+  return reader.window + reader.offset;
+}
+
+inline void Advance(NodeReader& reader, std::uint64_t count) {
+  reader.offset += count;
 }
 
 inline std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
@@ -74,10 +84,9 @@ inline std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
 void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destination);
 
 inline void ReadBytes(NodeReader& reader, std::size_t count, std::uint8_t* destination) {
-  const std::int64_t held = HeldBytes(reader);
-  if (held >= 0 && count <= static_cast<std::uint64_t>(held)) {
+  if (count <= HeldBytes(reader)) {
     if (count > 0) std::memcpy(destination, HeldData(reader), count);
-    reader.position += static_cast<std::int64_t>(count);
+    Advance(reader, count);
     return;
   }
   ReadBytesSlowly(reader, count, destination);
@@ -92,10 +101,9 @@ inline std::uint8_t ReadByte(NodeReader& reader) {
 // Reads `count` bytes (at most the size of `scratch`) and returns where they are: in the
 // reader's memory when it holds them, otherwise copied into `scratch`. Valid until the next read.
 inline const std::uint8_t* ReadView(NodeReader& reader, std::size_t count, std::uint8_t* scratch) {
-  const std::int64_t held = HeldBytes(reader);
-  if (held >= 0 && count <= static_cast<std::uint64_t>(held)) {
+  if (count <= HeldBytes(reader)) {
     const std::uint8_t* view = HeldData(reader);
-    reader.position += static_cast<std::int64_t>(count);
+    Advance(reader, count);
     return view;
   }
   ReadBytesSlowly(reader, count, scratch);
@@ -120,24 +128,21 @@ inline NodeHeader ReadNodeHeader(NodeReader& reader) {
   header.kind = bytes[0];
   if ((bytes[1] & 1) == 0) {
     header.length = bytes[1] >> 1;
-    reader.position += 2;
+    Advance(reader, 2);
   } else {
     // Arithmetic shift of the odd signed value: (v - 1) / 2, keeping its sign.
     header.length = static_cast<std::int32_t>(LittleEndian32(bytes + 1)) >> 1;
-    reader.position += 5;
+    Advance(reader, 5);
   }
-  header.payloadStart = reader.position;
+  header.payloadStart = Position(reader);
   return header;
 }
 
-inline std::int64_t Position(const NodeReader& reader) {
-  return reader.position;
-}
 inline std::int64_t Size(const NodeReader& reader) {
   return reader.size;
 }
 inline bool AtEnd(const NodeReader& reader) {
-  return reader.position >= reader.size;
+  return Position(reader) >= reader.size;
 }
 
 // Moves to an absolute offset. To or past the end is allowed (the next read fails); below 0
@@ -146,5 +151,5 @@ inline bool AtEnd(const NodeReader& reader) {
 
 inline void SeekTo(NodeReader& reader, std::int64_t offset) {
   if (offset < 0) FailNegativeSeek();
-  reader.position = offset;
+  reader.offset = static_cast<std::uint64_t>(offset - reader.windowStart);
 }

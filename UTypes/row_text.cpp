@@ -33,7 +33,7 @@ std::string_view JoinerText(Joiner joiner) {
 void AppendPayloadBytes(NodeReader& reader, std::int64_t count, RowBuilder& row) {
   if (count <= 0) return;
   const auto size = static_cast<std::size_t>(count);
-  if (count > HeldBytes(reader)) RequireAvailable(reader, count);
+  if (size > HeldBytes(reader)) RequireAvailable(reader, count);
   char* out = RowSpace(row, size);
   ReadBytes(reader, size, reinterpret_cast<std::uint8_t*>(out));
   row.size += out[size - 1] == '\0' ? size - 1 : size;
@@ -67,7 +67,7 @@ std::uint32_t ReadNumberValueSlowly(NodeReader& reader, const NodeHeader& field)
 inline std::uint32_t ReadNumberValue(NodeReader& reader, const NodeHeader& field) {
   if (field.length != 4 || HeldBytes(reader) < 4) return ReadNumberValueSlowly(reader, field);
   const std::uint32_t value = LittleEndian32(HeldData(reader));
-  reader.position += 4;
+  Advance(reader, 4);
   return value;
 }
 
