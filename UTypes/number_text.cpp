@@ -534,6 +534,38 @@ inline char* WriteGeneral(const Decimal& decimal, char separator, char* out) {
   return WritePositional(text, decimal.exponent, separator, out);
 }
 
+// ---- The plain style's shortcut for magnitudes below 2^32, where nearly every table value is.
+
+// The bit pattern of 2^32: every float whose magnitude's pattern is below it is finite and
+// below 2^32.
+constexpr std::uint32_t kPlainShortcutLimit = 0x4F800000;
+
+// The plain text of a float below 2^32 in magnitude. Its six decimals are the integer
+// round-half-away-from-zero(|value| x 10^6): the product is exact in double precision (a 24-bit
+// significand times 15625 x 2^6 has at most 38 significant bits), and it rounds as the 18
+// working digits do, because a float m x 2^e lies at least 2^(e+6) millionths from every half
+// millionth unless exactly on one, while the working digits move it by less than 10^-4 x 2^e
+// millionths; a value exactly on a half millionth has at most 17 digits and stays exact.
+char* WritePlainBelowTwoTo32(std::uint32_t bits, char point, char* out) {
+  const float magnitude = std::bit_cast<float>(bits & 0x7FFFFFFF);
+  const double scaled = static_cast<double>(magnitude) * 1e6;
+  const auto whole = static_cast<std::uint64_t>(scaled);
+  const std::uint64_t millionths = whole + (scaled - static_cast<double>(whole) >= 0.5 ? 1 : 0);
+  if (millionths == 0) return WriteText("0", 1, out);
+  out = WriteSign((bits >> 31) != 0, out);
+  const auto integer = static_cast<std::uint32_t>(millionths / 1000000);
+  const auto decimals = static_cast<std::uint32_t>(millionths % 1000000);
+  const int integerDigits = DigitCount(integer);
+  WriteFixedDigits(integer, integerDigits, out);
+  out += integerDigits;
+  if (decimals == 0) return out;
+  // The six decimals, leading zeros kept, then two filler '0' that the count leaves out.
+  const std::uint64_t word = (EightDigitsAsText(decimals) >> 16) | (kEightZeros << 48);
+  *out++ = point;
+  StoreWord(word, out);
+  return out + DigitsBeforeTrailingZeros(word);
+}
+
 std::size_t LengthFrom(const char* begin, const char* end) {
   return static_cast<std::size_t>(end - begin);
 }
@@ -571,6 +603,10 @@ DecimalDigits ToDecimalDigits(float value, int precision, int decimals) {
 std::size_t PlainNumberText(float value, char decimalSeparator, char* out) {
   // The plain style's point is never ',': a ',' separator is written as '.'.
   const char point = decimalSeparator == ',' ? '.' : decimalSeparator;
+  const auto bits = std::bit_cast<std::uint32_t>(value);
+  if ((bits & 0x7FFFFFFF) < kPlainShortcutLimit) {
+    return LengthFrom(out, WritePlainBelowTwoTo32(bits, point, out));
+  }
   Decimal decimal = WorkingDecimal(value);
   if (decimal.form == DecimalDigits::Form::Finite && decimal.exponent > kWorkingDigits) {
     // 10^18 and above: the general style. Rounding to six decimals would have kept all 18
