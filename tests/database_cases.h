@@ -30,6 +30,17 @@ std::vector<DatabaseCase> QuestCases();
 std::string FullBriefingLine(char separator);
 std::string FullQuestLine(char separator);
 
+// Short names for the value payloads the cases are written with.
+inline std::string Text(std::string_view text) {
+  return TextPayload(text);
+}
+inline std::string Int(std::int32_t value) {
+  return Int32Payload(value);
+}
+inline std::string Float(float value) {
+  return Float32Payload(value);
+}
+
 // Builders of the four levels; nodes take the short length form when it fits.
 inline std::string Field(std::uint8_t code, std::string_view payload) {
   return NodeBytes(code, payload);

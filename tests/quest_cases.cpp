@@ -6,16 +6,6 @@ namespace {
 constexpr std::string_view kBriefing = "Briefing.txt";
 constexpr std::string_view kQuests = "Quests.txt";
 
-std::string Text(std::string_view text) {
-  return TextPayload(text);
-}
-std::string Int(std::int32_t value) {
-  return Int32Payload(value);
-}
-std::string Float(float value) {
-  return Float32Payload(value);
-}
-
 std::string Briefings(std::initializer_list<std::string> records) {
   return Node(1, records);
 }

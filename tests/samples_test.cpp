@@ -24,18 +24,6 @@ constexpr std::string_view kSpellTables[] = {"SpellPrototypes.txt", "SpellModifi
                                              "S_Spells.txt", "S_Armors.txt", "S_Weapons.txt"};
 constexpr std::string_view kQuestTables[] = {"Briefing.txt", "Quests.txt"};
 
-// The whole file, or an empty string when it cannot be read. Reads by size rather than through
-// stream iterators, which GCC's null-dereference warning trips over at -O3.
-std::string ReadFileBytes(const std::string& path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error) return {};
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  std::ifstream in(path, std::ios::binary);
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return in ? bytes : std::string{};
-}
-
 bool IsUpdatingGoldens() {
   const char* update = std::getenv("UPDATE_GOLDEN");
   return update != nullptr && std::string_view(update) == "1";
@@ -48,7 +36,7 @@ void ExpectGolden(const std::string& expectedPath, const std::string& actual) {
     WriteWholeFile(expectedPath, actual);
     return;
   }
-  const std::string expected = ReadFileBytes(expectedPath);
+  const std::string expected = ReadWholeFile(expectedPath);
   ASSERT_FALSE(expected.empty()) << "missing " << expectedPath;
   // A byte comparison without printing both files: the first difference says enough.
   const auto [at, ignored] =
@@ -75,7 +63,7 @@ void ExpectToolMatchesGoldens(const std::string& tool, std::string_view toolName
   EXPECT_EQ(filesWritten, tables.size());
   for (std::string_view table : tables) {
     ExpectGolden(kExpectedFolder + "/" + std::string(toolName) + "/" + std::string(table),
-                 ReadFileBytes(output / table));
+                 ReadWholeFile(output / table));
   }
 }
 
@@ -111,7 +99,7 @@ TEST_F(SamplesTest, NodedumpOfSamplesMatchesGoldens) {
 
 TEST_F(SamplesTest, NodedumpExplainsCutSample) {
   TempFolder folder;
-  const std::string spells = ReadFileBytes(kSamplesFolder + "/spells.sdb");
+  const std::string spells = ReadWholeFile(kSamplesFolder + "/spells.sdb");
   ASSERT_GT(spells.size(), 1000u);
   WriteWholeFile(folder / "cut.sdb", spells.substr(0, 1000));
   const ProgramResult result = RunProgram(NODEDUMP_PATH, {"--depth", "3", folder / "cut.sdb"});

@@ -6,19 +6,6 @@ namespace {
 constexpr std::string_view kPrototypes = "SpellPrototypes.txt";
 constexpr std::string_view kModifiers = "SpellModifiers.txt";
 
-std::string Text(std::string_view text) {
-  return TextPayload(text);
-}
-std::string Int(std::int32_t value) {
-  return Int32Payload(value);
-}
-std::string Float(float value) {
-  return Float32Payload(value);
-}
-std::string Bits(std::uint32_t bits) {
-  return Float32BitsPayload(bits);
-}
-
 std::string FullPrototype() {
   return Record({
       Field(0, Text("Fireball")),
@@ -28,8 +15,8 @@ std::string FullPrototype() {
       Field(4, Int(0)),
       Field(5, Float(12.5f)),
       Field(6, Int(3)),
-      Field(7, Bits(0x3DCCCCCD)),  // nearest to 0.1
-      Field(8, Bits(0x3F2AAAAB)),  // nearest to 2/3
+      Field(7, Float32BitsPayload(0x3DCCCCCD)),  // nearest to 0.1
+      Field(8, Float32BitsPayload(0x3F2AAAAB)),  // nearest to 2/3
       Field(9, Float(0.0078125f)),
       Field(10, Float(-2.5f)),
       Field(11, Text("enemy")),
@@ -47,8 +34,8 @@ std::string FullPrototype() {
       Field(23, Float(1.0f)),
       Field(24, Float(0.5f)),
       Field(25, Float(0.0f)),
-      Field(26, Bits(0x47F12065)),  // nearest to 123456.789
-      Field(27, Bits(0x3F7FFFFE)),  // nearest to 0.9999999
+      Field(26, Float32BitsPayload(0x47F12065)),  // nearest to 123456.789
+      Field(27, Float32BitsPayload(0x3F7FFFFE)),  // nearest to 0.9999999
   });
 }
 

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -36,9 +35,15 @@ struct TempFolder {
   std::string operator/(std::string_view name) const { return (path / name).string(); }
 };
 
+// The whole file, or an empty string when it cannot be read.
 inline std::string ReadWholeFile(const std::string& path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error) return {};
+  std::string bytes(static_cast<std::size_t>(size), '\0');
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return in ? bytes : std::string{};
 }
 
 inline void WriteWholeFile(const std::string& path, std::string_view bytes) {
