@@ -18,10 +18,10 @@ void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
                   std::string_view outputPrefix) {
   tableSet.tables.clear();
   tableSet.tables.reserve(specs.size());
-  for (const TableSpec& spec : specs) {
+  for (const TableSpec& declared : specs) {
     Table& table = tableSet.tables.emplace_back();
-    table.path = std::string(outputPrefix) + std::string(spec.fileName);
-    table.headerRow = spec.headerRow;
+    table.path = std::string(outputPrefix) + std::string(declared.fileName);
+    table.headerRow = declared.headerRow;
     table.pending.reserve(kTableBufferSize);
     const int error = CreateFileForWriting(table.path.c_str(), table.file);
     if (error != 0) FailRun(error);

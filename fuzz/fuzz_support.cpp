@@ -39,9 +39,9 @@ void RequireInvariant(bool holds, const char* what) {
 
 TableSet OpenScratchTables(std::span<const TableSpec> specs) {
   TableSet tables;
-  for (const TableSpec& spec : specs) {
+  for (const TableSpec& declared : specs) {
     Table& table = tables.tables.emplace_back();
-    table.headerRow = spec.headerRow;
+    table.headerRow = declared.headerRow;
     table.pending.reserve(kTableBufferSize);
     // A file with no name: written like any table, gone when the process ends.
     std::FILE* scratch = std::tmpfile();
