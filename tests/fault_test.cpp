@@ -229,27 +229,37 @@ TEST(FaultTest, MillionsOfEmptyRecordsGiveOneEmptyLineEach) {
   }
 }
 
+// Runs the tool on one table holding one record of one field, and expects that table to hold
+// its header and exactly `line`.
+struct OneFieldCase {
+  const Tool& tool;
+  std::uint8_t tableKind;
+  std::uint8_t fieldCode;
+  std::size_t table;
+};
+
+void ExpectOneFieldLine(const OneFieldCase& test, const std::string& payload,
+                        const std::string& line) {
+  SCOPED_TRACE(test.tool.moduleName);
+  TempFolder folder;
+  const std::string record = NodeBytes(0, NodeBytes(test.fieldCode, payload));
+  const ProgramResult result = RunOnBytes(test.tool, folder, OneTable(test.tableKind, record));
+  EXPECT_EQ(result.exitStatus, 0);
+  const TableSpec& table = test.tool.tables[test.table];
+  EXPECT_TRUE(ReadWholeFile(TablePath(folder, table)) ==
+              std::string(table.headerRow) + "\r\n" + line + "\r\n")
+      << "the whole field on one line";
+}
+
 TEST(FaultTest, ListOfAHundredThousandElementsIsJoinedWhole) {
   const std::vector<std::string> elements(kManyElements, "a");
   std::string joined = "\ta";
   for (std::size_t element = 1; element < kManyElements; ++element)
     joined += ",a";
-  struct Case {
-    const Tool& tool;
-    std::uint8_t tableKind;
-    std::uint8_t fieldCode;  // composed spells' Required, quests' Items: both joined by a comma
-    std::size_t table;
-  };
-  for (const Case& test : {Case{kGrimdex, 3, 2, 2}, Case{kLorudex, 2, 3, 1}}) {
-    SCOPED_TRACE(test.tool.moduleName);
-    TempFolder folder;
-    const std::string record = NodeBytes(0, NodeBytes(test.fieldCode, TextListPayload(elements)));
-    const ProgramResult result = RunOnBytes(test.tool, folder, OneTable(test.tableKind, record));
-    EXPECT_EQ(result.exitStatus, 0);
-    const TableSpec& table = test.tool.tables[test.table];
-    EXPECT_TRUE(ReadWholeFile(TablePath(folder, table)) ==
-                std::string(table.headerRow) + "\r\n" + joined + "\r\n")
-        << "the whole list on one line";
+  // Composed spells' Required and quests' Items: both joined by a comma.
+  for (const OneFieldCase& test :
+       {OneFieldCase{kGrimdex, 3, 2, 2}, OneFieldCase{kLorudex, 2, 3, 1}}) {
+    ExpectOneFieldLine(test, TextListPayload(elements), joined);
   }
 }
 
@@ -258,22 +268,10 @@ TEST(FaultTest, TextOfAMegabyteIsWrittenWholeOnOneLine) {
   std::string text(std::size_t{1} << 20, 'x');
   for (std::size_t index = 0; index < text.size(); index += 4096)
     text[index] = static_cast<char>('a' + index / 4096 % 26);
-  struct Case {
-    const Tool& tool;
-    std::uint8_t tableKind;
-    std::uint8_t fieldCode;  // composed spells' Prototype, briefings' Name: no lead
-    std::size_t table;
-  };
-  for (const Case& test : {Case{kGrimdex, 3, 1, 2}, Case{kLorudex, 1, 0, 0}}) {
-    SCOPED_TRACE(test.tool.moduleName);
-    TempFolder folder;
-    const std::string record = NodeBytes(0, NodeBytes(test.fieldCode, TextPayload(text)));
-    const ProgramResult result = RunOnBytes(test.tool, folder, OneTable(test.tableKind, record));
-    EXPECT_EQ(result.exitStatus, 0);
-    const TableSpec& table = test.tool.tables[test.table];
-    EXPECT_TRUE(ReadWholeFile(TablePath(folder, table)) ==
-                std::string(table.headerRow) + "\r\n" + text + "\r\n")
-        << "the whole text on one line";
+  // Composed spells' Prototype and briefings' Name: no lead.
+  for (const OneFieldCase& test :
+       {OneFieldCase{kGrimdex, 3, 1, 2}, OneFieldCase{kLorudex, 1, 0, 0}}) {
+    ExpectOneFieldLine(test, TextPayload(text), text);
   }
 }
 
