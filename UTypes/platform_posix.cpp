@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -102,6 +103,46 @@ int CloseFile(PlatformFile& file) {
 
 int NegativeSeekError() {
   return EINVAL;
+}
+
+int CreateNewFile(const char* path, PlatformFile& file) {
+  const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor < 0) return ReportErrorNumber(errno);
+  file.handle = descriptor;
+  return 0;
+}
+
+int SyncFile(PlatformFile file) {
+  return fsync(Descriptor(file)) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+int ReplaceFile(const char* from, const char* to) {
+  return std::rename(from, to) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+int RemoveFile(const char* path) {
+  return unlink(path) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+PathKind KindOfPath(const char* path) {
+  struct stat status {};
+  if (lstat(path, &status) != 0) return PathKind::Missing;
+  if (S_ISREG(status.st_mode)) return PathKind::OrdinaryFile;
+  if (S_ISDIR(status.st_mode)) return PathKind::Folder;
+  return PathKind::Other;
+}
+
+bool PathsNameOneFile(const char* first, const char* second) {
+  struct stat a {};
+  struct stat b {};
+  return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+int CopyPermissions(const char* model, PlatformFile file) {
+  struct stat status {};
+  if (stat(model, &status) != 0) return ReportErrorNumber(errno);
+  return fchmod(Descriptor(file), status.st_mode & 07777) == 0 ? 0 : ReportErrorNumber(errno);
 }
 
 bool FolderExists(const char* path) {

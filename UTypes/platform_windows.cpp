@@ -124,6 +124,57 @@ int NegativeSeekError() {
   return ERROR_NEGATIVE_SEEK;
 }
 
+int CreateNewFile(const char* path, PlatformFile& file) {
+  const HANDLE handle = CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!IsOpen(handle)) return LastErrorNumber();
+  file = FileOf(handle);
+  return 0;
+}
+
+int SyncFile(PlatformFile file) {
+  return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : LastErrorNumber();
+}
+
+int ReplaceFile(const char* from, const char* to) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  return MoveFileExA(from, to, flags) != 0 ? 0 : LastErrorNumber();
+}
+
+int RemoveFile(const char* path) {
+  return DeleteFileA(path) != 0 ? 0 : LastErrorNumber();
+}
+
+PathKind KindOfPath(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Other;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::Other;
+  return PathKind::OrdinaryFile;
+}
+
+bool PathsNameOneFile(const char* first, const char* second) {
+  BY_HANDLE_FILE_INFORMATION a{};
+  BY_HANDLE_FILE_INFORMATION b{};
+  auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION& information) {
+    const HANDLE handle =
+        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (!IsOpen(handle)) return false;
+    const bool known = GetFileInformationByHandle(handle, &information) != 0;
+    CloseHandle(handle);
+    return known;
+  };
+  return identify(first, a) && identify(second, b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+int CopyPermissions(const char* /*model*/, PlatformFile /*file*/) {
+  return 0;  // a new file takes its folder's permissions; there is no mode to copy
+}
+
 bool FolderExists(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

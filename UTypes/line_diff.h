@@ -1,0 +1,25 @@
+// Aligns the lines of an edited table with the lines its records were read as: which lines stayed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// A line of the original paired with an equal line of the edited text.
+struct LineMatch {
+  std::size_t original;
+  std::size_t edited;
+};
+
+// A common subsequence of the two sequences of line hashes, as pairs in increasing order of
+// both. Equal first and last lines are paired first; lines that occur once on each side anchor
+// the rest in their longest increasing run; between anchors a shortest edit script (Myers'
+// algorithm) pairs the rest, unless it would take more than kMostEditsBetweenAnchors edits,
+// when those lines stay unpaired (replaced). So an unedited text costs one pass, a few edits
+// give the longest common subsequence, and a reordered table of a million lines still aligns in
+// O(n log n).
+std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
+                                  std::span<const std::uint64_t> edited);
+
+inline constexpr std::size_t kMostEditsBetweenAnchors = 2000;
