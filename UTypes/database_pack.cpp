@@ -244,6 +244,24 @@ struct Planner {
     return finder.found;
   }
 
+  // The bytes read off their stored lengths that hold part of the record, if any.
+  const ReadOffLengths* ReadOffIn(const RecordSpot& spot) const {
+    for (const ReadOffLengths& held : layout.readOff) {
+      if (spot.offset < held.end && spot.end > held.start) return &held;
+    }
+    return nullptr;
+  }
+
+  // The problem of an edit that touches bytes read off their stored lengths.
+  std::string ReadOffProblem(const std::string& source, const ReadOffLengths& held) const {
+    const std::string why = rules.walk->moveToNodeEnds
+                                ? "changes a record that is read off its stored lengths"
+                                : "changes the database after a record that is read off its "
+                                  "stored lengths, and everything after it is read so";
+    return source + ": " + why + " (the field @" + std::to_string(held.field) +
+           " is not read as its length says; nodedump shows it); keep it as it is";
+  }
+
   void PlanTable(std::size_t table, const std::string& bytes);
   std::vector<EditedLine> JoinSplitLines(std::size_t table, const TableLines& split);
   void PlanItems(std::size_t table, const std::vector<EditedLine>& lines,
@@ -403,8 +421,8 @@ void NearestKeptItems(const std::vector<Item>& items, std::vector<std::size_t>& 
   };
   for (std::size_t index = 1; index < items.size(); ++index)
     before[index] = stays(items[index - 1]) ? index - 1 : before[index - 1];
-  for (std::size_t index = items.size() - 1; index-- > 0;)
-    after[index] = stays(items[index + 1]) ? index + 1 : after[index + 1];
+  for (std::size_t index = items.size(); index-- > 1;)
+    after[index - 1] = stays(items[index]) ? index : after[index];
 }
 
 void Planner::PlanItems(std::size_t table, const std::vector<EditedLine>& lines,
@@ -471,6 +489,10 @@ void Planner::PlanItems(std::size_t table, const std::vector<EditedLine>& lines,
     if (item.kind == ItemKind::New && templates[index] == kNone) templates[index] = 0;
     const std::size_t base = item.kind == ItemKind::Patch ? item.record : templates[index];
     const bool isNew = item.kind == ItemKind::New;
+    if (const ReadOffLengths* held = ReadOffIn(records[base])) {
+      Problem(ReadOffProblem(where, *held));
+      continue;
+    }
     if (LooksLikeUtf8(line.text) && !TableHasUtf8Lines(table)) {
       Problem(where +
               ": the line is in UTF-8, but the table's text is in the game's single-byte "
@@ -581,12 +603,7 @@ void Planner::CheckReadOffLengths() {
                                ? edit.at < held.end && edit.at + edit.removed > held.start
                                : edit.at > held.start && edit.at < held.end;
       if (!touches) continue;
-      std::string why = rules.walk->moveToNodeEnds
-                            ? "changes a record that is read off its stored lengths"
-                            : "changes the database after a record that is read off its stored "
-                              "lengths, and everything after it is read so";
-      Problem(pending.source + ": " + why + " (the field @" + std::to_string(held.field) +
-              " is not read as its length says; nodedump shows it); keep it as it is");
+      Problem(ReadOffProblem(pending.source, held));
       break;
     }
   }

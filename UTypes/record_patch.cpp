@@ -42,6 +42,11 @@ ColumnParts PartsOfColumns(const StoredRecord& record) {
   return columns;
 }
 
+// A spreadsheet's quoting of a cell: a quote at each end.
+bool IsQuoted(std::string_view cell) {
+  return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
+}
+
 bool IsNumberText(std::string_view text) {
   return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -99,6 +104,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
     if (cells[column] == originalCells[column]) {
       for (const ColumnPart& part : parts)
         split.push_back(part.text);
+    } else if (IsQuoted(cells[column]) && !IsQuoted(originalCells[column])) {
+      why = "is wrapped in quotes that the table did not have: save the table without quoting";
     } else if (parts.empty()) {
       why = "stands where the record has no field";
     } else if (parts.size() == 1) {

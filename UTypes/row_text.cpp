@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "number_text.h"
+#include "run_failure.h"
 
 namespace {
 
@@ -371,16 +372,23 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
   return Fail(problem, 0, value, "belongs to a field that the table does not show");
 }
 
-// The decoder's text of a payload, lead included.
-std::string DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator) {
+// The decoder's text of a payload, lead included; false when the decoder would read past the
+// payload (a text that starts like a list).
+bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator,
+                 std::string& text) {
   NodeReader reader =
       MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
   NodeHeader field;
   field.length = static_cast<std::int32_t>(payload.size());
   RowBuilder row;
   row.decimalSeparator = decimalSeparator;
-  DecodeField(rule, reader, field, row);
-  return std::string(FinishRow(row));
+  try {
+    DecodeField(rule, reader, field, row);
+  } catch (const RunFailure&) {
+    return false;
+  }
+  text = FinishRow(row);
+  return true;
 }
 
 bool IsTextDecoder(Decoder decoder) {
@@ -539,9 +547,9 @@ bool EncodeField(const FieldRule& rule, std::string_view originalText, std::stri
   if (!EncodeValue(rule, value, original, newRecord, decimalSeparator, encoded.payload, problem)) {
     return false;
   }
-  encoded.readBack = DecodedText(rule, encoded.payload, decimalSeparator);
-  if (encoded.readBack == text) return true;
-  if (IsTextDecoder(rule.decoder)) {
+  const bool readable = DecodedText(rule, encoded.payload, decimalSeparator, encoded.readBack);
+  if (readable && encoded.readBack == text) return true;
+  if (!readable || IsTextDecoder(rule.decoder)) {
     return Fail(problem, 0, value, TextMisreadReason(value, encoded.readBack));
   }
   encoded.rounded = true;
