@@ -33,17 +33,17 @@ void PairCommonEnds(Hashes original, Hashes edited, Stretch& stretch,
 
 // The shortest edit script between the two sides of the stretch, as its pairs: the greedy
 // forward search of Myers' algorithm, keeping each round's furthest reaches to trace the path
-// back. Pairs nothing when more than kMostEditsBetweenAnchors edits would be needed.
-void PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
+// back. False, pairing nothing, when more than kMostEdits edits would be needed.
+bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
                          std::vector<LineMatch>& matches) {
   const auto n = static_cast<std::ptrdiff_t>(stretch.originalEnd - stretch.originalStart);
   const auto m = static_cast<std::ptrdiff_t>(stretch.editedEnd - stretch.editedStart);
-  if (n == 0 || m == 0) return;
+  if (n == 0 || m == 0) return true;
   auto same = [&](std::ptrdiff_t x, std::ptrdiff_t y) {
     return original[stretch.originalStart + static_cast<std::size_t>(x)] ==
            edited[stretch.editedStart + static_cast<std::size_t>(y)];
   };
-  const auto most = std::min<std::ptrdiff_t>(n + m, kMostEditsBetweenAnchors);
+  const auto most = std::min<std::ptrdiff_t>(n + m, kMostEdits);
   // reach[d][k + d]: the furthest x on diagonal k = x - y after d edits.
   std::vector<std::vector<std::ptrdiff_t>> reach;
   std::vector<std::ptrdiff_t> previous;
@@ -101,12 +101,13 @@ void PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
           }
         }
         matches.insert(matches.end(), found.rbegin(), found.rend());
-        return;
+        return true;
       }
     }
     reach.push_back(current);
     previous = std::move(current);
   }
+  return false;
 }
 
 // A line of one side with its hash, for finding the lines that occur once.
@@ -183,22 +184,26 @@ std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
   std::vector<LineMatch> tail;
   Stretch whole{0, original.size(), 0, edited.size()};
   PairCommonEnds(original, edited, whole, matches, tail);
-  std::size_t originalAt = whole.originalStart;
-  std::size_t editedAt = whole.editedStart;
-  auto pairUpTo = [&](std::size_t originalEnd, std::size_t editedEnd) {
-    Stretch gap{originalAt, originalEnd, editedAt, editedEnd};
-    std::vector<LineMatch> gapTail;
-    PairCommonEnds(original, edited, gap, matches, gapTail);
-    PairByShortestEdits(original, edited, gap, matches);
-    matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
-  };
-  for (const LineMatch& anchor : Anchors(original, edited, whole)) {
-    pairUpTo(anchor.original, anchor.edited);
-    matches.push_back(anchor);
-    originalAt = anchor.original + 1;
-    editedAt = anchor.edited + 1;
+  if (!PairByShortestEdits(original, edited, whole, matches)) {
+    // Too many edits for the shortest script: lines that occur once on each side anchor the
+    // alignment, and the stretches between them get their own scripts.
+    std::size_t originalAt = whole.originalStart;
+    std::size_t editedAt = whole.editedStart;
+    auto pairUpTo = [&](std::size_t originalEnd, std::size_t editedEnd) {
+      Stretch gap{originalAt, originalEnd, editedAt, editedEnd};
+      std::vector<LineMatch> gapTail;
+      PairCommonEnds(original, edited, gap, matches, gapTail);
+      PairByShortestEdits(original, edited, gap, matches);
+      matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
+    };
+    for (const LineMatch& anchor : Anchors(original, edited, whole)) {
+      pairUpTo(anchor.original, anchor.edited);
+      matches.push_back(anchor);
+      originalAt = anchor.original + 1;
+      editedAt = anchor.edited + 1;
+    }
+    pairUpTo(whole.originalEnd, whole.editedEnd);
   }
-  pairUpTo(whole.originalEnd, whole.editedEnd);
   matches.insert(matches.end(), tail.rbegin(), tail.rend());
   return matches;
 }

@@ -13,13 +13,14 @@ struct LineMatch {
 };
 
 // A common subsequence of the two sequences of line hashes, as pairs in increasing order of
-// both. Equal first and last lines are paired first; lines that occur once on each side anchor
-// the rest in their longest increasing run; between anchors a shortest edit script (Myers'
-// algorithm) pairs the rest, unless it would take more than kMostEditsBetweenAnchors edits,
-// when those lines stay unpaired (replaced). So an unedited text costs one pass, a few edits
-// give the longest common subsequence, and a reordered table of a million lines still aligns in
-// O(n log n).
+// both. Equal first and last lines are paired first; the rest by a shortest edit script
+// (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits.
+// Beyond that, lines that occur once on each side anchor the alignment in their longest
+// increasing run, and the stretches between anchors get their own scripts (or stay unpaired,
+// as replaced lines, beyond kMostEdits again). So an unedited table costs one pass, any edit of
+// up to kMostEdits lines gives the longest common subsequence, and a reordered table of a
+// million lines still aligns in O(n log n).
 std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
                                   std::span<const std::uint64_t> edited);
 
-inline constexpr std::size_t kMostEditsBetweenAnchors = 2000;
+inline constexpr std::size_t kMostEdits = 2000;

@@ -405,4 +405,45 @@ TEST(DatabasePackTest, DamagedOriginalIsRefusedWithWhereItIsDamaged) {
   EXPECT_NE(result.errors.find("bytes before this node's end"), std::string::npos);
 }
 
+// Each field owns the columns it produced: a text holding a tab owns two, the colour channels
+// share one split at its commas; nodes that grow past 127 bytes take the long length form.
+TEST(DatabasePackTest, ColumnsMapBackByTheRecordsOwnLayout) {
+  auto database = [](const std::string& name, const std::string& longText, float green) {
+    return Node(1, {Node(1, {
+                                Record({Field(0, Text(name)), Field(23, Float(1.0f)),
+                                        Field(24, Float(green)), Field(25, Float(0.0f))}),
+                                Record({Field(1, Text(longText))}),
+                                Record({Field(1, Text("code")), Field(0, Text("name"))}),
+                            })});
+  };
+  const std::string original = database("a\tb", "short", 0.5f);
+  const std::string longText(200, 'L');
+  const struct {
+    std::string from;
+    std::string to;
+    std::string expected;  // the packed database, or empty when refused
+    std::string problem;
+  } cases[] = {
+      {"a\tb\t255,128,0", "a\tB\t255,51,0", database("a\tB", "short", 51.0f / 255.0f), ""},
+      {"\tshort", "\t" + longText, database("a\tb", longText, 0.5f), ""},
+      {"255,128,0", "255128", "", "does not hold 3 values separated by commas"},
+      {"codename", "codeName", "", "cannot be told apart once changed"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.to);
+    TempFolder folder;
+    WriteWholeFile(folder / "original", original);
+    ASSERT_EQ(Unpack(kSpells, folder / "original", folder / "tables"), 0);
+    const std::string tablePath = folder / "tables/SpellPrototypes.txt";
+    std::string table = ReadWholeFile(tablePath);
+    ASSERT_NE(table.find(test.from), std::string::npos);
+    table.replace(table.find(test.from), test.from.size(), test.to);
+    WriteWholeFile(tablePath, table);
+    const PackResult result = Pack(kSpells, folder / "original", folder / "tables", folder / "new");
+    EXPECT_EQ(result.status, test.expected.empty() ? kPackFailed : kPackWritten) << result.errors;
+    EXPECT_EQ(ReadWholeFile(folder / "new"), test.expected);
+    EXPECT_NE(result.errors.find(test.problem), std::string::npos) << result.errors;
+  }
+}
+
 }  // namespace
