@@ -13,10 +13,19 @@ struct PlatformFile {
 // The folder separator appended to and tested at the end of the output prefix.
 extern const char kFolderSeparator;
 
-// Error numbers of the failure report: the platform's own for a missing file (2), a missing
-// path (3), too many open files (4) and denied access (5); other numbers pass through as "I/O
-// error %d". A read that finds fewer bytes than asked for is 100 on every platform.
+// Error numbers of the failure report: 2 a missing file, 3 a missing path, 4 too many open
+// files, 5 denied access (Windows' own numbers, for which the report's messages were made); any
+// other number reads "I/O error %d". A read that finds fewer bytes than asked for is 100 on every
+// platform.
+inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorReadBeyondEnd = 100;
+
+// The report's error number for an error number of the platform (errno on POSIX, where errors
+// of the four meanings above take their numbers and any other errno a number that no message
+// of the report carries; Windows' own numbers are the report's).
+int ReportErrorNumber(int platformErrorNumber);
+// Its inverse for a number without a message of its own: the N of "I/O error N".
+int PlatformErrorNumber(int reportErrorNumber);
 
 // Opens an existing ordinary file read-only without blocking (a fifo, a folder or a device is
 // refused). Returns false when it cannot be opened; `file` is then left closed.

@@ -14,9 +14,18 @@ const char kFolderSeparator = '/';
 
 namespace {
 
-// Maps errno to the numbers of the report's message table; other numbers pass through.
-int ReportErrorNumber(int error) {
-  switch (error) {
+// Marks an errno that has no message of the report's own: set, the number never equals one of
+// the message table (EIO is 5, the number of denied access; ENETDOWN is 100).
+constexpr int kUnnamedErrnoBit = 1 << 24;
+
+int Descriptor(PlatformFile file) {
+  return static_cast<int>(file.handle);
+}
+
+}  // namespace
+
+int ReportErrorNumber(int platformErrorNumber) {
+  switch (platformErrorNumber) {
     case ENOENT:
       return 2;
     case ENOTDIR:
@@ -27,17 +36,15 @@ int ReportErrorNumber(int error) {
       return 4;
     case EACCES:
     case EPERM:
-      return 5;
+      return kErrorAccessDenied;
     default:
-      return error;
+      return kUnnamedErrnoBit | platformErrorNumber;
   }
 }
 
-int Descriptor(PlatformFile file) {
-  return static_cast<int>(file.handle);
+int PlatformErrorNumber(int reportErrorNumber) {
+  return reportErrorNumber & ~kUnnamedErrnoBit;
 }
-
-}  // namespace
 
 bool OpenFileForReading(const char* path, PlatformFile& file) {
   // Non-blocking, so that a fifo with no writer does not stall the run before it is refused.
@@ -101,7 +108,7 @@ int CloseFile(PlatformFile& file) {
 }
 
 int NegativeSeekError() {
-  return EINVAL;
+  return ReportErrorNumber(EINVAL);
 }
 
 bool FolderExists(const char* path) {

@@ -32,9 +32,8 @@ bool IsOpen(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// The platform's own error numbers are the report's numbers.
 int LastErrorNumber() {
-  return static_cast<int>(GetLastError());
+  return ReportErrorNumber(static_cast<int>(GetLastError()));
 }
 
 // An ordinary file on a disk: not a device, pipe or console (other file types), not a folder.
@@ -51,6 +50,15 @@ std::string_view WithoutFolder(std::string_view path) {
 }
 
 }  // namespace
+
+// The platform's own error numbers are the report's numbers.
+int ReportErrorNumber(int platformErrorNumber) {
+  return platformErrorNumber;
+}
+
+int PlatformErrorNumber(int reportErrorNumber) {
+  return reportErrorNumber;
+}
 
 bool OpenFileForReading(const char* path, PlatformFile& file) {
   // Others may keep the database open, the game included; opening a folder fails by itself
@@ -86,7 +94,7 @@ int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::s
   if (ReadFile(HandleOf(file), destination, asked, &read, &position) == 0) {
     // A synchronous read at an offset past the end reports the end as an error.
     const DWORD error = GetLastError();
-    return error == ERROR_HANDLE_EOF ? 0 : static_cast<int>(error);
+    return error == ERROR_HANDLE_EOF ? 0 : ReportErrorNumber(static_cast<int>(error));
   }
   got = read;
   return 0;
