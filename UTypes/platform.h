@@ -34,6 +34,10 @@ bool OpenFileForReading(const char* path, PlatformFile& file);
 // Creates or truncates a file for writing. Returns 0 or the error number of the report.
 int CreateFileForWriting(const char* path, PlatformFile& file);
 
+// Whether `path` names the open `file` itself, through any link: the same device and file number
+// on POSIX, the same volume and file index on Windows. False when `path` names nothing.
+bool IsSameFile(PlatformFile file, const char* path);
+
 // Reads up to `count` bytes at absolute `offset`; `got` is 0 only at the end of the file.
 // Returns 0 or the error number of the report.
 int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,

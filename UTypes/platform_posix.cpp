@@ -66,6 +66,13 @@ int CreateFileForWriting(const char* path, PlatformFile& file) {
   return 0;
 }
 
+bool IsSameFile(PlatformFile file, const char* path) {
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(Descriptor(file), &opened) != 0 || stat(path, &named) != 0) return false;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
 int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,
                std::size_t& got) {
   got = 0;

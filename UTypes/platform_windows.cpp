@@ -82,6 +82,23 @@ int CreateFileForWriting(const char* path, PlatformFile& file) {
   return 0;
 }
 
+bool IsSameFile(PlatformFile file, const char* path) {
+  // Only the attributes are asked for, with every kind of sharing: this open disturbs nobody.
+  const HANDLE named = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (!IsOpen(named)) return false;
+  BY_HANDLE_FILE_INFORMATION opened{};
+  BY_HANDLE_FILE_INFORMATION found{};
+  const bool same = GetFileInformationByHandle(HandleOf(file), &opened) != 0 &&
+                    GetFileInformationByHandle(named, &found) != 0 &&
+                    opened.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                    opened.nFileIndexHigh == found.nFileIndexHigh &&
+                    opened.nFileIndexLow == found.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
+
 int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,
                std::size_t& got) {
   got = 0;
