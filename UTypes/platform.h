@@ -31,7 +31,8 @@ int PlatformErrorNumber(int reportErrorNumber);
 // refused). Returns false when it cannot be opened; `file` is then left closed.
 bool OpenFileForReading(const char* path, PlatformFile& file);
 
-// Creates or truncates a file for writing. Returns 0 or the error number of the report.
+// Creates or truncates a file for writing without waiting for anything: a fifo that no one
+// reads fails at once; devices are taken as they are. Returns 0 or the error number of the report.
 int CreateFileForWriting(const char* path, PlatformFile& file);
 
 // Whether `path` names the open `file` itself, through any link: the same device and file number

@@ -60,8 +60,16 @@ bool OpenFileForReading(const char* path, PlatformFile& file) {
 }
 
 int CreateFileForWriting(const char* path, PlatformFile& file) {
-  const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Non-blocking, so that a fifo with no reader fails (ENXIO) instead of waiting for one; the
+  // writes then block as usual.
+  const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   if (descriptor < 0) return ReportErrorNumber(errno);
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    close(descriptor);
+    return ReportErrorNumber(error);
+  }
   file.handle = descriptor;
   return 0;
 }

@@ -1,12 +1,13 @@
 // Whole-program tests of both tools under faults: a full disk, a read-only output folder,
-// databases that cannot be opened, a table that is the database, damaged lengths at every level,
-// and very large databases.
+// databases that cannot be opened, tables that are the database or a fifo, damaged lengths at
+// every level, and very large databases.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -187,6 +188,25 @@ TEST(FaultTest, TableThatIsTheDatabaseIsRefusedAndTheDatabaseKept) {
     EXPECT_TRUE(ReadWholeFile(folder / test.database) == ReadWholeFile(test.tool.sample));
     EXPECT_EQ(FolderListing(folder), before);
   }
+}
+
+// A fifo named like a table made the tool wait for a reader for ever, after the tables before it
+// were truncated. Now it fails at once; a device still takes a table as any file does.
+TEST(FaultTest, FifoNamedLikeATableFailsAtOnceInsteadOfWaiting) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder / "out");
+  ASSERT_EQ(mkfifo((folder / "out/S_Spells.txt").c_str(), 0644), 0);
+  const ProgramResult fifo = RunOn(kGrimdex, folder, kGrimdex.sample);
+  EXPECT_EQ(fifo.signal, 0);
+  EXPECT_EQ(fifo.exitStatus, 1);
+  EXPECT_EQ(fifo.output, Report(kGrimdex, "I/O error " + std::to_string(ENXIO)));
+
+  TempFolder device;
+  std::filesystem::create_directory(device / "out");
+  std::filesystem::create_symlink("/dev/null", device / "out/S_Spells.txt");
+  const ProgramResult null = RunOn(kGrimdex, device, kGrimdex.sample);
+  EXPECT_EQ(null.exitStatus, 0);
+  EXPECT_EQ(null.output, "");
 }
 
 // Stored lengths that no writer makes: negative ones, and the largest the long form holds.
