@@ -13,17 +13,31 @@ struct PlatformFile {
 // The folder separator appended to and tested at the end of the output prefix.
 extern const char kFolderSeparator;
 
-// Error numbers of the failure report: the platform's own for a missing file (2), a missing
-// path (3), too many open files (4) and denied access (5); other numbers pass through as "I/O
-// error %d". A read that finds fewer bytes than asked for is 100 on every platform.
+// Error numbers of the failure report: 2 a missing file, 3 a missing path, 4 too many open
+// files, 5 denied access (Windows' own numbers, for which the report's messages were made); any
+// other number reads "I/O error %d". A read that finds fewer bytes than asked for is 100 on every
+// platform.
+inline constexpr int kErrorAccessDenied = 5;
 inline constexpr int kErrorReadBeyondEnd = 100;
+
+// The report's error number for an error number of the platform (errno on POSIX, where errors
+// of the four meanings above take their numbers and any other errno a number that no message
+// of the report carries; Windows' own numbers are the report's).
+int ReportErrorNumber(int platformErrorNumber);
+// Its inverse for a number without a message of its own: the N of "I/O error N".
+int PlatformErrorNumber(int reportErrorNumber);
 
 // Opens an existing ordinary file read-only without blocking (a fifo, a folder or a device is
 // refused). Returns false when it cannot be opened; `file` is then left closed.
 bool OpenFileForReading(const char* path, PlatformFile& file);
 
-// Creates or truncates a file for writing. Returns 0 or the error number of the report.
+// Creates or truncates a file for writing without waiting for anything: a fifo that no one
+// reads fails at once; devices are taken as they are. Returns 0 or the error number of the report.
 int CreateFileForWriting(const char* path, PlatformFile& file);
+
+// Whether `path` names the open `file` itself, through any link: the same device and file number
+// on POSIX, the same volume and file index on Windows. False when `path` names nothing.
+bool IsSameFile(PlatformFile file, const char* path);
 
 // Reads up to `count` bytes at absolute `offset`; `got` is 0 only at the end of the file.
 // Returns 0 or the error number of the report.
@@ -58,9 +72,6 @@ int RemoveFile(const char* path);
 // What a path names, without following a final link.
 enum class PathKind : std::uint8_t { Missing, OrdinaryFile, Folder, Other };
 PathKind KindOfPath(const char* path);
-
-// Whether two paths name one file (following links); false when either is missing.
-bool PathsNameOneFile(const char* first, const char* second);
 
 // Gives the open file the permissions of the file at `model`, where the platform has them.
 // Returns 0 or the error number.

@@ -15,9 +15,18 @@ const char kFolderSeparator = '/';
 
 namespace {
 
-// Maps errno to the numbers of the report's message table; other numbers pass through.
-int ReportErrorNumber(int error) {
-  switch (error) {
+// Marks an errno that has no message of the report's own: set, the number never equals one of
+// the message table (EIO is 5, the number of denied access; ENETDOWN is 100).
+constexpr int kUnnamedErrnoBit = 1 << 24;
+
+int Descriptor(PlatformFile file) {
+  return static_cast<int>(file.handle);
+}
+
+}  // namespace
+
+int ReportErrorNumber(int platformErrorNumber) {
+  switch (platformErrorNumber) {
     case ENOENT:
       return 2;
     case ENOTDIR:
@@ -28,17 +37,15 @@ int ReportErrorNumber(int error) {
       return 4;
     case EACCES:
     case EPERM:
-      return 5;
+      return kErrorAccessDenied;
     default:
-      return error;
+      return kUnnamedErrnoBit | platformErrorNumber;
   }
 }
 
-int Descriptor(PlatformFile file) {
-  return static_cast<int>(file.handle);
+int PlatformErrorNumber(int reportErrorNumber) {
+  return reportErrorNumber & ~kUnnamedErrnoBit;
 }
-
-}  // namespace
 
 bool OpenFileForReading(const char* path, PlatformFile& file) {
   // Non-blocking, so that a fifo with no writer does not stall the run before it is refused.
@@ -54,10 +61,25 @@ bool OpenFileForReading(const char* path, PlatformFile& file) {
 }
 
 int CreateFileForWriting(const char* path, PlatformFile& file) {
-  const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Non-blocking, so that a fifo with no reader fails (ENXIO) instead of waiting for one; the
+  // writes then block as usual.
+  const int descriptor = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
   if (descriptor < 0) return ReportErrorNumber(errno);
+  const int flags = fcntl(descriptor, F_GETFL);
+  if (flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    close(descriptor);
+    return ReportErrorNumber(error);
+  }
   file.handle = descriptor;
   return 0;
+}
+
+bool IsSameFile(PlatformFile file, const char* path) {
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(Descriptor(file), &opened) != 0 || stat(path, &named) != 0) return false;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,
@@ -102,7 +124,7 @@ int CloseFile(PlatformFile& file) {
 }
 
 int NegativeSeekError() {
-  return EINVAL;
+  return ReportErrorNumber(EINVAL);
 }
 
 int CreateNewFile(const char* path, PlatformFile& file) {
@@ -130,13 +152,6 @@ PathKind KindOfPath(const char* path) {
   if (S_ISREG(status.st_mode)) return PathKind::OrdinaryFile;
   if (S_ISDIR(status.st_mode)) return PathKind::Folder;
   return PathKind::Other;
-}
-
-bool PathsNameOneFile(const char* first, const char* second) {
-  struct stat a {};
-  struct stat b {};
-  return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
 }
 
 int CopyPermissions(const char* model, PlatformFile file) {

@@ -32,9 +32,8 @@ bool IsOpen(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE;
 }
 
-// The platform's own error numbers are the report's numbers.
 int LastErrorNumber() {
-  return static_cast<int>(GetLastError());
+  return ReportErrorNumber(static_cast<int>(GetLastError()));
 }
 
 // An ordinary file on a disk: not a device, pipe or console (other file types), not a folder.
@@ -51,6 +50,15 @@ std::string_view WithoutFolder(std::string_view path) {
 }
 
 }  // namespace
+
+// The platform's own error numbers are the report's numbers.
+int ReportErrorNumber(int platformErrorNumber) {
+  return platformErrorNumber;
+}
+
+int PlatformErrorNumber(int reportErrorNumber) {
+  return reportErrorNumber;
+}
 
 bool OpenFileForReading(const char* path, PlatformFile& file) {
   // Others may keep the database open, the game included; opening a folder fails by itself
@@ -74,6 +82,23 @@ int CreateFileForWriting(const char* path, PlatformFile& file) {
   return 0;
 }
 
+bool IsSameFile(PlatformFile file, const char* path) {
+  // Only the attributes are asked for, with every kind of sharing: this open disturbs nobody.
+  const HANDLE named = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (!IsOpen(named)) return false;
+  BY_HANDLE_FILE_INFORMATION opened{};
+  BY_HANDLE_FILE_INFORMATION found{};
+  const bool same = GetFileInformationByHandle(HandleOf(file), &opened) != 0 &&
+                    GetFileInformationByHandle(named, &found) != 0 &&
+                    opened.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                    opened.nFileIndexHigh == found.nFileIndexHigh &&
+                    opened.nFileIndexLow == found.nFileIndexLow;
+  CloseHandle(named);
+  return same;
+}
+
 int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::size_t count,
                std::size_t& got) {
   got = 0;
@@ -86,7 +111,7 @@ int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::s
   if (ReadFile(HandleOf(file), destination, asked, &read, &position) == 0) {
     // A synchronous read at an offset past the end reports the end as an error.
     const DWORD error = GetLastError();
-    return error == ERROR_HANDLE_EOF ? 0 : static_cast<int>(error);
+    return error == ERROR_HANDLE_EOF ? 0 : ReportErrorNumber(static_cast<int>(error));
   }
   got = read;
   return 0;
@@ -152,23 +177,6 @@ PathKind KindOfPath(const char* path) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
   if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::Other;
   return PathKind::OrdinaryFile;
-}
-
-bool PathsNameOneFile(const char* first, const char* second) {
-  BY_HANDLE_FILE_INFORMATION a{};
-  BY_HANDLE_FILE_INFORMATION b{};
-  auto identify = [](const char* path, BY_HANDLE_FILE_INFORMATION& information) {
-    const HANDLE handle =
-        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (!IsOpen(handle)) return false;
-    const bool known = GetFileInformationByHandle(handle, &information) != 0;
-    CloseHandle(handle);
-    return known;
-  };
-  return identify(first, a) && identify(second, b) &&
-         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 int CopyPermissions(const char* /*model*/, PlatformFile /*file*/) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "number_text.h"
@@ -14,6 +15,10 @@
 namespace {
 
 constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
+
+// The row's room doubles up to this growth at a time; beyond it, it grows by an eighth.
+constexpr std::size_t kMostRowDoubling = std::size_t{1} << 20;
+constexpr std::size_t kSmallestRowCapacity = 4096;
 
 // Writes the lead at `out`; returns the bytes written.
 std::size_t PutLead(char* out, Lead lead) {
@@ -125,10 +130,14 @@ void RemoveNulBytes(RowBuilder& row) {
 }  // namespace
 
 void GrowRow(RowBuilder& row, std::size_t count) {
-  const std::size_t capacity = std::max({row.capacity * 2, row.size + count, std::size_t{4096}});
-  auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
-  if (row.size > 0) std::memcpy(bytes.get(), row.bytes.get(), row.size);
-  row.bytes = std::move(bytes);
+  const std::size_t growth = std::max(std::min(row.capacity, kMostRowDoubling), row.capacity / 8);
+  const std::size_t capacity =
+      std::max({row.capacity + growth, row.size + count, kSmallestRowCapacity});
+  // realloc moves a large row's pages instead of copying them, so a long text is never held twice.
+  char* const bytes = static_cast<char*>(std::realloc(row.bytes.get(), capacity));
+  if (bytes == nullptr) throw std::bad_alloc();
+  static_cast<void>(row.bytes.release());  // realloc has taken them over
+  row.bytes.reset(bytes);
   row.capacity = capacity;
 }
 

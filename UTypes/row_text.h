@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,15 +12,23 @@
 
 #include "node_reader.h"
 
+// Frees the row's bytes, which GrowRow takes from realloc.
+struct FreeRowBytes {
+  void operator()(char* bytes) const { std::free(bytes); }
+};
+
 // The text of the record under construction. One builder serves a whole run; once it has
 // grown, decoding a field allocates nothing.
 struct RowBuilder {
-  std::unique_ptr<char[]> bytes;
+  std::unique_ptr<char[], FreeRowBytes> bytes;
   std::size_t size = 0;
   std::size_t capacity = 0;
   char decimalSeparator = '.';  // the user's, read once at start-up
 };
 
+// Makes room for `count` more bytes: the row doubles (by at most a MiB), beyond 8 MiB it grows by
+// an eighth, and a payload that needs more than that is given exactly its room, so that the row
+// holds little more than the record's text. Out of memory throws std::bad_alloc.
 void GrowRow(RowBuilder& row, std::size_t count);
 
 // Room for `count` more bytes at the row's end; the caller writes them and adds to `size`.

@@ -32,7 +32,7 @@ std::string FailureMessage(int errorNumber) {
   for (const KnownMessage& known : kKnownMessages) {
     if (known.errorNumber == errorNumber) return std::string(known.message);
   }
-  return "I/O error " + std::to_string(errorNumber);
+  return "I/O error " + std::to_string(PlatformErrorNumber(errorNumber));
 }
 
 std::string FailureReport(std::string_view moduleName, int errorNumber) {

@@ -137,11 +137,15 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
                        "' is not an ordinary file (a link or a device): name "
                        "the file itself"}};
   }
+  PlatformFile existing;
+  if (kind != PathKind::OrdinaryFile || !OpenFileForReading(target.c_str(), existing)) return;
   for (const std::string& table : tables) {
-    if (PathsNameOneFile(target.c_str(), table.c_str())) {
+    if (IsSameFile(existing, table.c_str())) {
+      static_cast<void>(CloseFile(existing));
       throw PackFailure{{"'" + target + "' is the table '" + table + "'"}};
     }
   }
+  static_cast<void>(CloseFile(existing));
 }
 
 std::string Plural(std::size_t count, std::string_view noun) {

@@ -77,7 +77,7 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
       PrintLine(console, "Error opening file");
       return 1;
     }
-    CreateTables(tableSet, tables, outputPrefix);
+    CreateTables(tableSet, tables, outputPrefix, reader.file);
     walker(reader, tableSet, decimalSeparator);
     CloseAll(reader, tableSet);
   } catch (const RunFailure& failure) {

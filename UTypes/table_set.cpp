@@ -12,15 +12,30 @@ void WriteOrFail(Table& table, const char* bytes, std::size_t count) {
   if (error != 0) FailRun(error);
 }
 
+std::string TablePath(std::string_view outputPrefix, const TableSpec& declared) {
+  return std::string(outputPrefix) + std::string(declared.fileName);
+}
+
+// Truncating the database would destroy it: a table of its name in its folder, a link to it.
+void RefuseTablesThatAreTheDatabase(std::span<const TableSpec> specs, std::string_view outputPrefix,
+                                    PlatformFile database) {
+  for (const TableSpec& declared : specs) {
+    if (IsSameFile(database, TablePath(outputPrefix, declared).c_str())) {
+      FailRun(kErrorAccessDenied);
+    }
+  }
+}
+
 }  // namespace
 
 void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
-                  std::string_view outputPrefix) {
+                  std::string_view outputPrefix, PlatformFile database) {
+  RefuseTablesThatAreTheDatabase(specs, outputPrefix, database);
   tableSet.tables.clear();
   tableSet.tables.reserve(specs.size());
   for (const TableSpec& declared : specs) {
     Table& table = tableSet.tables.emplace_back();
-    table.path = std::string(outputPrefix) + std::string(declared.fileName);
+    table.path = TablePath(outputPrefix, declared);
     table.headerRow = declared.headerRow;
     table.pending.reserve(kTableBufferSize);
     const int error = CreateFileForWriting(table.path.c_str(), table.file);

@@ -31,9 +31,11 @@ struct TableSet {
 };
 
 // Creates every table file under `outputPrefix` (truncating existing ones), then writes every
-// header row, both in table order. A failure ends the run; tables created before it stay.
+// header row, both in table order. A failure ends the run; tables created before it stay. First
+// of all, a table whose path names `database` (the open file the run reads, through any link)
+// ends the run with denied access before any file is created or changed.
 void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
-                  std::string_view outputPrefix);
+                  std::string_view outputPrefix, PlatformFile database);
 
 // Hands one line to the table; the line end CR LF is added. A failed write ends the run.
 void WriteLine(Table& table, std::string_view line);

@@ -25,24 +25,27 @@ int ReportUsageError(const std::string& error) {
   return kDumpCannotRun;
 }
 
-// Opens and dumps the file; a file that cannot be opened or read gives kDumpCannotRun.
+// Opens and dumps the file; a file that cannot be opened or read gives kDumpCannotRun, with the
+// lines dumped before a failed read on standard output and the message on standard error.
 int DumpFile(const DumpArguments& parsed) {
   NodeReader reader;
+  std::string text;
+  int status = kDumpCannotRun;
   try {
     if (!OpenNodeReader(parsed.path.c_str(), reader)) {
       std::fprintf(stderr, "nodedump: cannot open '%s'\n", parsed.path.c_str());
       return kDumpCannotRun;
     }
+    DumpOptions options = parsed.options;
+    options.drain = DrainToStandardOutput;
+    status = DumpNodeTree(reader, options, text);
+    WriteOut(text);
   } catch (const RunFailure& failure) {
+    WriteOut(text);
+    std::fflush(stdout);
     std::fprintf(stderr, "nodedump: cannot read '%s': %s\n", parsed.path.c_str(),
                  FailureMessage(failure.errorNumber).c_str());
-    return kDumpCannotRun;
   }
-  DumpOptions options = parsed.options;
-  options.drain = DrainToStandardOutput;
-  std::string text;
-  const int status = DumpNodeTree(reader, options, text);
-  WriteOut(text);
   static_cast<void>(CloseFile(reader.file));  // read only: nothing is lost if closing fails
   return status;
 }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <bit>
 #include <string_view>
-#include <vector>
 
 #include "number_text.h"
 #include "run_failure.h"
@@ -17,6 +16,18 @@ constexpr std::string_view kLevelPlurals[] = {"", "database nodes", "tables", "r
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// A preview is read and shown this many bytes at a time, so that its memory stays the same
+// whatever --max-bytes asks for. Smaller than the reader's buffer, so a read that fails leaves
+// the position where the file was found to end.
+constexpr std::size_t kPreviewPieceSize = 4096;
+
+// The node being read, for the mark when the file ends inside it.
+struct ReadingPlace {
+  int level = kDatabaseLevel;
+  std::int64_t offset = 0;
+  std::string_view part = "header";  // or "payload"
+};
+
 struct DumpState {
   NodeReader& reader;
   const DumpOptions& options;
@@ -24,6 +35,8 @@ struct DumpState {
   std::int64_t nodeCounts[kFieldLevel + 1] = {};
   std::int64_t damageCount = 0;
   std::int64_t noteCount = 0;
+  ReadingPlace reading = {};
+  bool lineOpen = false;  // a node line begun and not yet ended
 };
 
 void AppendNumber(std::string& out, std::int64_t value) {
@@ -32,6 +45,13 @@ void AppendNumber(std::string& out, std::int64_t value) {
 
 void AppendIndent(std::string& out, int level) {
   out.append(static_cast<std::size_t>(2 * (level - 1)), ' ');
+}
+
+std::string CountText(std::int64_t count, std::string_view plural) {
+  std::string text = std::to_string(count) + " ";
+  // Every plural here is its singular with an 's' added.
+  text += count == 1 ? plural.substr(0, plural.size() - 1) : plural;
+  return text;
 }
 
 // A mark line under a node: "damage: ..." or "note: ...", indented like the node.
@@ -43,7 +63,22 @@ void AppendMark(DumpState& state, int level, bool isDamage, const std::string& t
   ++(isDamage ? state.damageCount : state.noteCount);
 }
 
-void AppendNodeLine(std::string& out, int level, std::int64_t offset, const NodeHeader& header) {
+// Hands the dump so far to the drain once it has grown past kDumpDrainSize.
+void DrainWhenFull(DumpState& state) {
+  if (state.options.drain != nullptr && state.out.size() >= kDumpDrainSize) {
+    state.options.drain(state.out);
+  }
+}
+
+void EndLine(DumpState& state) {
+  state.out += '\n';
+  state.lineOpen = false;
+}
+
+// Begins a node's line; EndLine ends it after the preview.
+void AppendNodeLine(DumpState& state, int level, std::int64_t offset, const NodeHeader& header) {
+  std::string& out = state.out;
+  state.lineOpen = true;
   AppendIndent(out, level);
   out += kLevelNames[level];
   out += " @";
@@ -57,7 +92,7 @@ void AppendNodeLine(std::string& out, int level, std::int64_t offset, const Node
   AppendNumber(out, header.payloadStart);
 }
 
-void AppendHexBytes(std::string& out, const std::vector<std::uint8_t>& bytes, std::size_t count) {
+void AppendHexBytes(std::string& out, const std::uint8_t* bytes, std::size_t count) {
   for (std::size_t index = 0; index < count; ++index) {
     out += ' ';
     out += kHexDigits[bytes[index] >> 4];
@@ -66,17 +101,15 @@ void AppendHexBytes(std::string& out, const std::vector<std::uint8_t>& bytes, st
 }
 
 // Printable ASCII as it is, every other byte (code page letters too) as '.'.
-void AppendPrintableBytes(std::string& out, const std::vector<std::uint8_t>& bytes,
-                          std::size_t count) {
+void AppendPrintableBytes(std::string& out, const std::uint8_t* bytes, std::size_t count) {
   for (std::size_t index = 0; index < count; ++index) {
     const std::uint8_t byte = bytes[index];
     out += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
   }
 }
 
-void AppendFourByteReadings(std::string& out, const std::vector<std::uint8_t>& bytes) {
-  const std::uint32_t bits = bytes[0] | (std::uint32_t{bytes[1]} << 8) |
-                             (std::uint32_t{bytes[2]} << 16) | (std::uint32_t{bytes[3]} << 24);
+void AppendFourByteReadings(std::string& out, const std::uint8_t* bytes) {
+  const std::uint32_t bits = LittleEndian32(bytes);
   out += " | int32 ";
   AppendNumber(out, static_cast<std::int32_t>(bits));
   out += " | float32 ";
@@ -84,28 +117,46 @@ void AppendFourByteReadings(std::string& out, const std::vector<std::uint8_t>& b
   out.append(text, GeneralNumberText(std::bit_cast<float>(bits), '.', text));
 }
 
-// The preview of a field's payload; reads only bytes that the file holds.
+// Reads the `count` bytes from `start` on a piece at a time and appends `append(out, bytes,
+// size)` for each piece, draining the dump as it grows.
+void AppendInPieces(DumpState& state, std::int64_t start, std::size_t count,
+                    void (*append)(std::string&, const std::uint8_t*, std::size_t)) {
+  SeekTo(state.reader, start);
+  std::uint8_t scratch[kPreviewPieceSize];
+  while (count > 0) {
+    const std::size_t size = std::min(count, kPreviewPieceSize);
+    append(state.out, ReadView(state.reader, size, scratch), size);
+    DrainWhenFull(state);
+    count -= size;
+  }
+}
+
+// The preview of a field's payload; reads only bytes that the file says it holds, the shown
+// ones twice (for the hex, then for the text), in pieces.
 void AppendFieldPreview(DumpState& state, const NodeHeader& header) {
   const std::int64_t length = PayloadLength(header);
   const std::int64_t available =
       std::clamp<std::int64_t>(Size(state.reader) - header.payloadStart, 0, length);
   const auto shown =
       static_cast<std::size_t>(std::clamp<std::int64_t>(state.options.previewBytes, 0, available));
-  const bool hasReadings = header.length == 4 && available == 4;
-  std::vector<std::uint8_t> bytes(std::max<std::size_t>(shown, hasReadings ? 4 : 0));
-  ReadBytes(state.reader, bytes.size(), bytes.data());
+  state.reading.part = "payload";
   if (shown > 0) {
     state.out += " |";
-    AppendHexBytes(state.out, bytes, shown);
+    AppendInPieces(state, header.payloadStart, shown, AppendHexBytes);
     if (static_cast<std::int64_t>(shown) < length) {
       state.out += " (+";
       AppendNumber(state.out, length - static_cast<std::int64_t>(shown));
       state.out += " bytes)";
     }
     state.out += " | ";
-    AppendPrintableBytes(state.out, bytes, shown);
+    AppendInPieces(state, header.payloadStart, shown, AppendPrintableBytes);
   }
-  if (hasReadings) AppendFourByteReadings(state.out, bytes);
+  if (header.length == 4 && available == 4) {
+    SeekTo(state.reader, header.payloadStart);
+    std::uint8_t bytes[4];
+    ReadBytes(state.reader, 4, bytes);
+    AppendFourByteReadings(state.out, bytes);
+  }
 }
 
 // Marks what the stored lengths say that the unpackers do not check.
@@ -128,19 +179,19 @@ void MarkDamage(DumpState& state, int level, const NodeHeader& header, std::int6
   }
 }
 
-// Reads the header at the position; false, after a mark, when the file ends inside it.
-bool ReadHeaderOrMark(DumpState& state, int level, NodeHeader& header) {
-  const std::int64_t offset = Position(state.reader);
-  try {
-    header = ReadNodeHeader(state.reader);
-    return true;
-  } catch (const RunFailure& failure) {
-    if (failure.errorNumber != kErrorReadBeyondEnd) throw;
+// The mark of a read that found the file's end, which ends the walk: where the file ended, in
+// the node being read. A file may hold fewer bytes than its size says (a file cut while it is
+// read, or a special file), so the end is where the read found it.
+void MarkFileEnd(DumpState& state) {
+  const std::int64_t end = Position(state.reader);
+  std::string text = "the file ends @" + std::to_string(end) + " inside the " +
+                     std::string(state.reading.part) + " of a " +
+                     std::string(kLevelNames[state.reading.level]) + " @" +
+                     std::to_string(state.reading.offset);
+  if (end < Size(state.reader)) {
+    text += ", though it states " + CountText(Size(state.reader), "bytes");
   }
-  AppendMark(state, level, true,
-             "the file ends @" + std::to_string(Size(state.reader)) + " inside the header of a " +
-                 std::string(kLevelNames[level]) + " @" + std::to_string(offset));
-  return false;
+  AppendMark(state, state.reading.level, true, text);
 }
 
 void DumpChildren(DumpState& state, int level, std::int64_t parentEnd);
@@ -151,12 +202,12 @@ void DumpChildren(DumpState& state, int level, std::int64_t parentEnd);
 // dump with the same nodes over and over.
 void DumpNode(DumpState& state, int level, std::int64_t parentEnd) {
   const std::int64_t offset = Position(state.reader);
-  NodeHeader header;
-  if (!ReadHeaderOrMark(state, level, header)) return;
+  state.reading = {level, offset, "header"};
+  const NodeHeader header = ReadNodeHeader(state.reader);
   ++state.nodeCounts[level];
-  AppendNodeLine(state.out, level, offset, header);
+  AppendNodeLine(state, level, offset, header);
   if (level == kFieldLevel) AppendFieldPreview(state, header);
-  state.out += '\n';
+  EndLine(state);
   MarkDamage(state, level, header, parentEnd);
   if (level == kDatabaseLevel && state.nodeCounts[level] > 1) {
     AppendMark(state, level, false,
@@ -169,9 +220,7 @@ void DumpNode(DumpState& state, int level, std::int64_t parentEnd) {
     DumpChildren(state, level + 1, end);
   }
   SeekTo(state.reader, end);
-  if (state.options.drain != nullptr && state.out.size() >= kDumpDrainSize) {
-    state.options.drain(state.out);
-  }
+  DrainWhenFull(state);
 }
 
 // The children of a node: nodes read while the position is before its end and in the file.
@@ -179,13 +228,6 @@ void DumpChildren(DumpState& state, int level, std::int64_t parentEnd) {
   while (Position(state.reader) < parentEnd && !AtEnd(state.reader)) {
     DumpNode(state, level, parentEnd);
   }
-}
-
-std::string CountText(std::int64_t count, std::string_view plural) {
-  std::string text = std::to_string(count) + " ";
-  // Every plural here is its singular with an 's' added.
-  text += count == 1 ? plural.substr(0, plural.size() - 1) : plural;
-  return text;
 }
 
 void AppendSummary(DumpState& state) {
@@ -213,8 +255,9 @@ int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& ou
       DumpNode(state, kDatabaseLevel, Size(reader));
     }
   } catch (const RunFailure& failure) {
-    out += "cannot read: " + FailureMessage(failure.errorNumber) + "\n";
-    return kDumpCannotRun;
+    if (state.lineOpen) EndLine(state);
+    if (failure.errorNumber != kErrorReadBeyondEnd) throw;
+    MarkFileEnd(state);
   }
   AppendSummary(state);
   return state.damageCount == 0 ? kDumpWellFormed : kDumpDamaged;

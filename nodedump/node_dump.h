@@ -35,8 +35,11 @@ struct DumpOptions {
 // ends inside a node; "note:" for every database node after the first. Lengths are taken as
 // stored (a negative one as 0), so the walk goes on at each node's stated end, or at its
 // parent's end when it runs past it (nothing past a parent's end is dumped inside the parent).
-// A closing "summary:" line counts the nodes and gives the verdict.
+// A read that finds the end of the file, also one that the file's stated size promised (a file
+// cut while it is read), ends the walk there with a "damage:" mark. A closing "summary:" line
+// counts the nodes and gives the verdict.
 // Never reads past the end of the file, and ends on any input (every node moves the position
-// on by at least 1 byte). Returns kDumpWellFormed, kDumpDamaged, or kDumpCannotRun after a
-// failed read (the dump then ends with "cannot read: <message>").
+// on by at least 1 byte). A preview is read in pieces, so memory does not grow with it when the
+// dump is drained. Returns kDumpWellFormed or kDumpDamaged; any other failed read ends the dump
+// through RunFailure, every line so far whole in `out` (or drained).
 int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& out);

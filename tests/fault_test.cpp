@@ -1,11 +1,13 @@
 // Whole-program tests of both tools under faults: a full disk, a read-only output folder,
-// databases that cannot be opened, damaged lengths at every level, and very large databases.
+// databases that cannot be opened, tables that are the database or a fifo, damaged lengths at
+// every level, and very large databases.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -138,6 +140,73 @@ TEST(FaultTest, DatabaseThatIsNoReadableFileSaysErrorOpeningFile) {
     EXPECT_EQ(result.output, "Error opening file\r\n");
     EXPECT_FALSE(HasTables(folder, tool));
   }
+}
+
+// Every name in `folder` and below it, sorted.
+std::vector<std::string> FolderListing(const TempFolder& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path)) {
+    names.push_back(std::filesystem::relative(entry.path(), folder.path).string());
+  }
+  std::ranges::sort(names);
+  return names;
+}
+
+// A table that was the database itself was truncated before the walk read it: the modder's only
+// copy was gone. Now the run is refused before any file is created or changed.
+TEST(FaultTest, TableThatIsTheDatabaseIsRefusedAndTheDatabaseKept) {
+  enum class Link { None, Symbolic, Hard };
+  struct Case {
+    const Tool& tool;
+    std::string database;  // a copy of the tool's sample
+    Link link;             // made in out/ under `linkName`, to the database
+    std::string linkName;
+    std::vector<std::string> arguments;
+  };
+  const Case cases[] = {
+      {kLorudex, "Quests.txt", Link::None, "", {"Quests.txt"}},
+      {kGrimdex, "S_Spells.txt", Link::None, "", {"S_Spells.txt"}},
+      {kGrimdex, "S_Spells.txt", Link::None, "", {"S_Spells.txt", "."}},
+      {kGrimdex, "spells.sdb", Link::Symbolic, "S_Armors.txt", {"spells.sdb", "out"}},
+      {kLorudex, "quests.qdb", Link::Hard, "Briefing.txt", {"quests.qdb", "out"}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.tool.moduleName + " " + ::testing::PrintToString(test.arguments));
+    TempFolder folder;
+    std::filesystem::copy_file(test.tool.sample, folder / test.database);
+    std::filesystem::create_directory(folder / "out");
+    if (test.link == Link::Symbolic) {
+      std::filesystem::create_symlink("../" + test.database, folder / "out/" + test.linkName);
+    } else if (test.link == Link::Hard) {
+      std::filesystem::create_hard_link(folder / test.database, folder / "out/" + test.linkName);
+    }
+    const std::vector<std::string> before = FolderListing(folder);
+    const ProgramResult result = RunProgram(test.tool.program, test.arguments, folder.path);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, Report(test.tool, "File access denied"));
+    EXPECT_TRUE(ReadWholeFile(folder / test.database) == ReadWholeFile(test.tool.sample));
+    EXPECT_EQ(FolderListing(folder), before);
+  }
+}
+
+// A fifo named like a table made the tool wait for a reader for ever, after the tables before it
+// were truncated. Now it fails at once; a device still takes a table as any file does.
+TEST(FaultTest, FifoNamedLikeATableFailsAtOnceInsteadOfWaiting) {
+  TempFolder folder;
+  std::filesystem::create_directory(folder / "out");
+  ASSERT_EQ(mkfifo((folder / "out/S_Spells.txt").c_str(), 0644), 0);
+  const ProgramResult fifo = RunOn(kGrimdex, folder, kGrimdex.sample);
+  EXPECT_EQ(fifo.signal, 0);
+  EXPECT_EQ(fifo.exitStatus, 1);
+  EXPECT_EQ(fifo.output, Report(kGrimdex, "I/O error " + std::to_string(ENXIO)));
+
+  TempFolder device;
+  std::filesystem::create_directory(device / "out");
+  std::filesystem::create_symlink("/dev/null", device / "out/S_Spells.txt");
+  const ProgramResult null = RunOn(kGrimdex, device, kGrimdex.sample);
+  EXPECT_EQ(null.exitStatus, 0);
+  EXPECT_EQ(null.output, "");
 }
 
 // Stored lengths that no writer makes: negative ones, and the largest the long form holds.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
@@ -200,8 +202,10 @@ TEST(NodeDumpTest, MaxBytesLimitsPreviewButKeepsReadings) {
 }
 
 std::string drained;
+std::size_t largestDrained = 0;
 void CollectDrained(std::string& text) {
   drained += text;
+  largestDrained = std::max(largestDrained, text.size());
   text.clear();
 }
 
@@ -222,6 +226,65 @@ TEST(NodeDumpTest, DrainReceivesTheWholeDumpInPieces) {
   EXPECT_GT(drained.size(), kDumpDrainSize);
   EXPECT_LT(pieces.text.size(), kDumpDrainSize);
   EXPECT_EQ(drained + pieces.text, whole.text);
+}
+
+// A preview was read and shown whole: --max-bytes 1073741824 took gigabytes for a large field.
+TEST(NodeDumpTest, LongPreviewIsReadAndDrainedInPieces) {
+  std::string text(std::size_t{1} << 20, 'p');
+  text[12345] = '\x01';
+  const std::string database = NodeBytes(1, NodeBytes(1, NodeBytes(0, NodeBytes(0, text))));
+  const DumpOptions preview{.previewBytes = std::int64_t{1} << 30};
+  const DumpResult whole = Dump(database, preview);
+  EXPECT_NE(whole.text.find(" 70 01 70 "), std::string::npos);
+  EXPECT_NE(whole.text.find(" | ppp"), std::string::npos);
+  drained.clear();
+  largestDrained = 0;
+  DumpOptions drainedPreview = preview;
+  drainedPreview.drain = CollectDrained;
+  const DumpResult pieces = Dump(database, drainedPreview);
+  EXPECT_TRUE(drained + pieces.text == whole.text);
+  EXPECT_LT(largestDrained, 2 * kDumpDrainSize);
+}
+
+// A file that held fewer bytes than its size said (cut while it was read, or a special file)
+// made the walk retry one header for ever, its marks filling memory. Now the failed read ends
+// the walk with a mark.
+TEST(NodeDumpTest, FileCutWhileItIsReadEndsTheWalkInsteadOfHanging) {
+  const struct {
+    std::size_t cut;
+    std::string text;
+  } cases[] = {
+      {17,
+       "database @0 kind 1 short length 20 payload @2\n"
+       "  table @2 kind 2 long length 15 payload @7\n"
+       "    record @7 kind 0 short length 13 payload @9\n"
+       "      field @9 kind 0 short length 5 payload @11 | 46 69 72 65 00 | Fire.\n"
+       "      damage: the file ends @17 inside the header of a field @16, though it states 22 "
+       "bytes\n"
+       "summary: 1 database node, 1 table, 1 record, 1 field in 22 bytes; damaged: 1 mark\n"},
+      {13,
+       "database @0 kind 1 short length 20 payload @2\n"
+       "  table @2 kind 2 long length 15 payload @7\n"
+       "    record @7 kind 0 short length 13 payload @9\n"
+       "      field @9 kind 0 short length 5 payload @11 |\n"
+       "      damage: the file ends @13 inside the payload of a field @9, though it states 22 "
+       "bytes\n"
+       "summary: 1 database node, 1 table, 1 record, 1 field in 22 bytes; damaged: 1 mark\n"},
+      {0,
+       "damage: the file ends @0 inside the header of a database @0, though it states 22 bytes\n"
+       "summary: 0 database nodes, 0 tables, 0 records, 0 fields in 22 bytes; damaged: 1 mark\n"},
+  };
+  for (const auto& test : cases) {
+    TempFolder folder;
+    WriteWholeFile(folder / "db", SoundDatabase());
+    NodeReader reader;
+    ASSERT_TRUE(OpenNodeReader((folder / "db").c_str(), reader));
+    std::filesystem::resize_file(folder / "db", test.cut);
+    std::string text;
+    EXPECT_EQ(DumpNodeTree(reader, {}, text), kDumpDamaged) << test.cut;
+    EXPECT_EQ(text, test.text);
+    CloseNodeReader(reader);
+  }
 }
 
 // The program: reading the file, options and exit statuses.

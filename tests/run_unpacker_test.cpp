@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "node_writer.h"
+#include "platform.h"
 #include "run_failure.h"
 #include "test_files.h"
 
@@ -173,6 +175,35 @@ TEST(FailureReportTest, MessagesFollowTheErrorNumber) {
     EXPECT_EQ(FailureReport("grimdex", test.errorNumber),
               "Exception EInOutError in module grimdex at 00401A2C.\n" + std::string(test.message) +
                   "\r\n");
+  }
+}
+
+// An errno without a message of its own was looked up as a number of the message table: EIO (5)
+// read "File access denied.", EINTR (4) "Too many open files.", ENETDOWN "Read beyond end of file".
+TEST(FailureReportTest, UnmappedErrnoReadsAsIOErrorWithItsOwnNumber) {
+  const struct {
+    int errnoValue;
+    std::string message;  // empty: "I/O error" and the errno
+  } cases[] = {
+      {ENOENT, "File not found"},
+      {ENOTDIR, "Invalid filename"},
+      {ENAMETOOLONG, "Invalid filename"},
+      {EMFILE, "Too many open files"},
+      {ENFILE, "Too many open files"},
+      {EACCES, "File access denied"},
+      {EPERM, "File access denied"},
+      {ESRCH, ""},
+      {EINTR, ""},
+      {EIO, ""},
+      {ENXIO, ""},
+      {ENOSPC, ""},
+      {ENETDOWN, ""},
+      {EINVAL, ""},
+  };
+  for (const auto& test : cases) {
+    const std::string message =
+        test.message.empty() ? "I/O error " + std::to_string(test.errnoValue) : test.message;
+    EXPECT_EQ(FailureMessage(ReportErrorNumber(test.errnoValue)), message) << test.errnoValue;
   }
 }
 
