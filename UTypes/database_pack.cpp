@@ -57,7 +57,7 @@ struct Layout {
 };
 
 // Watches the unpacker's walk over the original.
-struct LayoutWatcher {
+struct LayoutWatcher : WatchLinesOnly {
   Layout& layout;
   const WalkRules& rules;
   std::int64_t fileSize;
@@ -81,7 +81,7 @@ struct LayoutWatcher {
   }
   void Field(std::int64_t offset, const NodeHeader& field, std::string_view /*text*/,
              std::int64_t positionAfter) {
-    if (positionAfter != NodeEnd(field) && misreadField < 0) misreadField = offset;
+    if (ReadOffItsLength(field, positionAfter) && misreadField < 0) misreadField = offset;
     furthest = std::max(furthest, positionAfter);
   }
   void Line(int route, std::string_view line) {
@@ -108,7 +108,7 @@ struct LayoutWatcher {
 Layout ReadLayout(NodeReader& original, const PackRules& rules, char decimalSeparator) {
   Layout layout;
   layout.records.resize(rules.tables.size());
-  LayoutWatcher watcher{layout, *rules.walk, Size(original)};
+  LayoutWatcher watcher{{}, layout, *rules.walk, Size(original)};
   SeekTo(original, 0);
   try {
     WalkDatabase(original, decimalSeparator, *rules.walk, watcher);
@@ -668,16 +668,12 @@ void CopyOriginal(NodeReader& original, std::int64_t start, std::int64_t end,
 
 // ---- Reading the packed database back.
 
-struct LineChecker {
+struct LineChecker : WatchLinesOnly {
   const PackPlan& plan;
   const PackRules& rules;
   std::vector<std::size_t> linesRead;
   std::string difference;
 
-  void Database(std::int64_t, const NodeHeader&) {}
-  void Table(std::int64_t, const NodeHeader&, int) {}
-  void Record(std::int64_t, const NodeHeader&) {}
-  void Field(std::int64_t, const NodeHeader&, std::string_view, std::int64_t) {}
   void Line(int route, std::string_view line) {
     if (route == kDropLine) return;
     const auto table = static_cast<std::size_t>(route);
@@ -733,7 +729,7 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
   }
   const std::string damage = FirstStoredDamage(packed);
   if (!damage.empty()) throw PackFailure{{"the packed database is damaged, " + damage}};
-  LineChecker checker{plan, rules, std::vector<std::size_t>(rules.tables.size(), 0), {}};
+  LineChecker checker{{}, plan, rules, std::vector<std::size_t>(rules.tables.size(), 0), {}};
   SeekTo(packed, 0);
   WalkDatabase(packed, decimalSeparator, *rules.walk, checker);
   for (std::size_t table = 0; table < rules.tables.size() && checker.difference.empty(); ++table) {

@@ -7,12 +7,12 @@ constexpr std::string_view kLevelNames[] = {"", "database", "table", "record", "
 
 // Remembers the first damage the walk meets and then stops descending.
 struct FirstDamageFinder {
-  std::int64_t fileSize;
+  NodeReader& reader;
   std::string damage;
 
   bool Node(int level, std::int64_t offset, const NodeHeader& header, std::int64_t parentEnd) {
     if (!damage.empty()) return false;
-    const std::vector<std::string> found = NodeDamage(level, header, parentEnd, fileSize);
+    const std::vector<std::string> found = NodeDamage(level, header, parentEnd, Size(reader));
     if (!found.empty()) {
       damage = "the " + std::string(LevelName(level)) + " @" + std::to_string(offset) + ": " +
                found.front();
@@ -20,7 +20,7 @@ struct FirstDamageFinder {
     return damage.empty();
   }
   void HeaderCut(int level, std::int64_t offset) {
-    if (damage.empty()) damage = HeaderCutDamage(level, offset, fileSize);
+    if (damage.empty()) damage = HeaderCutDamage(level, offset, Position(reader), Size(reader));
   }
 };
 
@@ -51,13 +51,16 @@ std::vector<std::string> NodeDamage(int level, const NodeHeader& header, std::in
   return damage;
 }
 
-std::string HeaderCutDamage(int level, std::int64_t offset, std::int64_t fileSize) {
-  return "the file ends @" + std::to_string(fileSize) + " inside the header of a " +
-         std::string(LevelName(level)) + " @" + std::to_string(offset);
+std::string HeaderCutDamage(int level, std::int64_t offset, std::int64_t end,
+                            std::int64_t fileSize) {
+  std::string damage = "the file ends @" + std::to_string(end) + " inside the header of a " +
+                       std::string(LevelName(level)) + " @" + std::to_string(offset);
+  if (end < fileSize) damage += ", though it states " + std::to_string(fileSize) + " bytes";
+  return damage;
 }
 
 std::string FirstStoredDamage(NodeReader& reader) {
-  FirstDamageFinder finder{Size(reader), {}};
+  FirstDamageFinder finder{reader, {}};
   SeekTo(reader, 0);
   WalkStoredTree(reader, finder);
   return finder.damage;

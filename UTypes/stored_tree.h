@@ -24,8 +24,10 @@ std::string_view LevelName(int level);
 std::vector<std::string> NodeDamage(int level, const NodeHeader& header, std::int64_t parentEnd,
                                     std::int64_t fileSize);
 
-// The damage of a header that the file's end cuts off.
-std::string HeaderCutDamage(int level, std::int64_t offset, std::int64_t fileSize);
+// The damage of a header at `offset` that the file's end cuts off: the read found the end at
+// `end`, which may come before the `fileSize` the file states (a file cut while it is read).
+std::string HeaderCutDamage(int level, std::int64_t offset, std::int64_t end,
+                            std::int64_t fileSize);
 
 // Walks the nodes from the position to the end of the file by their stored lengths: database
 // nodes, and in each node the children read while the position is before its end. Nothing past
@@ -35,7 +37,8 @@ std::string HeaderCutDamage(int level, std::int64_t offset, std::int64_t fileSiz
 // called once a node's header is read (the position is at its payload; it may read from there),
 // returning whether to walk its children, and
 //   void HeaderCut(int level, std::int64_t offset)
-// for a header that the file's end cuts off, which ends the walk. Ends on any input: every node
+// for a header that the file's end cuts off, which ends the walk (the reader's position is where
+// the read found the end). Ends on any input: every node
 // moves the position on by at least one byte.
 template <typename Visitor>
 void WalkStoredTree(NodeReader& reader, Visitor& visitor);

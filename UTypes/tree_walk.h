@@ -48,12 +48,23 @@ struct WatchLinesOnly {
   void Table(std::int64_t /*offset*/, const NodeHeader& /*header*/, int /*route*/) {}
   // A record's header, read at `offset`.
   void Record(std::int64_t /*offset*/, const NodeHeader& /*header*/) {}
+  // A field's header, read at `offset`, before its value is decoded (its length cut at its
+  // record's end where the walk cuts it).
+  void FieldHeader(std::int64_t /*offset*/, const NodeHeader& /*field*/) {}
   // A field decoded: its header read at `offset` (its length cut at its record's end where the
   // walk cuts it), the text its decoder appended (NUL bytes not yet removed) and the position
   // the decoder left the reader at, before any move to the field's end.
   void Field(std::int64_t /*offset*/, const NodeHeader& /*field*/, std::string_view /*text*/,
              std::int64_t /*positionAfter*/) {}
 };
+
+// Whether a decoder that left the reader at `positionAfter` read the field otherwise than its
+// stored length says: past its payload's end (a list's last element, shop flags or a quintuple
+// longer than the field) or short of it. The next header is then read where the lengths put none,
+// unless the walk moves to the field's or the record's end.
+inline bool ReadOffItsLength(const NodeHeader& field, std::int64_t positionAfter) {
+  return positionAfter != NodeEnd(field);
+}
 
 // The unpackers' watcher: routed lines go to their tables.
 struct TableLineWriter : WatchLinesOnly {
@@ -98,6 +109,7 @@ void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, in
     const std::int64_t fieldOffset = Position(reader);
     NodeHeader field = ReadNodeHeader(reader);
     if (moveToNodeEnds) field = FieldWithinRecord(field, recordEnd);
+    watcher.FieldHeader(fieldOffset, field);
     const std::size_t textStart = row.size;
     DecodeField(RuleOf(table.catalogue, field.kind), reader, field, row);
     watcher.Field(fieldOffset, field, RowText(row).substr(textStart), Position(reader));
