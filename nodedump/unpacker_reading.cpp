@@ -16,15 +16,15 @@ struct ReadingWatcher : WatchLinesOnly {
   std::string_view unpacker;
   std::vector<ReadingMark>& marks;
   std::int64_t lastOffset = 0;  // the last header the walk read
-  bool readHeader = false;      // any header at all
+  std::string_view lastNode;    // what it was: "database node", "table", "record", "field"
   bool decoding = false;        // a field's value is being read
   std::size_t notes = 0;
 
-  void Database(std::int64_t offset, const NodeHeader&) { Reached(offset); }
-  void Table(std::int64_t offset, const NodeHeader&, int) { Reached(offset); }
-  void Record(std::int64_t offset, const NodeHeader&) { Reached(offset); }
+  void Database(std::int64_t offset, const NodeHeader&) { Reached(offset, "database node"); }
+  void Table(std::int64_t offset, const NodeHeader&, int) { Reached(offset, "table"); }
+  void Record(std::int64_t offset, const NodeHeader&) { Reached(offset, "record"); }
   void FieldHeader(std::int64_t offset, const NodeHeader&) {
-    Reached(offset);
+    Reached(offset, "field");
     decoding = true;
   }
   void Field(std::int64_t offset, const NodeHeader& field, std::string_view,
@@ -33,26 +33,28 @@ struct ReadingWatcher : WatchLinesOnly {
     if (!ReadOffItsLength(field, positionAfter)) return;
     if (++notes > kMostReadingNotes) return;
     marks.push_back({offset, false,
-                     std::string(unpacker) + " reads this value to @" +
-                         std::to_string(positionAfter) + ", where its length ends it @" +
-                         std::to_string(NodeEnd(field))});
+                     std::string(unpacker) + " reads the value of the field @" +
+                         std::to_string(offset) + " to @" + std::to_string(positionAfter) +
+                         ", where its length ends it @" + std::to_string(NodeEnd(field))});
   }
   void Line(int, std::string_view) {}
 
-  void Reached(std::int64_t offset) {
+  void Reached(std::int64_t offset, std::string_view node) {
     lastOffset = offset;
-    readHeader = true;
+    lastNode = node;
     decoding = false;
   }
 
   // The mark of the walk's end at a read past the file's end.
   void Stopped() {
-    const std::string what = decoding     ? "this value"
-                             : readHeader ? "the header after this node"
-                                          : "the first header";
+    const std::string place = " @" + std::to_string(lastOffset);
+    const std::string what = decoding ? "the value of the field" + place
+                             : !lastNode.empty()
+                                 ? "the header after the " + std::string(lastNode) + place
+                                 : "the first header";
     marks.push_back({lastOffset, true,
-                     std::string(unpacker) + " stops here with \"Read beyond end of file\": " +
-                         what + " runs past the file's end"});
+                     std::string(unpacker) + " stops with \"Read beyond end of file\": " + what +
+                         " runs past the file's end"});
   }
   void Finish() {
     if (notes <= kMostReadingNotes) return;
@@ -64,7 +66,7 @@ struct ReadingWatcher : WatchLinesOnly {
 
 void FollowWalk(NodeReader& reader, std::string_view unpacker, const WalkRules& rules,
                 std::vector<ReadingMark>& marks) {
-  ReadingWatcher watcher{{}, unpacker, marks};
+  ReadingWatcher watcher{{}, unpacker, marks, 0, {}, false, 0};
   SeekTo(reader, 0);
   try {
     WalkDatabase(reader, '.', rules, watcher);

@@ -328,13 +328,13 @@ TEST(NodeDumpTest, VerdictAgreesWithTheUnpackersReading) {
     std::string mark;
   } cases[] = {
       {elementPastTheFile, Unpackers::Lorudex, kDumpDamaged,
-       "      damage: lorudex stops here with \"Read beyond end of file\": this value runs past "
-       "the file's end\n"},
+       "      damage: lorudex stops with \"Read beyond end of file\": the value of the field @15 "
+       "runs past the file's end\n"},
       {elementPastTheFile, Unpackers::Grimdex, kDumpWellFormed, ""},
       {flags.bytes, Unpackers::Grimdex, kDumpWellFormed,
-       "      note: grimdex reads this value to @12, where its length ends it @13\n"},
+       "      note: grimdex reads the value of the field @6 to @12, where its length ends it @13\n"},
       {list.bytes, Unpackers::Lorudex, kDumpWellFormed,
-       "      note: lorudex reads this value to @16, where its length ends it @14\n"},
+       "      note: lorudex reads the value of the field @6 to @16, where its length ends it @14\n"},
   };
   for (const auto& test : cases) {
     const DumpResult result = Dump(test.bytes, {.unpackers = test.unpackers});

@@ -114,7 +114,7 @@ TEST_F(SamplesTest, NodedumpExplainsCutSample) {
   }
   EXPECT_EQ(marks, 3u) << result.output;
   // grimdex stops in the record the cut falls in.
-  EXPECT_NE(result.output.find("damage: grimdex stops here"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("damage: grimdex stops with"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("; damaged: 4 marks\n"), std::string::npos) << result.output;
 }
 
