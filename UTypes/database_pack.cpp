@@ -280,11 +280,13 @@ std::string CellProblemText(const PackRules& rules, std::size_t table, std::size
                             const CellProblem& problem) {
   std::string text = TableName(rules, table) + " line " + std::to_string(line);
   if (problem.wholeLine) return text + " " + problem.why;
-  const std::vector<std::string_view> names = SplitColumns(rules.tables[table].headerRow);
-  const std::string name = problem.column < names.size()
-                               ? "\"" + std::string(names[problem.column]) + "\""
-                               : std::to_string(problem.column + 1);
-  return text + ", column " + name + ": \"" + problem.cell + "\" " + problem.why;
+  text += ", column ";
+  text += ColumnName(rules.tables[table], problem.column);
+  text += ": \"";
+  text += problem.cell;
+  text += "\" ";
+  text += problem.why;
+  return text;
 }
 
 // Lines that a stored text's line breaks split are joined again where they are exactly the
@@ -686,6 +688,15 @@ struct LineChecker : WatchLinesOnly {
 };
 
 }  // namespace
+
+std::string ColumnName(const TableSpec& table, std::size_t column) {
+  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
+  if (column >= names.size()) return std::to_string(column + 1);
+  std::string name = "\"";
+  name += names[column];
+  name += '"';
+  return name;
+}
 
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
                   const TableReader& readTable) {

@@ -61,6 +61,10 @@ struct PackPlan {
   std::vector<RoundedValue> rounded;
 };
 
+// A column of the table as problems and summaries name it: its header name in quotes, or its
+// number (from 1) beyond the header.
+std::string ColumnName(const TableSpec& table, std::size_t column);
+
 // Gives the bytes of the edited table with the given index (one table is held at a time).
 using TableReader = std::function<std::string(std::size_t table)>;
 

@@ -64,7 +64,7 @@ int SyncFile(PlatformFile file);
 
 // Moves the file `from` over `to` in one step (both in one folder), replacing what `to` named.
 // Returns 0 or the error number.
-int ReplaceFile(const char* from, const char* to);
+int MoveFileOver(const char* from, const char* to);
 
 // Deletes a file. Returns 0 or the error number.
 int RemoveFile(const char* path);

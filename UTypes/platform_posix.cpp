@@ -138,7 +138,7 @@ int SyncFile(PlatformFile file) {
   return fsync(Descriptor(file)) == 0 ? 0 : ReportErrorNumber(errno);
 }
 
-int ReplaceFile(const char* from, const char* to) {
+int MoveFileOver(const char* from, const char* to) {
   return std::rename(from, to) == 0 ? 0 : ReportErrorNumber(errno);
 }
 

@@ -161,7 +161,7 @@ int SyncFile(PlatformFile file) {
   return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : LastErrorNumber();
 }
 
-int ReplaceFile(const char* from, const char* to) {
+int MoveFileOver(const char* from, const char* to) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   return MoveFileExA(from, to, flags) != 0 ? 0 : LastErrorNumber();
 }

@@ -42,6 +42,10 @@ ColumnParts PartsOfColumns(const StoredRecord& record) {
   return columns;
 }
 
+std::string ColumnCount(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " column" : " columns");
+}
+
 // A spreadsheet's quoting of a cell: a quote at each end.
 bool IsQuoted(std::string_view cell) {
   return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
@@ -87,9 +91,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
   if (cells.size() != columns.size()) {
     problems.push_back({0,
                         {},
-                        "has " + std::to_string(cells.size()) +
-                            " columns; the record it stands for has " +
-                            std::to_string(columns.size()),
+                        "has " + ColumnCount(cells.size()) + "; the record it stands for has " +
+                            ColumnCount(columns.size()),
                         true});
     return false;
   }

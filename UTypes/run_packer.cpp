@@ -223,7 +223,7 @@ void WriteAndReplace(NodeReader& original, const PackerSpec& spec, const PackPla
     // A database open for reading cannot be replaced on every platform.
     InStep("cannot close the original database", [&] { CloseNodeReader(original); });
     InStep("cannot replace '" + target + "'", [&] {
-      const int error = ReplaceFile(temporary.c_str(), target.c_str());
+      const int error = MoveFileOver(temporary.c_str(), target.c_str());
       if (error != 0) FailRun(error);
     });
   } catch (...) {
