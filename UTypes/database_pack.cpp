@@ -306,8 +306,14 @@ std::vector<EditedLine> Planner::JoinSplitLines(std::size_t table, const TableLi
     if (parts.size() > 1) partsByFirst.emplace(LineHash(parts.front()), std::move(parts));
   }
   std::vector<EditedLine> lines;
+  lines.reserve(split.lines.size());
   for (std::size_t at = 1; at < split.lines.size();) {
     std::size_t joined = 1;
+    if (partsByFirst.empty()) {
+      lines.push_back({split.lines[at], at + 1});
+      ++at;
+      continue;
+    }
     const auto [first, last] = partsByFirst.equal_range(LineHash(split.lines[at]));
     for (auto candidate = first; candidate != last && joined == 1; ++candidate) {
       const std::vector<std::string>& parts = candidate->second;
@@ -738,7 +744,7 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
     throw PackFailure{{"the packed database has " + std::to_string(Size(packed)) + " bytes where " +
                        std::to_string(plan.newSize) + " were written"}};
   }
-  const std::string damage = FirstStoredDamage(packed);
+  const std::string damage = FirstStoredDamage(packed, plan.changed);
   if (!damage.empty()) throw PackFailure{{"the packed database is damaged, " + damage}};
   LineChecker checker{{}, plan, rules, std::vector<std::size_t>(rules.tables.size(), 0), {}};
   SeekTo(packed, 0);

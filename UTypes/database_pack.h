@@ -12,6 +12,7 @@
 #include "node_reader.h"
 #include "platform.h"
 #include "record_patch.h"
+#include "stored_tree.h"
 #include "table_set.h"
 #include "tree_walk.h"
 
@@ -56,6 +57,9 @@ struct ByteEdit {
 struct PackPlan {
   std::vector<ByteEdit> edits;  // in the order of their offsets
   std::int64_t newSize = 0;
+  // Where the new database's bytes differ from the original's, a byte wider on each side (a
+  // removal is a place between bytes): the nodes to look into when checking it.
+  std::vector<ByteRange> changed;
   std::vector<std::vector<std::uint64_t>> lineHashes;  // per table, every line's LineHash
   std::vector<TableChanges> changes;                   // per table
   std::vector<RoundedValue> rounded;

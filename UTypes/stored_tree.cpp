@@ -1,6 +1,8 @@
 // The damage the stored lengths show.
 #include "stored_tree.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::string_view kLevelNames[] = {"", "database", "table", "record", "field"};
@@ -9,15 +11,26 @@ constexpr std::string_view kLevelNames[] = {"", "database", "table", "record", "
 struct FirstDamageFinder {
   NodeReader& reader;
   std::string damage;
+  bool lookEverywhere = true;
+  std::span<const ByteRange> changed = {};
 
   bool Node(int level, std::int64_t offset, const NodeHeader& header, std::int64_t parentEnd) {
     if (!damage.empty()) return false;
-    const std::vector<std::string> found = NodeDamage(level, header, parentEnd, Size(reader));
-    if (!found.empty()) {
-      damage = "the " + std::string(LevelName(level)) + " @" + std::to_string(offset) + ": " +
-               found.front();
+    if (!HasNodeDamage(level, header, parentEnd, Size(reader))) {
+      return lookEverywhere || HoldsChangedBytes(offset, NodeEnd(header));
     }
-    return damage.empty();
+    Remember(level, offset, header, parentEnd);
+    return false;
+  }
+  [[gnu::noinline]] void Remember(int level, std::int64_t offset, const NodeHeader& header,
+                                  std::int64_t parentEnd) {
+    damage = "the " + std::string(LevelName(level)) + " @" + std::to_string(offset) + ": " +
+             NodeDamage(level, header, parentEnd, Size(reader)).front();
+  }
+  // Whether [start, end) meets a changed range.
+  bool HoldsChangedBytes(std::int64_t start, std::int64_t end) const {
+    const auto after = std::ranges::upper_bound(changed, start, {}, &ByteRange::end);
+    return after != changed.end() && after->start < end;
   }
   void HeaderCut(int level, std::int64_t offset) {
     if (damage.empty()) damage = HeaderCutDamage(level, offset, Position(reader), Size(reader));
@@ -61,6 +74,13 @@ std::string HeaderCutDamage(int level, std::int64_t offset, std::int64_t end,
 
 std::string FirstStoredDamage(NodeReader& reader) {
   FirstDamageFinder finder{reader, {}};
+  SeekTo(reader, 0);
+  WalkStoredTree(reader, finder);
+  return finder.damage;
+}
+
+std::string FirstStoredDamage(NodeReader& reader, std::span<const ByteRange> changed) {
+  FirstDamageFinder finder{reader, {}, false, changed};
   SeekTo(reader, 0);
   WalkStoredTree(reader, finder);
   return finder.damage;

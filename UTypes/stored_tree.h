@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,13 @@ inline constexpr int kFieldLevel = 4;
 
 // The name of a level's nodes: "database", "table", "record", "field".
 std::string_view LevelName(int level);
+
+// Whether the stored lengths say anything is wrong with the node (NodeDamage is not empty).
+inline bool HasNodeDamage(int level, const NodeHeader& header, std::int64_t parentEnd,
+                          std::int64_t fileSize) {
+  const std::int64_t end = NodeEnd(header);
+  return header.length < 0 || (level > kDatabaseLevel && end > parentEnd) || end > fileSize;
+}
 
 // What the stored lengths say is wrong with a node whose header was read: a negative length,
 // an end past its parent's end, an end past the file's end; one text each ("runs past its
@@ -45,28 +53,48 @@ void WalkStoredTree(NodeReader& reader, Visitor& visitor);
 
 namespace stored_tree_detail {
 
-// Walks the node at the position and its children; false once a cut header ended the walk.
+// Reads a header that the held bytes may not hold; false, after telling the visitor, when the
+// file's end cuts it off.
 template <typename Visitor>
-bool WalkStoredNode(NodeReader& reader, Visitor& visitor, int level, std::int64_t parentEnd) {
-  const std::int64_t offset = Position(reader);
-  NodeHeader header;
+[[gnu::noinline]] bool ReadStoredHeaderSlowly(NodeReader& reader, Visitor& visitor, int level,
+                                              std::int64_t offset, NodeHeader& header) {
   try {
     header = ReadNodeHeader(reader);
+    return true;
   } catch (const RunFailure& failure) {
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
-    visitor.HeaderCut(level, offset);
-    return false;
   }
-  const bool descend = visitor.Node(level, offset, header, parentEnd);
-  const std::int64_t end =
-      level == kDatabaseLevel ? NodeEnd(header) : std::min(NodeEnd(header), parentEnd);
-  if (descend && level < kFieldLevel) {
-    SeekTo(reader, header.payloadStart);
-    while (Position(reader) < end && !AtEnd(reader)) {
-      if (!WalkStoredNode(reader, visitor, level + 1, end)) return false;
+  visitor.HeaderCut(level, offset);
+  return false;
+}
+
+// Reads the header at the position; false when the file's end cuts it off.
+template <typename Visitor>
+inline bool ReadStoredHeader(NodeReader& reader, Visitor& visitor, int level, std::int64_t offset,
+                             NodeHeader& header) {
+  if (HeldBytes(reader) < 5) return ReadStoredHeaderSlowly(reader, visitor, level, offset, header);
+  header = ReadNodeHeader(reader);
+  return true;
+}
+
+// Walks the nodes of one level read while the position is before `parentEnd`, and each one's
+// children; false once a cut header ended the walk.
+template <typename Visitor>
+bool WalkStoredLevel(NodeReader& reader, Visitor& visitor, int level, std::int64_t parentEnd) {
+  while (Position(reader) < parentEnd && !AtEnd(reader)) {
+    const std::int64_t offset = Position(reader);
+    NodeHeader header;
+    if (!ReadStoredHeader(reader, visitor, level, offset, header)) return false;
+    const bool descend = visitor.Node(level, offset, header, parentEnd);
+    // A database node's "parent" is the file, whose end the loop checks on its own.
+    const std::int64_t end =
+        level == kDatabaseLevel ? NodeEnd(header) : std::min(NodeEnd(header), parentEnd);
+    if (descend && level < kFieldLevel) {
+      SeekTo(reader, header.payloadStart);
+      if (!WalkStoredLevel(reader, visitor, level + 1, end)) return false;
     }
+    SeekTo(reader, end);
   }
-  SeekTo(reader, end);
   return true;
 }
 
@@ -74,11 +102,20 @@ bool WalkStoredNode(NodeReader& reader, Visitor& visitor, int level, std::int64_
 
 template <typename Visitor>
 void WalkStoredTree(NodeReader& reader, Visitor& visitor) {
-  while (!AtEnd(reader)) {
-    if (!stored_tree_detail::WalkStoredNode(reader, visitor, kDatabaseLevel, Size(reader))) return;
-  }
+  stored_tree_detail::WalkStoredLevel(reader, visitor, kDatabaseLevel, Size(reader));
 }
+
+// A stretch of a file's bytes, [start, end).
+struct ByteRange {
+  std::int64_t start;
+  std::int64_t end;
+};
 
 // The first damage of the database by its stored lengths, as "the <level> @<offset>: <damage>"
 // or the cut header's damage; an empty text when there is none.
 std::string FirstStoredDamage(NodeReader& reader);
+
+// The same for a database that is a sound one with the bytes of `changed` (sorted) written
+// anew: only the nodes that hold changed bytes are looked into, down to the fields, and every
+// node beside them at each level on the way; the rest are sound as they were.
+std::string FirstStoredDamage(NodeReader& reader, std::span<const ByteRange> changed);

@@ -1,6 +1,7 @@
 // Reading tables back: lines, hashes and the checks of a table's start.
 #include "table_text.h"
 
+#include <bit>
 #include <cstring>
 
 #include "row_text.h"
@@ -56,26 +57,33 @@ TableLines SplitTableLines(std::string_view bytes) {
   const bool carriageReturns =
       firstFeed != std::string_view::npos && firstFeed > 0 && bytes[firstFeed - 1] == '\r';
   table.lineEnd = carriageReturns ? "\r\n" : "\n";
+  // Every line end holds a line feed: find those, and with CR LF take only those after a CR.
   std::size_t start = 0;
+  std::size_t searchFrom = 0;
   while (start < bytes.size()) {
-    const std::size_t end = bytes.find(table.lineEnd, start);
-    if (end == std::string_view::npos) {
+    const std::size_t feed = bytes.find('\n', searchFrom);
+    if (feed == std::string_view::npos) {
       table.lines.push_back(bytes.substr(start));
       break;
     }
+    searchFrom = feed + 1;
+    if (carriageReturns && (feed == start || bytes[feed - 1] != '\r')) continue;
+    const std::size_t end = feed + 1 - table.lineEnd.size();
     table.lines.push_back(bytes.substr(start, end - start));
-    start = end + table.lineEnd.size();
+    start = feed + 1;
   }
   return table;
 }
 
 std::uint64_t LineHash(std::string_view line) {
-  std::uint64_t hash = Mix(line.size() ^ 0x9E3779B97F4A7C15ull);
+  // One multiplication a word; the words' order counts through the rotation.
+  constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+  std::uint64_t hash = line.size() * kOdd;
   std::size_t at = 0;
   for (; at + 8 <= line.size(); at += 8) {
     std::uint64_t word = 0;
     std::memcpy(&word, line.data() + at, 8);
-    hash = Mix(hash ^ word) + 0x9E3779B97F4A7C15ull;
+    hash = std::rotl((hash ^ word) * kOdd, 29);
   }
   std::uint64_t rest = 0;
   std::memcpy(&rest, line.data() + at, line.size() - at);
