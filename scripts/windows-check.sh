@@ -289,6 +289,7 @@ main() {
     ran="x64 only"
     echo "Under Wine: x64 ONLY. This kernel runs no 32-bit x86 programs (a 32-bit test program"
     echo "did not run), so the i686 executables, the ones handed out, are built but NOT run here."
+    echo "Their code runs in the 32-bit Linux build's tests under qemu-i386 (scripts/i686-check.sh)."
   else
     ran="i686 and x64"
     echo "Under Wine: i686 and x64 (this kernel runs 32-bit x86 programs)"
