@@ -9,12 +9,32 @@ EnsurePackages() {
     fi
   done
   [ ${#missing[@]} -eq 0 ] && return 0
+  # A package of another architecture (wine32:i386) needs that architecture added to dpkg
+  # before apt-get update can list it.
+  local architectures=() architecture
+  for package in "${missing[@]}"; do
+    [[ "$package" == *:* ]] || continue
+    architecture=${package##*:}
+    if [ "$architecture" != "$(dpkg --print-architecture)" ] &&
+       ! dpkg --print-foreign-architectures | grep -qx "$architecture" &&
+       [[ " ${architectures[*]} " != *" $architecture "* ]]; then
+      architectures+=("$architecture")
+    fi
+  done
   if [ "$(id -u)" -eq 0 ]; then
+    for architecture in ${architectures[@]+"${architectures[@]}"}; do
+      echo "Adding the dpkg architecture $architecture"
+      dpkg --add-architecture "$architecture"
+    done
     echo "Installing: ${missing[*]}"
     DEBIAN_FRONTEND=noninteractive apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
   else
     echo "Missing Debian packages. Install them with:"
+    for architecture in ${architectures[@]+"${architectures[@]}"}; do
+      echo "  sudo dpkg --add-architecture $architecture"
+    done
+    [ ${#architectures[@]} -eq 0 ] || echo "  sudo apt-get update"
     echo "  sudo apt-get install -y ${missing[*]}"
     exit 1
   fi
@@ -23,7 +43,8 @@ EnsurePackages() {
 # What every build needs.
 kBuildPackages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
 
-# Generates the de_DE.UTF-8 locale (decimal comma) that the locale tests need, when missing.
+# Generates the de_DE.UTF-8 locale (decimal comma) that the locale tests and the Windows check
+# need, when missing.
 EnsureCommaLocale() {
   if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then return 0; fi
   if [ "$(id -u)" -eq 0 ]; then
@@ -31,6 +52,10 @@ EnsureCommaLocale() {
     sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
     locale-gen >/dev/null
+    if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+      echo "The locale de_DE.UTF-8 is still missing after locale-gen"
+      exit 1
+    fi
   else
     echo "The tests need the de_DE.UTF-8 locale. Generate it with:"
     echo "  sudo apt-get install -y locales && sudo sed -i 's/^# *de_DE.UTF-8/de_DE.UTF-8/' /etc/locale.gen && sudo locale-gen"

@@ -76,10 +76,11 @@ ProgramResult RunUnprivileged(const Tool& tool, const TempFolder& folder,
   const std::string setpriv =
       std::filesystem::exists("/usr/bin/setpriv") ? "/usr/bin/setpriv" : "/bin/setpriv";
   EXPECT_TRUE(std::filesystem::exists(setpriv)) << "setpriv (util-linux) is needed as root";
-  return RunProgram(
-      setpriv,
-      {kUnprivilegedUser, kUnprivilegedGroup, "--clear-groups", "--", program, database, "out"},
-      folder.path.string());
+  std::vector<std::string> command = {setpriv, kUnprivilegedUser, kUnprivilegedGroup,
+                                      "--clear-groups", "--"};
+  for (const std::string& word : ProgramCommand(program, {database, "out"}))
+    command.push_back(word);
+  return RunCommand(command, folder.path.string());
 }
 
 TEST(FaultTest, TableOnAFullDiskReportsIOError28AndKeepsEveryOtherTable) {

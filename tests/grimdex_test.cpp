@@ -22,7 +22,8 @@ TEST(GrimdexTest, PrintsItsBannerWithoutArguments) {
   EXPECT_EQ(result.output,
             "/------------------------------------\\\r\n"
             "MARROWFJORDS SPELLS DATABASE UNPACKER\r\n"
-            "VERSION: 0.4\r\n"
+            "VERSION: " UNPACKER_VERSION
+            "\r\n"
             "\\------------------------------------/\r\n"
             "\r\n"
             " USAGE: grimdex.exe spells.sdb [path to save to]\r\n");

@@ -22,7 +22,8 @@ TEST(LorudexTest, PrintsItsBannerWithoutArguments) {
   EXPECT_EQ(result.output,
             "/------------------------------------\\\r\n"
             "MARROWFJORDS QUESTS DATABASE UNPACKER\r\n"
-            "VERSION: 0.4\r\n"
+            "VERSION: " UNPACKER_VERSION
+            "\r\n"
             "\\------------------------------------/\r\n"
             "\r\n"
             " USAGE: lorudex.exe quests.qdb\r\n");

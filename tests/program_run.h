@@ -1,4 +1,7 @@
 // Runs a built program as a child process and captures its standard output and exit status.
+// In a build whose programs run under an emulator (the 32-bit build under qemu-i386),
+// UNPACKER_PROGRAM_LAUNCHER names it, and every built program is started through it: a kernel
+// without binfmt_misc would not run them itself, and one without 32-bit support could not.
 #pragma once
 
 #include <fcntl.h>
@@ -13,15 +16,51 @@
 
 extern char** environ;
 
+#ifdef UNPACKER_PROGRAM_LAUNCHER
+// The emulator and its options, before a built program's path.
+inline const std::vector<std::string> kProgramLauncher = {UNPACKER_PROGRAM_LAUNCHER};
+constexpr bool kProgramsRunUnderEmulator = true;
+#else
+inline const std::vector<std::string> kProgramLauncher;
+constexpr bool kProgramsRunUnderEmulator = false;
+#endif
+
+// The command line that runs the built `program` with `arguments`: through the launcher if any.
+inline std::vector<std::string> ProgramCommand(const std::string& program,
+                                               const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = kProgramLauncher;
+  command.push_back(program);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return command;
+}
+
+// Starts `command` (its first word a path, or a name looked up in PATH) with the file actions;
+// returns the child's id, or -1 after reporting a failure.
+inline pid_t StartCommand(const std::vector<std::string>& command,
+                          const posix_spawn_file_actions_t* actions) {
+  std::vector<std::string> copies = command;
+  std::vector<char*> argv;
+  for (std::string& word : copies)
+    argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t child = -1;
+  if (command.empty() ||
+      posix_spawnp(&child, argv[0], actions, nullptr, argv.data(), environ) != 0) {
+    ADD_FAILURE() << "cannot start " << (command.empty() ? std::string() : command.front());
+    return -1;
+  }
+  return child;
+}
+
 struct ProgramResult {
   int exitStatus = -1;  // -1 when the program did not exit normally (a signal)
   int signal = 0;
   std::string output;  // standard output, byte for byte
 };
 
-// Runs `program` with `arguments` in the working folder `folder` (empty: this one).
-inline ProgramResult RunProgram(const std::string& program,
-                                const std::vector<std::string>& arguments,
+// Runs `command` as it stands, a program of this machine (setpriv, say), in the working folder
+// `folder` (empty: this one).
+inline ProgramResult RunCommand(const std::vector<std::string>& command,
                                 const std::string& folder = {}) {
   ProgramResult result;
   int pipeEnds[2];
@@ -35,20 +74,11 @@ inline ProgramResult RunProgram(const std::string& program,
   posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  std::vector<char*> argv;
-  std::string programCopy = program;
-  argv.push_back(programCopy.data());
-  std::vector<std::string> copies = arguments;
-  for (std::string& argument : copies)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  pid_t child = 0;
-  const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const pid_t child = StartCommand(command, &actions);
   posix_spawn_file_actions_destroy(&actions);
   close(pipeEnds[1]);
-  if (spawned != 0) {
+  if (child < 0) {
     close(pipeEnds[0]);
-    ADD_FAILURE() << "cannot start " << program;
     return result;
   }
   char buffer[65536];
@@ -63,4 +93,11 @@ inline ProgramResult RunProgram(const std::string& program,
   if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+// Runs the built `program` with `arguments` in the working folder `folder` (empty: this one).
+inline ProgramResult RunProgram(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const std::string& folder = {}) {
+  return RunCommand(ProgramCommand(program, arguments), folder);
 }

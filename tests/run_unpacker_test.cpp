@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr std::string_view kBanner[] = {"/----\\", "TEST UNPACKER",      "VERSION: 0.4", "\\----/",
-                                        "",        " USAGE: test.exe db"};
+constexpr std::string_view kBanner[] = {
+    "/----\\", "TEST UNPACKER", "VERSION: " UNPACKER_VERSION, "\\----/", "", " USAGE: test.exe db"};
 constexpr TableSpec kTables[] = {{"First.txt", "A\tB"}, {"Second.txt", "C"}, {"Third.txt", "D"}};
 
 // Writes every top-level node's payload as a line to the table its kind selects.
@@ -63,8 +63,8 @@ class RunUnpackerTest : public ::testing::Test {
 const std::string kHeaderRowsOnly[] = {"A\tB\r\n", "C\r\n", "D\r\n"};
 
 TEST_F(RunUnpackerTest, NoArgumentPrintsTheBannerAndCreatesNothing) {
-  const std::string banner =
-      "/----\\\r\nTEST UNPACKER\r\nVERSION: 0.4\r\n\\----/\r\n\r\n USAGE: test.exe db\r\n";
+  const std::string banner = "/----\\\r\nTEST UNPACKER\r\nVERSION: " UNPACKER_VERSION
+                             "\r\n\\----/\r\n\r\n USAGE: test.exe db\r\n";
   EXPECT_EQ(Run({}), 0);
   EXPECT_EQ(console, banner);
   EXPECT_EQ(Run({"", "out"}), 0);  // arguments count up to the first empty one

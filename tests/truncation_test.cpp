@@ -15,19 +15,19 @@
 
 #include "database_cases.h"
 #include "node_reader.h"
+#include "program_run.h"
 #include "quest_walker.h"
 #include "spell_walker.h"
 #include "test_files.h"
-
-extern char** environ;
 
 namespace {
 
 // Runs going at once: a run mostly waits on the file system, so a few overlap well.
 constexpr std::int64_t kParallelRuns = 4;
 
-// Under the sanitizers a run of the tools costs ten times as much: there the cuts are the bytes
-// around every record's end and every kSanitizedStride-th byte, not every byte.
+// Under the sanitizers a run of the tools costs ten times as much, and under an emulator (the
+// 32-bit build under qemu-i386) a run starts slowly: there the cuts are the bytes around every
+// record's end and every kStride-th byte, not every byte.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)
@@ -39,7 +39,8 @@ constexpr bool kSanitized = false;
 #else
 constexpr bool kSanitized = false;
 #endif
-constexpr std::int64_t kSanitizedStride = 97;
+constexpr bool kStrided = kSanitized || kProgramsRunUnderEmulator;
+constexpr std::int64_t kStride = 97;
 constexpr int kNoTable = -1;
 
 // The table that gets a record's line, from its database node's and table node's kinds.
@@ -100,14 +101,15 @@ SampleLayout LayoutOf(const std::string& bytes, const Tool& tool) {
 }
 
 // The cuts to run, in increasing order: every byte offset before the end, or under the
-// sanitizers the offsets from just before every record's end into the next header, and a stride.
+// sanitizers or an emulator the offsets from just before every record's end into the next
+// header, and a stride.
 std::vector<std::int64_t> CutsToRun(std::int64_t size, const SampleLayout& layout) {
   std::vector<std::int64_t> cuts;
   for (std::int64_t cut = 0; cut < size; ++cut) {
     const bool nearRecordEnd = std::ranges::any_of(layout.records, [cut](const RecordEnd& record) {
       return cut >= record.end - 1 && cut <= record.end + 3;
     });
-    if (!kSanitized || cut % kSanitizedStride == 0 || nearRecordEnd) cuts.push_back(cut);
+    if (!kStrided || cut % kStride == 0 || nearRecordEnd) cuts.push_back(cut);
   }
   return cuts;
 }
@@ -128,14 +130,7 @@ void StartRun(const Tool& tool, const std::string& database, RunSlot& slot) {
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, console.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  std::string program = tool.program;
-  std::string databaseArgument = "database";
-  std::string outputArgument = "out";
-  char* argv[] = {program.data(), databaseArgument.data(), outputArgument.data(), nullptr};
-  if (posix_spawn(&slot.child, program.c_str(), &actions, nullptr, argv, environ) != 0) {
-    ADD_FAILURE() << "cannot start " << program;
-    slot.child = -1;
-  }
+  slot.child = StartCommand(ProgramCommand(tool.program, {"database", "out"}), &actions);
   posix_spawn_file_actions_destroy(&actions);
 }
 
