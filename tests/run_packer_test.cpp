@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -132,6 +134,33 @@ TEST(RunPackerTest, BothProgramsPackTheSamplesBack) {
     EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(original));
     EXPECT_EQ(RunProgram(packer, {"only-one"}).exitStatus, kPackUsage);
   }
+}
+
+// Quest tables written under a locale with a decimal comma pack back under it, commas and all.
+TEST(RunPackerTest, QuestTablesTakeTheLocalesSeparator) {
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+      << "the de_DE.UTF-8 locale is needed: generate it with locale-gen";
+  std::setlocale(LC_ALL, "C");
+  ASSERT_EQ(setenv("LC_ALL", "de_DE.UTF-8", 1), 0);
+  TempFolder folder;
+  const std::string sample = SAMPLES_FOLDER "/quests.qdb";
+  RunProgram(LORUDEX_PATH, {sample, folder / "tables"});
+  const std::string table = folder / "tables/Quests.txt";
+  std::string text = ReadWholeFile(table);
+  const std::size_t money = text.find('\t', text.find('\t', text.find("\r\n") + 2) + 1) + 1;
+  text.replace(money, text.find('\t', money) - money, "12,75");
+  WriteWholeFile(table, text);
+  const ProgramResult packed =
+      RunProgram(LORUPACK_PATH, {sample, folder / "tables", folder / "new"});
+  EXPECT_EQ(packed.exitStatus, kPackWritten) << packed.output;
+  RunProgram(LORUDEX_PATH, {folder / "new", folder / "again"});
+  EXPECT_EQ(ReadWholeFile(folder / "again/Quests.txt"), text);
+  text.replace(money, 5, "12.75");
+  WriteWholeFile(table, text);
+  EXPECT_EQ(RunProgram(LORUPACK_PATH, {sample, folder / "tables", folder / "refused"}).exitStatus,
+            kPackFailed);
+  EXPECT_FALSE(std::filesystem::exists(folder / "refused"));
+  unsetenv("LC_ALL");
 }
 
 }  // namespace
