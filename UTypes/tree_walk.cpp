@@ -19,16 +19,36 @@ NodeHeader FieldWithinRecord(NodeHeader field, std::int64_t recordEnd) {
   return field;
 }
 
+// Reads and decodes the record's fields while the position is before its end. Through a held
+// record it stops before a field that ends past the record (a damaged record), whose reads
+// would not stay within the held bytes; the caller reads the rest with checks.
+template <typename Reader>
+void WalkFields(Reader& reader, RowBuilder& row, const TableRules& table, bool keepWithinRecord,
+                std::int64_t recordEnd) {
+  while (Position(reader) < recordEnd) {
+    const std::int64_t fieldStart = Position(reader);
+    NodeHeader field = ReadNodeHeader(reader);
+    if (keepWithinRecord) field = FieldWithinRecord(field, recordEnd);
+    if (!CanReadField(reader, field)) return SeekTo(reader, fieldStart);
+    DecodeField(RuleOf(table.catalogue, field.kind), reader, field, row);
+    if (table.moveToFieldEnds) SeekTo(reader, NodeEnd(field));
+  }
+}
+
+// A record that lies in the reader's memory is read with one check for the whole record: its
+// row room is reserved and its fields decoded through a HeldRecord; the rest of any other record
+// is read with a check per read.
 void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, Table* target,
                 bool moveToRecordEnd, std::int64_t tableEnd) {
   const NodeHeader record = ReadNodeHeader(reader);  // its kind byte means nothing
   const std::int64_t recordEnd = ReadEnd(record, tableEnd, moveToRecordEnd);
-  while (Position(reader) < recordEnd) {
-    NodeHeader field = ReadNodeHeader(reader);
-    if (moveToRecordEnd) field = FieldWithinRecord(field, recordEnd);
-    DecodeField(RuleOf(table.catalogue, field.kind), reader, field, row);
-    if (table.moveToFieldEnds) SeekTo(reader, NodeEnd(field));
+  if (CanHoldRecord(reader, recordEnd)) {
+    RowSpace(row, RowRoomOfRecord(recordEnd - Position(reader)));
+    HeldRecord held = HoldRecord(reader, recordEnd);
+    WalkFields(held, row, table, moveToRecordEnd, recordEnd);
+    ReleaseRecord(reader, held);
   }
+  WalkFields(reader, row, table, moveToRecordEnd, recordEnd);
   const std::string_view line = FinishRow(row);
   if (target != nullptr) WriteLine(*target, line);
   if (moveToRecordEnd) SeekTo(reader, recordEnd);
