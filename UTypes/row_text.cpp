@@ -40,11 +40,10 @@ void AppendFieldText(const Reader& reader, RowBuilder& row, std::string_view tex
   row.size += text.size();
 }
 
-// Writes the lead at `out`; returns the bytes written.
+// Writes the lead at `out` (a byte that is not counted for None); returns the bytes written.
 std::size_t PutLead(char* out, Lead lead) {
-  if (lead == Lead::None) return 0;
-  *out = lead == Lead::Tab ? '\t' : ',';
-  return 1;
+  *out = static_cast<char>(lead);
+  return lead == Lead::None ? 0 : 1;
 }
 
 template <typename Reader>
@@ -87,15 +86,22 @@ void AppendTextList(Reader& reader, const NodeHeader& field, RowBuilder& row, Jo
   }
 }
 
-// The 32-bit value of a number field, consuming exactly its payload length.
+// The 32-bit value of a number field of a length other than 4, consuming exactly that length.
 template <typename Reader>
-std::uint32_t ReadNumberValue(Reader& reader, const NodeHeader& field) {
-  std::uint8_t bytes[4] = {};
-  if (field.length == 4) return LittleEndian32(ReadView(reader, 4, bytes));
+std::uint32_t ReadNumberValueOfOtherLength(Reader& reader, const NodeHeader& field) {
   const std::int64_t length = PayloadLength(field);
+  std::uint8_t bytes[4] = {};
   ReadBytes(reader, static_cast<std::size_t>(length < 4 ? length : 4), bytes);
   DiscardBytes(reader, length - 4);
   return LittleEndian32(bytes);
+}
+
+// The 32-bit value of a number field, consuming exactly its payload length.
+template <typename Reader>
+inline std::uint32_t ReadNumberValue(Reader& reader, const NodeHeader& field) {
+  std::uint8_t scratch[4];
+  if (field.length == 4) return LittleEndian32(ReadView(reader, 4, scratch));
+  return ReadNumberValueOfOtherLength(reader, field);
 }
 
 template <typename Reader>

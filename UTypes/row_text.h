@@ -46,8 +46,8 @@ inline std::string_view RowText(const RowBuilder& row) {
   return {row.bytes.get(), row.size};
 }
 
-// What a decoder appends before its first column.
-enum class Lead : std::uint8_t { None, Tab, Comma };
+// What a decoder appends before its first column: the byte of its value, or nothing.
+enum class Lead : char { None = '\0', Tab = '\t', Comma = ',' };
 
 // What stands between the elements of a text list.
 enum class Joiner : std::uint8_t { CommaSpace, Comma };
