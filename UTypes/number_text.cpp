@@ -157,7 +157,8 @@ std::uint64_t DivideByPowerOfTen(std::uint64_t x, std::size_t k) {
   return Multiply64(x, reciprocal.multiplier).high >> reciprocal.shift;
 }
 
-// ---- Step 3: the exact value rounded to 18 significant digits, ties to even.
+// ---- ToDecimalDigits step 3 (number_text.h): the exact value rounded to 18 significant
+// digits, ties to even.
 
 constexpr int kWorkingDigits = 18;
 
@@ -266,7 +267,8 @@ WorkingDigits RoundToWorkingDigits(std::uint32_t significand, int binaryExponent
   return {digits, exponent};
 }
 
-// ---- Steps 1 to 8: the decimal form, kept as an integer until the text is written.
+// ---- ToDecimalDigits steps 1 to 8 (number_text.h): the decimal form, kept as an integer until
+// the text is written.
 
 // A float's decimal form: for a Finite one, value = digits * 10^(exponent - 18) with 18 digits
 // (10^17 <= digits < 10^18), trailing zeros standing for digits not kept.
