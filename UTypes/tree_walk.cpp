@@ -30,7 +30,7 @@ void WalkFields(Reader& reader, RowBuilder& row, const TableRules& table, bool k
     NodeHeader field = ReadNodeHeader(reader);
     if (keepWithinRecord) field = FieldWithinRecord(field, recordEnd);
     if (!CanReadField(reader, field)) return SeekTo(reader, fieldStart);
-    DecodeField(RuleOf(table.catalogue, field.kind), reader, field, row);
+    DecodeField((*table.catalogue)[field.kind], reader, field, row);
     if (table.moveToFieldEnds) SeekTo(reader, NodeEnd(field));
   }
 }

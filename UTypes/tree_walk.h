@@ -1,6 +1,8 @@
 // The walk over a database's levels, shared by both programs: what differs is in WalkRules.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -11,10 +13,23 @@
 // Where a record's line goes: the index of a table, or kDropLine.
 inline constexpr int kDropLine = -1;
 
+// The rule of every field code of one table kind, so that a code is looked up without a test.
+using FieldCatalogue = std::array<FieldRule, 256>;
+
+// The catalogue of the rules given by field code; codes beyond them are skipped by their length.
+constexpr FieldCatalogue CatalogueOf(std::span<const FieldRule> rules) {
+  FieldCatalogue catalogue{};
+  for (std::size_t code = 0; code < rules.size(); ++code)
+    catalogue[code] = rules[code];
+  return catalogue;
+}
+
+// Every field skipped by its length.
+inline constexpr FieldCatalogue kSkipEveryField{};
+
 // How the fields of one table kind are read.
 struct TableRules {
-  // The decoder of each field code; codes beyond it are skipped by their length.
-  std::span<const FieldRule> catalogue;
+  const FieldCatalogue* catalogue = &kSkipEveryField;
   // Moves to every field's end after decoding it, whatever the decoder consumed.
   bool moveToFieldEnds = false;
 };
@@ -31,11 +46,6 @@ struct WalkRules {
   // The table a record's line goes to, or kDropLine.
   int (*routeLine)(std::uint8_t databaseKind, std::uint8_t tableKind) = nullptr;
 };
-
-// The catalogue row of a field code: skipped by its length when beyond the catalogue.
-inline FieldRule RuleOf(std::span<const FieldRule> catalogue, std::uint8_t fieldCode) {
-  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Decoder::Skip};
-}
 
 // Walks database nodes, table nodes, record nodes and field nodes until the end of the file,
 // writing one line per routed record, also an empty one. Each level reads children while the
