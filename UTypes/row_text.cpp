@@ -251,6 +251,9 @@ void GrowRow(RowBuilder& row, std::size_t count) {
   const std::size_t growth = std::max(std::min(row.capacity, kMostRowDoubling), row.capacity / 8);
   const std::size_t capacity =
       std::max({row.capacity + growth, row.size + count, kSmallestRowCapacity});
+  // An empty row keeps nothing, so its old bytes are let go rather than copied (a record's
+  // room is reserved before its first field).
+  if (row.size == 0) row.bytes.reset();
   // realloc moves a large row's pages instead of copying them, so a long text is never held twice.
   char* const bytes = static_cast<char*>(std::realloc(row.bytes.get(), capacity));
   if (bytes == nullptr) throw std::bad_alloc();
