@@ -126,7 +126,7 @@ Layout ReadLayout(NodeReader& original, const PackRules& rules, char decimalSepa
 // Collects the fields of one record as the walk reads them.
 struct FieldCollector : WatchLinesOnly {
   StoredRecord& record;
-  std::span<const FieldRule> catalogue;
+  const FieldCatalogue& catalogue;
   std::int64_t recordOffset = 0;
 
   void Record(std::int64_t offset, const NodeHeader& header) {
@@ -140,7 +140,7 @@ struct FieldCollector : WatchLinesOnly {
     stored.headerSize = static_cast<std::size_t>(field.payloadStart - offset);
     stored.payloadSize = static_cast<std::size_t>(PayloadLength(field));
     stored.code = field.kind;
-    stored.rule = RuleOf(catalogue, field.kind);
+    stored.rule = catalogue[field.kind];
     for (char c : text) {
       if (c != '\0') stored.text += c;
     }
@@ -225,7 +225,7 @@ struct Planner {
     const TableNodeSpot& node = layout.tableNodes[spot.tableNode];
     StoredRecord record;
     const TableRules tableRules = rules.walk->tableRules(node.header.kind);
-    FieldCollector collector{{}, record, tableRules.catalogue};
+    FieldCollector collector{{}, record, *tableRules.catalogue};
     RowBuilder row;
     row.decimalSeparator = decimalSeparator;
     SeekTo(original, spot.offset);

@@ -83,30 +83,14 @@ void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destin
   }
 }
 
-void RequireAvailable(const NodeReader& reader, std::int64_t count) {
-  if (count > 0 && count > reader.size - Position(reader)) FailRun(kErrorReadBeyondEnd);
+void FailReadBeyondEnd() {
+  FailRun(kErrorReadBeyondEnd);
 }
 
 void DiscardBytes(NodeReader& reader, std::int64_t count) {
   if (count <= 0) return;
   RequireAvailable(reader, count);
   SeekTo(reader, Position(reader) + count);
-}
-
-NodeHeader ReadNodeHeaderSlowly(NodeReader& reader) {
-  NodeHeader header;
-  header.kind = ReadByte(reader);
-  const std::uint8_t first = ReadByte(reader);
-  if ((first & 1) == 0) {
-    header.length = first >> 1;
-  } else {
-    // The long form's four bytes start with the byte just read.
-    std::uint8_t bytes[4] = {first, 0, 0, 0};
-    ReadBytes(reader, 3, bytes + 1);
-    header.length = static_cast<std::int32_t>(LittleEndian32(bytes)) >> 1;
-  }
-  header.payloadStart = Position(reader);
-  return header;
 }
 
 void FailNegativeSeek() {

@@ -110,33 +110,16 @@ inline const std::uint8_t* ReadView(NodeReader& reader, std::size_t count, std::
   return scratch;
 }
 
+[[noreturn]] void FailReadBeyondEnd();
+
 // Ends the run with "Read beyond end of file" when fewer than `count` bytes are left before the
 // end of the database, as reading them would; checked before a large payload is made room for.
-void RequireAvailable(const NodeReader& reader, std::int64_t count);
+inline void RequireAvailable(const NodeReader& reader, std::int64_t count) {
+  if (count > 0 && count > reader.size - Position(reader)) FailReadBeyondEnd();
+}
 
 // Consumes `count` bytes as a read would, without copying them.
 void DiscardBytes(NodeReader& reader, std::int64_t count);
-
-NodeHeader ReadNodeHeaderSlowly(NodeReader& reader);
-
-// Reads the kind byte and the length in its short (1 byte) or long (4 bytes, lowest bit set)
-// form; the payload starts at the position after it.
-inline NodeHeader ReadNodeHeader(NodeReader& reader) {
-  if (HeldBytes(reader) < 5) return ReadNodeHeaderSlowly(reader);
-  const std::uint8_t* bytes = HeldData(reader);
-  NodeHeader header;
-  header.kind = bytes[0];
-  if ((bytes[1] & 1) == 0) {
-    header.length = bytes[1] >> 1;
-    Advance(reader, 2);
-  } else {
-    // Arithmetic shift of the odd signed value: (v - 1) / 2, keeping its sign.
-    header.length = static_cast<std::int32_t>(LittleEndian32(bytes + 1)) >> 1;
-    Advance(reader, 5);
-  }
-  header.payloadStart = Position(reader);
-  return header;
-}
 
 inline std::int64_t Size(const NodeReader& reader) {
   return reader.size;
@@ -152,4 +135,101 @@ inline bool AtEnd(const NodeReader& reader) {
 inline void SeekTo(NodeReader& reader, std::int64_t offset) {
   if (offset < 0) FailNegativeSeek();
   reader.offset = static_cast<std::uint64_t>(offset - reader.windowStart);
+}
+
+// ---- A record held in memory: read with one check for the whole record.
+
+// Bytes a read of a held record's field may reach past the record's end: a text list's last
+// element begun at the record's last byte reads its length byte and up to 127 bytes after it.
+// A field header begun there, and the 4 flag bytes or 5 quintuple bytes of a field that ends
+// within the record, reach less far.
+inline constexpr std::int64_t kHeldRecordMargin = 1 + 127;
+
+// Records longer than this are read with a check per read: the row room reserved for a held
+// record grows with its length (RowRoomOfRecord).
+inline constexpr std::int64_t kLongestHeldRecord = 16 * 1024;
+
+// A record that lies, with kHeldRecordMargin bytes after it, in the reader's held window, so
+// that its reads need no bounds check as long as each field ends within the record
+// (CanReadField). It carries the position until ReleaseRecord hands it back to the reader.
+struct HeldRecord {
+  const std::uint8_t* window = nullptr;
+  std::int64_t windowStart = 0;
+  std::uint64_t offset = 0;  // of the position from the window's start
+  std::int64_t end = 0;      // the record's end
+};
+
+// Whether the record from the position to `recordEnd` can be held: not longer than
+// kLongestHeldRecord, and in memory with kHeldRecordMargin bytes after it.
+inline bool CanHoldRecord(const NodeReader& reader, std::int64_t recordEnd) {
+  const std::int64_t length = recordEnd - Position(reader);
+  return length <= kLongestHeldRecord &&
+         length + kHeldRecordMargin <= static_cast<std::int64_t>(HeldBytes(reader));
+}
+
+inline HeldRecord HoldRecord(const NodeReader& reader, std::int64_t recordEnd) {
+  return {reader.window, reader.windowStart, reader.offset, recordEnd};
+}
+
+// Hands the position back to the reader.
+inline void ReleaseRecord(NodeReader& reader, const HeldRecord& record) {
+  reader.offset = record.offset;
+}
+
+// Whether a field may be read through this reader: a checked reader reads any field; a held
+// record only one that ends within it, so that its reads stay within the held bytes.
+inline bool CanReadField(const NodeReader&, const NodeHeader&) {
+  return true;
+}
+inline bool CanReadField(const HeldRecord& record, const NodeHeader& field) {
+  return NodeEnd(field) <= record.end;
+}
+
+inline std::int64_t Position(const HeldRecord& record) {
+  return record.windowStart + static_cast<std::int64_t>(record.offset);
+}
+
+inline const std::uint8_t* ReadView(HeldRecord& record, std::size_t count, std::uint8_t*) {
+  const std::uint8_t* view = record.window + record.offset;
+  record.offset += count;
+  return view;
+}
+
+inline void ReadBytes(HeldRecord& record, std::size_t count, std::uint8_t* destination) {
+  if (count > 0) std::memcpy(destination, ReadView(record, count, destination), count);
+}
+
+inline void RequireAvailable(const HeldRecord&, std::int64_t) {}
+
+inline void DiscardBytes(HeldRecord& record, std::int64_t count) {
+  if (count > 0) record.offset += static_cast<std::uint64_t>(count);
+}
+
+// Moves within the record: the walk and the decoders move only to a payload start or a node
+// end within it.
+inline void SeekTo(HeldRecord& record, std::int64_t offset) {
+  record.offset = static_cast<std::uint64_t>(offset - record.windowStart);
+}
+
+// ---- Node headers, through either reader.
+
+// Reads the kind byte and the length in its short (1 byte) or long (4 bytes, lowest bit set)
+// form; the payload starts at the position after it.
+template <typename Reader>
+NodeHeader ReadNodeHeader(Reader& reader) {
+  std::uint8_t scratch[2];
+  const std::uint8_t* bytes = ReadView(reader, 2, scratch);
+  NodeHeader header;
+  header.kind = bytes[0];
+  if ((bytes[1] & 1) == 0) {
+    header.length = bytes[1] >> 1;
+  } else {
+    // The long form's four bytes start with the byte just read. The arithmetic shift of the
+    // odd signed value is (v - 1) / 2, keeping its sign.
+    std::uint8_t length[4] = {bytes[1], 0, 0, 0};
+    ReadBytes(reader, 3, length + 1);
+    header.length = static_cast<std::int32_t>(LittleEndian32(length)) >> 1;
+  }
+  header.payloadStart = Position(reader);
+  return header;
 }

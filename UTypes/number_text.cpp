@@ -159,7 +159,8 @@ std::uint64_t DivideByPowerOfTen(std::uint64_t x, std::size_t k) {
   return Multiply64(x, reciprocal.multiplier).high >> reciprocal.shift;
 }
 
-// ---- Step 3: the exact value rounded to 18 significant digits, ties to even.
+// ---- ToDecimalDigits step 3 (number_text.h): the exact value rounded to 18 significant
+// digits, ties to even.
 
 constexpr int kWorkingDigits = 18;
 
@@ -268,7 +269,8 @@ WorkingDigits RoundToWorkingDigits(std::uint32_t significand, int binaryExponent
   return {digits, exponent};
 }
 
-// ---- Steps 1 to 8: the decimal form, kept as an integer until the text is written.
+// ---- ToDecimalDigits steps 1 to 8 (number_text.h): the decimal form, kept as an integer until
+// the text is written.
 
 // A float's decimal form: for a Finite one, value = digits * 10^(exponent - 18) with 18 digits
 // (10^17 <= digits < 10^18), trailing zeros standing for digits not kept.
@@ -440,22 +442,39 @@ void StoreWords(const DigitWords& text, int words, char* out) {
     StoreWord(text.word[i], out + 8 * i);
 }
 
-// Writes value as exactly `count` digits, with leading zeros when it is shorter.
-void WriteFixedDigits(std::uint32_t value, int count, char* out) {
-  char* end = out + count;
-  for (; count >= 2; count -= 2) {
-    end -= 2;
-    std::memcpy(end, kDigitPairs + 2 * (value % 100), 2);
-    value /= 100;
+// Writes value < 100 without a leading zero; returns the end of the digits.
+char* WriteBelowHundred(std::uint32_t value, char* out) {
+  if (value < 10) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
   }
-  if (count == 1) end[-1] = static_cast<char>('0' + value);
+  std::memcpy(out, kDigitPairs + 2 * value, 2);
+  return out + 2;
 }
 
-int DigitCount(std::uint32_t value) {
-  int count = 1;
-  while (count < 10 && value >= kPowersOfTen[static_cast<std::size_t>(count)])
-    ++count;
-  return count;
+// Writes the decimal digits of value, without leading zeros ("0" for 0), as whole words that
+// may run up to 8 bytes past the digits; returns the end of the digits. Most table integers
+// have at most four digits: a pair or two from the table. Longer ones are made eight digits at
+// a time, their leading zeros, the lowest bytes of the word, shifted out.
+inline char* WriteDecimal(std::uint32_t value, char* out) {
+  if (value < 100) return WriteBelowHundred(value, out);
+  if (value < 10000) {
+    const std::uint32_t hundreds = value / 100;
+    out = WriteBelowHundred(hundreds, out);
+    std::memcpy(out, kDigitPairs + 2 * (value - hundreds * 100), 2);
+    return out + 2;
+  }
+  constexpr std::uint32_t kHundredMillion = 100000000;
+  if (value >= kHundredMillion) {
+    const std::uint32_t high = value / kHundredMillion;  // 1 to 42
+    out = WriteBelowHundred(high, out);
+    StoreWord(EightDigitsAsText(value - high * kHundredMillion), out);
+    return out + 8;
+  }
+  const std::uint64_t word = EightDigitsAsText(value);
+  const auto leadingZeros = static_cast<unsigned>(std::countr_zero(word ^ kEightZeros)) / 8;
+  StoreWord(word >> (8 * leadingZeros), out);
+  return out + 8 - leadingZeros;
 }
 
 // ---- Layout of the two styles. Whole words of text are written, which may run past the end
@@ -551,21 +570,38 @@ constexpr std::uint32_t kPlainShortcutLimit = 0x4F800000;
 char* WritePlainBelowTwoTo32(std::uint32_t bits, char point, char* out) {
   const float magnitude = std::bit_cast<float>(bits & 0x7FFFFFFF);
   const double scaled = static_cast<double>(magnitude) * 1e6;
-  const auto whole = static_cast<std::uint64_t>(scaled);
-  const std::uint64_t millionths = whole + (scaled - static_cast<double>(whole) >= 0.5 ? 1 : 0);
+  // Truncating the sum with one half rounds half up: the sum is exact (below 2^52, and of at most
+  // 53 significant bits) unless the product is below 2^-14, and then it truncates to 0 all the
+  // same.
+  const auto millionths = static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled + 0.5));
   if (millionths == 0) return WriteText("0", 1, out);
   out = WriteSign((bits >> 31) != 0, out);
   const auto integer = static_cast<std::uint32_t>(millionths / 1000000);
   const auto decimals = static_cast<std::uint32_t>(millionths % 1000000);
-  const int integerDigits = DigitCount(integer);
-  WriteFixedDigits(integer, integerDigits, out);
-  out += integerDigits;
+  out = WriteDecimal(integer, out);
   if (decimals == 0) return out;
   // The six decimals, leading zeros kept, then two filler '0' that the count leaves out.
   const std::uint64_t word = (EightDigitsAsText(decimals) >> 16) | (kEightZeros << 48);
   *out++ = point;
   StoreWord(word, out);
   return out + DigitsBeforeTrailingZeros(word);
+}
+
+// The plain text of any other float: NaN, the infinities, and magnitudes from 2^32 on, through
+// the 18 working digits.
+char* WritePlainFromWorkingDigits(float value, char point, char* out) {
+  Decimal decimal = WorkingDecimal(value);
+  if (decimal.form == DecimalDigits::Form::Finite && decimal.exponent > kWorkingDigits) {
+    // 10^18 and above: the general style. Rounding to six decimals would have kept all 18
+    // digits, so the exponent tested is the one of the plain style too.
+    KeepGeneralDigits(decimal);
+    return WriteGeneral(decimal, point, out);
+  }
+  KeepDigits(decimal, kWorkingDigits, kPlainDecimals);
+  if (decimal.form == DecimalDigits::Form::Zero) return WriteText("0", 1, out);
+  if (decimal.form != DecimalDigits::Form::Finite) return WriteSpecial(decimal, out);
+  out = WriteSign(decimal.negative, out);
+  return WritePositional(ToDigitWords(decimal.digits), decimal.exponent, point, out);
 }
 
 std::size_t LengthFrom(const char* begin, const char* end) {
@@ -575,15 +611,9 @@ std::size_t LengthFrom(const char* begin, const char* end) {
 }  // namespace
 
 std::size_t IntegerText(std::int32_t value, char* out) {
-  char* cursor = out;
   auto magnitude = static_cast<std::uint32_t>(value);
-  if (value < 0) {
-    *cursor++ = '-';
-    magnitude = 0u - magnitude;  // modular negation: exact for -2147483648 too
-  }
-  const int count = DigitCount(magnitude);
-  WriteFixedDigits(magnitude, count, cursor);
-  return static_cast<std::size_t>(cursor + count - out);
+  if (value < 0) magnitude = 0u - magnitude;  // modular negation: exact for -2147483648 too
+  return LengthFrom(out, WriteDecimal(magnitude, WriteSign(value < 0, out)));
 }
 
 DecimalDigits ToDecimalDigits(float value, int precision, int decimals) {
@@ -609,21 +639,7 @@ std::size_t PlainNumberText(float value, char decimalSeparator, char* out) {
   if ((bits & 0x7FFFFFFF) < kPlainShortcutLimit) {
     return LengthFrom(out, WritePlainBelowTwoTo32(bits, point, out));
   }
-  Decimal decimal = WorkingDecimal(value);
-  if (decimal.form == DecimalDigits::Form::Finite && decimal.exponent > kWorkingDigits) {
-    // 10^18 and above: the general style. Rounding to six decimals would have kept all 18
-    // digits, so the exponent tested is the one of the plain style too.
-    KeepGeneralDigits(decimal);
-    return LengthFrom(out, WriteGeneral(decimal, point, out));
-  }
-  KeepDigits(decimal, kWorkingDigits, kPlainDecimals);
-  if (decimal.form == DecimalDigits::Form::Zero) return LengthFrom(out, WriteText("0", 1, out));
-  if (decimal.form != DecimalDigits::Form::Finite)
-    return LengthFrom(out, WriteSpecial(decimal, out));
-  char* end = out;
-  end = WriteSign(decimal.negative, end);
-  return LengthFrom(out,
-                    WritePositional(ToDigitWords(decimal.digits), decimal.exponent, point, end));
+  return LengthFrom(out, WritePlainFromWorkingDigits(value, point, out));
 }
 
 std::size_t GeneralNumberText(float value, char decimalSeparator, char* out) {

@@ -26,11 +26,20 @@ struct DecimalDigits {
 // out (kNumberTextCapacity bytes); returns its length. Allocates nothing.
 std::size_t IntegerText(std::int32_t value, char* out);
 
-// Rounds value to 18 working digits (nearest, ties to even, from its exact value, for every
-// float), then keeps at most `precision` significant digits and at most `decimals` decimals
-// (kNoDecimalLimit: no limit), rounding half away from zero; a carry past the first digit gives
-// "1" one place higher. Trailing zeros are dropped; a value that rounds away entirely becomes
-// Zero without sign. NaN (signalling too) is NaN without sign; infinities keep their sign.
+// The decimal form of value, with at most `precision` significant digits and at most `decimals`
+// decimals (kNoDecimalLimit: no limit), in these steps:
+//  1. NaN (signalling too) is NaN without sign; an infinity is Infinity with its sign.
+//  2. Zero of either sign is Zero without sign.
+//  3. The magnitude a, with 10^(E-1) <= a < 10^E, becomes the 18 working digits: the integer
+//     nearest to a x 10^(18-E) from its exact value, ties to even; when that reaches 10^18 it is
+//     divided by 10 again (ties to even) and E grows by 1.
+//  4. n = E + decimals digits are wanted; fewer than none gives Zero without sign.
+//  5. At most `precision` of them: n = min(n, precision). From 18 on, all 18 are kept (step 7).
+//  6. Digits n + 1 to 18 are dropped, rounding half away from zero: when digit n + 1 is 5 or
+//     more, one is added to digit n, carrying to the left. A carry past the first digit (or a
+//     rounding up with n = 0) gives the digit "1" and E grows by 1.
+//  7. Trailing zeros are dropped; when no digit is left the result is Zero without sign.
+//  8. Otherwise the result carries the sign of value.
 DecimalDigits ToDecimalDigits(float value, int precision, int decimals);
 
 // The spell tables' style "0.######": at most six decimals, no trailing zeros, no sign on 0;

@@ -20,15 +20,37 @@ constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
 constexpr std::size_t kMostRowDoubling = std::size_t{1} << 20;
 constexpr std::size_t kSmallestRowCapacity = 4096;
 
-// Writes the lead at `out`; returns the bytes written.
-std::size_t PutLead(char* out, Lead lead) {
-  if (lead == Lead::None) return 0;
-  *out = lead == Lead::Tab ? '\t' : ',';
-  return 1;
+// The most row room a field takes beyond its payload's bytes. A text list appends its lead and
+// no more than the bytes its elements take, which reach at most 1 + 127 bytes past its payload
+// (kHeldRecordMargin); that is more than the room of a lead and a number text, or of a
+// quintuple's five numbers.
+constexpr std::size_t kMostFieldTextBeyondPayload = 1 + kHeldRecordMargin;
+static_assert(kMostFieldTextBeyondPayload >= 4 * 4 + 1 + kNumberTextCapacity);
+
+// Room for `count` more bytes of a field's text: made here for a field read with checks;
+// reserved once for the whole record when it is held (RowRoomOfRecord).
+char* FieldSpace(const NodeReader&, RowBuilder& row, std::size_t count) {
+  return RowSpace(row, count);
+}
+char* FieldSpace(const HeldRecord&, RowBuilder& row, std::size_t) {
+  return row.bytes.get() + row.size;
 }
 
-void AppendLead(RowBuilder& row, Lead lead) {
-  row.size += PutLead(RowSpace(row, 1), lead);
+template <typename Reader>
+void AppendFieldText(const Reader& reader, RowBuilder& row, std::string_view text) {
+  std::memcpy(FieldSpace(reader, row, text.size()), text.data(), text.size());
+  row.size += text.size();
+}
+
+// Writes the lead at `out` (a byte that is not counted for None); returns the bytes written.
+std::size_t PutLead(char* out, Lead lead) {
+  *out = static_cast<char>(lead);
+  return lead == Lead::None ? 0 : 1;
+}
+
+template <typename Reader>
+void AppendLead(const Reader& reader, RowBuilder& row, Lead lead) {
+  row.size += PutLead(FieldSpace(reader, row, 1), lead);
 }
 
 std::string_view JoinerText(Joiner joiner) {
@@ -37,16 +59,18 @@ std::string_view JoinerText(Joiner joiner) {
 
 // Appends the next `count` payload bytes as they are. A text's terminating NUL is left out at
 // once; the finished row loses every other NUL.
-void AppendPayloadBytes(NodeReader& reader, std::int64_t count, RowBuilder& row) {
+template <typename Reader>
+void AppendPayloadBytes(Reader& reader, std::int64_t count, RowBuilder& row) {
   if (count <= 0) return;
   const auto size = static_cast<std::size_t>(count);
-  if (size > HeldBytes(reader)) RequireAvailable(reader, count);
-  char* out = RowSpace(row, size);
+  RequireAvailable(reader, count);
+  char* out = FieldSpace(reader, row, size);
   ReadBytes(reader, size, reinterpret_cast<std::uint8_t*>(out));
   row.size += out[size - 1] == '\0' ? size - 1 : size;
 }
 
-void AppendTextList(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Joiner joiner) {
+template <typename Reader>
+void AppendTextList(Reader& reader, const NodeHeader& field, RowBuilder& row, Joiner joiner) {
   const std::int64_t payloadEnd = NodeEnd(field);
   const std::string_view joinerText = JoinerText(joiner);
   bool first = true;
@@ -55,14 +79,18 @@ void AppendTextList(NodeReader& reader, const NodeHeader& field, RowBuilder& row
     // The element byte (unused) and the length byte, always in the short form.
     const std::size_t count = ReadView(reader, 2, scratch)[1] >> 1;
     const std::uint8_t* element = ReadView(reader, count, scratch);
-    if (!first) AppendRowText(row, joinerText);
+    if (!first) AppendFieldText(reader, row, joinerText);
     first = false;
     // The element's last byte is its terminating NUL, dropped whatever its value.
-    if (count > 1) AppendRowText(row, {reinterpret_cast<const char*>(element), count - 1});
+    if (count > 1) {
+      AppendFieldText(reader, row, {reinterpret_cast<const char*>(element), count - 1});
+    }
   }
 }
 
-std::uint32_t ReadNumberValueSlowly(NodeReader& reader, const NodeHeader& field) {
+// The 32-bit value of a number field of a length other than 4, consuming exactly that length.
+template <typename Reader>
+std::uint32_t ReadNumberValueOfOtherLength(Reader& reader, const NodeHeader& field) {
   const std::int64_t length = PayloadLength(field);
   std::uint8_t bytes[4] = {};
   ReadBytes(reader, static_cast<std::size_t>(length < 4 ? length : 4), bytes);
@@ -71,21 +99,22 @@ std::uint32_t ReadNumberValueSlowly(NodeReader& reader, const NodeHeader& field)
 }
 
 // The 32-bit value of a number field, consuming exactly its payload length.
-inline std::uint32_t ReadNumberValue(NodeReader& reader, const NodeHeader& field) {
-  if (field.length != 4 || HeldBytes(reader) < 4) return ReadNumberValueSlowly(reader, field);
-  const std::uint32_t value = LittleEndian32(HeldData(reader));
-  Advance(reader, 4);
-  return value;
+template <typename Reader>
+inline std::uint32_t ReadNumberValue(Reader& reader, const NodeHeader& field) {
+  std::uint8_t scratch[4];
+  if (field.length == 4) return LittleEndian32(ReadView(reader, 4, scratch));
+  return ReadNumberValueOfOtherLength(reader, field);
 }
 
-float ReadFloatValue(NodeReader& reader, const NodeHeader& field) {
+template <typename Reader>
+float ReadFloatValue(Reader& reader, const NodeHeader& field) {
   return std::bit_cast<float>(ReadNumberValue(reader, field));
 }
 
 // The lead, then the number text that `write(out)` puts at `out` and whose length it returns.
-template <typename WriteNumber>
-void AppendNumber(RowBuilder& row, Lead lead, WriteNumber write) {
-  char* out = RowSpace(row, 1 + kNumberTextCapacity);
+template <typename Reader, typename WriteNumber>
+void AppendNumber(const Reader& reader, RowBuilder& row, Lead lead, WriteNumber write) {
+  char* out = FieldSpace(reader, row, 1 + kNumberTextCapacity);
   const std::size_t leadSize = PutLead(out, lead);
   row.size += leadSize + write(out + leadSize);
 }
@@ -127,12 +156,106 @@ void RemoveNulBytes(RowBuilder& row) {
   row.size = static_cast<std::size_t>(out - begin);
 }
 
+// The decoders, each for either reader (DecodeField); Decoder in row_text.h says what each
+// consumes and appends.
+
+template <typename Reader>
+void AppendTextValue(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+  AppendLead(reader, row, lead);
+  AppendPayloadBytes(reader, PayloadLength(field), row);
+}
+
+template <typename Reader>
+void AppendTextOrList(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead,
+                      Joiner joiner) {
+  AppendLead(reader, row, lead);
+  const std::int64_t length = PayloadLength(field);
+  if (length == 0) return;
+  // The list test looks at the first payload byte and moves back to the payload start.
+  std::uint8_t scratch[1];
+  const std::uint8_t firstByte = ReadView(reader, 1, scratch)[0];
+  SeekTo(reader, field.payloadStart);
+  if (firstByte == 1) {
+    AppendTextList(reader, field, row, joiner);
+  } else {
+    AppendPayloadBytes(reader, length, row);
+  }
+}
+
+template <typename Reader>
+void AppendInt32(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+  const auto value = static_cast<std::int32_t>(ReadNumberValue(reader, field));
+  AppendNumber(reader, row, lead, [&](char* out) { return IntegerText(value, out); });
+}
+
+template <typename Reader>
+void AppendSchoolName(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+  const std::uint32_t value = ReadNumberValue(reader, field);
+  AppendLead(reader, row, lead);
+  if (value < std::size(kSchoolNames)) AppendFieldText(reader, row, kSchoolNames[value]);
+}
+
+template <typename Reader>
+void AppendFloatPlain(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+  const float value = ReadFloatValue(reader, field);
+  AppendNumber(reader, row, lead,
+               [&](char* out) { return PlainNumberText(value, row.decimalSeparator, out); });
+}
+
+template <typename Reader>
+void AppendFloatGeneral(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+  const float value = ReadFloatValue(reader, field);
+  AppendNumber(reader, row, lead,
+               [&](char* out) { return GeneralNumberText(value, row.decimalSeparator, out); });
+}
+
+template <typename Reader>
+void AppendColourChannel(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+  const std::int32_t value = ColourChannelValue(ReadFloatValue(reader, field));
+  AppendNumber(reader, row, lead, [&](char* out) { return IntegerText(value, out); });
+}
+
+template <typename Reader>
+void AppendShopFlags(Reader& reader, RowBuilder& row, Lead lead) {
+  std::uint8_t scratch[4];  // the flag byte, then three bytes that carry nothing
+  const std::uint8_t flags = ReadView(reader, 4, scratch)[0];
+  char* const start = FieldSpace(reader, row, 10);
+  char* out = start + PutLead(start, lead);
+  for (int bit = 0; bit < 5; ++bit) {
+    if (bit > 0) *out++ = '\t';
+    if ((flags >> bit) & 1) *out++ = '1';
+  }
+  row.size += static_cast<std::size_t>(out - start);
+}
+
+template <typename Reader>
+void AppendByteQuintuple(Reader& reader, RowBuilder& row) {
+  std::uint8_t scratch[5];
+  const std::uint8_t* bytes = ReadView(reader, 5, scratch);
+  for (int index = 0; index < 5; ++index) {
+    AppendNumber(reader, row, Lead::Tab, [&](char* out) { return IntegerText(bytes[index], out); });
+  }
+}
+
+template <typename Reader>
+void SkipField(Reader& reader, const NodeHeader& field) {
+  SeekTo(reader, NodeEnd(field));
+}
+
+template <typename Reader>
+void DiscardField(Reader& reader, const NodeHeader& field) {
+  DiscardBytes(reader, PayloadLength(field));
+}
+
 }  // namespace
 
 void GrowRow(RowBuilder& row, std::size_t count) {
   const std::size_t growth = std::max(std::min(row.capacity, kMostRowDoubling), row.capacity / 8);
   const std::size_t capacity =
       std::max({row.capacity + growth, row.size + count, kSmallestRowCapacity});
+  // An empty row keeps nothing, so its old bytes are let go rather than copied (a record's
+  // room is reserved before its first field).
+  if (row.size == 0) row.bytes.reset();
   // realloc moves a large row's pages instead of copying them, so a long text is never held twice.
   char* const bytes = static_cast<char*>(std::realloc(row.bytes.get(), capacity));
   if (bytes == nullptr) throw std::bad_alloc();
@@ -148,84 +271,16 @@ std::string_view FinishRow(RowBuilder& row) {
   return line;
 }
 
-void AppendTextValue(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  AppendLead(row, lead);
-  AppendPayloadBytes(reader, PayloadLength(field), row);
+std::size_t RowRoomOfRecord(std::int64_t recordLength) {
+  if (recordLength <= 0) return 0;
+  const auto length = static_cast<std::size_t>(recordLength);
+  // Headers lie at least two bytes apart, the first at the record's start.
+  const std::size_t mostFields = (length + 1) / 2;
+  return length + mostFields * kMostFieldTextBeyondPayload;
 }
 
-void AppendTextOrList(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead,
-                      Joiner joiner) {
-  AppendLead(row, lead);
-  const std::int64_t length = PayloadLength(field);
-  if (length == 0) return;
-  // The list test looks at the first payload byte and moves back to the payload start.
-  const std::uint8_t firstByte = HeldBytes(reader) > 0 ? *HeldData(reader) : ReadByte(reader);
-  SeekTo(reader, field.payloadStart);
-  if (firstByte == 1) {
-    AppendTextList(reader, field, row, joiner);
-  } else {
-    AppendPayloadBytes(reader, length, row);
-  }
-}
-
-void AppendInt32(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  const auto value = static_cast<std::int32_t>(ReadNumberValue(reader, field));
-  AppendNumber(row, lead, [&](char* out) { return IntegerText(value, out); });
-}
-
-void AppendSchoolName(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  const std::uint32_t value = ReadNumberValue(reader, field);
-  AppendLead(row, lead);
-  if (value < std::size(kSchoolNames)) AppendRowText(row, kSchoolNames[value]);
-}
-
-void AppendFloatPlain(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  const float value = ReadFloatValue(reader, field);
-  AppendNumber(row, lead,
-               [&](char* out) { return PlainNumberText(value, row.decimalSeparator, out); });
-}
-
-void AppendFloatGeneral(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  const float value = ReadFloatValue(reader, field);
-  AppendNumber(row, lead,
-               [&](char* out) { return GeneralNumberText(value, row.decimalSeparator, out); });
-}
-
-void AppendColourChannel(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
-  const std::int32_t value = ColourChannelValue(ReadFloatValue(reader, field));
-  AppendNumber(row, lead, [&](char* out) { return IntegerText(value, out); });
-}
-
-void AppendShopFlags(NodeReader& reader, RowBuilder& row, Lead lead) {
-  std::uint8_t scratch[4];  // the flag byte, then three bytes that carry nothing
-  const std::uint8_t flags = ReadView(reader, 4, scratch)[0];
-  char* const start = RowSpace(row, 10);
-  char* out = start + PutLead(start, lead);
-  for (int bit = 0; bit < 5; ++bit) {
-    if (bit > 0) *out++ = '\t';
-    if ((flags >> bit) & 1) *out++ = '1';
-  }
-  row.size += static_cast<std::size_t>(out - start);
-}
-
-void AppendByteQuintuple(NodeReader& reader, RowBuilder& row) {
-  std::uint8_t scratch[5];
-  const std::uint8_t* bytes = ReadView(reader, 5, scratch);
-  for (int index = 0; index < 5; ++index) {
-    AppendNumber(row, Lead::Tab, [&](char* out) { return IntegerText(bytes[index], out); });
-  }
-}
-
-void SkipField(NodeReader& reader, const NodeHeader& field) {
-  SeekTo(reader, NodeEnd(field));
-}
-
-void DiscardField(NodeReader& reader, const NodeHeader& field) {
-  DiscardBytes(reader, PayloadLength(field));
-}
-
-void DecodeField(const FieldRule& rule, NodeReader& reader, const NodeHeader& field,
-                 RowBuilder& row) {
+template <typename Reader>
+void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, RowBuilder& row) {
   switch (rule.decoder) {
     case Decoder::TextValue:
       return AppendTextValue(reader, field, row, rule.lead);
@@ -251,6 +306,9 @@ void DecodeField(const FieldRule& rule, NodeReader& reader, const NodeHeader& fi
       return DiscardField(reader, field);
   }
 }
+
+template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowBuilder&);
+template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowBuilder&);
 
 // ---- Field text back into a payload.
 

@@ -51,8 +51,8 @@ inline std::string_view RowText(const RowBuilder& row) {
 // The columns of a line or of a field's text, split at its tabs.
 std::vector<std::string_view> SplitColumns(std::string_view text);
 
-// What a decoder appends before its first column.
-enum class Lead : std::uint8_t { None, Tab, Comma };
+// What a decoder appends before its first column: the byte of its value, or nothing.
+enum class Lead : char { None = '\0', Tab = '\t', Comma = ',' };
 
 // What stands between the elements of a text list.
 enum class Joiner : std::uint8_t { CommaSpace, Comma };
@@ -61,70 +61,58 @@ enum class Joiner : std::uint8_t { CommaSpace, Comma };
 // builder is then empty. The line stays valid until the next append to the builder.
 std::string_view FinishRow(RowBuilder& row);
 
-// Every decoder takes the reader at the field's payload start and the field's header; it
-// consumes the bytes given and appends its text. A read past the end of the database ends the
-// run. L is the field's payload length (a negative stored length counts as 0).
+// The row room a held record's fields may take, reserved once for the whole record: each field
+// takes at least its two header bytes of the record and appends at most its payload's bytes and
+// a small number more (a lead, a number text's room, a text list's last element read past its
+// payload).
+std::size_t RowRoomOfRecord(std::int64_t recordLength);
 
-// Consumes L bytes; appends the lead, then all L bytes as they are.
-void AppendTextValue(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
-
-// A first payload byte of 1 marks a text list: whole elements are read while the position is
-// before the payload end (the last one may run past it) and their texts, each less its last
-// byte, are joined. Otherwise as AppendTextValue. Appends the lead first, also for L = 0.
-void AppendTextOrList(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead,
-                      Joiner joiner);
-
-// The number decoders consume exactly L bytes: the first 4 are the little-endian value; fewer
-// than 4 are its low bytes, the missing high bytes zero. They append the lead, then:
-// the signed decimal of the int32;
-void AppendInt32(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
-// "elemental", "senses" or "astral" for 0, 1, 2, nothing for any other int32;
-void AppendSchoolName(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
-// the float32 in the plain number style;
-void AppendFloatPlain(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
-// the float32 in the general number style;
-void AppendFloatGeneral(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
-// the float32 times 255, rounded to the nearest integer with ties to even. A product that is
-// NaN gives 0; one beyond the signed 32-bit range gives the nearest bound.
-void AppendColourChannel(NodeReader& reader, const NodeHeader& field, RowBuilder& row, Lead lead);
-
-// Consumes 4 bytes whatever L is; appends the lead, then five tab-separated columns, "1" or
-// empty, for bits 0 to 4 of the first byte.
-void AppendShopFlags(NodeReader& reader, RowBuilder& row, Lead lead);
-
-// Consumes 5 bytes whatever L is; appends five times a tab and one byte's unsigned decimal.
-void AppendByteQuintuple(NodeReader& reader, RowBuilder& row);
-
-// Moves to the field's end without reading; appends nothing.
-void SkipField(NodeReader& reader, const NodeHeader& field);
-
-// Reads through the field's L bytes (past the end of the database it fails); appends nothing.
-void DiscardField(NodeReader& reader, const NodeHeader& field);
-
-// A catalogue row: which decoder a field code selects, with its lead and joiner.
+// The value decoders, chosen per field code by a catalogue. Each takes the reader at the field's
+// payload start and the field's header, consumes the bytes given and appends its text. A read
+// past the end of the database ends the run. L is the field's payload length (a negative stored
+// length counts as 0).
 enum class Decoder : std::uint8_t {
+  // Consumes L bytes; appends the lead, then all L bytes as they are.
   TextValue,
+  // A first payload byte of 1 marks a text list: whole elements are read while the position is
+  // before the payload end (the last one may run past it) and their texts, each less its last
+  // byte, are joined. Otherwise as TextValue. Appends the lead first, also for L = 0.
   TextOrList,
+  // The number decoders consume exactly L bytes: the first 4 are the little-endian value; fewer
+  // than 4 are its low bytes, the missing high bytes zero. They append the lead, then:
+  // the signed decimal of the int32;
   Int32,
+  // "elemental", "senses" or "astral" for 0, 1, 2, nothing for any other int32;
   SchoolName,
+  // the float32 in the plain number style;
   FloatPlain,
+  // the float32 in the general number style;
   FloatGeneral,
+  // the float32 times 255, rounded to the nearest integer with ties to even. A product that is
+  // NaN gives 0; one beyond the signed 32-bit range gives the nearest bound.
   ColourChannel,
+  // Consumes 4 bytes whatever L is; appends the lead, then five tab-separated columns, "1" or
+  // empty, for bits 0 to 4 of the first byte.
   ShopFlags,
+  // Consumes 5 bytes whatever L is; appends five times a tab and one byte's unsigned decimal.
   ByteQuintuple,
+  // Moves to the field's end without reading; appends nothing.
   Skip,
+  // Reads through the field's L bytes (past the end of the database it fails); appends nothing.
   Discard,
 };
 
+// A catalogue row: which decoder a field code selects, with its lead and joiner.
 struct FieldRule {
   Decoder decoder = Decoder::Skip;
   Lead lead = Lead::None;
   Joiner joiner = Joiner::CommaSpace;
 };
 
-// Runs the rule's decoder on the field.
-void DecodeField(const FieldRule& rule, NodeReader& reader, const NodeHeader& field,
-                 RowBuilder& row);
+// Runs the rule's decoder on the field, through a NodeReader, which checks every read and
+// append, or a HeldRecord whose row room is reserved (RowRoomOfRecord), which checks none.
+template <typename Reader>
+void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, RowBuilder& row);
 
 // ---- Field text back into a payload: the inverse of each decoder, for tables edited by hand.
 // A field's text is what its decoder appended (its lead, then its columns, NUL bytes removed).
@@ -138,10 +126,10 @@ struct FieldProblem {
   std::string why;
 };
 
-// AppendTextValue: the text, then a NUL when the stored text had one.
+// TextValue: the text, then a NUL when the stored text had one.
 std::string EncodeTextValue(std::string_view text, bool withNul);
 
-// AppendTextOrList's list: the text split at the joiner into elements (element byte 1, length
+// TextOrList's list: the text split at the joiner into elements (element byte 1, length
 // byte 2 x (k + 1), the k bytes, NUL). False when an element is longer than 126 bytes.
 bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
                     FieldProblem& problem);
@@ -149,26 +137,26 @@ bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
 // One list element appended to a list payload; false (nothing appended) beyond 126 bytes.
 bool AppendListElement(std::string& payload, std::string_view element);
 
-// AppendInt32: a signed decimal within the int32 range.
+// Int32: a signed decimal within the int32 range.
 bool EncodeInt32(std::string_view text, std::string& payload, FieldProblem& problem);
 
-// AppendSchoolName: "elemental", "senses" or "astral".
+// SchoolName: "elemental", "senses" or "astral".
 bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem);
 
-// AppendFloatPlain and AppendFloatGeneral: a number in the style's separator, "INF", "-INF" or
+// FloatPlain and FloatGeneral: a number in the style's separator, "INF", "-INF" or
 // "NAN", rounded once to the nearest float32, ties to even.
 bool EncodeFloat(std::string_view text, char separator, std::string& payload,
                  FieldProblem& problem);
 
-// AppendColourChannel: an integer n, stored as the float32 nearest to n / 255.
+// ColourChannel: an integer n, stored as the float32 nearest to n / 255.
 bool EncodeColourChannel(std::string_view text, std::string& payload, FieldProblem& problem);
 
-// AppendShopFlags: five tab-separated columns, each empty, "1" or "0" (read as empty); bits 5
+// ShopFlags: five tab-separated columns, each empty, "1" or "0" (read as empty); bits 5
 // to 7 and the three filler bytes are those of `kept` (zero when it is empty).
 bool EncodeShopFlags(std::string_view text, std::string_view kept, std::string& payload,
                      FieldProblem& problem);
 
-// AppendByteQuintuple: five tab-separated integers from 0 to 255 (the text starts at the first
+// ByteQuintuple: five tab-separated integers from 0 to 255 (the text starts at the first
 // of them: the tab before it is the field's lead).
 bool EncodeByteQuintuple(std::string_view text, std::string& payload, FieldProblem& problem);
 

@@ -1,6 +1,8 @@
 // The walk over a database's levels, shared by both programs: what differs is in WalkRules.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -12,10 +14,23 @@
 // Where a record's line goes: the index of a table, or kDropLine.
 inline constexpr int kDropLine = -1;
 
+// The rule of every field code of one table kind, so that a code is looked up without a test.
+using FieldCatalogue = std::array<FieldRule, 256>;
+
+// The catalogue of the rules given by field code; codes beyond them are skipped by their length.
+constexpr FieldCatalogue CatalogueOf(std::span<const FieldRule> rules) {
+  FieldCatalogue catalogue{};
+  for (std::size_t code = 0; code < rules.size(); ++code)
+    catalogue[code] = rules[code];
+  return catalogue;
+}
+
+// Every field skipped by its length.
+inline constexpr FieldCatalogue kSkipEveryField{};
+
 // How the fields of one table kind are read.
 struct TableRules {
-  // The decoder of each field code; codes beyond it are skipped by their length.
-  std::span<const FieldRule> catalogue;
+  const FieldCatalogue* catalogue = &kSkipEveryField;
   // Moves to every field's end after decoding it, whatever the decoder consumed.
   bool moveToFieldEnds = false;
 };
@@ -33,15 +48,10 @@ struct WalkRules {
   int (*routeLine)(std::uint8_t databaseKind, std::uint8_t tableKind) = nullptr;
 };
 
-// The catalogue row of a field code: skipped by its length when beyond the catalogue.
-inline FieldRule RuleOf(std::span<const FieldRule> catalogue, std::uint8_t fieldCode) {
-  return fieldCode < catalogue.size() ? catalogue[fieldCode] : FieldRule{Decoder::Skip};
-}
-
 // What a walk reports to the code that watches it. A watcher has a Line(route, line) for every
 // record's finished line, routed or dropped (kDropLine), and the node reports below, which the
-// unpackers leave empty by deriving from WatchLinesOnly; the packers watch every node to learn
-// where each record and field lies and which text it gave.
+// unpackers leave empty by deriving from WatchLinesOnly; the packers and nodedump watch every
+// node to learn where each record and field lies, which text it gave and how it was read.
 struct WatchLinesOnly {
   // A database or table node's header, read at `offset`; `route` is where its records go.
   void Database(std::int64_t /*offset*/, const NodeHeader& /*header*/) {}
@@ -51,8 +61,7 @@ struct WatchLinesOnly {
   // A field's header, read at `offset`, before its value is decoded (its length cut at its
   // record's end where the walk cuts it).
   void FieldHeader(std::int64_t /*offset*/, const NodeHeader& /*field*/) {}
-  // A field decoded: its header read at `offset` (its length cut at its record's end where the
-  // walk cuts it), the text its decoder appended (NUL bytes not yet removed) and the position
+  // A field decoded: the text its decoder appended (NUL bytes not yet removed) and the position
   // the decoder left the reader at, before any move to the field's end.
   void Field(std::int64_t /*offset*/, const NodeHeader& /*field*/, std::string_view /*text*/,
              std::int64_t /*positionAfter*/) {}
@@ -92,11 +101,32 @@ inline NodeHeader FieldWithinRecord(NodeHeader field, std::int64_t recordEnd) {
   return field;
 }
 
+// Reads and decodes the record's fields while the position is before its end. Through a held
+// record it stops before a field that ends past the record (a damaged record), whose reads
+// would not stay within the held bytes; the caller reads the rest with checks.
+template <typename Reader, typename Watcher>
+void WalkFields(Reader& reader, RowBuilder& row, const TableRules& table, bool keepWithinRecord,
+                std::int64_t recordEnd, Watcher& watcher) {
+  while (Position(reader) < recordEnd) {
+    const std::int64_t fieldStart = Position(reader);
+    NodeHeader field = ReadNodeHeader(reader);
+    if (keepWithinRecord) field = FieldWithinRecord(field, recordEnd);
+    if (!CanReadField(reader, field)) return SeekTo(reader, fieldStart);
+    watcher.FieldHeader(fieldStart, field);
+    const std::size_t textStart = row.size;
+    DecodeField((*table.catalogue)[field.kind], reader, field, row);
+    watcher.Field(fieldStart, field, RowText(row).substr(textStart), Position(reader));
+    if (table.moveToFieldEnds) SeekTo(reader, NodeEnd(field));
+  }
+}
+
 }  // namespace tree_walk_detail
 
 // Reads one record node at the position with the table's rules and hands its line to the
 // watcher with `route`. With `moveToNodeEnds`, nothing past `tableEnd` is read as part of the
-// record and the reader ends at the record's end.
+// record and the reader ends at the record's end. A record that lies in the reader's memory is
+// read with one check for the whole record: its row room is reserved and its fields decoded
+// through a HeldRecord; the rest of any other record is read with a check per read.
 template <typename Watcher>
 void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, int route,
                 bool moveToNodeEnds, std::int64_t tableEnd, Watcher& watcher) {
@@ -105,16 +135,13 @@ void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, in
   const NodeHeader record = ReadNodeHeader(reader);  // its kind byte means nothing
   watcher.Record(recordOffset, record);
   const std::int64_t recordEnd = ReadEnd(record, tableEnd, moveToNodeEnds);
-  while (Position(reader) < recordEnd) {
-    const std::int64_t fieldOffset = Position(reader);
-    NodeHeader field = ReadNodeHeader(reader);
-    if (moveToNodeEnds) field = FieldWithinRecord(field, recordEnd);
-    watcher.FieldHeader(fieldOffset, field);
-    const std::size_t textStart = row.size;
-    DecodeField(RuleOf(table.catalogue, field.kind), reader, field, row);
-    watcher.Field(fieldOffset, field, RowText(row).substr(textStart), Position(reader));
-    if (table.moveToFieldEnds) SeekTo(reader, NodeEnd(field));
+  if (CanHoldRecord(reader, recordEnd)) {
+    RowSpace(row, RowRoomOfRecord(recordEnd - Position(reader)));
+    HeldRecord held = HoldRecord(reader, recordEnd);
+    WalkFields(held, row, table, moveToNodeEnds, recordEnd, watcher);
+    ReleaseRecord(reader, held);
   }
+  WalkFields(reader, row, table, moveToNodeEnds, recordEnd, watcher);
   watcher.Line(route, FinishRow(row));
   if (moveToNodeEnds) SeekTo(reader, recordEnd);
 }

@@ -93,16 +93,20 @@ constexpr FieldRule kComposedFields[] = {
     {ShopFlags, kTab},                   // 5 Shop 1 to Shop 5
 };
 
+constexpr FieldCatalogue kPrototypeCatalogue = CatalogueOf(kPrototypeFields);
+constexpr FieldCatalogue kModifierCatalogue = CatalogueOf(kModifierFields);
+constexpr FieldCatalogue kComposedCatalogue = CatalogueOf(kComposedFields);
+
 TableRules SpellTableRules(std::uint8_t tableKind) {
   switch (tableKind) {
     case 1:
-      return {kPrototypeFields, false};
+      return {&kPrototypeCatalogue, false};
     case 2:
-      return {kModifierFields, false};
+      return {&kModifierCatalogue, false};
     case 3:
     case 4:
     case 5:
-      return {kComposedFields, true};
+      return {&kComposedCatalogue, true};
     default:
       return {};
   }
@@ -123,7 +127,7 @@ constexpr WalkRules kSpellWalkRules = {
 };
 
 FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
-  return RuleOf(SpellTableRules(tableKind).catalogue, fieldCode);
+  return (*SpellTableRules(tableKind).catalogue)[fieldCode];
 }
 
 void DecodeSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,

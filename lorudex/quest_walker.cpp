@@ -56,10 +56,13 @@ constexpr FieldRule kQuestFields[] = {
     {Int32, kTab},                // 10 Special
 };
 
+constexpr FieldCatalogue kBriefingCatalogue = CatalogueOf(kBriefingFields);
+constexpr FieldCatalogue kQuestCatalogue = CatalogueOf(kQuestFields);
+
 // Fields of other table kinds are skipped by their length; no field is followed by a move.
 TableRules QuestTableRules(std::uint8_t tableKind) {
-  if (tableKind == 1) return {kBriefingFields, false};
-  if (tableKind == 2) return {kQuestFields, false};
+  if (tableKind == 1) return {&kBriefingCatalogue, false};
+  if (tableKind == 2) return {&kQuestCatalogue, false};
   return {};
 }
 
@@ -79,7 +82,7 @@ constexpr WalkRules kQuestWalkRules = {
 };
 
 FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
-  return RuleOf(QuestTableRules(tableKind).catalogue, fieldCode);
+  return (*QuestTableRules(tableKind).catalogue)[fieldCode];
 }
 
 void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,

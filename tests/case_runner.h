@@ -39,3 +39,10 @@ inline void ExpectCaseOutput(const std::string& program, std::span<const TableSp
         << table.fileName;
   }
 }
+
+// The case with zero bytes after its database, which a walk reads as empty nodes or not at all:
+// its records then lie far enough from the file's end to be read in one piece.
+inline DatabaseCase WithEmptyNodesAfter(DatabaseCase test) {
+  test.database += std::string(256, '\0');
+  return test;
+}

@@ -16,6 +16,13 @@ TEST(GrimdexTest, UnpacksEveryTestDatabaseIntoExactlyTheExpectedTables) {
     ExpectCaseOutput(kGrimdex, kSpellTables, test);
 }
 
+// Records read in one piece give the tables of records read with a check per read.
+TEST(GrimdexTest, EveryTestDatabaseGivesTheSameTablesWhenItsRecordsAreReadInOnePiece) {
+  for (const DatabaseCase& test : SpellCases()) {
+    if (test.exitStatus == 0) ExpectCaseOutput(kGrimdex, kSpellTables, WithEmptyNodesAfter(test));
+  }
+}
+
 TEST(GrimdexTest, PrintsItsBannerWithoutArguments) {
   const ProgramResult result = RunProgram(kGrimdex, {});
   EXPECT_EQ(result.exitStatus, 0);

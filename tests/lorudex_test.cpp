@@ -16,6 +16,13 @@ TEST(LorudexTest, UnpacksEveryTestDatabaseIntoExactlyTheExpectedTables) {
     ExpectCaseOutput(kLorudex, kQuestTables, test);
 }
 
+// Records read in one piece give the tables of records read with a check per read.
+TEST(LorudexTest, EveryTestDatabaseGivesTheSameTablesWhenItsRecordsAreReadInOnePiece) {
+  for (const DatabaseCase& test : QuestCases()) {
+    if (test.exitStatus == 0) ExpectCaseOutput(kLorudex, kQuestTables, WithEmptyNodesAfter(test));
+  }
+}
+
 TEST(LorudexTest, PrintsItsBannerWithoutArguments) {
   const ProgramResult result = RunProgram(kLorudex, {""});
   EXPECT_EQ(result.exitStatus, 0);

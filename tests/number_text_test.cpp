@@ -199,6 +199,20 @@ TEST(IntegerTextTest, SignedDecimal) {
   }
 }
 
+// Every digit count, at both ends: the writer takes one or two pairs up to four digits and
+// eight digits at a time beyond.
+TEST(IntegerTextTest, DigitCountsAroundEveryPowerOfTen) {
+  for (std::int64_t power = 1; power <= 1000000000; power *= 10) {
+    for (std::int64_t value : {power - 1, power, power + 1}) {
+      for (std::int64_t sign : {1, -1}) {
+        const auto number = static_cast<std::int32_t>(sign * value);
+        char text[kNumberTextCapacity];
+        EXPECT_EQ(std::string(text, IntegerText(number, text)), std::to_string(number));
+      }
+    }
+  }
+}
+
 struct DigitsCase {
   std::uint32_t bits;
   int precision;

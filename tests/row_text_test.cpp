@@ -246,7 +246,7 @@ TEST(RowTextTest, ThreeChannelsShareOneColumn) {
   RowBuilder row;
   for (Lead lead : {Lead::Tab, Lead::Comma, Lead::Comma}) {
     const NodeHeader field = ReadNodeHeader(reader);
-    AppendColourChannel(reader, field, row, lead);
+    DecodeField({ColourChannel, lead}, reader, field, row);
   }
   EXPECT_EQ(FinishRow(row), "\t255,128,0");
 }

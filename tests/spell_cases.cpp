@@ -90,6 +90,49 @@ std::string OverrunningPrototypeTable() {
                   Record({Field(0, Text("Next"))})});
 }
 
+// A composed-spell record of Required lists whose one element each reads 127 bytes past the
+// list's two payload bytes, the walk moving back to every field's end: far more row text than
+// record bytes. A last list's second element begins at the record's last byte and reads its
+// length byte and 127 more past the record, into bytes after the database node, of which
+// `bytesAfter` are there.
+constexpr std::size_t kListsReadingPast = 100;
+constexpr std::string_view kListReadingPast = "\x02\x04\x01\xFE";
+constexpr std::string_view kLastListReadingPast("\x02\x06\x01\x00\x01", 5);
+
+std::string ListsReadingPastTheirFieldsFields() {
+  std::string fields;
+  for (std::size_t index = 0; index < kListsReadingPast; ++index)
+    fields += kListReadingPast;
+  return fields + std::string(kLastListReadingPast);
+}
+
+std::string BytesAfterListsReadingPast(std::size_t count) {
+  std::string bytes = "\xFE";  // the last element's length byte: 127 bytes follow
+  for (std::size_t index = 1; index < count; ++index)
+    bytes += static_cast<char>('a' + index % 26);
+  return bytes;
+}
+
+std::string ListsReadingPastTheirFields(std::size_t bytesAfter) {
+  return SpellDatabase({Node(3, {NodeBytes(0, ListsReadingPastTheirFieldsFields())})}) +
+         BytesAfterListsReadingPast(bytesAfter);
+}
+
+// Every list's text: the 126 bytes after its payload (the element's last byte is dropped),
+// the last list's after a comma for its empty first element; NULs removed.
+std::string ListsReadingPastTheirFieldsLine() {
+  const std::string stream = ListsReadingPastTheirFieldsFields() + BytesAfterListsReadingPast(128);
+  std::string line;
+  for (std::size_t index = 0; index < kListsReadingPast; ++index) {
+    line += '\t';
+    line.append(stream, (index + 1) * kListReadingPast.size(), 126);
+  }
+  line += "\t,";
+  line.append(stream, stream.size() - 127, 126);
+  std::erase(line, '\0');
+  return line;
+}
+
 std::string Truncated(std::string database, std::size_t cutBefore) {
   database.resize(database.size() - cutBefore);
   return database;
@@ -172,6 +215,14 @@ std::vector<DatabaseCase> SpellCases() {
        NegativeLengthDatabase(),
        {{std::string(kPrototypes), Lines({"", "After"})}, {"S_Spells.txt", Lines({"P\t\t9"})}}},
       {"negative_database_length", std::string("\x01\xFF\xFF\xFF\xFF", 5) + twoPrototypes, {}},
+      {"lists_reading_far_past_their_fields",
+       ListsReadingPastTheirFields(128),
+       {{"S_Spells.txt", Lines({ListsReadingPastTheirFieldsLine()})}}},
+      {"list_reading_past_the_file_end",
+       ListsReadingPastTheirFields(127),
+       {},
+       1,
+       ReadBeyondEndReport("grimdex")},
       {"truncated_in_a_record",
        Truncated(twoPrototypes, 3),
        {{std::string(kPrototypes), Lines({"First"})}},
