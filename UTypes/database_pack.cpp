@@ -3,6 +3,10 @@
 #include "database_pack.h"
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <thread>
 #include <unordered_map>
 
 #include "line_diff.h"
@@ -182,6 +186,21 @@ struct EditedLine {
   std::size_t fileLine;  // the table file's line number of its first part
 };
 
+// An edited table's file split into lines, each hashed: all that needs no original.
+struct PreparedTable {
+  std::string_view bytes;
+  TableLines split;
+  std::vector<std::uint64_t> hashes;  // of split.lines
+};
+
+PreparedTable PrepareTable(std::string_view bytes) {
+  PreparedTable prepared{bytes, SplitTableLines(bytes), {}};
+  prepared.hashes.reserve(prepared.split.lines.size());
+  for (std::string_view line : prepared.split.lines)
+    prepared.hashes.push_back(LineHash(line));
+  return prepared;
+}
+
 // A record's place for an edit: before it or after it, in its table node.
 struct Anchor {
   std::int64_t at;
@@ -262,8 +281,9 @@ struct Planner {
            " is not read as its length says; nodedump shows it); keep it as it is";
   }
 
-  void PlanTable(std::size_t table, const std::string& bytes);
-  std::vector<EditedLine> JoinSplitLines(std::size_t table, const TableLines& split);
+  void PlanTable(std::size_t table, const PreparedTable& prepared);
+  std::vector<EditedLine> JoinSplitLines(std::size_t table, const PreparedTable& prepared,
+                                         std::vector<std::uint64_t>& hashes);
   void PlanItems(std::size_t table, const std::vector<EditedLine>& lines,
                  const std::vector<Item>& items, const std::vector<bool>& removed);
   void PlanNodeHeaders();
@@ -291,7 +311,9 @@ std::string CellProblemText(const PackRules& rules, std::size_t table, std::size
 
 // Lines that a stored text's line breaks split are joined again where they are exactly the
 // parts of a record's line, so that an unedited record holding line breaks is seen whole.
-std::vector<EditedLine> Planner::JoinSplitLines(std::size_t table, const TableLines& split) {
+std::vector<EditedLine> Planner::JoinSplitLines(std::size_t table, const PreparedTable& prepared,
+                                                std::vector<std::uint64_t>& hashes) {
+  const TableLines& split = prepared.split;
   std::unordered_multimap<std::uint64_t, std::vector<std::string>> partsByFirst;
   for (const RecordSpot& spot : layout.records[table]) {
     if (!spot.multiLine) continue;
@@ -307,14 +329,16 @@ std::vector<EditedLine> Planner::JoinSplitLines(std::size_t table, const TableLi
   }
   std::vector<EditedLine> lines;
   lines.reserve(split.lines.size());
+  hashes.reserve(split.lines.size());
   for (std::size_t at = 1; at < split.lines.size();) {
     std::size_t joined = 1;
     if (partsByFirst.empty()) {
       lines.push_back({split.lines[at], at + 1});
+      hashes.push_back(prepared.hashes[at]);
       ++at;
       continue;
     }
-    const auto [first, last] = partsByFirst.equal_range(LineHash(split.lines[at]));
+    const auto [first, last] = partsByFirst.equal_range(prepared.hashes[at]);
     for (auto candidate = first; candidate != last && joined == 1; ++candidate) {
       const std::vector<std::string>& parts = candidate->second;
       if (at + parts.size() > split.lines.size()) continue;
@@ -328,6 +352,7 @@ std::vector<EditedLine> Planner::JoinSplitLines(std::size_t table, const TableLi
     lines.push_back({std::string_view(start.data(), static_cast<std::size_t>(
                                                         end.data() + end.size() - start.data())),
                      at + 1});
+    hashes.push_back(joined == 1 ? prepared.hashes[at] : LineHash(lines.back().text));
     at += joined;
   }
   return lines;
@@ -401,18 +426,15 @@ std::vector<Item> MatchLines(std::span<const RecordSpot> records,
   return items;
 }
 
-void Planner::PlanTable(std::size_t table, const std::string& bytes) {
-  const TableLines split = SplitTableLines(bytes);
-  const std::string startProblem = TableStartProblem(bytes, split, rules.tables[table].headerRow);
+void Planner::PlanTable(std::size_t table, const PreparedTable& prepared) {
+  const std::string startProblem =
+      TableStartProblem(prepared.bytes, prepared.split, rules.tables[table].headerRow);
   if (!startProblem.empty()) {
     Problem(TableName(rules, table) + " line 1: " + startProblem);
     return;
   }
-  const std::vector<EditedLine> lines = JoinSplitLines(table, split);
   std::vector<std::uint64_t> hashes;
-  hashes.reserve(lines.size());
-  for (const EditedLine& line : lines)
-    hashes.push_back(LineHash(line.text));
+  const std::vector<EditedLine> lines = JoinSplitLines(table, prepared, hashes);
   std::vector<bool> removed;
   const std::vector<Item> items = MatchLines(layout.records[table], hashes, removed);
   PlanItems(table, lines, items, removed);
@@ -642,34 +664,37 @@ PackPlan Planner::Finish() {
 // Bytes on their way to the output file, written in large pieces.
 struct OutputBuffer {
   PlatformFile file;
-  std::string pending;
+  std::unique_ptr<std::uint8_t[]> bytes =
+      std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
+  std::size_t size = 0;
 
   void Flush() {
-    const int error = WriteFileFully(file, pending.data(), pending.size());
-    pending.clear();
+    const int error = WriteFileFully(file, bytes.get(), size);
+    size = 0;
     if (error != 0) FailRun(error);
   }
-  void Append(std::string_view bytes) {
-    if (pending.size() + bytes.size() > kReadBufferSize) Flush();
-    if (bytes.size() > kReadBufferSize) {
-      const int error = WriteFileFully(file, bytes.data(), bytes.size());
+  void Append(std::string_view text) {
+    if (size + text.size() > kReadBufferSize) Flush();
+    if (text.size() > kReadBufferSize) {
+      const int error = WriteFileFully(file, text.data(), text.size());
       if (error != 0) FailRun(error);
       return;
     }
-    pending.append(bytes);
+    std::memcpy(bytes.get() + size, text.data(), text.size());
+    size += text.size();
   }
 };
 
+// Copies the original's [start, end), read straight into the output's buffer.
 void CopyOriginal(NodeReader& original, std::int64_t start, std::int64_t end,
                   OutputBuffer& output) {
   SeekTo(original, start);
-  std::string piece;
   while (start < end) {
-    const auto count = static_cast<std::size_t>(
-        std::min<std::int64_t>(end - start, static_cast<std::int64_t>(kReadBufferSize)));
-    piece.resize(count);
-    ReadBytes(original, count, reinterpret_cast<std::uint8_t*>(piece.data()));
-    output.Append(piece);
+    if (output.size == kReadBufferSize) output.Flush();
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
+        end - start, static_cast<std::int64_t>(kReadBufferSize - output.size)));
+    ReadBytes(original, count, output.bytes.get() + output.size);
+    output.size += count;
     start += static_cast<std::int64_t>(count);
   }
 }
@@ -706,18 +731,41 @@ std::string ColumnName(const TableSpec& table, std::size_t column) {
 
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
                   const TableReader& readTable) {
-  const std::string damage = FirstStoredDamage(original);
+  // On a second thread the stored lengths are checked, through a reader of its own, and the
+  // first table is read and split, while the unpacker's walk reads the original here.
+  NodeReader second = SecondNodeReader(original);
+  std::string damage;
+  PreparedTable first;
+  std::exception_ptr checkFailure;
+  std::thread checker([&] {
+    try {
+      damage = FirstStoredDamage(second);
+      if (damage.empty()) first = PrepareTable(readTable(0));
+    } catch (...) {
+      checkFailure = std::current_exception();
+    }
+  });
+  Layout layout;
+  std::exception_ptr walkFailure;
+  try {
+    layout = ReadLayout(original, rules, decimalSeparator);
+  } catch (...) {
+    walkFailure = std::current_exception();
+  }
+  checker.join();
+  static_cast<void>(CloseFile(second.file));  // read only: nothing is lost if closing fails
+  if (checkFailure) std::rethrow_exception(checkFailure);
   if (!damage.empty()) {
     throw PackFailure{{"the original database is damaged, " + damage +
                        " (nodedump shows it); only a sound database is packed"}};
   }
-  Planner planner{
-      original, rules, decimalSeparator, ReadLayout(original, rules, decimalSeparator), {}, {},
-      {},       0};
+  if (walkFailure) std::rethrow_exception(walkFailure);
+  Planner planner{original, rules, decimalSeparator, std::move(layout), {}, {}, {}, 0};
   planner.plan.lineHashes.resize(rules.tables.size());
   planner.plan.changes.resize(rules.tables.size());
-  for (std::size_t table = 0; table < rules.tables.size(); ++table) {
-    planner.PlanTable(table, readTable(table));
+  planner.PlanTable(0, first);
+  for (std::size_t table = 1; table < rules.tables.size(); ++table) {
+    planner.PlanTable(table, PrepareTable(readTable(table)));
   }
   planner.PlanNodeHeaders();
   planner.CheckReadOffLengths();
@@ -725,8 +773,7 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
 }
 
 void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output) {
-  OutputBuffer buffer{output, {}};
-  buffer.pending.reserve(kReadBufferSize);
+  OutputBuffer buffer{output};
   std::int64_t copied = 0;
   for (const ByteEdit& edit : plan.edits) {
     CopyOriginal(original, copied, edit.at, buffer);

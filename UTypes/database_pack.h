@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "node_reader.h"
@@ -69,8 +70,9 @@ struct PackPlan {
 // number (from 1) beyond the header.
 std::string ColumnName(const TableSpec& table, std::size_t column);
 
-// Gives the bytes of the edited table with the given index (one table is held at a time).
-using TableReader = std::function<std::string(std::size_t table)>;
+// Gives the bytes of the edited table with the given index, valid until it is asked for the
+// next one (one table is held at a time).
+using TableReader = std::function<std::string_view(std::size_t table)>;
 
 // Plans the new database: the original must be sound by its stored lengths and readable by the
 // unpacker's walk; each table's lines are aligned with what its records read as, and kept,

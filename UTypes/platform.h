@@ -56,6 +56,10 @@ int CloseFile(PlatformFile& file);
 // The error number of a seek to an offset below 0.
 int NegativeSeekError();
 
+// A second handle on an open file, for reading it beside the first. Returns 0 or the error
+// number.
+int DuplicateFile(PlatformFile file, PlatformFile& copy);
+
 // Creates a new file for writing, failing when the name is taken. Returns 0 or the error number.
 int CreateNewFile(const char* path, PlatformFile& file);
 

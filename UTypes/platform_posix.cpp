@@ -127,6 +127,13 @@ int NegativeSeekError() {
   return ReportErrorNumber(EINVAL);
 }
 
+int DuplicateFile(PlatformFile file, PlatformFile& copy) {
+  const int descriptor = fcntl(Descriptor(file), F_DUPFD_CLOEXEC, 0);
+  if (descriptor < 0) return ReportErrorNumber(errno);
+  copy.handle = descriptor;
+  return 0;
+}
+
 int CreateNewFile(const char* path, PlatformFile& file) {
   const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (descriptor < 0) return ReportErrorNumber(errno);

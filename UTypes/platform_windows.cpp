@@ -149,6 +149,17 @@ int NegativeSeekError() {
   return ERROR_NEGATIVE_SEEK;
 }
 
+int DuplicateFile(PlatformFile file, PlatformFile& copy) {
+  const HANDLE process = GetCurrentProcess();
+  HANDLE duplicate = nullptr;
+  if (DuplicateHandle(process, HandleOf(file), process, &duplicate, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS) == 0) {
+    return LastErrorNumber();
+  }
+  copy = FileOf(duplicate);
+  return 0;
+}
+
 int CreateNewFile(const char* path, PlatformFile& file) {
   const HANDLE handle = CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

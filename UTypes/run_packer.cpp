@@ -2,6 +2,7 @@
 #include "run_packer.h"
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "platform.h"
@@ -86,35 +87,41 @@ std::string HelpText(const PackerSpec& spec) {
          "(nothing written,\nthe reasons on standard error), 2 wrong usage.\n";
 }
 
-// A table file's whole bytes, or a PackFailure.
-std::string ReadTableFile(const std::string& path, const PackerSpec& spec) {
-  PlatformFile file;
-  if (!OpenFileForReading(path.c_str(), file)) {
-    throw PackFailure{{"cannot read the table '" + path + "': the tables folder must hold the " +
-                       std::to_string(spec.rules.tables.size()) + " tables " +
-                       std::string(spec.unpacker) + " writes, under their names"}};
-  }
-  std::string bytes;
-  std::int64_t size = 0;
-  int error = FileSize(file, size);
-  if (error == 0) {
-    bytes.resize(static_cast<std::size_t>(size));
+// The bytes of the table files, one at a time, in one buffer that grows to the longest.
+struct TableFileReader {
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity = 0;
+
+  // A table file's whole bytes, valid until the next read, or a PackFailure.
+  std::string_view Read(const std::string& path, const PackerSpec& spec) {
+    PlatformFile file;
+    if (!OpenFileForReading(path.c_str(), file)) {
+      throw PackFailure{{"cannot read the table '" + path + "': the tables folder must hold the " +
+                         std::to_string(spec.rules.tables.size()) + " tables " +
+                         std::string(spec.unpacker) + " writes, under their names"}};
+    }
+    std::int64_t size = 0;
     std::size_t done = 0;
-    while (error == 0 && done < bytes.size()) {
+    int error = FileSize(file, size);
+    if (error == 0 && static_cast<std::uint64_t>(size) > capacity) {
+      capacity = static_cast<std::size_t>(size);
+      buffer.reset();
+      buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    }
+    while (error == 0 && done < static_cast<std::size_t>(size)) {
       std::size_t got = 0;
-      error = ReadFileAt(file, static_cast<std::int64_t>(done), bytes.data() + done,
-                         bytes.size() - done, got);
+      error = ReadFileAt(file, static_cast<std::int64_t>(done), buffer.get() + done,
+                         static_cast<std::size_t>(size) - done, got);
       if (got == 0) break;
       done += got;
     }
-    bytes.resize(done);
+    static_cast<void>(CloseFile(file));
+    if (error != 0) {
+      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
+    }
+    return {buffer.get(), done};
   }
-  static_cast<void>(CloseFile(file));
-  if (error != 0) {
-    throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
-  }
-  return bytes;
-}
+};
 
 // A file made for the new database beside NEW, under a name nothing else has.
 std::string CreateTemporaryBeside(const std::string& target, PlatformFile& file) {
@@ -255,9 +262,10 @@ void Pack(const PackerSpec& spec, const std::vector<std::string>& paths, char de
   }
   try {
     PackPlan plan;
+    TableFileReader tableFiles;
     InStep("cannot read '" + originalPath + "'", [&] {
       plan = PlanPack(original, spec.rules, decimalSeparator,
-                      [&](std::size_t table) { return ReadTableFile(tables[table], spec); });
+                      [&](std::size_t table) { return tableFiles.Read(tables[table], spec); });
     });
     WriteAndReplace(original, spec, plan, target, decimalSeparator);
     messages.Out(Summary(spec, plan, target));

@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NodeReader original = MemoryNodeReader(BytesOf(sample.database));
   PackPlan plan;
   try {
-    plan = PlanPack(original, sample.rules, '.', [&](std::size_t index) {
+    plan = PlanPack(original, sample.rules, '.', [&](std::size_t index) -> std::string_view {
       return index == edited ? table : sample.tables[index];
     });
   } catch (const PackFailure& failure) {
