@@ -47,6 +47,16 @@ bool OpenNodeReader(const char* path, NodeReader& reader) {
   return true;
 }
 
+NodeReader SecondNodeReader(const NodeReader& reader) {
+  if (IsMemoryReader(reader)) return MemoryNodeReader({reader.window, reader.windowSize});
+  NodeReader second;
+  const int error = DuplicateFile(reader.file, second.file);
+  if (error != 0) FailRun(error);
+  second.size = reader.size;
+  second.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
+  return second;
+}
+
 NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes) {
   NodeReader reader;
   reader.size = static_cast<std::int64_t>(bytes.size());

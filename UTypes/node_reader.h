@@ -50,6 +50,11 @@ struct NodeReader {
 // (missing, unreadable, not an ordinary file). A failure to learn its size ends the run.
 bool OpenNodeReader(const char* path, NodeReader& reader);
 
+// A second reader over the same database, with a position of its own, for reading it beside
+// the first (on another thread). A failure to open it ends the run. Close it with
+// CloseNodeReader.
+NodeReader SecondNodeReader(const NodeReader& reader);
+
 // A reader over bytes in memory that outlive it; reading past them fails as past a file's end.
 NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes);
 

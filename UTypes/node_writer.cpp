@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstdlib>
 
+#include "row_text.h"
+
 namespace {
 
 // The long form stores 2 x length + 1 in a signed 32-bit value.
@@ -21,13 +23,19 @@ void StoreLongLength(std::string& bytes, std::size_t at, std::int64_t length) {
   }
 }
 
-void AppendListElement(std::string& payload, std::string_view text) {
-  const std::size_t count = text.size() + 1;  // the text and its NUL
-  if (count > 127) std::abort();
-  payload += '\x01';
-  payload += static_cast<char>(count * 2);
-  payload += text;
-  payload += '\0';
+// The length field of a payload of `length` bytes, aborting where the form cannot hold it.
+std::string LengthBytes(std::size_t length, LengthForm form) {
+  const bool fitsShort = length <= 127;
+  if (length > kLongestPayload || (form == LengthForm::Short && !fitsShort)) std::abort();
+  if (form != LengthForm::Long && fitsShort) return std::string(1, static_cast<char>(length * 2));
+  std::string bytes(4, '\0');
+  StoreLongLength(bytes, 0, static_cast<std::int64_t>(length));
+  return bytes;
+}
+
+// A list element, or an abort: a text that no element holds is a fault of the caller.
+void AppendElementOrAbort(std::string& payload, std::string_view text) {
+  if (!AppendListElement(payload, text)) std::abort();
 }
 
 }  // namespace
@@ -43,15 +51,7 @@ void EndNode(NodeWriter& writer) {
   writer.openNodes.pop_back();
   const std::size_t reserved = node.form == LengthForm::Short ? 1 : 4;
   const std::size_t length = writer.bytes.size() - node.lengthAt - reserved;
-  const bool fitsShort = length <= 127;
-  if (node.form == LengthForm::Short && !fitsShort) std::abort();
-  if (length > kLongestPayload) std::abort();
-  if (node.form == LengthForm::Long || !fitsShort) {
-    StoreLongLength(writer.bytes, node.lengthAt, static_cast<std::int64_t>(length));
-    return;
-  }
-  writer.bytes[node.lengthAt] = static_cast<char>(length * 2);
-  if (node.form == LengthForm::Auto) writer.bytes.erase(node.lengthAt + 1, 3);
+  writer.bytes.replace(node.lengthAt, reserved, LengthBytes(length, node.form));
 }
 
 void AppendNode(NodeWriter& writer, std::uint8_t kind, std::string_view payload, LengthForm form) {
@@ -65,6 +65,10 @@ void AppendLongHeader(NodeWriter& writer, std::uint8_t kind, std::int32_t stored
   const std::size_t at = writer.bytes.size();
   writer.bytes.append(4, '\0');
   StoreLongLength(writer.bytes, at, storedLength);
+}
+
+std::string NodeHeaderBytes(std::uint8_t kind, std::size_t length, LengthForm form) {
+  return static_cast<char>(kind) + LengthBytes(length, form);
 }
 
 std::string NodeBytes(std::uint8_t kind, std::string_view payload, LengthForm form) {
@@ -82,14 +86,14 @@ std::string TextPayload(std::string_view text) {
 std::string TextListPayload(std::initializer_list<std::string_view> elements) {
   std::string payload;
   for (std::string_view element : elements)
-    AppendListElement(payload, element);
+    AppendElementOrAbort(payload, element);
   return payload;
 }
 
 std::string TextListPayload(const std::vector<std::string>& elements) {
   std::string payload;
   for (const std::string& element : elements)
-    AppendListElement(payload, element);
+    AppendElementOrAbort(payload, element);
   return payload;
 }
 

@@ -1,4 +1,5 @@
-// Writes node streams, the inverse of the reader: for tests, sample and benchmark databases.
+// Writes node streams, the inverse of the reader: for the packers, tests, sample and benchmark
+// databases.
 #pragma once
 
 #include <array>
@@ -37,6 +38,10 @@ void AppendNode(NodeWriter& writer, std::uint8_t kind, std::string_view payload,
 // A long-form header storing any length, negative or larger than what follows, for damaged
 // streams.
 void AppendLongHeader(NodeWriter& writer, std::uint8_t kind, std::int32_t storedLength);
+
+// The header of a node whose payload is `length` bytes, in the given form (Auto: short when it
+// fits). A length that the form cannot hold aborts.
+std::string NodeHeaderBytes(std::uint8_t kind, std::size_t length, LengthForm form);
 
 // The bytes of one node with the given payload.
 std::string NodeBytes(std::uint8_t kind, std::string_view payload,

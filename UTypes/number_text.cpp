@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -632,7 +634,7 @@ DecimalDigits ToDecimalDigits(float value, int precision, int decimals) {
 
 std::size_t PlainNumberText(float value, char decimalSeparator, char* out) {
   // The plain style's point is never ',': a ',' separator is written as '.'.
-  const char point = decimalSeparator == ',' ? '.' : decimalSeparator;
+  const char point = PlainPoint(decimalSeparator);
   const auto bits = std::bit_cast<std::uint32_t>(value);
   if ((bits & 0x7FFFFFFF) < kPlainShortcutLimit) {
     return LengthFrom(out, WritePlainBelowTwoTo32(bits, point, out));
@@ -644,4 +646,130 @@ std::size_t GeneralNumberText(float value, char decimalSeparator, char* out) {
   Decimal decimal = WorkingDecimal(value);
   KeepGeneralDigits(decimal);
   return LengthFrom(out, WriteGeneral(decimal, decimalSeparator, out));
+}
+
+// ---- Number text read back.
+
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The digits at the front of `text`, taken off it.
+std::string_view TakeDigits(std::string_view& text) {
+  std::size_t count = 0;
+  while (count < text.size() && IsDigit(text[count]))
+    ++count;
+  const std::string_view digits = text.substr(0, count);
+  text.remove_prefix(count);
+  return digits;
+}
+
+// An exponent's digits as a number; beyond any float's reach it saturates, which keeps the
+// value's rounding (to zero or past the largest float) as it is.
+std::int64_t SaturatedExponent(std::string_view digits) {
+  constexpr std::int64_t kFarBeyondFloats = std::int64_t{1} << 40;
+  std::int64_t value = 0;
+  for (char digit : digits) {
+    value = std::min(value * 10 + (digit - '0'), kFarBeyondFloats);
+  }
+  return value;
+}
+
+// Turns "<integer>.<fraction> x 10^power" into significant digits and 0.d x 10^exponent form.
+void NormaliseDecimal(std::string_view integer, std::string_view fraction, std::int64_t power,
+                      DecimalNumber& number) {
+  std::string digits;
+  digits.reserve(integer.size() + fraction.size());
+  digits.append(integer);
+  digits.append(fraction);
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) {
+    number = DecimalNumber{};
+    return;
+  }
+  const std::size_t last = digits.find_last_not_of('0');
+  number.form = DecimalDigits::Form::Finite;
+  number.exponent =
+      static_cast<std::int64_t>(integer.size()) - static_cast<std::int64_t>(first) + power;
+  number.digits = digits.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool operator==(const DecimalNumber& a, const DecimalNumber& b) {
+  return a.form == b.form && a.negative == b.negative && a.exponent == b.exponent &&
+         a.digits == b.digits;
+}
+
+bool ReadNumberText(std::string_view text, char decimalSeparator, DecimalNumber& number) {
+  number = DecimalNumber{};
+  if (text == "NAN") {
+    number.form = DecimalDigits::Form::NaN;
+    return true;
+  }
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  if (text == "INF") {
+    number.form = DecimalDigits::Form::Infinity;
+    number.negative = negative;
+    return true;
+  }
+  const std::string_view integer = TakeDigits(text);
+  std::string_view fraction;
+  if (!text.empty() && text.front() == decimalSeparator) {
+    text.remove_prefix(1);
+    fraction = TakeDigits(text);
+  }
+  if (integer.empty() && fraction.empty()) return false;
+  std::int64_t power = 0;
+  if (!text.empty() && (text.front() == 'E' || text.front() == 'e')) {
+    text.remove_prefix(1);
+    const bool negativePower = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+    const std::string_view powerDigits = TakeDigits(text);
+    if (powerDigits.empty()) return false;
+    power = SaturatedExponent(powerDigits) * (negativePower ? -1 : 1);
+  }
+  if (!text.empty()) return false;
+  NormaliseDecimal(integer, fraction, power, number);
+  number.negative = negative && number.form == DecimalDigits::Form::Finite;
+  return true;
+}
+
+bool NearestFloat(const DecimalNumber& number, float& value) {
+  switch (number.form) {
+    case DecimalDigits::Form::NaN:
+      value = std::bit_cast<float>(std::uint32_t{0x7FC00000});
+      return true;
+    case DecimalDigits::Form::Infinity:
+      value = std::bit_cast<float>(number.negative ? 0xFF800000u : 0x7F800000u);
+      return true;
+    case DecimalDigits::Form::Zero:
+      value = 0.0f;
+      return true;
+    case DecimalDigits::Form::Finite:
+      break;
+  }
+  // "0.<digits>e<exponent>" in the form the standard conversion reads; it rounds once, to
+  // nearest with ties to even, from the exact decimal.
+  const std::string text = "0." + number.digits + "e" + std::to_string(number.exponent);
+  float magnitude = 0.0f;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+  if (error == std::errc::result_out_of_range) {
+    // Past the largest float for a positive exponent; below half the smallest subnormal else.
+    if (number.exponent > 0) return false;
+    magnitude = 0.0f;
+  } else if (error != std::errc{} || end != text.data() + text.size()) {
+    return false;
+  }
+  value = number.negative ? -magnitude : magnitude;
+  return true;
+}
+
+bool ReadIntegerText(std::string_view text, std::int32_t& value) {
+  if (text.empty() || text.front() == '+') return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc{} && end == text.data() + text.size();
 }

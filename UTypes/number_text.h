@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // Room enough for any text written by the functions below.
 inline constexpr std::size_t kNumberTextCapacity = 32;
@@ -46,7 +48,40 @@ DecimalDigits ToDecimalDigits(float value, int precision, int decimals);
 // returns the length. Allocates nothing.
 std::size_t PlainNumberText(float value, char decimalSeparator, char* out);
 
+// The plain style's decimal point under the user's separator: '.' for ',', else the separator.
+inline char PlainPoint(char decimalSeparator) {
+  return decimalSeparator == ',' ? '.' : decimalSeparator;
+}
+
 // The quest tables' style: 15 significant digits, exponent form ("1.5E-5", "1E16") below 0.0001
 // and from 10^15 on; NaN (signalling ones too) is "NAN", infinities "INF" and "-INF". The
 // separator is written as given. Writes to out (kNumberTextCapacity bytes); returns the length.
 std::size_t GeneralNumberText(float value, char decimalSeparator, char* out);
+
+// ---- Number text read back, the inverse of the texts above (for tables edited by hand).
+
+// A number text's exact value: two texts of one number ("12.5", "12.50", "1.25E1") read back
+// alike. Finite: value = 0.digits x 10^exponent; Zero never carries a sign.
+struct DecimalNumber {
+  DecimalDigits::Form form = DecimalDigits::Form::Zero;
+  bool negative = false;
+  std::int64_t exponent = 0;
+  std::string digits;  // significant digits, neither leading nor trailing '0'
+};
+
+bool operator==(const DecimalNumber& a, const DecimalNumber& b);
+
+// Reads a number as the tables write it and spreadsheets save it: "NAN", "INF", "-INF", or an
+// optional '-', digits with at most one `decimalSeparator` (a digit on at least one side), and
+// an optional exponent ('E' or 'e', an optional sign, digits). Nothing else: no spaces, no
+// grouping, no '+' before the number. False when the text is not such a number.
+bool ReadNumberText(std::string_view text, char decimalSeparator, DecimalNumber& number);
+
+// The float32 nearest to the number, ties to even, rounded once from its exact value; a
+// magnitude below the smallest subnormal's half gives a zero. False when the number lies beyond
+// the largest float32 (it would round to an infinity).
+bool NearestFloat(const DecimalNumber& number, float& value);
+
+// Reads integer text back: an optional '-' and decimal digits, within the int32 range. False
+// otherwise.
+bool ReadIntegerText(std::string_view text, std::int32_t& value);

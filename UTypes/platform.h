@@ -56,6 +56,31 @@ int CloseFile(PlatformFile& file);
 // The error number of a seek to an offset below 0.
 int NegativeSeekError();
 
+// A second handle on an open file, for reading it beside the first. Returns 0 or the error
+// number.
+int DuplicateFile(PlatformFile file, PlatformFile& copy);
+
+// Creates a new file for writing, failing when the name is taken. Returns 0 or the error number.
+int CreateNewFile(const char* path, PlatformFile& file);
+
+// Writes the file's data through to the disk. Returns 0 or the error number.
+int SyncFile(PlatformFile file);
+
+// Moves the file `from` over `to` in one step (both in one folder), replacing what `to` named.
+// Returns 0 or the error number.
+int MoveFileOver(const char* from, const char* to);
+
+// Deletes a file. Returns 0 or the error number.
+int RemoveFile(const char* path);
+
+// What a path names, without following a final link.
+enum class PathKind : std::uint8_t { Missing, OrdinaryFile, Folder, Other };
+PathKind KindOfPath(const char* path);
+
+// Gives the open file the permissions of the file at `model`, where the platform has them.
+// Returns 0 or the error number.
+int CopyPermissions(const char* model, PlatformFile file);
+
 bool FolderExists(const char* path);
 // Creates one folder level; false when it cannot (missing parent, name taken by a file...).
 bool CreateFolder(const char* path);

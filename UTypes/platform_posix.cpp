@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -124,6 +125,46 @@ int CloseFile(PlatformFile& file) {
 
 int NegativeSeekError() {
   return ReportErrorNumber(EINVAL);
+}
+
+int DuplicateFile(PlatformFile file, PlatformFile& copy) {
+  const int descriptor = fcntl(Descriptor(file), F_DUPFD_CLOEXEC, 0);
+  if (descriptor < 0) return ReportErrorNumber(errno);
+  copy.handle = descriptor;
+  return 0;
+}
+
+int CreateNewFile(const char* path, PlatformFile& file) {
+  const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor < 0) return ReportErrorNumber(errno);
+  file.handle = descriptor;
+  return 0;
+}
+
+int SyncFile(PlatformFile file) {
+  return fsync(Descriptor(file)) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+int MoveFileOver(const char* from, const char* to) {
+  return std::rename(from, to) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+int RemoveFile(const char* path) {
+  return unlink(path) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+PathKind KindOfPath(const char* path) {
+  struct stat status {};
+  if (lstat(path, &status) != 0) return PathKind::Missing;
+  if (S_ISREG(status.st_mode)) return PathKind::OrdinaryFile;
+  if (S_ISDIR(status.st_mode)) return PathKind::Folder;
+  return PathKind::Other;
+}
+
+int CopyPermissions(const char* model, PlatformFile file) {
+  struct stat status {};
+  if (stat(model, &status) != 0) return ReportErrorNumber(errno);
+  return fchmod(Descriptor(file), status.st_mode & 07777) == 0 ? 0 : ReportErrorNumber(errno);
 }
 
 bool FolderExists(const char* path) {

@@ -149,6 +149,51 @@ int NegativeSeekError() {
   return ERROR_NEGATIVE_SEEK;
 }
 
+int DuplicateFile(PlatformFile file, PlatformFile& copy) {
+  const HANDLE process = GetCurrentProcess();
+  HANDLE duplicate = nullptr;
+  if (DuplicateHandle(process, HandleOf(file), process, &duplicate, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS) == 0) {
+    return LastErrorNumber();
+  }
+  copy = FileOf(duplicate);
+  return 0;
+}
+
+int CreateNewFile(const char* path, PlatformFile& file) {
+  const HANDLE handle = CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!IsOpen(handle)) return LastErrorNumber();
+  file = FileOf(handle);
+  return 0;
+}
+
+int SyncFile(PlatformFile file) {
+  return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : LastErrorNumber();
+}
+
+int MoveFileOver(const char* from, const char* to) {
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  return MoveFileExA(from, to, flags) != 0 ? 0 : LastErrorNumber();
+}
+
+int RemoveFile(const char* path) {
+  return DeleteFileA(path) != 0 ? 0 : LastErrorNumber();
+}
+
+PathKind KindOfPath(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Other;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::Other;
+  return PathKind::OrdinaryFile;
+}
+
+int CopyPermissions(const char* /*model*/, PlatformFile /*file*/) {
+  return 0;  // a new file takes its folder's permissions; there is no mode to copy
+}
+
 bool FolderExists(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;

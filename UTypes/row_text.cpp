@@ -7,8 +7,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "number_text.h"
+#include "run_failure.h"
 
 namespace {
 
@@ -307,3 +309,316 @@ void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field,
 
 template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowBuilder&);
 template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowBuilder&);
+
+// ---- Field text back into a payload.
+
+namespace {
+
+std::string LittleEndianPayload(std::uint32_t value) {
+  std::string payload(4, '\0');
+  for (std::size_t index = 0; index < 4; ++index)
+    payload[index] = static_cast<char>((value >> (8 * index)) & 0xFF);
+  return payload;
+}
+
+bool Fail(FieldProblem& problem, std::size_t column, std::string_view cell, std::string why) {
+  problem = {column, std::string(cell), std::move(why)};
+  return false;
+}
+
+// The float32 nearest to n / 255, ties to even: the double quotient's float and its neighbours,
+// compared by their exact distance n - 255 x f (exact in double precision).
+float NearestChannelFloat(std::int32_t n) {
+  const auto quotient = static_cast<float>(static_cast<double>(n) / 255.0);
+  float best = quotient;
+  auto distance = [n](float f) { return std::fabs(static_cast<double>(f) * 255.0 - n); };
+  for (float candidate :
+       {std::nextafter(quotient, -INFINITY), std::nextafter(quotient, INFINITY)}) {
+    const double gap = distance(candidate);
+    const bool evenTie =
+        gap == distance(best) && (std::bit_cast<std::uint32_t>(candidate) & 1) == 0;
+    if (gap < distance(best) || evenTie) best = candidate;
+  }
+  return best;
+}
+
+// Shop flag columns as the bits they stand for; false at the first column that is none.
+bool ShopFlagBits(std::string_view text, std::uint8_t& bits, FieldProblem& problem) {
+  const std::vector<std::string_view> columns = SplitColumns(text);
+  if (columns.size() != 5) {
+    return Fail(problem, 0, text, "is not five shop columns");
+  }
+  bits = 0;
+  for (std::size_t bit = 0; bit < 5; ++bit) {
+    const std::string_view column = columns[bit];
+    if (column == "1") {
+      bits = static_cast<std::uint8_t>(bits | (1u << bit));
+    } else if (!column.empty() && column != "0") {
+      return Fail(problem, bit, column, "is not a shop flag (empty or 1)");
+    }
+  }
+  return true;
+}
+
+// Whether the texts show the same value for the decoder: numbers compare by value.
+bool SameValue(const FieldRule& rule, std::string_view a, std::string_view b,
+               char decimalSeparator) {
+  if (a == b) return true;
+  FieldProblem ignored;
+  switch (rule.decoder) {
+    case Decoder::Int32:
+    case Decoder::ColourChannel: {
+      std::int32_t x = 0;
+      std::int32_t y = 0;
+      return ReadIntegerText(a, x) && ReadIntegerText(b, y) && x == y;
+    }
+    case Decoder::FloatPlain:
+    case Decoder::FloatGeneral: {
+      const char separator =
+          rule.decoder == Decoder::FloatPlain ? PlainPoint(decimalSeparator) : decimalSeparator;
+      DecimalNumber x;
+      DecimalNumber y;
+      return ReadNumberText(a, separator, x) && ReadNumberText(b, separator, y) && x == y;
+    }
+    case Decoder::ShopFlags: {
+      std::uint8_t x = 0;
+      std::uint8_t y = 0;
+      return ShopFlagBits(a, x, ignored) && ShopFlagBits(b, y, ignored) && x == y;
+    }
+    case Decoder::ByteQuintuple: {
+      std::string x;
+      std::string y;
+      return EncodeByteQuintuple(a, x, ignored) && EncodeByteQuintuple(b, y, ignored) && x == y;
+    }
+    default:
+      return false;
+  }
+}
+
+// The field's text after its lead; false when the lead is not there.
+bool WithoutLead(const FieldRule& rule, std::string_view text, std::string_view& value) {
+  const std::string_view lead = LeadText(rule);
+  if (!text.starts_with(lead)) return false;
+  value = text.substr(lead.size());
+  return true;
+}
+
+// The payload for the field's text after its lead.
+bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view original,
+                 bool newRecord, char decimalSeparator, std::string& payload,
+                 FieldProblem& problem) {
+  const bool hadNul = !original.empty() && original.back() == '\0';
+  switch (rule.decoder) {
+    case Decoder::TextValue:
+      payload = EncodeTextValue(value, hadNul);
+      return true;
+    case Decoder::TextOrList:
+      if (!original.empty() && original.front() == '\x01') {
+        return EncodeTextList(value, rule.joiner, payload, problem);
+      }
+      payload = EncodeTextValue(value, hadNul);
+      return true;
+    case Decoder::Int32:
+      return EncodeInt32(value, payload, problem);
+    case Decoder::SchoolName:
+      return EncodeSchoolName(value, payload, problem);
+    case Decoder::FloatPlain:
+      return EncodeFloat(value, PlainPoint(decimalSeparator), payload, problem);
+    case Decoder::FloatGeneral:
+      return EncodeFloat(value, decimalSeparator, payload, problem);
+    case Decoder::ColourChannel:
+      return EncodeColourChannel(value, payload, problem);
+    case Decoder::ShopFlags:
+      return EncodeShopFlags(value, newRecord ? std::string_view{} : original, payload, problem);
+    case Decoder::ByteQuintuple:
+      return EncodeByteQuintuple(value, payload, problem);
+    case Decoder::Skip:
+    case Decoder::Discard:
+      break;
+  }
+  return Fail(problem, 0, value, "belongs to a field that the table does not show");
+}
+
+// The decoder's text of a payload, lead included; false when the decoder would read past the
+// payload (a text that starts like a list).
+bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator,
+                 std::string& text) {
+  NodeReader reader =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
+  NodeHeader field;
+  field.length = static_cast<std::int32_t>(payload.size());
+  RowBuilder row;
+  row.decimalSeparator = decimalSeparator;
+  try {
+    DecodeField(rule, reader, field, row);
+  } catch (const RunFailure&) {
+    return false;
+  }
+  text = FinishRow(row);
+  return true;
+}
+
+bool IsTextDecoder(Decoder decoder) {
+  return decoder == Decoder::TextValue || decoder == Decoder::TextOrList;
+}
+
+// Why a text does not read back as itself.
+std::string TextMisreadReason(std::string_view value, std::string_view readBack) {
+  if (value.find('\0') != std::string_view::npos) return "holds a NUL byte, which no table shows";
+  if (!value.empty() && value.front() == '\x01') {
+    return "begins with the byte 01, which marks a list in this field";
+  }
+  return "cannot be stored as it is: it reads back as \"" + std::string(readBack) + "\"";
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitColumns(std::string_view text) {
+  std::vector<std::string_view> columns;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t tab = text.find('\t', start);
+    columns.push_back(text.substr(start, tab == std::string_view::npos ? tab : tab - start));
+    if (tab == std::string_view::npos) return columns;
+    start = tab + 1;
+  }
+}
+
+std::string_view LeadText(const FieldRule& rule) {
+  if (rule.decoder == Decoder::ByteQuintuple) return "\t";
+  switch (rule.lead) {
+    case Lead::None:
+      return "";
+    case Lead::Tab:
+      return "\t";
+    case Lead::Comma:
+      return ",";
+  }
+  return "";
+}
+
+std::string EncodeTextValue(std::string_view text, bool withNul) {
+  std::string payload(text);
+  if (withNul) payload += '\0';
+  return payload;
+}
+
+bool AppendListElement(std::string& payload, std::string_view element) {
+  const std::size_t count = element.size() + 1;  // the text and its NUL
+  if (count > 127) return false;
+  payload += '\x01';
+  payload += static_cast<char>(count * 2);
+  payload += element;
+  payload += '\0';
+  return true;
+}
+
+bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
+                    FieldProblem& problem) {
+  const std::string_view joinerText = JoinerText(joiner);
+  payload.clear();
+  for (std::size_t start = 0;;) {
+    const std::size_t next = text.find(joinerText, start);
+    const std::string_view element =
+        text.substr(start, next == std::string_view::npos ? next : next - start);
+    if (!AppendListElement(payload, element)) {
+      return Fail(problem, 0, text,
+                  "has a list element of " + std::to_string(element.size()) +
+                      " bytes; a list element holds at most 126");
+    }
+    if (next == std::string_view::npos) return true;
+    start = next + joinerText.size();
+  }
+}
+
+bool EncodeInt32(std::string_view text, std::string& payload, FieldProblem& problem) {
+  std::int32_t value = 0;
+  if (!ReadIntegerText(text, value)) {
+    return Fail(problem, 0, text, "is not a whole number from -2147483648 to 2147483647");
+  }
+  payload = LittleEndianPayload(static_cast<std::uint32_t>(value));
+  return true;
+}
+
+bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem) {
+  for (std::size_t index = 0; index < std::size(kSchoolNames); ++index) {
+    if (text == kSchoolNames[index]) {
+      payload = LittleEndianPayload(static_cast<std::uint32_t>(index));
+      return true;
+    }
+  }
+  return Fail(problem, 0, text, "is not a school (elemental, senses or astral)");
+}
+
+bool EncodeFloat(std::string_view text, char separator, std::string& payload,
+                 FieldProblem& problem) {
+  DecimalNumber number;
+  float value = 0.0f;
+  if (!ReadNumberText(text, separator, number)) {
+    return Fail(problem, 0, text,
+                std::string("is not a number in this table (the decimal separator here is '") +
+                    separator + "')");
+  }
+  if (!NearestFloat(number, value)) {
+    return Fail(problem, 0, text, "is beyond the largest value a float32 holds");
+  }
+  payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(value));
+  return true;
+}
+
+bool EncodeColourChannel(std::string_view text, std::string& payload, FieldProblem& problem) {
+  std::int32_t value = 0;
+  if (!ReadIntegerText(text, value)) {
+    return Fail(problem, 0, text, "is not a whole number (a colour channel, 0 to 255)");
+  }
+  payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(NearestChannelFloat(value)));
+  return true;
+}
+
+bool EncodeShopFlags(std::string_view text, std::string_view kept, std::string& payload,
+                     FieldProblem& problem) {
+  std::uint8_t bits = 0;
+  if (!ShopFlagBits(text, bits, problem)) return false;
+  payload = kept.size() == 4 ? std::string(kept) : std::string(4, '\0');
+  payload[0] = static_cast<char>((static_cast<std::uint8_t>(payload[0]) & 0xE0) | bits);
+  return true;
+}
+
+bool EncodeByteQuintuple(std::string_view text, std::string& payload, FieldProblem& problem) {
+  const std::vector<std::string_view> columns = SplitColumns(text);
+  if (columns.size() != 5) return Fail(problem, 0, text, "is not five byte columns");
+  payload.clear();
+  for (std::size_t index = 0; index < 5; ++index) {
+    std::int32_t value = 0;
+    if (!ReadIntegerText(columns[index], value) || value < 0 || value > 255) {
+      return Fail(problem, index, columns[index], "is not a byte (0 to 255)");
+    }
+    payload += static_cast<char>(value);
+  }
+  return true;
+}
+
+bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
+                 bool newRecord, std::string_view text, char decimalSeparator,
+                 EncodedField& encoded, FieldProblem& problem) {
+  encoded = EncodedField{};
+  std::string_view value;
+  std::string_view originalValue;
+  if (!WithoutLead(rule, text, value) || !WithoutLead(rule, originalText, originalValue)) {
+    return Fail(problem, 0, text, "lost the separator before it");
+  }
+  if (!newRecord && SameValue(rule, originalValue, value, decimalSeparator)) {
+    encoded.unchanged = true;
+    return true;
+  }
+  if (!EncodeValue(rule, value, original, newRecord, decimalSeparator, encoded.payload, problem)) {
+    return false;
+  }
+  const bool readable = DecodedText(rule, encoded.payload, decimalSeparator, encoded.readBack);
+  if (readable && encoded.readBack == text) return true;
+  if (!readable || IsTextDecoder(rule.decoder)) {
+    return Fail(problem, 0, value, TextMisreadReason(value, encoded.readBack));
+  }
+  encoded.rounded = true;
+  return true;
+}

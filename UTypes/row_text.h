@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "node_reader.h"
 
@@ -45,6 +47,9 @@ inline void AppendRowText(RowBuilder& row, std::string_view text) {
 inline std::string_view RowText(const RowBuilder& row) {
   return {row.bytes.get(), row.size};
 }
+
+// The columns of a line or of a field's text, split at its tabs.
+std::vector<std::string_view> SplitColumns(std::string_view text);
 
 // What a decoder appends before its first column: the byte of its value, or nothing.
 enum class Lead : char { None = '\0', Tab = '\t', Comma = ',' };
@@ -108,3 +113,73 @@ struct FieldRule {
 // append, or a HeldRecord whose row room is reserved (RowRoomOfRecord), which checks none.
 template <typename Reader>
 void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, RowBuilder& row);
+
+// ---- Field text back into a payload: the inverse of each decoder, for tables edited by hand.
+// A field's text is what its decoder appended (its lead, then its columns, NUL bytes removed).
+// Each inverse takes the field's text after its lead; on failure it says why in `problem`
+// (completing "<the cell> ...", e.g. "is not a whole number") and names, in `column`, the
+// offending column counted from the field's first.
+
+struct FieldProblem {
+  std::size_t column = 0;
+  std::string cell;
+  std::string why;
+};
+
+// TextValue: the text, then a NUL when the stored text had one.
+std::string EncodeTextValue(std::string_view text, bool withNul);
+
+// TextOrList's list: the text split at the joiner into elements (element byte 1, length
+// byte 2 x (k + 1), the k bytes, NUL). False when an element is longer than 126 bytes.
+bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
+                    FieldProblem& problem);
+
+// One list element appended to a list payload; false (nothing appended) beyond 126 bytes.
+bool AppendListElement(std::string& payload, std::string_view element);
+
+// Int32: a signed decimal within the int32 range.
+bool EncodeInt32(std::string_view text, std::string& payload, FieldProblem& problem);
+
+// SchoolName: "elemental", "senses" or "astral".
+bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem);
+
+// FloatPlain and FloatGeneral: a number in the style's separator, "INF", "-INF" or
+// "NAN", rounded once to the nearest float32, ties to even.
+bool EncodeFloat(std::string_view text, char separator, std::string& payload,
+                 FieldProblem& problem);
+
+// ColourChannel: an integer n, stored as the float32 nearest to n / 255.
+bool EncodeColourChannel(std::string_view text, std::string& payload, FieldProblem& problem);
+
+// ShopFlags: five tab-separated columns, each empty, "1" or "0" (read as empty); bits 5
+// to 7 and the three filler bytes are those of `kept` (zero when it is empty).
+bool EncodeShopFlags(std::string_view text, std::string_view kept, std::string& payload,
+                     FieldProblem& problem);
+
+// ByteQuintuple: five tab-separated integers from 0 to 255 (the text starts at the first
+// of them: the tab before it is the field's lead).
+bool EncodeByteQuintuple(std::string_view text, std::string& payload, FieldProblem& problem);
+
+// What the rule's decoder appends before its first column ("\t", "," or nothing); the
+// quintuple's first tab stands for its lead.
+std::string_view LeadText(const FieldRule& rule);
+
+// A field's text encoded back and read again.
+struct EncodedField {
+  bool unchanged = false;  // the text shows the stored value: keep the stored bytes
+  std::string payload;
+  std::string readBack;  // the decoder's text of the payload, lead included
+  bool rounded = false;  // readBack is the stored value's own text, not the text given
+};
+
+// Reads `text` (a field's whole text, lead included) back into a payload for the rule's
+// decoder, with the forms of `original` (the stored payload the field had, or the one of the
+// field a new record is built on, then `newRecord`): a text keeps its NUL and its list form,
+// shop flags their hidden bits (zero in a new record). A text that shows the same value as
+// `originalText` (the same text, or for a number the same number written otherwise, "12.50"
+// for "12.5") leaves the field unchanged, except in a new record. The payload is then decoded
+// again: a number may read back as its value's own text (rounded); any other text must read
+// back as itself. False, with the problem, when the text cannot be stored.
+bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
+                 bool newRecord, std::string_view text, char decimalSeparator,
+                 EncodedField& encoded, FieldProblem& problem);

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Throughput benchmark of both unpackers against cp and dd (bs=256K) of the same database, on a
-# 1 MiB and a 1 GiB database of each kind, with peak memory, system calls and instruction counts,
-# and the number text benchmark. cp may copy inside the kernel without reading into user space;
+# 1 MiB and a 1 GiB database of each kind, with peak memory, system calls and instruction counts;
+# both packers against their unpackers on a 256 MiB database of each kind, packing its unedited
+# tables; and the number text benchmark. cp may copy inside the kernel without reading into user space;
 # dd reads every block into user space and writes it out, as an unpacker must at least. Writes
 # the figures to BENCHMARKS.md (or to the file named by $1).
 #   bash bench/run.sh                 # everything (about ten minutes)
-#   BENCH_SIZES="1 64" bash bench/run.sh /tmp/quick.md   # smaller databases, in MiB
+#   BENCH_SIZES="1 64" BENCH_PACK_SIZE=16 bash bench/run.sh /tmp/quick.md   # smaller, in MiB
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -13,6 +14,7 @@ EnsurePackages "${kBuildPackages[@]}" libbenchmark-dev hyperfine strace valgrind
 
 report=${1:-BENCHMARKS.md}
 sizes=${BENCH_SIZES:-1 1024}
+pack_size=${BENCH_PACK_SIZE:-256}
 runs=${BENCH_RUNS:-5}
 data=build/bench-data
 bin=build/bench
@@ -47,13 +49,44 @@ for size in $sizes; do
   done
 done
 
+# The packers on the unedited tables of their unpackers, in one hyperfine run beside them; the
+# new database must be the original, byte for byte.
+# packer, unpacker, database kind, extension, folder of both programs
+packers=("grimpack grimdex spell sdb" "lorupack lorudex quest qdb")
+for entry in "${packers[@]}"; do
+  read -r packer unpacker kind extension <<<"$entry"
+  database="$data/$kind-$pack_size.$extension"
+  [ -f "$database" ] || "$bin/bench/make_bench_database" "$kind" "$pack_size" 1 "$database"
+  tables="$data/tables-$unpacker-$pack_size"
+  rm -rf "$tables"
+  "$bin/$unpacker/$unpacker" "$database" "$tables" >/dev/null
+  echo "== $packer on $database and its tables"
+  hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$data/$packer-$pack_size.json" \
+    -n "$unpacker" "$bin/$unpacker/$unpacker $database $data/out-$unpacker-$pack_size" \
+    -n "$packer" "$bin/$unpacker/$packer $database $tables $data/packed.$extension"
+  cmp "$database" "$data/packed.$extension"
+  /usr/bin/time -f %M -o "$data/$packer-$pack_size.rss" \
+    "$bin/$unpacker/$packer" "$database" "$tables" "$data/packed.$extension" >/dev/null
+  rm -f "$data/packed.$extension"
+done
+
 "$bin/bench/number_text_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_format=json >"$data/number_text.json"
 
-python3 - "$data" "$report" "$sizes" <<'PY'
+python3 - "$data" "$report" "$sizes" "$pack_size" <<'PY'
 import json, os, re, subprocess, sys
 
-data, report, sizes = sys.argv[1], sys.argv[2], sys.argv[3].split()
+data, report, sizes, pack_size = sys.argv[1], sys.argv[2], sys.argv[3].split(), sys.argv[4]
+pack_rows = []
+for packer, unpacker, kind, ext in (("grimpack", "grimdex", "spell", "sdb"),
+                                    ("lorupack", "lorudex", "quest", "qdb")):
+    base = f"{data}/{packer}-{pack_size}"
+    mib = os.path.getsize(f"{data}/{kind}-{pack_size}.{ext}") / 2**20
+    results = {r["command"]: r for r in json.load(open(base + ".json"))["results"]}
+    unpack, pack = results[unpacker]["median"], results[packer]["median"]
+    rss = int(open(base + ".rss").read().split()[-1]) / 1024
+    pack_rows.append((packer, f"{mib:.0f} MiB", f"{unpack * 1000:.1f}", f"{pack * 1000:.1f}",
+                      f"{pack / unpack:.2f}", f"{rss:.1f}"))
 rows = []
 for size in sizes:
     for tool, kind, ext in (("grimdex", "spell", "sdb"), ("lorudex", "quest", "qdb")):
@@ -94,6 +127,12 @@ with open(report, "w") as out:
     out.write("| Tool | Database | cp ms | dd ms | tool ms | tool / cp | tool / dd | MiB/s | peak RSS MiB | read+write calls per MiB | instructions per byte |\n")
     out.write("|---|---|---|---|---|---|---|---|---|---|---|\n")
     for row in rows:
+        out.write("| " + " | ".join(row) + " |\n")
+    out.write("\nPacking the unedited tables back (`grimpack`, `lorupack`) beside unpacking the same "
+              "database, in one hyperfine run; the packed database is the original, byte for byte:\n\n")
+    out.write("| Packer | Database | unpacker ms | packer ms | packer / unpacker | peak RSS MiB |\n")
+    out.write("|---|---|---|---|---|---|\n")
+    for row in pack_rows:
         out.write("| " + " | ".join(row) + " |\n")
     out.write("\nNumber text, median ns per value (`number_text_bench`), and the ratio to the "
               "`std::to_chars(double, scientific, 17)` baseline of the same values:\n\n")

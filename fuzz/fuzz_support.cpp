@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "node_dump.h"
 #include "node_reader.h"
 #include "run_failure.h"
 
@@ -53,19 +54,29 @@ TableSet OpenScratchTables(std::span<const TableSpec> specs) {
   return tables;
 }
 
-void WalkFuzzInput(std::span<const std::uint8_t> bytes, TableSet& tables, Walker walker,
+bool WalkFuzzInput(std::span<const std::uint8_t> bytes, TableSet& tables, Walker walker,
                    char decimalSeparator) {
   NodeReader reader = MemoryNodeReader(bytes);
+  bool returned = true;
   try {
     walker(reader, tables, decimalSeparator);
     RequireInvariant(AtEnd(reader), "a walk that returns has reached the end of the database");
   } catch (const RunFailure& failure) {
     RequireInvariant(failure.errorNumber == kErrorReadBeyondEnd,
                      "a walk over bytes in memory fails only by reading beyond their end");
+    returned = false;
   }
   std::size_t written = 0;
   for (Table& table : tables.tables)
     written += TakeTableBytes(table);
   RequireInvariant(written <= kMostTableBytesPerByte * bytes.size() + kMostTableBytesPerRun,
                    "a walk writes tables in proportion to its database");
+  return returned;
+}
+
+bool DumpCallsWellFormed(std::span<const std::uint8_t> bytes, Unpackers unpacker) {
+  NodeReader reader = MemoryNodeReader(bytes);
+  std::string dump;
+  const DumpOptions options{.depth = kFieldLevel, .previewBytes = 0, .unpackers = unpacker};
+  return DumpNodeTree(reader, options, dump) == kDumpWellFormed;
 }

@@ -7,6 +7,7 @@
 
 #include "run_unpacker.h"
 #include "table_set.h"
+#include "unpacker_reading.h"
 
 // Stops the process with `what` on standard error when `holds` is false; the fuzzer records the
 // input as a crash, and the replay test fails.
@@ -24,6 +25,11 @@ TableSet OpenScratchTables(std::span<const TableSpec> specs);
 // Runs `walker` over `bytes` as a database held in memory, writing to `tables`. The walk must
 // end either by returning at the end of the bytes or by a "Read beyond end of file" failure,
 // and must write no more than the bound above; anything else breaks an invariant. The tables
-// are then emptied, so that every input starts from empty tables.
-void WalkFuzzInput(std::span<const std::uint8_t> bytes, TableSet& tables, Walker walker,
+// are then emptied, so that every input starts from empty tables. Returns whether the walk
+// returned (rather than failing).
+bool WalkFuzzInput(std::span<const std::uint8_t> bytes, TableSet& tables, Walker walker,
                    char decimalSeparator);
+
+// Whether nodedump, following the given unpacker's reading, calls the bytes well formed. Then
+// that unpacker must read them without a failure report.
+bool DumpCallsWellFormed(std::span<const std::uint8_t> bytes, Unpackers unpacker);

@@ -10,6 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static TableSet tables = OpenScratchTables(kQuestTables);
   // The quest tables write the user's decimal separator: an odd size takes the comma.
   const char decimalSeparator = size % 2 == 0 ? '.' : ',';
-  WalkFuzzInput(std::span<const std::uint8_t>(data, size), tables, RunQuestWalk, decimalSeparator);
+  const std::span<const std::uint8_t> bytes(data, size);
+  const bool unpacked = WalkFuzzInput(bytes, tables, RunQuestWalk, decimalSeparator);
+  RequireInvariant(unpacked || !DumpCallsWellFormed(bytes, Unpackers::Lorudex),
+                   "a database nodedump calls well formed is unpacked without a failure report");
   return 0;
 }

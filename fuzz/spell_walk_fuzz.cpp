@@ -8,6 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TableSet tables = OpenScratchTables(kSpellTables);
-  WalkFuzzInput(std::span<const std::uint8_t>(data, size), tables, RunSpellWalk, '.');
+  const std::span<const std::uint8_t> bytes(data, size);
+  const bool unpacked = WalkFuzzInput(bytes, tables, RunSpellWalk, '.');
+  RequireInvariant(unpacked || !DumpCallsWellFormed(bytes, Unpackers::Grimdex),
+                   "a database nodedump calls well formed is unpacked without a failure report");
   return 0;
 }

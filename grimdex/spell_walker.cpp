@@ -3,8 +3,6 @@
 
 #include <span>
 
-#include "tree_walk.h"
-
 const std::array<std::string_view, 6> kSpellBanner = {
     "/------------------------------------\\",
     "MARROWFJORDS SPELLS DATABASE UNPACKER",
@@ -119,14 +117,14 @@ int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
   return tableKind - 1;
 }
 
+}  // namespace
+
 constexpr WalkRules kSpellWalkRules = {
     .firstDatabaseNodeOnly = true,
     .moveToNodeEnds = true,
     .tableRules = SpellTableRules,
     .routeLine = RouteSpellLine,
 };
-
-}  // namespace
 
 FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
   return (*SpellTableRules(tableKind).catalogue)[fieldCode];

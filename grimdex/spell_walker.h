@@ -8,6 +8,7 @@
 #include "node_reader.h"
 #include "row_text.h"
 #include "table_set.h"
+#include "tree_walk.h"
 
 extern const std::array<std::string_view, 6> kSpellBanner;
 
@@ -18,6 +19,9 @@ extern const std::array<TableSpec, 5> kSpellTables;
 // codes without a column in table kinds 3 to 5 and every field of other table kinds are
 // skipped by their length.
 FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode);
+
+// The walk: which nodes are read, how fields are read, where lines go.
+extern const WalkRules kSpellWalkRules;
 
 // Decodes the field through the catalogue.
 void DecodeSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,

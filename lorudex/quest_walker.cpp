@@ -3,8 +3,6 @@
 
 #include <span>
 
-#include "tree_walk.h"
-
 const std::array<std::string_view, 6> kQuestBanner = {
     "/------------------------------------\\",
     "MARROWFJORDS QUESTS DATABASE UNPACKER",
@@ -74,14 +72,14 @@ int RouteQuestLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
   return kDropLine;
 }
 
+}  // namespace
+
 constexpr WalkRules kQuestWalkRules = {
     .firstDatabaseNodeOnly = false,
     .moveToNodeEnds = false,
     .tableRules = QuestTableRules,
     .routeLine = RouteQuestLine,
 };
-
-}  // namespace
 
 FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
   return (*QuestTableRules(tableKind).catalogue)[fieldCode];

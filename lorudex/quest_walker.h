@@ -8,6 +8,7 @@
 #include "node_reader.h"
 #include "row_text.h"
 #include "table_set.h"
+#include "tree_walk.h"
 
 extern const std::array<std::string_view, 6> kQuestBanner;
 
@@ -18,6 +19,9 @@ extern const std::array<TableSpec, 2> kQuestTables;
 // table kind 2. Codes beyond a half and every field of other table kinds are skipped by their
 // length.
 FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode);
+
+// The walk: which nodes are read, how fields are read, where lines go.
+extern const WalkRules kQuestWalkRules;
 
 // Decodes the field through the catalogue.
 void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,

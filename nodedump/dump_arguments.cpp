@@ -9,12 +9,16 @@ const std::string_view kDumpHelp =
     "Usage: nodedump [options] FILE\n"
     "Prints the node tree of a node stream file (a spell or quest database), one node a line:\n"
     "level, @offset, kind byte, length form, payload length and payload @start; for a field a\n"
-    "preview of its payload. Marks damage the unpackers pass over silently. Offsets and lengths\n"
-    "are decimal byte counts.\n"
+    "preview of its payload. Marks damage the unpackers pass over silently, and follows the\n"
+    "unpackers' own reading of every value: where a value is read past or short of its field's\n"
+    "end (a note) and where an unpacker stops at the end of the file (damage). Offsets and\n"
+    "lengths are decimal byte counts.\n"
     "\n"
     "Options:\n"
     "  --depth N      show levels 1 to N only: 1 database, 2 table, 3 record, 4 field (default 4)\n"
     "  --max-bytes N  show at most N payload bytes of each field (default 16)\n"
+    "  --unpacker U   follow the reading of grimdex, lorudex, both or none (default: grimdex\n"
+    "                 for a .sdb file, lorudex for a .qdb file, both for any other)\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -53,6 +57,46 @@ void TakeCountOption(DumpArguments& parsed, std::string_view name, std::string_v
   }
 }
 
+// The unpackers a file's name suggests: its extension, in any letter case.
+Unpackers UnpackersOfFileName(std::string_view path) {
+  const std::size_t dot = path.find_last_of("./\\");
+  if (dot == std::string_view::npos || path[dot] != '.') return Unpackers::Both;
+  std::string extension(path.substr(dot + 1));
+  for (char& c : extension)
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (extension == "sdb") return Unpackers::Grimdex;
+  if (extension == "qdb") return Unpackers::Lorudex;
+  return Unpackers::Both;
+}
+
+constexpr struct {
+  std::string_view name;
+  Unpackers unpackers;
+} kUnpackerNames[] = {{"grimdex", Unpackers::Grimdex},
+                      {"lorudex", Unpackers::Lorudex},
+                      {"both", Unpackers::Both},
+                      {"none", Unpackers::None}};
+
+void TakeUnpackerOption(DumpArguments& parsed, std::string_view inlineValue, bool hasInlineValue,
+                        const std::vector<std::string_view>& words, std::size_t& index) {
+  std::string_view text = inlineValue;
+  if (!hasInlineValue) {
+    if (index + 1 >= words.size()) {
+      parsed.error = "--unpacker needs grimdex, lorudex, both or none";
+      return;
+    }
+    text = words[++index];
+  }
+  for (const auto& known : kUnpackerNames) {
+    if (known.name == text) {
+      parsed.options.unpackers = known.unpackers;
+      parsed.unpackersChosen = true;
+      return;
+    }
+  }
+  parsed.error = "--unpacker takes grimdex, lorudex, both or none, not '" + std::string(text) + "'";
+}
+
 // One option word; sets `error` for an unknown one.
 void TakeOption(DumpArguments& parsed, const std::vector<std::string_view>& words,
                 std::size_t& index) {
@@ -69,6 +113,8 @@ void TakeOption(DumpArguments& parsed, const std::vector<std::string_view>& word
   } else if (name == "--max-bytes") {
     TakeCountOption(parsed, name, value, hasValue, words, index, 0, kMostPreviewBytes,
                     parsed.options.previewBytes);
+  } else if (name == "--unpacker") {
+    TakeUnpackerOption(parsed, value, hasValue, words, index);
   } else if (word == "--help") {
     parsed.wantsHelp = true;
   } else if (word == "--version") {
@@ -108,5 +154,6 @@ DumpArguments ParseDumpArguments(std::span<const char* const> arguments) {
   }
   const bool needsFile = !parsed.wantsHelp && !parsed.wantsVersion;
   if (parsed.error.empty() && needsFile && parsed.path.empty()) parsed.error = "no file given";
+  if (!parsed.unpackersChosen) parsed.options.unpackers = UnpackersOfFileName(parsed.path);
   return parsed;
 }

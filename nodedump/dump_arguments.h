@@ -13,6 +13,7 @@ struct DumpArguments {
   bool wantsVersion = false;
   std::string path;
   DumpOptions options;
+  bool unpackersChosen = false;  // by --unpacker, not by the file's extension
   std::string error;
 };
 
@@ -20,6 +21,8 @@ struct DumpArguments {
 extern const std::string_view kDumpHelp;
 
 // Reads `arguments` (program path first): --help, --version, --depth N (1 to 4), --max-bytes N
-// (0 to 2^30), each value also as --option=N, "--" ending the options, and exactly one file.
+// (0 to 2^30), --unpacker grimdex|lorudex|both|none (by default from the file's extension:
+// .sdb grimdex, .qdb lorudex, else both), each value also as --option=V, "--" ending the
+// options, and exactly one file.
 // Anything else sets `error` to one line saying what is wrong. Allocates only the strings.
 DumpArguments ParseDumpArguments(std::span<const char* const> arguments);

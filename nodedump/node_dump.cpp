@@ -4,14 +4,15 @@
 #include <algorithm>
 #include <bit>
 #include <string_view>
+#include <vector>
 
 #include "number_text.h"
 #include "run_failure.h"
+#include "stored_tree.h"
+#include "unpacker_reading.h"
 
 namespace {
 
-// Level names, indexed by level; a node's line begins with its own, a mark names its parent's.
-constexpr std::string_view kLevelNames[] = {"", "database", "table", "record", "field"};
 constexpr std::string_view kLevelPlurals[] = {"", "database nodes", "tables", "records", "fields"};
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -36,7 +37,10 @@ struct DumpState {
   std::int64_t damageCount = 0;
   std::int64_t noteCount = 0;
   ReadingPlace reading = {};
-  bool lineOpen = false;  // a node line begun and not yet ended
+  bool lineOpen = false;                       // a node line begun and not yet ended
+  std::vector<ReadingMark> readingMarks = {};  // what the unpackers' walks find, by offset
+  std::size_t nextReadingMark = 0;
+  int lastLevel = kDatabaseLevel;  // of the node dumped last
 };
 
 void AppendNumber(std::string& out, std::int64_t value) {
@@ -80,7 +84,7 @@ void AppendNodeLine(DumpState& state, int level, std::int64_t offset, const Node
   std::string& out = state.out;
   state.lineOpen = true;
   AppendIndent(out, level);
-  out += kLevelNames[level];
+  out += LevelName(level);
   out += " @";
   AppendNumber(out, offset);
   out += " kind ";
@@ -161,32 +165,29 @@ void AppendFieldPreview(DumpState& state, const NodeHeader& header) {
 
 // Marks what the stored lengths say that the unpackers do not check.
 void MarkDamage(DumpState& state, int level, const NodeHeader& header, std::int64_t parentEnd) {
-  if (header.length < 0) {
-    AppendMark(state, level, true,
-               "negative length " + std::to_string(header.length) + ", read as an empty payload");
-  }
-  const std::int64_t end = NodeEnd(header);
-  if (level > kDatabaseLevel && end > parentEnd) {
-    AppendMark(state, level, true,
-               "runs past its " + std::string(kLevelNames[level - 1]) + "'s end @" +
-                   std::to_string(parentEnd) + " by " + std::to_string(end - parentEnd) + " bytes");
-  }
-  if (end > Size(state.reader)) {
-    AppendMark(state, level, true,
-               "the file ends @" + std::to_string(Size(state.reader)) + ", " +
-                   std::to_string(end - Size(state.reader)) + " bytes before this node's end @" +
-                   std::to_string(end));
+  for (const std::string& damage : NodeDamage(level, header, parentEnd, Size(state.reader)))
+    AppendMark(state, level, true, damage);
+}
+
+// The unpackers' marks before `offset` (or, with `atOffset`, at it too), at the level given.
+void AppendReadingMarks(DumpState& state, std::int64_t offset, bool atOffset, int level) {
+  std::vector<ReadingMark>& marks = state.readingMarks;
+  while (state.nextReadingMark < marks.size()) {
+    const ReadingMark& mark = marks[state.nextReadingMark];
+    if (mark.offset > offset || (mark.offset == offset && !atOffset)) break;
+    AppendMark(state, level, mark.isDamage, mark.text);
+    ++state.nextReadingMark;
   }
 }
 
-// The mark of a read that found the file's end, which ends the walk: where the file ended, in
-// the node being read. A file may hold fewer bytes than its size says (a file cut while it is
-// read, or a special file), so the end is where the read found it.
+// The mark of a read that found the file's end inside a payload, which ends the walk: where the
+// file ended, in the node being read. A file may hold fewer bytes than its size says (a file cut
+// while it is read, or a special file), so the end is where the read found it.
 void MarkFileEnd(DumpState& state) {
   const std::int64_t end = Position(state.reader);
   std::string text = "the file ends @" + std::to_string(end) + " inside the " +
                      std::string(state.reading.part) + " of a " +
-                     std::string(kLevelNames[state.reading.level]) + " @" +
+                     std::string(LevelName(state.reading.level)) + " @" +
                      std::to_string(state.reading.offset);
   if (end < Size(state.reader)) {
     text += ", though it states " + CountText(Size(state.reader), "bytes");
@@ -194,41 +195,34 @@ void MarkFileEnd(DumpState& state) {
   AppendMark(state, state.reading.level, true, text);
 }
 
-void DumpChildren(DumpState& state, int level, std::int64_t parentEnd);
+// Dumps each node the walk over the stored lengths reads: its line, its preview, its marks and
+// the unpackers' marks on it; nodes below the depth asked for are passed over unread.
+struct DumpVisitor {
+  DumpState& state;
 
-// Dumps the node at the position and everything in it, and moves to its stated end, or to its
-// parent's end when it runs past it: the bytes after the parent's end are dumped as the nodes
-// that follow the parent, never also inside it, which would let a small damaged file fill the
-// dump with the same nodes over and over.
-void DumpNode(DumpState& state, int level, std::int64_t parentEnd) {
-  const std::int64_t offset = Position(state.reader);
-  state.reading = {level, offset, "header"};
-  const NodeHeader header = ReadNodeHeader(state.reader);
-  ++state.nodeCounts[level];
-  AppendNodeLine(state, level, offset, header);
-  if (level == kFieldLevel) AppendFieldPreview(state, header);
-  EndLine(state);
-  MarkDamage(state, level, header, parentEnd);
-  if (level == kDatabaseLevel && state.nodeCounts[level] > 1) {
-    AppendMark(state, level, false,
-               "a further database node (read by lorudex, ignored by grimdex)");
+  bool Node(int level, std::int64_t offset, const NodeHeader& header, std::int64_t parentEnd) {
+    AppendReadingMarks(state, offset, false, state.lastLevel);
+    state.reading = {level, offset, "header"};
+    ++state.nodeCounts[level];
+    AppendNodeLine(state, level, offset, header);
+    if (level == kFieldLevel) AppendFieldPreview(state, header);
+    EndLine(state);
+    MarkDamage(state, level, header, parentEnd);
+    if (level == kDatabaseLevel && state.nodeCounts[level] > 1) {
+      AppendMark(state, level, false,
+                 "a further database node (read by lorudex, ignored by grimdex)");
+    }
+    AppendReadingMarks(state, offset, true, level);
+    state.lastLevel = level;
+    DrainWhenFull(state);
+    return level < state.options.depth;
   }
-  // A database node's "parent" is the file, whose end the walk checks on its own.
-  const std::int64_t end =
-      level == kDatabaseLevel ? NodeEnd(header) : std::min(NodeEnd(header), parentEnd);
-  if (level < kFieldLevel && level < state.options.depth) {
-    DumpChildren(state, level + 1, end);
+  void HeaderCut(int level, std::int64_t offset) {
+    AppendReadingMarks(state, offset, false, state.lastLevel);
+    AppendMark(state, level, true,
+               HeaderCutDamage(level, offset, Position(state.reader), Size(state.reader)));
   }
-  SeekTo(state.reader, end);
-  DrainWhenFull(state);
-}
-
-// The children of a node: nodes read while the position is before its end and in the file.
-void DumpChildren(DumpState& state, int level, std::int64_t parentEnd) {
-  while (Position(state.reader) < parentEnd && !AtEnd(state.reader)) {
-    DumpNode(state, level, parentEnd);
-  }
-}
+};
 
 void AppendSummary(DumpState& state) {
   std::string& out = state.out;
@@ -250,15 +244,18 @@ void AppendSummary(DumpState& state) {
 
 int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& out) {
   DumpState state{reader, options, out};
+  const std::int64_t start = Position(reader);
+  state.readingMarks = UnpackerReadingMarks(reader, options.unpackers);
+  SeekTo(reader, start);
+  DumpVisitor visitor{state};
   try {
-    while (!AtEnd(reader)) {
-      DumpNode(state, kDatabaseLevel, Size(reader));
-    }
+    WalkStoredTree(reader, visitor);
   } catch (const RunFailure& failure) {
     if (state.lineOpen) EndLine(state);
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
     MarkFileEnd(state);
   }
+  AppendReadingMarks(state, Size(reader), true, state.lastLevel);
   AppendSummary(state);
   return state.damageCount == 0 ? kDumpWellFormed : kDumpDamaged;
 }

@@ -5,10 +5,8 @@
 #include <string>
 
 #include "node_reader.h"
-
-// Levels of the tree: database nodes hold tables, tables hold records, records hold fields.
-inline constexpr int kDatabaseLevel = 1;
-inline constexpr int kFieldLevel = 4;
+#include "stored_tree.h"
+#include "unpacker_reading.h"
 
 // The exit statuses of nodedump, one meaning each.
 inline constexpr int kDumpWellFormed = 0;
@@ -22,6 +20,8 @@ struct DumpOptions {
   int depth = kFieldLevel;         // deepest level shown; nodes below it are passed over unread
   std::int64_t previewBytes = 16;  // payload bytes of a field shown in hex and as text (0 and
                                    // below: none)
+  // The unpackers whose walks are followed for what they read beyond the stored lengths.
+  Unpackers unpackers = Unpackers::Both;
   // Takes the dump so far and empties it whenever it grows past kDumpDrainSize, so a large
   // file's dump need not be held whole; null keeps the whole dump in the string.
   void (*drain)(std::string& text) = nullptr;

@@ -108,7 +108,7 @@ for program in "${programs[@]}"; do
 done
 
 # The programs that read the samples, on the samples: the same tables and dumps as the tests
-# expect.
+# expect, and the samples packed back from their tables.
 SameFiles() {
   diff -r "$1" "$2" >/dev/null || { diff -rq "$1" "$2" || true; return 1; }
 }
@@ -120,6 +120,14 @@ for program in "${programs[@]}"; do
       rm -rf "$work/tables"
       Expect "$program on $sample" env LC_ALL=C "$root/usr/bin/$program" "$sample" "$work/tables"
       Expect "$program's tables of $sample" SameFiles "$work/tables" "samples/expected/$program"
+      ;;
+    grimpack | lorupack)
+      sample=samples/spells.sdb tables=samples/expected/grimdex
+      [ "$program" = lorupack ] && sample=samples/quests.qdb tables=samples/expected/lorudex
+      rm -f "$work/packed"
+      Expect "$program on $sample and its tables" \
+        env LC_ALL=C "$root/usr/bin/$program" "$sample" "$tables" "$work/packed"
+      Expect "$program packs the tables of $sample back into it" cmp "$work/packed" "$sample"
       ;;
     nodedump)
       "$root/usr/bin/$program" --depth 3 samples/spells.sdb >"$work/spells.dump" || true

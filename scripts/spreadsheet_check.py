@@ -3,7 +3,9 @@
 tables themselves (converted to UTF-8): the same rows and columns, texts letter for letter,
 numbers as numbers of the same value.
 
-Usage: spreadsheet_check.py REFERENCE_FOLDER CSV_FOLDER TABLE...
+Usage: spreadsheet_check.py REFERENCE_FOLDER CSV_FOLDER "NAME=COLUMNS ..." TABLE...
+where COLUMNS are the import's column formats (column/format/...): the columns of format 2 were
+imported as text and must arrive as text, whatever they look like.
 """
 import math
 import re
@@ -50,11 +52,21 @@ def parse_csv(text):
     return rows
 
 
-def check_cell(source, cell, where, counts):
+def text_columns_of(spec):
+    """{table name: set of 1-based columns imported as text} from "NAME=c/f/c/f ..."."""
+    columns = {}
+    for entry in spec.split():
+        name, formats = entry.split("=")
+        pairs = formats.split("/")
+        columns[name] = {int(c) for c, f in zip(pairs[::2], pairs[1::2]) if f == "2"}
+    return columns
+
+
+def check_cell(source, cell, where, counts, as_text):
     value, quoted = cell
     if source == "":
         return [] if value == "" else [f"{where}: expected an empty cell, got {value!r}"]
-    if NUMBER.fullmatch(source):
+    if NUMBER.fullmatch(source) and not as_text:
         counts["numbers"] += 1
         if quoted or not math.isclose(float(value), float(source), rel_tol=1e-14):
             return [f"{where}: {source!r} arrived as {'text' if quoted else 'number'} {value!r}"]
@@ -66,7 +78,7 @@ def check_cell(source, cell, where, counts):
     return []
 
 
-def check_table(reference, exported):
+def check_table(reference, exported, text_columns):
     counts = {"numbers": 0, "texts": 0, "cyrillic": 0}
     lines = reference.read_bytes().decode("utf-8").split("\r\n")
     if lines[-1] == "":
@@ -84,13 +96,15 @@ def check_table(reference, exported):
                           f"spreadsheet, {columns} in the header")
             continue
         for column, (text, cell) in enumerate(zip(source, cells), start=1):
-            errors += check_cell(text, cell, f"row {number} column {column}", counts)
+            errors += check_cell(text, cell, f"row {number} column {column}", counts,
+                                 column in text_columns)
     if len(source_rows) > 1 and counts["numbers"] == 0:
         errors.append("no number in any row: the check would prove nothing")
     return errors, counts, len(source_rows), columns
 
 
-def main(reference_folder, csv_folder, tables):
+def main(reference_folder, csv_folder, text_column_spec, tables):
+    text_columns = text_columns_of(text_column_spec)
     failed = 0
     cyrillic = 0
     for table in tables:
@@ -99,7 +113,8 @@ def main(reference_folder, csv_folder, tables):
             print(f"{table}: FAILED, the spreadsheet wrote no {exported.name}")
             failed += 1
             continue
-        errors, counts, rows, columns = check_table(Path(reference_folder) / table, exported)
+        errors, counts, rows, columns = check_table(Path(reference_folder) / table, exported,
+                                                    text_columns.get(Path(table).stem, set()))
         cyrillic += counts["cyrillic"]
         state = "ok" if not errors else "FAILED"
         print(f"{table}: {rows} rows x {columns} columns, {counts['numbers']} numbers, "
@@ -115,6 +130,6 @@ def main(reference_folder, csv_folder, tables):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 4:
+    if len(sys.argv) < 5:
         sys.exit(__doc__)
-    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3:]))
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]))

@@ -77,7 +77,7 @@ BuildAll() {
     echo "FAIL: no Linux build in $kLinuxBuild; run scripts/test.sh first"
     exit 1
   fi
-  cmake --build "$kLinuxBuild" --target "${kPrograms[@]}" write_test_databases
+  cmake --build "$kLinuxBuild" --target "${kPrograms[@]}" grimpack lorupack write_test_databases
 }
 
 # A fresh prefix, one boot and a server kept alive, so that each run costs milliseconds.
@@ -94,13 +94,22 @@ StartWine() {
 
 # ---- One comparison.
 
+# The folder a program is built in: a packer beside its unpacker.
+ProgramFolder() {
+  case "$1" in
+    grimpack) echo grimdex ;;
+    lorupack) echo lorudex ;;
+    *) echo "$1" ;;
+  esac
+}
+
 LinuxProgram() {
-  echo "$kRoot/$kLinuxBuild/$1/$1"
+  echo "$kRoot/$kLinuxBuild/$(ProgramFolder "$1")/$1"
 }
 
 WindowsProgram() {
   local target=$2
-  echo "$kRoot/build/windows-$target/$1/$1.exe"
+  echo "$kRoot/build/windows-$target/$(ProgramFolder "$1")/$1.exe"
 }
 
 WineLoader() {
@@ -133,12 +142,16 @@ RunIn() {
   echo "$status" >"$folder.status"
 }
 
-# The one allowed difference in console bytes: a failure report names the module "grimdex.exe"
-# on Windows where it names "grimdex" on Linux. The Windows report must carry the ".exe".
+# The allowed differences in console bytes: a failure report names the module "grimdex.exe" on
+# Windows where it names "grimdex" on Linux (the Windows report must carry the ".exe"), and the
+# packers' lines of text end in CR LF on Windows.
 ExpectedWindowsConsole() {
   local program=$1 linuxOut=$2
   local report="Exception EInOutError in module $program"
-  if [ "$(head -c ${#report} "$linuxOut")" = "$report" ]; then
+  if [ "$(ProgramFolder "$program")" != "$program" ]; then
+    # The packers write text lines, which end in CR LF on Windows.
+    sed 's/$/\r/' "$linuxOut"
+  elif [ "$(head -c ${#report} "$linuxOut")" = "$report" ]; then
     sed "1s/^$report at /$report.exe at /" "$linuxOut"
   else
     cat "$linuxOut"
@@ -203,6 +216,15 @@ StageSamples() { cp "$kRoot/samples/spells.sdb" "$kRoot/samples/quests.qdb" .; }
 StageFolderAsDatabase() { mkdir spells.sdb; }
 StageSamplesAndFolder() { StageSamples && mkdir out; }
 StageSamplesAndFile() { StageSamples && echo text >out; }
+# A sample and its tables in tables/, the spell tables with the first prototype's Mana edited.
+StageQuestTables() {
+  StageSamples && mkdir tables && cp "$kRoot"/samples/expected/lorudex/*.txt tables/
+}
+StageEditedSpellTables() {
+  StageSamples && mkdir tables && cp "$kRoot"/samples/expected/grimdex/*.txt tables/
+  awk -F'\t' 'BEGIN { OFS = "\t" } NR == 2 { $6 = "13.75" } { print }' \
+    "$kRoot/samples/expected/grimdex/SpellPrototypes.txt" >tables/SpellPrototypes.txt
+}
 StageSamplesUnderOtherName() { cp "$kRoot/samples/spells.sdb" "Zaubersprüche.sdb"; }
 StageFirstHalf() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"${1##*/}"; }
 StageTruncatedSpells() { StageFirstHalf "$kRoot/samples/spells.sdb"; }
@@ -258,6 +280,18 @@ CompareSamples() {
   fi
 }
 
+# The packers: the quest tables packed back into a new database, and an edited spell table
+# packed onto the spell database itself.
+ComparePacking() {
+  CompareRun lorupack-round-trip StageQuestTables lorupack quests.qdb tables new.qdb
+  if cmp -s "$kRoot/$kWork/runs/lorupack-round-trip/linux/new.qdb" "$kRoot/samples/quests.qdb"; then
+    Pass
+  else
+    Fail "lorupack did not pack the sample's tables back into the sample"
+  fi
+  CompareRun grimpack-edit-in-place StageEditedSpellTables grimpack spells.sdb tables spells.sdb
+}
+
 CompareTestDatabases() {
   local databases="$kRoot/$kWork/test-databases"
   rm -rf "$databases"
@@ -296,6 +330,7 @@ main() {
   fi
   CompareFrontEnd
   CompareSamples
+  ComparePacking
   CompareTestDatabases
   echo "Executables (bytes):"
   local executable

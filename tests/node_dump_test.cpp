@@ -20,7 +20,10 @@ struct DumpResult {
   std::string text;
 };
 
-DumpResult Dump(const std::string& bytes, DumpOptions options = {}) {
+// The stored lengths alone, without the unpackers' walks.
+constexpr DumpOptions kLengthsOnly{.unpackers = Unpackers::None};
+
+DumpResult Dump(const std::string& bytes, DumpOptions options = kLengthsOnly) {
   NodeReader reader = MemoryNodeReader(
       std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
   DumpResult result;
@@ -115,7 +118,7 @@ TEST(NodeDumpTest, MarksEveryNodeTheFileEndsIn) {
 
 TEST(NodeDumpTest, MarksFileEndingInsideHeader) {
   const std::string cutInShortHeader = SoundDatabase().substr(0, 17);
-  const DumpResult shortHeader = Dump(cutInShortHeader, {.depth = kFieldLevel});
+  const DumpResult shortHeader = Dump(cutInShortHeader, kLengthsOnly);
   EXPECT_EQ(shortHeader.status, kDumpDamaged);
   EXPECT_NE(shortHeader.text.find("      damage: the file ends @17 inside the header of a field "
                                   "@16\nsummary: 1 database node, 1 table, 1 record, 1 field in "
@@ -233,7 +236,7 @@ TEST(NodeDumpTest, LongPreviewIsReadAndDrainedInPieces) {
   std::string text(std::size_t{1} << 20, 'p');
   text[12345] = '\x01';
   const std::string database = NodeBytes(1, NodeBytes(1, NodeBytes(0, NodeBytes(0, text))));
-  const DumpOptions preview{.previewBytes = std::int64_t{1} << 30};
+  const DumpOptions preview{.previewBytes = std::int64_t{1} << 30, .unpackers = Unpackers::None};
   const DumpResult whole = Dump(database, preview);
   EXPECT_NE(whole.text.find(" 70 01 70 "), std::string::npos);
   EXPECT_NE(whole.text.find(" | ppp"), std::string::npos);
@@ -281,13 +284,65 @@ TEST(NodeDumpTest, FileCutWhileItIsReadEndsTheWalkInsteadOfHanging) {
     ASSERT_TRUE(OpenNodeReader((folder / "db").c_str(), reader));
     std::filesystem::resize_file(folder / "db", test.cut);
     std::string text;
-    EXPECT_EQ(DumpNodeTree(reader, {}, text), kDumpDamaged) << test.cut;
+    EXPECT_EQ(DumpNodeTree(reader, kLengthsOnly, text), kDumpDamaged) << test.cut;
     EXPECT_EQ(text, test.text);
     CloseNodeReader(reader);
   }
 }
 
 // The program: reading the file, options and exit statuses.
+// nodedump looked only at node lengths and called well formed what an unpacker cannot read (a
+// quest list whose last element runs past the file's end). Now it follows each unpacker's own
+// reading of the values: what it cannot read is damage, what it reads past or short of a
+// field's end is a note.
+TEST(NodeDumpTest, VerdictAgreesWithTheUnpackersReading) {
+  const std::string elementPastTheFile(
+      "\x01\x1b\x00\x00\x00\x02\x11\x00\x00\x00\x00\x07\x00\x00\x00"
+      "\x03\x02\x01",
+      18);
+  NodeWriter flags;  // spell modifiers whose shop flags are 5 bytes long
+  BeginNode(flags, 1);
+  BeginNode(flags, 2);
+  BeginNode(flags, 0);
+  AppendNode(flags, 8, std::string("\x01\x00\x00\x00\x00", 5));
+  AppendNode(flags, 0, TextPayload("name"));
+  EndNode(flags);
+  EndNode(flags);
+  EndNode(flags);
+  NodeWriter list;  // a quest name list whose last element runs past its field
+  BeginNode(list, 1);
+  BeginNode(list, 2);
+  BeginNode(list, 0);
+  AppendNode(list, 0,
+             std::string("\x01\x04"
+                         "a\x00\x01\x04",
+                         6));
+  AppendNode(list, 1, Int32Payload(5));
+  EndNode(list);
+  EndNode(list);
+  EndNode(list);
+  const struct {
+    std::string bytes;
+    Unpackers unpackers;
+    int status;
+    std::string mark;
+  } cases[] = {
+      {elementPastTheFile, Unpackers::Lorudex, kDumpDamaged,
+       "      damage: lorudex stops with \"Read beyond end of file\": the value of the field @15 "
+       "runs past the file's end\n"},
+      {elementPastTheFile, Unpackers::Grimdex, kDumpWellFormed, ""},
+      {flags.bytes, Unpackers::Grimdex, kDumpWellFormed,
+       "      note: grimdex reads the value of the field @6 to @12, where its length ends it @13\n"},
+      {list.bytes, Unpackers::Lorudex, kDumpWellFormed,
+       "      note: lorudex reads the value of the field @6 to @16, where its length ends it @14\n"},
+  };
+  for (const auto& test : cases) {
+    const DumpResult result = Dump(test.bytes, {.unpackers = test.unpackers});
+    EXPECT_EQ(result.status, test.status) << result.text;
+    EXPECT_NE(result.text.find(test.mark), std::string::npos) << result.text;
+  }
+}
+
 class NodeDumpProgramTest : public ::testing::Test {
  protected:
   ProgramResult Run(const std::vector<std::string>& arguments) {
@@ -301,10 +356,12 @@ TEST_F(NodeDumpProgramTest, DumpsFileWithItsExitStatus) {
   WriteWholeFile(folder / "cut.sdb", SoundDatabase().substr(0, 19));
   const ProgramResult sound = Run({folder / "sound.sdb"});
   EXPECT_EQ(sound.exitStatus, kDumpWellFormed);
-  EXPECT_EQ(sound.output, Dump(SoundDatabase()).text);
+  EXPECT_EQ(sound.output, Dump(SoundDatabase(), {.unpackers = Unpackers::Grimdex}).text);
   const ProgramResult cut = Run({"--max-bytes=1", "--depth", "4", folder / "cut.sdb"});
   EXPECT_EQ(cut.exitStatus, kDumpDamaged);
-  EXPECT_EQ(cut.output, Dump(SoundDatabase().substr(0, 19), {.previewBytes = 1}).text);
+  EXPECT_EQ(cut.output, Dump(SoundDatabase().substr(0, 19),
+                             {.previewBytes = 1, .unpackers = Unpackers::Grimdex})
+                            .text);
 }
 
 TEST_F(NodeDumpProgramTest, HelpAndVersion) {

@@ -358,4 +358,117 @@ TEST(NumberTextTest, MatchesExactReferenceOnSample) {
   EXPECT_GT(patterns.size(), 1500000u);
 }
 
+// ---- Number text read back.
+
+std::uint32_t ReadBack(std::string_view text, char separator) {
+  DecimalNumber number;
+  float value = 0.0f;
+  if (!ReadNumberText(text, separator, number) || !NearestFloat(number, value)) return 0xDEADBEEF;
+  return std::bit_cast<std::uint32_t>(value);
+}
+
+TEST(ReadNumberTextTest, TakesTheTablesNumbersAndNothingElse) {
+  const struct {
+    const char* text;
+    const char* sameNumber;  // another text of the same number, or null when refused
+  } cases[] = {
+      {"12.5", "12.50"},    {"1.5E-5", "1.5e-05"}, {"1E+3", "1000"},   {".5", "0.5"},
+      {"5.", "5"},          {"-0", "0"},           {"0.000", "0E9"},   {"-2.5", "-25E-1"},
+      {"INF", "INF"},       {"-INF", "-INF"},      {"NAN", "NAN"},     {"", nullptr},
+      {"-", nullptr},       {".", nullptr},        {"1.2.3", nullptr}, {"1,5", nullptr},
+      {" 1", nullptr},      {"1 ", nullptr},       {"+1", nullptr},    {"1e", nullptr},
+      {"1e+", nullptr},     {"0x10", nullptr},     {"inf", nullptr},   {"-NAN", nullptr},
+      {"1.5E-5x", nullptr}, {"1 000", nullptr},
+  };
+  for (const auto& c : cases) {
+    DecimalNumber number;
+    DecimalNumber same;
+    EXPECT_EQ(ReadNumberText(c.text, '.', number), c.sameNumber != nullptr) << c.text;
+    if (c.sameNumber == nullptr) continue;
+    EXPECT_TRUE(ReadNumberText(c.sameNumber, '.', same)) << c.sameNumber;
+    EXPECT_TRUE(number == same) << c.text << " vs " << c.sameNumber;
+  }
+  DecimalNumber comma;
+  EXPECT_TRUE(ReadNumberText("2,5", ',', comma));
+  DecimalNumber a;
+  DecimalNumber b;
+  ASSERT_TRUE(ReadNumberText("12.5", '.', a) && ReadNumberText("12.05", '.', b));
+  EXPECT_FALSE(a == b);
+}
+
+TEST(ReadNumberTextTest, RoundsOnceToTheNearestFloatTiesToEven) {
+  const struct {
+    const char* text;
+    std::uint32_t bits;
+  } cases[] = {
+      {"0.1", 0x3DCCCCCD},
+      {"16777217", 0x4B800000},               // a tie: to the even 16777216
+      {"16777219", 0x4B800002},               // a tie: to the even 16777220
+      {"16777217.000000000001", 0x4B800001},  // just past the tie
+      // Just past the tie 1 + 2^-24: rounded through double it would land on the tie and then
+      // go to 1.
+      {"1.00000005960464477539062500001", 0x3F800001},
+      {"3.4028235e38", 0x7F7FFFFF},
+      {"3.4028236e38", 0xDEADBEEF},  // rounds to an infinity: refused
+      {"1e-46", 0x00000000},         // below half the smallest subnormal
+      {"-1e-46", 0x80000000},
+      {"1.4e-45", 0x00000001},
+      {"1e-999999999999", 0x00000000},
+      {"1e999999999999", 0xDEADBEEF},
+      {"INF", 0x7F800000},
+      {"-INF", 0xFF800000},
+      {"NAN", 0x7FC00000},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(Hex(ReadBack(c.text, '.')), Hex(c.bits)) << c.text;
+}
+
+// Every general text reads back as its float, bit for bit; every plain text reads back as a
+// float that the plain style writes as the same text.
+TEST(ReadNumberTextTest, EveryTextOfBothStylesReadsBack) {
+  const std::vector<std::uint32_t> patterns = SamplePatterns();
+  int failures = 0;
+  for (std::size_t i = 0; i < patterns.size() && failures < 10; i += 7) {
+    const std::uint32_t bits = patterns[i];
+    if (std::isnan(std::bit_cast<float>(bits))) continue;
+    const char separator = i % 2 == 0 ? ',' : '.';
+    const std::string general = General(bits, separator);
+    const std::string plain = Plain(bits, separator);
+    const bool generalBack = ReadBack(general, separator) == bits;
+    const bool plainBack = Plain(ReadBack(plain, '.'), separator) == plain;
+    if (!generalBack || !plainBack) {
+      ADD_FAILURE() << Hex(bits) << " " << general << " " << plain;
+      ++failures;
+    }
+  }
+}
+
+TEST(ReadIntegerTextTest, SignedDecimalsInRange) {
+  const struct {
+    const char* text;
+    bool read;
+    std::int32_t value;
+  } cases[] = {
+      {"0", true, 0},
+      {"-1", true, -1},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, -2147483647 - 1},
+      {"007", true, 7},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"+1", false, 0},
+      {"1.0", false, 0},
+      {"", false, 0},
+      {"-", false, 0},
+      {" 1", false, 0},
+  };
+  for (const auto& c : cases) {
+    std::int32_t value = 12345;
+    EXPECT_EQ(ReadIntegerText(c.text, value), c.read) << c.text;
+    if (c.read) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
+  }
+}
+
 }  // namespace

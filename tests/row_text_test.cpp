@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <random>
 #include <string>
 
 #include "node_writer.h"
@@ -320,6 +322,167 @@ TEST(RowTextTest, RowRoomStaysNearItsTextAfterALongPayload) {
   AppendRowText(row, "\tb");
   EXPECT_LE(row.capacity, row.size + row.size / 8);
   EXPECT_TRUE(FinishRow(row) == "a" + text + "\tb");
+}
+
+// ---- Field texts back into payloads.
+
+struct Encoded {
+  bool stored = false;
+  EncodedField field;
+  FieldProblem problem;
+};
+
+// Encodes `text` (lead included) for a field whose stored payload was `original`.
+Encoded Encode(const FieldRule& rule, std::string_view original, std::string_view text,
+               bool newRecord = false, char separator = '.') {
+  Encoded encoded;
+  const std::string originalText = DecodePayload(rule, std::string(original)).line;
+  encoded.stored = EncodeField(rule, originalText, original, newRecord, text, separator,
+                               encoded.field, encoded.problem);
+  return encoded;
+}
+
+TEST(EncodeFieldTest, EachDecoderReadsItsTextBack) {
+  const FieldRule list{TextOrList, Lead::Tab, Joiner::CommaSpace};
+  const struct {
+    FieldRule rule;
+    std::string original;
+    std::string text;
+    std::string payload;  // empty: unchanged
+    bool rounded;
+  } cases[] = {
+      {{TextValue, Lead::None}, TextPayload("old"), "new", TextPayload("new"), false},
+      {{TextValue, Lead::Tab}, "old", "\tnew", "new", false},  // no NUL kept none
+      {list, TextListPayload({"a"}), "\tb, c", TextListPayload({"b", "c"}), false},
+      {list, TextListPayload({"a"}), "\t", TextListPayload({""}), false},
+      {{TextOrList, Lead::Tab, Joiner::Comma},
+       TextPayload("x"),
+       "\ty,z",
+       TextPayload("y,z"),
+       false},
+      {{Int32, Lead::Tab}, Int32Payload(1), "\t-2147483648", Int32Payload(-2147483647 - 1), false},
+      {{Int32, Lead::Tab}, Int32Payload(7), "\t007", "", false},         // the same number
+      {{Int32, Lead::Tab}, Raw({7, 0}), "\t8", Int32Payload(8), false},  // now 4 bytes long
+      {{SchoolName, Lead::Tab}, Int32Payload(0), "\tastral", Int32Payload(2), false},
+      {{SchoolName, Lead::Tab}, Int32Payload(9), "\t", "", false},  // empty for any other
+      {{FloatPlain, Lead::Tab}, Float32Payload(1.0f), "\t12.5", Float32Payload(12.5f), false},
+      {{FloatPlain, Lead::Tab}, Float32BitsPayload(0x3DCCCCCE), "\t0.10", "", false},
+      {{FloatPlain, Lead::Tab},
+       Float32Payload(0.0f),
+       "\t0.1234567",
+       Float32BitsPayload(0x3DFCD6DE),
+       true},
+      {{FloatGeneral, Lead::Tab},
+       Float32Payload(0.0f),
+       "\t0.100000001490116",
+       Float32BitsPayload(0x3DCCCCCD),
+       false},
+      {{FloatGeneral, Lead::None},
+       Float32Payload(0.0f),
+       "-INF",
+       Float32BitsPayload(0xFF800000),
+       false},
+      {{ColourChannel, Lead::Comma},
+       Float32Payload(0.0f),
+       ",128",
+       Float32BitsPayload(0x3F008081),
+       false},
+      {{ShopFlags, Lead::Tab},
+       Raw({0xE1, 9, 8, 7}),
+       "\t\t1\t0\t\t1",
+       Raw({0xF2, 9, 8, 7}),
+       true},  // "0" reads back as empty
+      {{ShopFlags, Lead::Tab}, ShopFlagsPayload(0), "\t0\t\t\t\t", "", false},
+      {{ByteQuintuple},
+       ByteQuintuplePayload({1, 2, 3, 4, 5}),
+       "\t0\t255\t3\t4\t5",
+       ByteQuintuplePayload({0, 255, 3, 4, 5}),
+       false},
+  };
+  for (const auto& c : cases) {
+    const Encoded encoded = Encode(c.rule, c.original, c.text);
+    ASSERT_TRUE(encoded.stored) << c.text << ": " << encoded.problem.why;
+    EXPECT_EQ(encoded.field.unchanged, c.payload.empty()) << c.text;
+    if (c.payload.empty()) continue;
+    EXPECT_EQ(encoded.field.payload, c.payload) << c.text;
+    EXPECT_EQ(encoded.field.rounded, c.rounded) << c.text;
+    EXPECT_EQ(encoded.field.readBack == c.text, !c.rounded) << c.text;
+  }
+  // A new record takes no hidden flag bits from the record it is built on.
+  EXPECT_EQ(Encode({ShopFlags, Lead::Tab}, Raw({0xE0, 9, 8, 7}), "\t1\t\t\t\t", true).field.payload,
+            ShopFlagsPayload(1));
+}
+
+// A tab, then `count` times `c`.
+std::string TabThen(std::size_t count, char c) {
+  std::string text(count + 1, c);
+  text[0] = '\t';
+  return text;
+}
+
+TEST(EncodeFieldTest, TextsThatCannotBeStoredSayWhy) {
+  const FieldRule list{TextOrList, Lead::Tab, Joiner::Comma};
+  const struct {
+    FieldRule rule;
+    std::string original;
+    std::string text;
+    std::string why;
+    std::size_t column;
+  } cases[] = {
+      {{FloatPlain, Lead::Tab}, Float32Payload(1.0f), "\t2,5", "separator here is '.'", 0},
+      {{FloatPlain, Lead::Tab}, Float32Payload(1.0f), "\t1e39", "beyond the largest", 0},
+      {{Int32, Lead::Tab}, Int32Payload(1), "\t1.5", "not a whole number", 0},
+      {{SchoolName, Lead::Tab}, Int32Payload(1), "\t", "not a school", 0},
+      {{ColourChannel, Lead::Tab}, Float32Payload(1.0f), "\tred", "not a whole number", 0},
+      {{ShopFlags, Lead::Tab}, ShopFlagsPayload(0), "\t\t\tx\t\t", "not a shop flag", 2},
+      {{ShopFlags, Lead::Tab}, ShopFlagsPayload(0), "\t1", "not five shop columns", 0},
+      {{ByteQuintuple}, ByteQuintuplePayload({}), "\t1\t2\t3\t4\t-1", "not a byte", 4},
+      {list, TextListPayload({"a"}), TabThen(127, 'x'), "at most 126", 0},
+      {list, TextPayload("a"), "\t\x01\x09", "begins with the byte 01", 0},
+      {{TextValue, Lead::Tab}, TextPayload("a"), std::string("\tb\0c", 4), "NUL byte", 0},
+      {{Int32, Lead::Tab}, Int32Payload(1), "2", "lost the separator", 0},
+  };
+  for (const auto& c : cases) {
+    const Encoded encoded = Encode(c.rule, c.original, c.text);
+    EXPECT_FALSE(encoded.stored) << c.text;
+    EXPECT_NE(encoded.problem.why.find(c.why), std::string::npos) << encoded.problem.why;
+    EXPECT_EQ(encoded.problem.column, c.column) << c.text;
+  }
+}
+
+// Whatever a decoder writes reads back as the same text, and as the same bytes where the text
+// shows all of them: integers, general floats, quintuples, flags without hidden bits.
+TEST(EncodeFieldTest, DecodedTextsEncodeBackToTheirBytes) {
+  std::mt19937 random(7);
+  const struct {
+    FieldRule rule;
+    bool sameBytes;
+  } rules[] = {
+      {{Int32, Lead::Tab}, true},       {{FloatGeneral, Lead::Tab}, true},
+      {{FloatPlain, Lead::Tab}, false}, {{ColourChannel, Lead::Comma}, false},
+      {{SchoolName, Lead::Tab}, false}, {{ShopFlags, Lead::Tab}, true},
+      {{ByteQuintuple}, true},
+  };
+  for (const auto& [rule, sameBytes] : rules) {
+    for (int sample = 0; sample < 3000; ++sample) {
+      auto bits = static_cast<std::uint32_t>(random());
+      if (rule.decoder == ShopFlags) bits &= 0x1F;
+      if (rule.decoder == SchoolName) bits %= 3;
+      if (rule.decoder == ColourChannel) {
+        bits = std::bit_cast<std::uint32_t>(static_cast<float>(bits % 256) / 255.0f);
+      }
+      if ((bits & 0x7F800000) == 0x7F800000 && (bits & 0x7FFFFF) != 0) continue;  // NaNs
+      std::string payload = Float32BitsPayload(bits);
+      if (rule.decoder == ByteQuintuple) payload += static_cast<char>(bits >> 3);
+      const std::string text = DecodePayload(rule, payload).line;
+      const Encoded encoded = Encode(rule, Raw({0, 0, 0, 0, 0}), text, true);
+      ASSERT_TRUE(encoded.stored) << text << ": " << encoded.problem.why;
+      EXPECT_EQ(encoded.field.readBack, text);
+      if (sameBytes) {
+        EXPECT_EQ(encoded.field.payload, payload) << text;
+      }
+    }
+  }
 }
 
 }  // namespace

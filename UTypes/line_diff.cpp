@@ -1,0 +1,209 @@
+// Line alignment: common ends, anchors of lines that occur once on each side, Myers' algorithm
+// between the anchors.
+#include "line_diff.h"
+
+#include <algorithm>
+
+namespace {
+
+using Hashes = std::span<const std::uint64_t>;
+
+// A stretch of both sides still to align: [originalStart, originalEnd) and [editedStart,
+// editedEnd).
+struct Stretch {
+  std::size_t originalStart;
+  std::size_t originalEnd;
+  std::size_t editedStart;
+  std::size_t editedEnd;
+};
+
+// Pairs the equal lines at the start and at the end of the stretch and narrows it to the rest;
+// the pairs at the end are appended to `tail` (in decreasing order).
+void PairCommonEnds(Hashes original, Hashes edited, Stretch& stretch,
+                    std::vector<LineMatch>& matches, std::vector<LineMatch>& tail) {
+  while (stretch.originalStart < stretch.originalEnd && stretch.editedStart < stretch.editedEnd &&
+         original[stretch.originalStart] == edited[stretch.editedStart]) {
+    matches.push_back({stretch.originalStart++, stretch.editedStart++});
+  }
+  while (stretch.originalStart < stretch.originalEnd && stretch.editedStart < stretch.editedEnd &&
+         original[stretch.originalEnd - 1] == edited[stretch.editedEnd - 1]) {
+    tail.push_back({--stretch.originalEnd, --stretch.editedEnd});
+  }
+}
+
+// The shortest edit script between the two sides of the stretch, as its pairs: the greedy
+// forward search of Myers' algorithm, keeping each round's furthest reaches to trace the path
+// back. False, pairing nothing, when more than kMostEdits edits would be needed.
+bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
+                         std::vector<LineMatch>& matches) {
+  const auto n = static_cast<std::ptrdiff_t>(stretch.originalEnd - stretch.originalStart);
+  const auto m = static_cast<std::ptrdiff_t>(stretch.editedEnd - stretch.editedStart);
+  if (n == 0 || m == 0) return true;
+  auto same = [&](std::ptrdiff_t x, std::ptrdiff_t y) {
+    return original[stretch.originalStart + static_cast<std::size_t>(x)] ==
+           edited[stretch.editedStart + static_cast<std::size_t>(y)];
+  };
+  const auto most = std::min<std::ptrdiff_t>(n + m, kMostEdits);
+  // reach[d][k + d]: the furthest x on diagonal k = x - y after d edits.
+  std::vector<std::vector<std::ptrdiff_t>> reach;
+  std::vector<std::ptrdiff_t> previous;
+  for (std::ptrdiff_t d = 0; d <= most; ++d) {
+    std::vector<std::ptrdiff_t> current(static_cast<std::size_t>(2 * d + 1));
+    for (std::ptrdiff_t k = -d; k <= d; k += 2) {
+      auto at = [&](const std::vector<std::ptrdiff_t>& row, std::ptrdiff_t diagonal) {
+        return row[static_cast<std::size_t>(diagonal + d - 1)];
+      };
+      std::ptrdiff_t x = 0;
+      if (d > 0) {
+        const bool down = k == -d || (k != d && at(previous, k - 1) < at(previous, k + 1));
+        x = down ? at(previous, k + 1) : at(previous, k - 1) + 1;
+      }
+      std::ptrdiff_t y = x - k;
+      while (x < n && y < m && same(x, y)) {
+        ++x;
+        ++y;
+      }
+      current[static_cast<std::size_t>(k + d)] = x;
+      if (x >= n && y >= m) {
+        reach.push_back(std::move(current));
+        // Trace back from (n, m), collecting the diagonal runs in reverse.
+        std::vector<LineMatch> found;
+        std::ptrdiff_t traceX = n;
+        std::ptrdiff_t traceY = m;
+        for (std::ptrdiff_t step = d; step >= 0; --step) {
+          const std::ptrdiff_t diagonal = traceX - traceY;
+          std::ptrdiff_t startX = 0;
+          if (step > 0) {
+            const std::vector<std::ptrdiff_t>& before = reach[static_cast<std::size_t>(step - 1)];
+            auto prior = [&](std::ptrdiff_t kk) {
+              return before[static_cast<std::size_t>(kk + step - 1)];
+            };
+            const bool down = diagonal == -step ||
+                              (diagonal != step && prior(diagonal - 1) < prior(diagonal + 1));
+            const std::ptrdiff_t priorDiagonal = down ? diagonal + 1 : diagonal - 1;
+            const std::ptrdiff_t priorX = prior(priorDiagonal);
+            startX = down ? priorX : priorX + 1;
+            while (traceX > startX) {
+              --traceX;
+              --traceY;
+              found.push_back({stretch.originalStart + static_cast<std::size_t>(traceX),
+                               stretch.editedStart + static_cast<std::size_t>(traceY)});
+            }
+            traceX = priorX;
+            traceY = priorX - priorDiagonal;
+          } else {
+            while (traceX > 0) {
+              --traceX;
+              --traceY;
+              found.push_back({stretch.originalStart + static_cast<std::size_t>(traceX),
+                               stretch.editedStart + static_cast<std::size_t>(traceY)});
+            }
+          }
+        }
+        matches.insert(matches.end(), found.rbegin(), found.rend());
+        return true;
+      }
+    }
+    reach.push_back(current);
+    previous = std::move(current);
+  }
+  return false;
+}
+
+// A line of one side with its hash, for finding the lines that occur once.
+struct HashedLine {
+  std::uint64_t hash;
+  std::size_t index;
+};
+
+// The lines of [start, end) that occur there once, sorted by hash.
+std::vector<HashedLine> UniqueLines(Hashes lines, std::size_t start, std::size_t end) {
+  std::vector<HashedLine> sorted;
+  sorted.reserve(end - start);
+  for (std::size_t index = start; index < end; ++index)
+    sorted.push_back({lines[index], index});
+  std::ranges::sort(sorted, [](const HashedLine& a, const HashedLine& b) {
+    return a.hash < b.hash || (a.hash == b.hash && a.index < b.index);
+  });
+  std::vector<HashedLine> unique;
+  for (std::size_t at = 0; at < sorted.size();) {
+    std::size_t next = at + 1;
+    while (next < sorted.size() && sorted[next].hash == sorted[at].hash)
+      ++next;
+    if (next == at + 1) unique.push_back(sorted[at]);
+    at = next;
+  }
+  return unique;
+}
+
+// Pairs of lines that occur once on each side of the stretch, in their longest run that
+// increases on both sides (patience sorting).
+std::vector<LineMatch> Anchors(Hashes original, Hashes edited, const Stretch& stretch) {
+  const std::vector<HashedLine> left =
+      UniqueLines(original, stretch.originalStart, stretch.originalEnd);
+  const std::vector<HashedLine> right = UniqueLines(edited, stretch.editedStart, stretch.editedEnd);
+  std::vector<LineMatch> candidates;
+  for (std::size_t a = 0, b = 0; a < left.size() && b < right.size();) {
+    if (left[a].hash < right[b].hash) {
+      ++a;
+    } else if (right[b].hash < left[a].hash) {
+      ++b;
+    } else {
+      candidates.push_back({left[a++].index, right[b++].index});
+    }
+  }
+  std::ranges::sort(candidates, {}, &LineMatch::original);
+  // Longest increasing run of the edited indices: tails[k] ends the best run of length k + 1.
+  std::vector<std::size_t> tails;
+  std::vector<std::size_t> before(candidates.size());
+  for (std::size_t at = 0; at < candidates.size(); ++at) {
+    const auto place = std::ranges::lower_bound(
+        tails, candidates[at].edited, {}, [&](std::size_t c) { return candidates[c].edited; });
+    const auto length = static_cast<std::size_t>(place - tails.begin());
+    before[at] = length == 0 ? at : tails[length - 1];
+    if (place == tails.end()) {
+      tails.push_back(at);
+    } else {
+      *place = at;
+    }
+  }
+  std::vector<LineMatch> run;
+  if (tails.empty()) return run;
+  for (std::size_t at = tails.back();; at = before[at]) {
+    run.push_back(candidates[at]);
+    if (before[at] == at) break;
+  }
+  std::ranges::reverse(run);
+  return run;
+}
+
+}  // namespace
+
+std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
+  std::vector<LineMatch> matches;
+  std::vector<LineMatch> tail;
+  Stretch whole{0, original.size(), 0, edited.size()};
+  PairCommonEnds(original, edited, whole, matches, tail);
+  if (!PairByShortestEdits(original, edited, whole, matches)) {
+    // Too many edits for the shortest script: lines that occur once on each side anchor the
+    // alignment, and the stretches between them get their own scripts.
+    std::size_t originalAt = whole.originalStart;
+    std::size_t editedAt = whole.editedStart;
+    auto pairUpTo = [&](std::size_t originalEnd, std::size_t editedEnd) {
+      Stretch gap{originalAt, originalEnd, editedAt, editedEnd};
+      std::vector<LineMatch> gapTail;
+      PairCommonEnds(original, edited, gap, matches, gapTail);
+      PairByShortestEdits(original, edited, gap, matches);
+      matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
+    };
+    for (const LineMatch& anchor : Anchors(original, edited, whole)) {
+      pairUpTo(anchor.original, anchor.edited);
+      matches.push_back(anchor);
+      originalAt = anchor.original + 1;
+      editedAt = anchor.edited + 1;
+    }
+    pairUpTo(whole.originalEnd, whole.editedEnd);
+  }
+  matches.insert(matches.end(), tail.rbegin(), tail.rend());
+  return matches;
+}

@@ -1,0 +1,26 @@
+// Aligns the lines of an edited table with the lines its records were read as: which lines stayed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// A line of the original paired with an equal line of the edited text.
+struct LineMatch {
+  std::size_t original;
+  std::size_t edited;
+};
+
+// A common subsequence of the two sequences of line hashes, as pairs in increasing order of
+// both. Equal first and last lines are paired first; the rest by a shortest edit script
+// (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits.
+// Beyond that, lines that occur once on each side anchor the alignment in their longest
+// increasing run, and the stretches between anchors get their own scripts (or stay unpaired,
+// as replaced lines, beyond kMostEdits again). So an unedited table costs one pass, any edit of
+// up to kMostEdits lines gives the longest common subsequence, and a reordered table of a
+// million lines still aligns in O(n log n).
+std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
+                                  std::span<const std::uint64_t> edited);
+
+inline constexpr std::size_t kMostEdits = 2000;

@@ -1,0 +1,247 @@
+// Records rebuilt from edited lines.
+#include "record_patch.h"
+
+#include <algorithm>
+
+#include "node_writer.h"
+#include "number_text.h"
+
+namespace {
+
+// The longest payload the long length form stores.
+constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
+
+// A piece of a column: the part of one field's text that stands in it.
+struct ColumnPart {
+  std::size_t field;
+  std::string_view text;
+  bool afterComma;  // joined to the part before it by the field's comma lead
+};
+
+using ColumnParts = std::vector<std::vector<ColumnPart>>;
+
+bool HasText(const FieldRule& rule) {
+  return rule.decoder != Decoder::Skip && rule.decoder != Decoder::Discard;
+}
+
+// Which field's text stands in which column of the record's line.
+ColumnParts PartsOfColumns(const StoredRecord& record) {
+  ColumnParts columns(1);
+  for (std::size_t index = 0; index < record.fields.size(); ++index) {
+    const StoredField& field = record.fields[index];
+    if (!HasText(field.rule)) continue;
+    const std::string_view lead = LeadText(field.rule);
+    if (lead == "\t") columns.emplace_back();
+    const std::vector<std::string_view> pieces =
+        SplitColumns(std::string_view(field.text).substr(lead.size()));
+    columns.back().push_back({index, pieces.front(), lead == ","});
+    for (std::size_t piece = 1; piece < pieces.size(); ++piece) {
+      columns.push_back({{index, pieces[piece], false}});
+    }
+  }
+  return columns;
+}
+
+std::string ColumnCount(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " column" : " columns");
+}
+
+// A spreadsheet's quoting of a cell: a quote at each end.
+bool IsQuoted(std::string_view cell) {
+  return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
+}
+
+bool IsNumberText(std::string_view text) {
+  return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Splits a changed column shared by several fields at its commas: possible only when every part
+// after the first came with a comma lead and no part holds a comma of its own.
+bool SplitSharedColumn(const std::vector<ColumnPart>& parts, std::string_view cell,
+                       std::vector<std::string_view>& pieces, std::string& why) {
+  const bool separable = std::ranges::all_of(parts, [&](const ColumnPart& part) {
+    return (&part == &parts.front() || part.afterComma) &&
+           part.text.find(',') == std::string_view::npos;
+  });
+  if (!separable) {
+    why = "stands where the texts of " + std::to_string(parts.size()) +
+          " fields meet, which cannot be told apart once changed";
+    return false;
+  }
+  pieces.clear();
+  for (std::size_t start = 0;;) {
+    const std::size_t comma = cell.find(',', start);
+    pieces.push_back(cell.substr(start, comma == std::string_view::npos ? comma : comma - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  if (pieces.size() == parts.size()) return true;
+  why = "does not hold " + std::to_string(parts.size()) + " values separated by commas";
+  if (pieces.size() == 1 && IsNumberText(cell)) {
+    why += ": a spreadsheet read the column as one number; import it as text";
+  }
+  return false;
+}
+
+// Each field's text as the line gives it, from the columns of the line.
+bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
+                      std::vector<std::string>& texts, std::vector<CellProblem>& problems) {
+  const ColumnParts columns = PartsOfColumns(record);
+  const std::vector<std::string_view> cells = SplitColumns(line);
+  if (cells.size() != columns.size()) {
+    problems.push_back({0,
+                        {},
+                        "has " + ColumnCount(cells.size()) + "; the record it stands for has " +
+                            ColumnCount(columns.size()),
+                        true});
+    return false;
+  }
+  std::vector<std::vector<std::string_view>> pieces(record.fields.size());
+  const std::string original = StoredLine(record);
+  const std::vector<std::string_view> originalCells = SplitColumns(original);
+  bool ok = true;
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    const std::vector<ColumnPart>& parts = columns[column];
+    std::vector<std::string_view> split;
+    std::string why;
+    if (cells[column] == originalCells[column]) {
+      for (const ColumnPart& part : parts)
+        split.push_back(part.text);
+    } else if (IsQuoted(cells[column]) && !IsQuoted(originalCells[column])) {
+      why = "is wrapped in quotes that the table did not have: save the table without quoting";
+    } else if (parts.empty()) {
+      why = "stands where the record has no field";
+    } else if (parts.size() == 1) {
+      split.push_back(cells[column]);
+    } else {
+      SplitSharedColumn(parts, cells[column], split, why);
+    }
+    if (!why.empty()) {
+      problems.push_back({column, std::string(cells[column]), why});
+      ok = false;
+      continue;
+    }
+    for (std::size_t part = 0; part < parts.size(); ++part) {
+      pieces[parts[part].field].push_back(split[part]);
+    }
+  }
+  texts.assign(record.fields.size(), {});
+  for (std::size_t index = 0; index < record.fields.size(); ++index) {
+    const FieldRule& rule = record.fields[index].rule;
+    if (!HasText(rule)) continue;
+    texts[index] = LeadText(rule);
+    for (std::size_t piece = 0; piece < pieces[index].size(); ++piece) {
+      if (piece > 0) texts[index] += '\t';
+      texts[index] += pieces[index][piece];
+    }
+  }
+  return ok;
+}
+
+// The first column of every field with a text.
+std::vector<std::size_t> FirstColumns(const StoredRecord& record) {
+  std::vector<std::size_t> first(record.fields.size(), 0);
+  std::size_t column = 0;
+  for (std::size_t index = 0; index < record.fields.size(); ++index) {
+    const StoredField& field = record.fields[index];
+    if (!HasText(field.rule)) continue;
+    if (LeadText(field.rule) == "\t") ++column;
+    first[index] = column;
+    column += static_cast<std::size_t>(std::ranges::count(field.text, '\t')) -
+              (LeadText(field.rule) == "\t" ? 1 : 0);
+  }
+  return first;
+}
+
+std::string_view PayloadOf(const StoredRecord& record, const StoredField& field) {
+  return std::string_view(record.bytes).substr(field.offset + field.headerSize, field.payloadSize);
+}
+
+LengthForm OwnForm(std::size_t headerSize) {
+  return headerSize == 2 ? LengthForm::Auto : LengthForm::Long;
+}
+
+// The stored value of a number payload as the general number style writes it.
+std::string StoredValueText(const FieldRule& rule, std::string_view payload) {
+  char text[kNumberTextCapacity];
+  std::uint32_t bits = 0;
+  for (std::size_t index = 0; index < payload.size() && index < 4; ++index)
+    bits |= std::uint32_t{static_cast<std::uint8_t>(payload[index])} << (8 * index);
+  switch (rule.decoder) {
+    case Decoder::FloatPlain:
+    case Decoder::FloatGeneral:
+    case Decoder::ColourChannel:
+      return {text, GeneralNumberText(std::bit_cast<float>(bits), '.', text)};
+    case Decoder::ShopFlags:
+      return "flags " + std::to_string(bits & 0x1F);
+    default:
+      return {text, IntegerText(static_cast<std::int32_t>(bits), text)};
+  }
+}
+
+}  // namespace
+
+std::string StoredLine(const StoredRecord& record) {
+  std::string line;
+  for (const StoredField& field : record.fields)
+    line += field.text;
+  return line;
+}
+
+bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRecord,
+                   char decimalSeparator, RebuiltRecord& rebuilt,
+                   std::vector<CellProblem>& problems) {
+  rebuilt = RebuiltRecord{};
+  std::vector<std::string> texts;
+  if (!FieldTextsOfLine(record, line, texts, problems)) return false;
+  const std::vector<std::size_t> firstColumns = FirstColumns(record);
+  std::string payload;
+  bool ok = true;
+  for (std::size_t index = 0; index < record.fields.size(); ++index) {
+    const StoredField& field = record.fields[index];
+    const std::string_view stored =
+        std::string_view(record.bytes).substr(field.offset, field.headerSize + field.payloadSize);
+    EncodedField encoded;
+    FieldProblem problem;
+    if (!HasText(field.rule) ||
+        (!EncodeField(field.rule, field.text, PayloadOf(record, field), newRecord, texts[index],
+                      decimalSeparator, encoded, problem))) {
+      if (HasText(field.rule)) {
+        problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
+        ok = false;
+      }
+      payload += stored;
+      rebuilt.line += field.text;
+      continue;
+    }
+    if (encoded.unchanged) {
+      payload += stored;
+      rebuilt.line += field.text;
+      continue;
+    }
+    if (encoded.payload.size() > kLongestPayload) {
+      problems.push_back({firstColumns[index], texts[index], "is too long to be stored"});
+      ok = false;
+      continue;
+    }
+    const std::string node = NodeBytes(field.code, encoded.payload, OwnForm(field.headerSize));
+    rebuilt.changed = rebuilt.changed || node != stored;
+    payload += node;
+    rebuilt.line += encoded.readBack;
+    if (encoded.rounded) {
+      const std::string_view lead = LeadText(field.rule);
+      rebuilt.rounded.push_back({firstColumns[index], texts[index].substr(lead.size()),
+                                 StoredValueText(field.rule, encoded.payload),
+                                 encoded.readBack.substr(lead.size())});
+    }
+  }
+  if (!ok) return false;
+  if (payload.size() > kLongestPayload) {
+    problems.push_back({0, {}, "makes a record too long to be stored", true});
+    return false;
+  }
+  const auto kind = static_cast<std::uint8_t>(record.bytes.front());
+  rebuilt.bytes =
+      rebuilt.changed ? NodeBytes(kind, payload, OwnForm(record.headerSize)) : record.bytes;
+  return true;
+}

@@ -1,0 +1,65 @@
+// A record rebuilt from an edited line: the columns each stored field produced, the line's cells
+// mapped back onto those fields, and the record's bytes with the changed fields encoded anew.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "row_text.h"
+
+// A field of a stored record as the walk read it.
+struct StoredField {
+  std::size_t offset = 0;      // its header, from the record's first byte
+  std::size_t headerSize = 0;  // 2 for the short length form, 5 for the long one
+  std::size_t payloadSize = 0;
+  std::uint8_t code = 0;
+  FieldRule rule;
+  std::string text;  // what its decoder appended, lead included, NUL bytes removed
+};
+
+// A stored record: its node's bytes (header included) and its fields in order.
+struct StoredRecord {
+  std::string bytes;
+  std::size_t headerSize = 0;
+  std::vector<StoredField> fields;
+};
+
+// The record's line: its fields' texts one after another.
+std::string StoredLine(const StoredRecord& record);
+
+// A cell that could not be stored, with the column (from 0) it stands in.
+struct CellProblem {
+  std::size_t column = 0;
+  std::string cell;
+  std::string why;
+  bool wholeLine = false;  // about the line, not one cell: `column` and `cell` mean nothing
+};
+
+// A value stored otherwise than its cell says: it reads back as its own text.
+struct RoundedCell {
+  std::size_t column = 0;
+  std::string cell;
+  std::string stored;    // the stored value, as the general number style writes it
+  std::string readBack;  // the cell as the unpacker now writes it
+};
+
+// A record made from an edited line.
+struct RebuiltRecord {
+  std::string bytes;  // the record node
+  std::string line;   // how the unpacker reads it
+  bool changed = false;
+  std::vector<RoundedCell> rounded;
+};
+
+// Rebuilds `record` with the cells of `line`: each field owns the columns it produced (a text
+// holding a tab owns two; colour channels share one column, split at its commas), fields whose
+// columns show the same value keep their bytes, the others are encoded anew. `newRecord`: the
+// record is a template, every field with a column is encoded from the line and shop flags lose
+// their hidden bits; fields without a column keep their bytes. Nodes whose length changes keep
+// their length form where it fits. False, with the problems, when the line cannot be stored.
+bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRecord,
+                   char decimalSeparator, RebuiltRecord& rebuilt,
+                   std::vector<CellProblem>& problems);

@@ -1,0 +1,306 @@
+// The packers' run: its command line, its files and its one way to end on a failure.
+#include "run_packer.h"
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "platform.h"
+#include "run_failure.h"
+
+namespace {
+
+// Rounded values listed one by one in the summary; the rest are counted.
+constexpr std::size_t kRoundedListed = 10;
+
+// Temporary names tried beside NEW before giving up.
+constexpr int kTemporaryNames = 100;
+
+struct Messages {
+  PackConsole console;
+
+  void Out(std::string_view text) {
+    if (console.output != nullptr) {
+      console.output->append(text);
+    } else {
+      std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+  }
+  void Error(std::string_view text) {
+    if (console.errors != nullptr) {
+      console.errors->append(text);
+    } else {
+      std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+  }
+};
+
+struct PackArguments {
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> paths;
+  std::string error;
+};
+
+PackArguments ParsePackArguments(std::span<const char* const> arguments) {
+  PackArguments parsed;
+  bool options = true;
+  for (std::size_t index = 1; index < arguments.size(); ++index) {
+    const std::string_view argument = arguments[index];
+    if (options && argument == "--") {
+      options = false;
+    } else if (options && (argument == "--help" || argument == "-h")) {
+      parsed.help = true;
+    } else if (options && argument == "--version") {
+      parsed.version = true;
+    } else if (options && argument.size() > 1 && argument.front() == '-') {
+      parsed.error = "unknown option '" + std::string(argument) + "'";
+      return parsed;
+    } else {
+      parsed.paths.emplace_back(argument);
+    }
+  }
+  if (arguments.size() <= 1) parsed.help = true;
+  if (!parsed.help && !parsed.version && parsed.paths.size() != 3) {
+    parsed.error = "expects three paths (ORIGINAL TABLES_FOLDER NEW), not " +
+                   std::to_string(parsed.paths.size());
+  }
+  return parsed;
+}
+
+std::string HelpText(const PackerSpec& spec) {
+  const std::string program(spec.program);
+  const std::string unpacker(spec.unpacker);
+  std::string tables;
+  for (const TableSpec& table : spec.rules.tables) {
+    tables += tables.empty() ? "" : ", ";
+    tables += table.fileName;
+  }
+  const std::string extension(spec.extension);
+  return "Usage: " + program + " ORIGINAL." + extension + " TABLES_FOLDER NEW." + extension + "\n" +
+         "       " + program + " --help | --version\n\n" + "Packs the tables that " + unpacker +
+         " unpacked from ORIGINAL, as they were edited\nin TABLES_FOLDER (" + tables +
+         "), back into a database\nwritten to NEW, which may name ORIGINAL itself. Everything "
+         "the tables do not show,\nor show unchanged, is kept byte for byte. NEW is replaced only "
+         "once the new\ndatabase is complete and reads back as the tables; ORIGINAL is never "
+         "written.\n\nExit status: 0 written (a summary on standard output), 1 an error "
+         "(nothing written,\nthe reasons on standard error), 2 wrong usage.\n";
+}
+
+// The bytes of the table files, one at a time, in one buffer that grows to the longest.
+struct TableFileReader {
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity = 0;
+
+  // A table file's whole bytes, valid until the next read, or a PackFailure.
+  std::string_view Read(const std::string& path, const PackerSpec& spec) {
+    PlatformFile file;
+    if (!OpenFileForReading(path.c_str(), file)) {
+      throw PackFailure{{"cannot read the table '" + path + "': the tables folder must hold the " +
+                         std::to_string(spec.rules.tables.size()) + " tables " +
+                         std::string(spec.unpacker) + " writes, under their names"}};
+    }
+    std::int64_t size = 0;
+    std::size_t done = 0;
+    int error = FileSize(file, size);
+    if (error == 0 && static_cast<std::uint64_t>(size) > capacity) {
+      capacity = static_cast<std::size_t>(size);
+      buffer.reset();
+      buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    }
+    while (error == 0 && done < static_cast<std::size_t>(size)) {
+      std::size_t got = 0;
+      error = ReadFileAt(file, static_cast<std::int64_t>(done), buffer.get() + done,
+                         static_cast<std::size_t>(size) - done, got);
+      if (got == 0) break;
+      done += got;
+    }
+    static_cast<void>(CloseFile(file));
+    if (error != 0) {
+      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
+    }
+    return {buffer.get(), done};
+  }
+};
+
+// A file made for the new database beside NEW, under a name nothing else has.
+std::string CreateTemporaryBeside(const std::string& target, PlatformFile& file) {
+  int error = 0;
+  for (int attempt = 1; attempt <= kTemporaryNames; ++attempt) {
+    const std::string path = target + ".pack" + std::to_string(attempt) + ".tmp";
+    error = CreateNewFile(path.c_str(), file);
+    if (error == 0) return path;
+    if (KindOfPath(path.c_str()) == PathKind::Missing) break;  // not a taken name: a real failure
+  }
+  throw PackFailure{{"cannot create a file beside '" + target + "': " + FailureMessage(error)}};
+}
+
+// Where the new database may go: an ordinary file or nothing yet, and none of the tables.
+void CheckTarget(const std::string& target, const std::vector<std::string>& tables) {
+  const PathKind kind = KindOfPath(target.c_str());
+  if (kind == PathKind::Folder) throw PackFailure{{"'" + target + "' is a folder"}};
+  if (kind == PathKind::Other) {
+    throw PackFailure{{"'" + target +
+                       "' is not an ordinary file (a link or a device): name "
+                       "the file itself"}};
+  }
+  PlatformFile existing;
+  if (kind != PathKind::OrdinaryFile || !OpenFileForReading(target.c_str(), existing)) return;
+  for (const std::string& table : tables) {
+    if (IsSameFile(existing, table.c_str())) {
+      static_cast<void>(CloseFile(existing));
+      throw PackFailure{{"'" + target + "' is the table '" + table + "'"}};
+    }
+  }
+  static_cast<void>(CloseFile(existing));
+}
+
+std::string Plural(std::size_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+std::string Summary(const PackerSpec& spec, const PackPlan& plan, const std::string& target) {
+  std::string text = std::string(spec.program) + ": wrote " + target + " (" +
+                     Plural(static_cast<std::size_t>(plan.newSize), "byte") + ")\n";
+  for (std::size_t table = 0; table < spec.rules.tables.size(); ++table) {
+    const TableChanges& changes = plan.changes[table];
+    text += "  " + std::string(spec.rules.tables[table].fileName) + ": " +
+            std::to_string(changes.kept) + " kept";
+    if (changes.moved > 0) text += " (" + std::to_string(changes.moved) + " moved)";
+    text += ", " + std::to_string(changes.changed) + " changed, " + std::to_string(changes.added) +
+            " added, " + std::to_string(changes.removed) + " removed\n";
+  }
+  if (plan.rounded.empty()) return text;
+  text += Plural(plan.rounded.size(), "value") + " rounded to be stored:\n";
+  for (std::size_t index = 0; index < plan.rounded.size() && index < kRoundedListed; ++index) {
+    const RoundedValue& value = plan.rounded[index];
+    const std::vector<std::string_view> names =
+        SplitColumns(spec.rules.tables[value.table].headerRow);
+    const std::string column = value.cell.column < names.size()
+                                   ? std::string(names[value.cell.column])
+                                   : std::to_string(value.cell.column + 1);
+    text += "  " + std::string(spec.rules.tables[value.table].fileName) + " line " +
+            std::to_string(value.line) + ", column \"" + column + "\": \"" + value.cell.cell +
+            "\" is stored as " + value.cell.stored + " and reads back as \"" + value.cell.readBack +
+            "\"\n";
+  }
+  if (plan.rounded.size() > kRoundedListed) {
+    text += "  ... and " + std::to_string(plan.rounded.size() - kRoundedListed) + " more\n";
+  }
+  return text;
+}
+
+// Runs one step of the pack; a failed file operation in it becomes a failure naming the step.
+template <typename Step>
+void InStep(const std::string& step, Step run) {
+  try {
+    run();
+  } catch (const RunFailure& failure) {
+    throw PackFailure{{step + ": " + FailureMessage(failure.errorNumber)}};
+  }
+}
+
+// Writes the new database to a temporary file beside NEW, reads it back, checks it and moves
+// it over NEW; on a failure the temporary file is removed and the failure raised again.
+void WriteAndReplace(NodeReader& original, const PackerSpec& spec, const PackPlan& plan,
+                     const std::string& target, char decimalSeparator) {
+  PlatformFile output;
+  const std::string temporary = CreateTemporaryBeside(target, output);
+  try {
+    InStep("cannot write '" + temporary + "'", [&] {
+      WritePacked(original, plan, output);
+      int error = SyncFile(output);
+      if (error == 0 && KindOfPath(target.c_str()) == PathKind::OrdinaryFile) {
+        error = CopyPermissions(target.c_str(), output);
+      }
+      const int closeError = CloseFile(output);
+      if (error != 0 || closeError != 0) FailRun(error != 0 ? error : closeError);
+    });
+    NodeReader packed;
+    InStep("cannot read back '" + temporary + "'", [&] {
+      if (!OpenNodeReader(temporary.c_str(), packed)) FailRun(kErrorReadBeyondEnd);
+      try {
+        CheckPacked(packed, spec.rules, decimalSeparator, plan);
+      } catch (...) {
+        static_cast<void>(CloseFile(packed.file));
+        throw;
+      }
+      CloseNodeReader(packed);
+    });
+    // A database open for reading cannot be replaced on every platform.
+    InStep("cannot close the original database", [&] { CloseNodeReader(original); });
+    InStep("cannot replace '" + target + "'", [&] {
+      const int error = MoveFileOver(temporary.c_str(), target.c_str());
+      if (error != 0) FailRun(error);
+    });
+  } catch (...) {
+    static_cast<void>(CloseFile(output));
+    static_cast<void>(RemoveFile(temporary.c_str()));
+    throw;
+  }
+}
+
+void Pack(const PackerSpec& spec, const std::vector<std::string>& paths, char decimalSeparator,
+          Messages& messages) {
+  const std::string& originalPath = paths[0];
+  const std::string& target = paths[2];
+  std::string folder = paths[1];
+  if (!folder.empty() && folder.back() != kFolderSeparator && folder.back() != '/') {
+    folder += kFolderSeparator;
+  }
+  std::vector<std::string> tables;
+  for (const TableSpec& table : spec.rules.tables)
+    tables.push_back(folder + std::string(table.fileName));
+  CheckTarget(target, tables);
+  NodeReader original;
+  bool opened = false;
+  InStep("cannot read '" + originalPath + "'",
+         [&] { opened = OpenNodeReader(originalPath.c_str(), original); });
+  if (!opened) {
+    throw PackFailure{{"cannot open the original database '" + originalPath +
+                       "' (missing, unreadable or not a file)"}};
+  }
+  try {
+    PackPlan plan;
+    TableFileReader tableFiles;
+    InStep("cannot read '" + originalPath + "'", [&] {
+      plan = PlanPack(original, spec.rules, decimalSeparator,
+                      [&](std::size_t table) { return tableFiles.Read(tables[table], spec); });
+    });
+    WriteAndReplace(original, spec, plan, target, decimalSeparator);
+    messages.Out(Summary(spec, plan, target));
+  } catch (...) {
+    static_cast<void>(CloseFile(original.file));
+    throw;
+  }
+}
+
+}  // namespace
+
+int RunPacker(std::span<const char* const> arguments, const PackerSpec& spec, PackConsole console) {
+  Messages messages{console};
+  const std::string program(spec.program);
+  const PackArguments parsed = ParsePackArguments(arguments);
+  if (!parsed.error.empty()) {
+    messages.Error(program + ": " + parsed.error + "\nTry '" + program + " --help'.\n");
+    return kPackUsage;
+  }
+  if (parsed.help) {
+    messages.Out(HelpText(spec));
+    return kPackWritten;
+  }
+  if (parsed.version) {
+    messages.Out(program + " " UNPACKER_VERSION "\n");
+    return kPackWritten;
+  }
+  const char decimalSeparator = ReadDecimalSeparator();
+  try {
+    Pack(spec, parsed.paths, decimalSeparator, messages);
+    return kPackWritten;
+  } catch (const PackFailure& failure) {
+    for (const std::string& problem : failure.problems)
+      messages.Error(program + ": " + problem + "\n");
+  }
+  messages.Error(program + ": nothing was written\n");
+  return kPackFailed;
+}

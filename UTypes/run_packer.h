@@ -1,0 +1,36 @@
+// The run both packers share: arguments, the original database and the edited tables, the new
+// database written to a temporary file beside its place, read back and checked before it
+// replaces anything.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "database_pack.h"
+
+// What makes one packer: its name, its unpacker's, the database it packs and its rules.
+struct PackerSpec {
+  std::string_view program;    // "grimpack"
+  std::string_view unpacker;   // "grimdex"
+  std::string_view extension;  // "sdb"
+  PackRules rules;
+};
+
+// Exit statuses of a packer, one meaning each.
+inline constexpr int kPackWritten = 0;
+inline constexpr int kPackFailed = 1;  // nothing written: NEW and ORIGINAL are as they were
+inline constexpr int kPackUsage = 2;
+
+// Where the run's messages go: standard output and standard error, or strings in tests.
+struct PackConsole {
+  std::string* output = nullptr;
+  std::string* errors = nullptr;
+};
+
+// The whole run: `arguments` are the command line, program path first: ORIGINAL TABLES_FOLDER
+// NEW, or --help or --version (no argument: the help). On success NEW holds the original with
+// the tables' changes and the summary goes to standard output; on any failure the reasons go to
+// standard error and no file is created or changed. Returns the exit status.
+int RunPacker(std::span<const char* const> arguments, const PackerSpec& spec,
+              PackConsole console = {});

@@ -1,0 +1,10 @@
+// grimpack: packs edited spell tables back into the spell database.
+#include <span>
+
+#include "run_packer.h"
+#include "spell_walker.h"
+
+int main(int argc, char** argv) {
+  const PackerSpec spec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}};
+  return RunPacker(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), spec);
+}
