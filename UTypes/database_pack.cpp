@@ -674,6 +674,7 @@ struct OutputBuffer {
     if (error != 0) FailRun(error);
   }
   void Append(std::string_view text) {
+    if (text.empty()) return;
     if (size + text.size() > kReadBufferSize) Flush();
     if (text.size() > kReadBufferSize) {
       const int error = WriteFileFully(file, text.data(), text.size());

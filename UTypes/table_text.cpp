@@ -86,7 +86,7 @@ std::uint64_t LineHash(std::string_view line) {
     hash = std::rotl((hash ^ word) * kOdd, 29);
   }
   std::uint64_t rest = 0;
-  std::memcpy(&rest, line.data() + at, line.size() - at);
+  if (at < line.size()) std::memcpy(&rest, line.data() + at, line.size() - at);
   return Mix(hash ^ rest);
 }
 
