@@ -48,7 +48,9 @@ bool OpenNodeReader(const char* path, NodeReader& reader) {
 }
 
 NodeReader SecondNodeReader(const NodeReader& reader) {
-  if (IsMemoryReader(reader)) return MemoryNodeReader({reader.window, reader.windowSize});
+  if (IsMemoryReader(reader)) {
+    return MemoryNodeReader({reader.window, static_cast<std::size_t>(reader.windowSize)});
+  }
   NodeReader second;
   const int error = DuplicateFile(reader.file, second.file);
   if (error != 0) FailRun(error);
