@@ -68,15 +68,15 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
   return parsed;
 }
 
-std::string HelpText(const PackerSpec& spec) {
-  const std::string program(spec.program);
-  const std::string unpacker(spec.unpacker);
+std::string HelpText(const PackerSpec& packer) {
+  const std::string program(packer.program);
+  const std::string unpacker(packer.unpacker);
   std::string tables;
-  for (const TableSpec& table : spec.rules.tables) {
+  for (const TableSpec& table : packer.rules.tables) {
     tables += tables.empty() ? "" : ", ";
     tables += table.fileName;
   }
-  const std::string extension(spec.extension);
+  const std::string extension(packer.extension);
   return "Usage: " + program + " ORIGINAL." + extension + " TABLES_FOLDER NEW." + extension + "\n" +
          "       " + program + " --help | --version\n\n" + "Packs the tables that " + unpacker +
          " unpacked from ORIGINAL, as they were edited\nin TABLES_FOLDER (" + tables +
@@ -93,12 +93,12 @@ struct TableFileReader {
   std::size_t capacity = 0;
 
   // A table file's whole bytes, valid until the next read, or a PackFailure.
-  std::string_view Read(const std::string& path, const PackerSpec& spec) {
+  std::string_view Read(const std::string& path, const PackerSpec& packer) {
     PlatformFile file;
     if (!OpenFileForReading(path.c_str(), file)) {
       throw PackFailure{{"cannot read the table '" + path + "': the tables folder must hold the " +
-                         std::to_string(spec.rules.tables.size()) + " tables " +
-                         std::string(spec.unpacker) + " writes, under their names"}};
+                         std::to_string(packer.rules.tables.size()) + " tables " +
+                         std::string(packer.unpacker) + " writes, under their names"}};
     }
     std::int64_t size = 0;
     std::size_t done = 0;
@@ -159,12 +159,12 @@ std::string Plural(std::size_t count, std::string_view noun) {
   return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
 }
 
-std::string Summary(const PackerSpec& spec, const PackPlan& plan, const std::string& target) {
-  std::string text = std::string(spec.program) + ": wrote " + target + " (" +
+std::string Summary(const PackerSpec& packer, const PackPlan& plan, const std::string& target) {
+  std::string text = std::string(packer.program) + ": wrote " + target + " (" +
                      Plural(static_cast<std::size_t>(plan.newSize), "byte") + ")\n";
-  for (std::size_t table = 0; table < spec.rules.tables.size(); ++table) {
+  for (std::size_t table = 0; table < packer.rules.tables.size(); ++table) {
     const TableChanges& changes = plan.changes[table];
-    text += "  " + std::string(spec.rules.tables[table].fileName) + ": " +
+    text += "  " + std::string(packer.rules.tables[table].fileName) + ": " +
             std::to_string(changes.kept) + " kept";
     if (changes.moved > 0) text += " (" + std::to_string(changes.moved) + " moved)";
     text += ", " + std::to_string(changes.changed) + " changed, " + std::to_string(changes.added) +
@@ -175,11 +175,11 @@ std::string Summary(const PackerSpec& spec, const PackPlan& plan, const std::str
   for (std::size_t index = 0; index < plan.rounded.size() && index < kRoundedListed; ++index) {
     const RoundedValue& value = plan.rounded[index];
     const std::vector<std::string_view> names =
-        SplitColumns(spec.rules.tables[value.table].headerRow);
+        SplitColumns(packer.rules.tables[value.table].headerRow);
     const std::string column = value.cell.column < names.size()
                                    ? std::string(names[value.cell.column])
                                    : std::to_string(value.cell.column + 1);
-    text += "  " + std::string(spec.rules.tables[value.table].fileName) + " line " +
+    text += "  " + std::string(packer.rules.tables[value.table].fileName) + " line " +
             std::to_string(value.line) + ", column \"" + column + "\": \"" + value.cell.cell +
             "\" is stored as " + value.cell.stored + " and reads back as \"" + value.cell.readBack +
             "\"\n";
@@ -202,7 +202,7 @@ void InStep(const std::string& step, Step run) {
 
 // Writes the new database to a temporary file beside NEW, reads it back, checks it and moves
 // it over NEW; on a failure the temporary file is removed and the failure raised again.
-void WriteAndReplace(NodeReader& original, const PackerSpec& spec, const PackPlan& plan,
+void WriteAndReplace(NodeReader& original, const PackerSpec& packer, const PackPlan& plan,
                      const std::string& target, char decimalSeparator) {
   PlatformFile output;
   const std::string temporary = CreateTemporaryBeside(target, output);
@@ -220,7 +220,7 @@ void WriteAndReplace(NodeReader& original, const PackerSpec& spec, const PackPla
     InStep("cannot read back '" + temporary + "'", [&] {
       if (!OpenNodeReader(temporary.c_str(), packed)) FailRun(kErrorReadBeyondEnd);
       try {
-        CheckPacked(packed, spec.rules, decimalSeparator, plan);
+        CheckPacked(packed, packer.rules, decimalSeparator, plan);
       } catch (...) {
         static_cast<void>(CloseFile(packed.file));
         throw;
@@ -240,7 +240,7 @@ void WriteAndReplace(NodeReader& original, const PackerSpec& spec, const PackPla
   }
 }
 
-void Pack(const PackerSpec& spec, const std::vector<std::string>& paths, char decimalSeparator,
+void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char decimalSeparator,
           Messages& messages) {
   const std::string& originalPath = paths[0];
   const std::string& target = paths[2];
@@ -249,7 +249,7 @@ void Pack(const PackerSpec& spec, const std::vector<std::string>& paths, char de
     folder += kFolderSeparator;
   }
   std::vector<std::string> tables;
-  for (const TableSpec& table : spec.rules.tables)
+  for (const TableSpec& table : packer.rules.tables)
     tables.push_back(folder + std::string(table.fileName));
   CheckTarget(target, tables);
   NodeReader original;
@@ -264,11 +264,11 @@ void Pack(const PackerSpec& spec, const std::vector<std::string>& paths, char de
     PackPlan plan;
     TableFileReader tableFiles;
     InStep("cannot read '" + originalPath + "'", [&] {
-      plan = PlanPack(original, spec.rules, decimalSeparator,
-                      [&](std::size_t table) { return tableFiles.Read(tables[table], spec); });
+      plan = PlanPack(original, packer.rules, decimalSeparator,
+                      [&](std::size_t table) { return tableFiles.Read(tables[table], packer); });
     });
-    WriteAndReplace(original, spec, plan, target, decimalSeparator);
-    messages.Out(Summary(spec, plan, target));
+    WriteAndReplace(original, packer, plan, target, decimalSeparator);
+    messages.Out(Summary(packer, plan, target));
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -277,16 +277,17 @@ void Pack(const PackerSpec& spec, const std::vector<std::string>& paths, char de
 
 }  // namespace
 
-int RunPacker(std::span<const char* const> arguments, const PackerSpec& spec, PackConsole console) {
+int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
+              PackConsole console) {
   Messages messages{console};
-  const std::string program(spec.program);
+  const std::string program(packer.program);
   const PackArguments parsed = ParsePackArguments(arguments);
   if (!parsed.error.empty()) {
     messages.Error(program + ": " + parsed.error + "\nTry '" + program + " --help'.\n");
     return kPackUsage;
   }
   if (parsed.help) {
-    messages.Out(HelpText(spec));
+    messages.Out(HelpText(packer));
     return kPackWritten;
   }
   if (parsed.version) {
@@ -295,7 +296,7 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& spec, Pa
   }
   const char decimalSeparator = ReadDecimalSeparator();
   try {
-    Pack(spec, parsed.paths, decimalSeparator, messages);
+    Pack(packer, parsed.paths, decimalSeparator, messages);
     return kPackWritten;
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)

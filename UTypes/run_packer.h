@@ -32,5 +32,5 @@ struct PackConsole {
 // NEW, or --help or --version (no argument: the help). On success NEW holds the original with
 // the tables' changes and the summary goes to standard output; on any failure the reasons go to
 // standard error and no file is created or changed. Returns the exit status.
-int RunPacker(std::span<const char* const> arguments, const PackerSpec& spec,
+int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
               PackConsole console = {});

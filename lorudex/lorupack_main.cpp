@@ -5,6 +5,6 @@
 #include "run_packer.h"
 
 int main(int argc, char** argv) {
-  const PackerSpec spec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}};
-  return RunPacker(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), spec);
+  const PackerSpec packer{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}};
+  return RunPacker(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), packer);
 }

@@ -52,10 +52,10 @@ def parse_csv(text):
     return rows
 
 
-def text_columns_of(spec):
+def text_columns_of(formats_given):
     """{table name: set of 1-based columns imported as text} from "NAME=c/f/c/f ..."."""
     columns = {}
-    for entry in spec.split():
+    for entry in formats_given.split():
         name, formats = entry.split("=")
         pairs = formats.split("/")
         columns[name] = {int(c) for c, f in zip(pairs[::2], pairs[1::2]) if f == "2"}

@@ -332,9 +332,11 @@ TEST(NodeDumpTest, VerdictAgreesWithTheUnpackersReading) {
        "runs past the file's end\n"},
       {elementPastTheFile, Unpackers::Grimdex, kDumpWellFormed, ""},
       {flags.bytes, Unpackers::Grimdex, kDumpWellFormed,
-       "      note: grimdex reads the value of the field @6 to @12, where its length ends it @13\n"},
+       "      note: grimdex reads the value of the field @6 to @12, where its length ends it "
+       "@13\n"},
       {list.bytes, Unpackers::Lorudex, kDumpWellFormed,
-       "      note: lorudex reads the value of the field @6 to @16, where its length ends it @14\n"},
+       "      note: lorudex reads the value of the field @6 to @16, where its length ends it "
+       "@14\n"},
   };
   for (const auto& test : cases) {
     const DumpResult result = Dump(test.bytes, {.unpackers = test.unpackers});
