@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "database_pack.h"
+#include "packed_file.h"
 #include "fuzz_support.h"
 #include "quest_walker.h"
 #include "spell_walker.h"

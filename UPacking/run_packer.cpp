@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "packed_file.h"
 #include "platform.h"
 #include "run_failure.h"
 
@@ -12,9 +13,6 @@ namespace {
 
 // Rounded values listed one by one in the summary; the rest are counted.
 constexpr std::size_t kRoundedListed = 10;
-
-// Temporary names tried beside NEW before giving up.
-constexpr int kTemporaryNames = 100;
 
 struct Messages {
   PackConsole console;
@@ -123,38 +121,6 @@ struct TableFileReader {
   }
 };
 
-// A file made for the new database beside NEW, under a name nothing else has.
-std::string CreateTemporaryBeside(const std::string& target, PlatformFile& file) {
-  int error = 0;
-  for (int attempt = 1; attempt <= kTemporaryNames; ++attempt) {
-    const std::string path = target + ".pack" + std::to_string(attempt) + ".tmp";
-    error = CreateNewFile(path.c_str(), file);
-    if (error == 0) return path;
-    if (KindOfPath(path.c_str()) == PathKind::Missing) break;  // not a taken name: a real failure
-  }
-  throw PackFailure{{"cannot create a file beside '" + target + "': " + FailureMessage(error)}};
-}
-
-// Where the new database may go: an ordinary file or nothing yet, and none of the tables.
-void CheckTarget(const std::string& target, const std::vector<std::string>& tables) {
-  const PathKind kind = KindOfPath(target.c_str());
-  if (kind == PathKind::Folder) throw PackFailure{{"'" + target + "' is a folder"}};
-  if (kind == PathKind::Other) {
-    throw PackFailure{{"'" + target +
-                       "' is not an ordinary file (a link or a device): name "
-                       "the file itself"}};
-  }
-  PlatformFile existing;
-  if (kind != PathKind::OrdinaryFile || !OpenFileForReading(target.c_str(), existing)) return;
-  for (const std::string& table : tables) {
-    if (IsSameFile(existing, table.c_str())) {
-      static_cast<void>(CloseFile(existing));
-      throw PackFailure{{"'" + target + "' is the table '" + table + "'"}};
-    }
-  }
-  static_cast<void>(CloseFile(existing));
-}
-
 std::string Plural(std::size_t count, std::string_view noun) {
   return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
 }
@@ -190,56 +156,6 @@ std::string Summary(const PackerSpec& packer, const PackPlan& plan, const std::s
   return text;
 }
 
-// Runs one step of the pack; a failed file operation in it becomes a failure naming the step.
-template <typename Step>
-void InStep(const std::string& step, Step run) {
-  try {
-    run();
-  } catch (const RunFailure& failure) {
-    throw PackFailure{{step + ": " + FailureMessage(failure.errorNumber)}};
-  }
-}
-
-// Writes the new database to a temporary file beside NEW, reads it back, checks it and moves
-// it over NEW; on a failure the temporary file is removed and the failure raised again.
-void WriteAndReplace(NodeReader& original, const PackerSpec& packer, const PackPlan& plan,
-                     const std::string& target, char decimalSeparator) {
-  PlatformFile output;
-  const std::string temporary = CreateTemporaryBeside(target, output);
-  try {
-    InStep("cannot write '" + temporary + "'", [&] {
-      WritePacked(original, plan, output);
-      int error = SyncFile(output);
-      if (error == 0 && KindOfPath(target.c_str()) == PathKind::OrdinaryFile) {
-        error = CopyPermissions(target.c_str(), output);
-      }
-      const int closeError = CloseFile(output);
-      if (error != 0 || closeError != 0) FailRun(error != 0 ? error : closeError);
-    });
-    NodeReader packed;
-    InStep("cannot read back '" + temporary + "'", [&] {
-      if (!OpenNodeReader(temporary.c_str(), packed)) FailRun(kErrorReadBeyondEnd);
-      try {
-        CheckPacked(packed, packer.rules, decimalSeparator, plan);
-      } catch (...) {
-        static_cast<void>(CloseFile(packed.file));
-        throw;
-      }
-      CloseNodeReader(packed);
-    });
-    // A database open for reading cannot be replaced on every platform.
-    InStep("cannot close the original database", [&] { CloseNodeReader(original); });
-    InStep("cannot replace '" + target + "'", [&] {
-      const int error = MoveFileOver(temporary.c_str(), target.c_str());
-      if (error != 0) FailRun(error);
-    });
-  } catch (...) {
-    static_cast<void>(CloseFile(output));
-    static_cast<void>(RemoveFile(temporary.c_str()));
-    throw;
-  }
-}
-
 void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char decimalSeparator,
           Messages& messages) {
   const std::string& originalPath = paths[0];
@@ -267,7 +183,7 @@ void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char 
       plan = PlanPack(original, packer.rules, decimalSeparator,
                       [&](std::size_t table) { return tableFiles.Read(tables[table], packer); });
     });
-    WriteAndReplace(original, packer, plan, target, decimalSeparator);
+    WriteAndReplace(original, packer.rules, plan, target, decimalSeparator);
     messages.Out(Summary(packer, plan, target));
   } catch (...) {
     static_cast<void>(CloseFile(original.file));

@@ -66,6 +66,9 @@ struct PackPlan {
   std::vector<RoundedValue> rounded;
 };
 
+// The file name of the table with the given index.
+std::string TableName(const PackRules& rules, std::size_t table);
+
 // A column of the table as problems and summaries name it: its header name in quotes, or its
 // number (from 1) beyond the header.
 std::string ColumnName(const TableSpec& table, std::size_t column);
@@ -81,11 +84,3 @@ using TableReader = std::function<std::string_view(std::size_t table)>;
 // stored, changes to records read off their stored lengths...). File failures end the run.
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
                   const TableReader& readTable);
-
-// Writes the original with the plan's edits to `output`. File failures end the run.
-void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output);
-
-// Reads the packed database back as the unpacker does and compares every line of every table
-// with the plan's. Raises PackFailure at the first difference.
-void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,
-                 const PackPlan& plan);

@@ -291,10 +291,6 @@ struct Planner {
   PackPlan Finish();
 };
 
-std::string TableName(const PackRules& rules, std::size_t table) {
-  return std::string(rules.tables[table].fileName);
-}
-
 // "<table> line N, column "<name>": "<cell>" <why>", or "<table> line N <why>".
 std::string CellProblemText(const PackRules& rules, std::size_t table, std::size_t line,
                             const CellProblem& problem) {
@@ -659,67 +655,11 @@ PackPlan Planner::Finish() {
   return std::move(plan);
 }
 
-// ---- Writing.
-
-// Bytes on their way to the output file, written in large pieces.
-struct OutputBuffer {
-  PlatformFile file;
-  std::unique_ptr<std::uint8_t[]> bytes =
-      std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
-  std::size_t size = 0;
-
-  void Flush() {
-    const int error = WriteFileFully(file, bytes.get(), size);
-    size = 0;
-    if (error != 0) FailRun(error);
-  }
-  void Append(std::string_view text) {
-    if (text.empty()) return;
-    if (size + text.size() > kReadBufferSize) Flush();
-    if (text.size() > kReadBufferSize) {
-      const int error = WriteFileFully(file, text.data(), text.size());
-      if (error != 0) FailRun(error);
-      return;
-    }
-    std::memcpy(bytes.get() + size, text.data(), text.size());
-    size += text.size();
-  }
-};
-
-// Copies the original's [start, end), read straight into the output's buffer.
-void CopyOriginal(NodeReader& original, std::int64_t start, std::int64_t end,
-                  OutputBuffer& output) {
-  SeekTo(original, start);
-  while (start < end) {
-    if (output.size == kReadBufferSize) output.Flush();
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
-        end - start, static_cast<std::int64_t>(kReadBufferSize - output.size)));
-    ReadBytes(original, count, output.bytes.get() + output.size);
-    output.size += count;
-    start += static_cast<std::int64_t>(count);
-  }
-}
-
-// ---- Reading the packed database back.
-
-struct LineChecker : WatchLinesOnly {
-  const PackPlan& plan;
-  const PackRules& rules;
-  std::vector<std::size_t> linesRead;
-  std::string difference;
-
-  void Line(int route, std::string_view line) {
-    if (route == kDropLine) return;
-    const auto table = static_cast<std::size_t>(route);
-    const std::size_t index = linesRead[table]++;
-    const std::vector<std::uint64_t>& expected = plan.lineHashes[table];
-    if (difference.empty() && (index >= expected.size() || expected[index] != LineHash(line))) {
-      difference = TableName(rules, table) + " line " + std::to_string(index + 2);
-    }
-  }
-};
-
 }  // namespace
+
+std::string TableName(const PackRules& rules, std::size_t table) {
+  return std::string(rules.tables[table].fileName);
+}
 
 std::string ColumnName(const TableSpec& table, std::size_t column) {
   const std::vector<std::string_view> names = SplitColumns(table.headerRow);
@@ -771,40 +711,4 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
   planner.PlanNodeHeaders();
   planner.CheckReadOffLengths();
   return planner.Finish();
-}
-
-void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output) {
-  OutputBuffer buffer{output};
-  std::int64_t copied = 0;
-  for (const ByteEdit& edit : plan.edits) {
-    CopyOriginal(original, copied, edit.at, buffer);
-    buffer.Append(edit.bytes);
-    CopyOriginal(original, edit.copyFrom, edit.copyFrom + edit.copySize, buffer);
-    copied = edit.at + edit.removed;
-  }
-  CopyOriginal(original, copied, Size(original), buffer);
-  buffer.Flush();
-}
-
-void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,
-                 const PackPlan& plan) {
-  if (Size(packed) != plan.newSize) {
-    throw PackFailure{{"the packed database has " + std::to_string(Size(packed)) + " bytes where " +
-                       std::to_string(plan.newSize) + " were written"}};
-  }
-  const std::string damage = FirstStoredDamage(packed, plan.changed);
-  if (!damage.empty()) throw PackFailure{{"the packed database is damaged, " + damage}};
-  LineChecker checker{{}, plan, rules, std::vector<std::size_t>(rules.tables.size(), 0), {}};
-  SeekTo(packed, 0);
-  WalkDatabase(packed, decimalSeparator, *rules.walk, checker);
-  for (std::size_t table = 0; table < rules.tables.size() && checker.difference.empty(); ++table) {
-    if (checker.linesRead[table] != plan.lineHashes[table].size()) {
-      checker.difference = TableName(rules, table) + " line " +
-                           std::to_string(checker.linesRead[table] + 2) + " (a line is missing)";
-    }
-  }
-  if (!checker.difference.empty()) {
-    throw PackFailure{{"the packed database does not read back as the edited tables, first at " +
-                       checker.difference}};
-  }
 }

@@ -1,0 +1,39 @@
+// The new database as a file: written from the original and the plan's edits, read back and
+// checked against the tables, and only then moved over NEW.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "database_pack.h"
+#include "node_reader.h"
+#include "platform.h"
+#include "run_failure.h"
+
+// Writes the original with the plan's edits to `output`. File failures end the run.
+void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output);
+
+// Reads the packed database back as the unpacker does and compares every line of every table
+// with the plan's. Raises PackFailure at the first difference.
+void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,
+                 const PackPlan& plan);
+
+// Where the new database may go: an ordinary file or nothing yet, and none of the tables.
+// Raises PackFailure otherwise.
+void CheckTarget(const std::string& target, const std::vector<std::string>& tables);
+
+// Writes the new database to a temporary file beside `target`, reads it back, checks it and
+// moves it over `target`, having closed `original` first; on a failure the temporary file is
+// removed and a PackFailure raised.
+void WriteAndReplace(NodeReader& original, const PackRules& rules, const PackPlan& plan,
+                     const std::string& target, char decimalSeparator);
+
+// Runs one step of the pack; a failed file operation in it becomes a failure naming the step.
+template <typename Step>
+void InStep(const std::string& step, Step run) {
+  try {
+    run();
+  } catch (const RunFailure& failure) {
+    throw PackFailure{{step + ": " + FailureMessage(failure.errorNumber)}};
+  }
+}
