@@ -110,7 +110,7 @@ void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output
     CopyOriginal(original, copied, edit.at, buffer);
     buffer.Append(edit.bytes);
     CopyOriginal(original, edit.copyFrom, edit.copyFrom + edit.copySize, buffer);
-    copied = edit.at + edit.removed;
+    copied = std::max(copied, edit.at + edit.removed);
   }
   CopyOriginal(original, copied, Size(original), buffer);
   buffer.Flush();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "database_pack.h"
+#include "pack_plan.h"
 #include "node_reader.h"
 #include "platform.h"
 #include "run_failure.h"

@@ -138,6 +138,17 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
   return ok;
 }
 
+// The columns each field's text stands in.
+std::vector<std::vector<std::size_t>> ColumnsOfFields(const StoredRecord& record) {
+  const ColumnParts columns = PartsOfColumns(record);
+  std::vector<std::vector<std::size_t>> fieldColumns(record.fields.size());
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    for (const ColumnPart& part : columns[column])
+      fieldColumns[part.field].push_back(column);
+  }
+  return fieldColumns;
+}
+
 // The first column of every field with a text.
 std::vector<std::size_t> FirstColumns(const StoredRecord& record) {
   std::vector<std::size_t> first(record.fields.size(), 0);
@@ -188,13 +199,15 @@ std::string StoredLine(const StoredRecord& record) {
   return line;
 }
 
-bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRecord,
+bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
                    char decimalSeparator, RebuiltRecord& rebuilt,
                    std::vector<CellProblem>& problems) {
   rebuilt = RebuiltRecord{};
+  rebuilt.given = line;
   std::vector<std::string> texts;
   if (!FieldTextsOfLine(record, line, texts, problems)) return false;
   const std::vector<std::size_t> firstColumns = FirstColumns(record);
+  const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
   std::string payload;
   bool ok = true;
   for (std::size_t index = 0; index < record.fields.size(); ++index) {
@@ -204,7 +217,7 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRe
     EncodedField encoded;
     FieldProblem problem;
     if (!HasText(field.rule) ||
-        (!EncodeField(field.rule, field.text, PayloadOf(record, field), newRecord, texts[index],
+        (!EncodeField(field.rule, field.text, PayloadOf(record, field), neighbour, texts[index],
                       decimalSeparator, encoded, problem))) {
       if (HasText(field.rule)) {
         problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
@@ -225,7 +238,11 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRe
       continue;
     }
     const std::string node = NodeBytes(field.code, encoded.payload, OwnForm(field.headerSize));
-    rebuilt.changed = rebuilt.changed || node != stored;
+    if (node != stored) {
+      rebuilt.changed = true;
+      rebuilt.changedColumns.insert(rebuilt.changedColumns.end(), fieldColumns[index].begin(),
+                                    fieldColumns[index].end());
+    }
     payload += node;
     rebuilt.line += encoded.readBack;
     if (encoded.rounded) {
@@ -236,6 +253,9 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRe
     }
   }
   if (!ok) return false;
+  std::ranges::sort(rebuilt.changedColumns);
+  const auto repeated = std::ranges::unique(rebuilt.changedColumns);
+  rebuilt.changedColumns.erase(repeated.begin(), repeated.end());
   if (payload.size() > kLongestPayload) {
     problems.push_back({0, {}, "makes a record too long to be stored", true});
     return false;

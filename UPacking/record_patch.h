@@ -48,18 +48,21 @@ struct RoundedCell {
 
 // A record made from an edited line.
 struct RebuiltRecord {
+  std::string given;  // the line it was made from
   std::string bytes;  // the record node
   std::string line;   // how the unpacker reads it
   bool changed = false;
+  std::vector<std::size_t> changedColumns;  // the columns of the fields stored anew, in order
   std::vector<RoundedCell> rounded;
 };
 
 // Rebuilds `record` with the cells of `line`: each field owns the columns it produced (a text
 // holding a tab owns two; colour channels share one column, split at its commas), fields whose
-// columns show the same value keep their bytes, the others are encoded anew. `newRecord`: the
-// record is a template, every field with a column is encoded from the line and shop flags lose
-// their hidden bits; fields without a column keep their bytes. Nodes whose length changes keep
-// their length form where it fits. False, with the problems, when the line cannot be stored.
-bool RebuildRecord(const StoredRecord& record, std::string_view line, bool newRecord,
+// columns show the same value keep their bytes, the others are encoded anew; fields without a
+// column keep their bytes. `neighbour`: the record is the neighbour of a new line that
+// resembles no record, and shop flags stored anew lose its hidden bits. Nodes whose length
+// changes keep their length form where it fits. False, with the problems, when the line cannot
+// be stored.
+bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
                    char decimalSeparator, RebuiltRecord& rebuilt,
                    std::vector<CellProblem>& problems);

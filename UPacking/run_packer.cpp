@@ -5,14 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "pack_report.h"
 #include "packed_file.h"
 #include "platform.h"
 #include "run_failure.h"
 
 namespace {
-
-// Rounded values listed one by one in the summary; the rest are counted.
-constexpr std::size_t kRoundedListed = 10;
 
 struct Messages {
   PackConsole console;
@@ -36,6 +34,8 @@ struct Messages {
 struct PackArguments {
   bool help = false;
   bool version = false;
+  bool dryRun = false;
+  bool verbose = false;
   std::vector<std::string> paths;
   std::string error;
 };
@@ -51,6 +51,10 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
       parsed.help = true;
     } else if (options && argument == "--version") {
       parsed.version = true;
+    } else if (options && argument == "--dry-run") {
+      parsed.dryRun = true;
+    } else if (options && argument == "--verbose") {
+      parsed.verbose = true;
     } else if (options && argument.size() > 1 && argument.front() == '-') {
       parsed.error = "unknown option '" + std::string(argument) + "'";
       return parsed;
@@ -59,7 +63,8 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
     }
   }
   if (arguments.size() <= 1) parsed.help = true;
-  if (!parsed.help && !parsed.version && parsed.paths.size() != 3) {
+  const bool withoutNew = parsed.dryRun && parsed.paths.size() == 2;
+  if (!parsed.help && !parsed.version && parsed.paths.size() != 3 && !withoutNew) {
     parsed.error = "expects three paths (ORIGINAL TABLES_FOLDER NEW), not " +
                    std::to_string(parsed.paths.size());
   }
@@ -75,99 +80,74 @@ std::string HelpText(const PackerSpec& packer) {
     tables += table.fileName;
   }
   const std::string extension(packer.extension);
-  return "Usage: " + program + " ORIGINAL." + extension + " TABLES_FOLDER NEW." + extension + "\n" +
-         "       " + program + " --help | --version\n\n" + "Packs the tables that " + unpacker +
+  return "Usage: " + program + " [--dry-run] [--verbose] ORIGINAL." + extension +
+         " TABLES_FOLDER NEW." + extension + "\n" + "       " + program +
+         " --help | --version\n\n" + "Packs the tables that " + unpacker +
          " unpacked from ORIGINAL, as they were edited\nin TABLES_FOLDER (" + tables +
-         "), back into a database\nwritten to NEW, which may name ORIGINAL itself. Everything "
-         "the tables do not show,\nor show unchanged, is kept byte for byte. NEW is replaced only "
-         "once the new\ndatabase is complete and reads back as the tables; ORIGINAL is never "
-         "written.\n\nExit status: 0 written (a summary on standard output), 1 an error "
+         "), back into a database\nwritten to NEW, which may name ORIGINAL itself. Each line "
+         "stands for the record it\nholds, wherever it moved; everything the tables do not show, "
+         "or show unchanged,\nis kept byte for byte. NEW is replaced only once the new database is "
+         "complete\nand reads back as the tables; ORIGINAL is never written.\n\n"
+         "  --dry-run  print the plan (every line moved, changed, added or removed) and the\n"
+         "             summary, and write nothing; NEW may be left out\n"
+         "  --verbose  print the plan before the summary\n\n"
+         "Exit status: 0 written (a summary on standard output), 1 an error "
          "(nothing written,\nthe reasons on standard error), 2 wrong usage.\n";
 }
 
-// The bytes of the table files, one at a time, in one buffer that grows to the longest.
-struct TableFileReader {
-  std::unique_ptr<char[]> buffer;
-  std::size_t capacity = 0;
-
-  // A table file's whole bytes, valid until the next read, or a PackFailure.
-  std::string_view Read(const std::string& path, const PackerSpec& packer) {
-    PlatformFile file;
-    if (!OpenFileForReading(path.c_str(), file)) {
-      throw PackFailure{{"cannot read the table '" + path + "': the tables folder must hold the " +
-                         std::to_string(packer.rules.tables.size()) + " tables " +
-                         std::string(packer.unpacker) + " writes, under their names"}};
-    }
-    std::int64_t size = 0;
-    std::size_t done = 0;
-    int error = FileSize(file, size);
-    if (error == 0 && static_cast<std::uint64_t>(size) > capacity) {
-      capacity = static_cast<std::size_t>(size);
-      buffer.reset();
-      buffer = std::make_unique_for_overwrite<char[]>(capacity);
-    }
-    while (error == 0 && done < static_cast<std::size_t>(size)) {
-      std::size_t got = 0;
-      error = ReadFileAt(file, static_cast<std::int64_t>(done), buffer.get() + done,
-                         static_cast<std::size_t>(size) - done, got);
-      if (got == 0) break;
-      done += got;
-    }
-    static_cast<void>(CloseFile(file));
-    if (error != 0) {
-      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
-    }
-    return {buffer.get(), done};
+// The edited tables' files, open for reading, closed when it ends.
+struct TableFiles {
+  std::vector<TableSource> sources;
+  ~TableFiles() {
+    for (TableSource& source : sources)
+      static_cast<void>(CloseFile(source.file));  // read only: nothing is lost
   }
 };
 
-std::string Plural(std::size_t count, std::string_view noun) {
-  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+// What a path that cannot be read as a table names, for the problem that says so.
+std::string WhyNotATable(const std::string& path, const PackerSpec& packer) {
+  switch (KindOfPath(path.c_str())) {
+    case PathKind::Missing:
+      return "is missing: the tables folder must hold the " +
+             std::to_string(packer.rules.tables.size()) + " tables " +
+             std::string(packer.unpacker) + " writes, under their names";
+    case PathKind::Folder:
+      return "is a folder, not a table";
+    case PathKind::Other:
+      return "is not an ordinary file (a fifo, a device, or a link that leads nowhere)";
+    case PathKind::OrdinaryFile:
+      break;
+  }
+  return "cannot be opened for reading";
 }
 
-std::string Summary(const PackerSpec& packer, const PackPlan& plan, const std::string& target) {
-  std::string text = std::string(packer.program) + ": wrote " + target + " (" +
-                     Plural(static_cast<std::size_t>(plan.newSize), "byte") + ")\n";
-  for (std::size_t table = 0; table < packer.rules.tables.size(); ++table) {
-    const TableChanges& changes = plan.changes[table];
-    text += "  " + std::string(packer.rules.tables[table].fileName) + ": " +
-            std::to_string(changes.kept) + " kept";
-    if (changes.moved > 0) text += " (" + std::to_string(changes.moved) + " moved)";
-    text += ", " + std::to_string(changes.changed) + " changed, " + std::to_string(changes.added) +
-            " added, " + std::to_string(changes.removed) + " removed\n";
+void OpenTables(const std::vector<std::string>& paths, const PackerSpec& packer,
+                TableFiles& files) {
+  for (const std::string& path : paths) {
+    TableSource source;
+    if (!OpenFileForReading(path.c_str(), source.file)) {
+      throw PackFailure{{"the table '" + path + "' " + WhyNotATable(path, packer)}};
+    }
+    files.sources.push_back(source);
+    const int error = FileSize(source.file, files.sources.back().size);
+    if (error != 0) {
+      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
+    }
   }
-  if (plan.rounded.empty()) return text;
-  text += Plural(plan.rounded.size(), "value") + " rounded to be stored:\n";
-  for (std::size_t index = 0; index < plan.rounded.size() && index < kRoundedListed; ++index) {
-    const RoundedValue& value = plan.rounded[index];
-    const std::vector<std::string_view> names =
-        SplitColumns(packer.rules.tables[value.table].headerRow);
-    const std::string column = value.cell.column < names.size()
-                                   ? std::string(names[value.cell.column])
-                                   : std::to_string(value.cell.column + 1);
-    text += "  " + std::string(packer.rules.tables[value.table].fileName) + " line " +
-            std::to_string(value.line) + ", column \"" + column + "\": \"" + value.cell.cell +
-            "\" is stored as " + value.cell.stored + " and reads back as \"" + value.cell.readBack +
-            "\"\n";
-  }
-  if (plan.rounded.size() > kRoundedListed) {
-    text += "  ... and " + std::to_string(plan.rounded.size() - kRoundedListed) + " more\n";
-  }
-  return text;
 }
 
-void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char decimalSeparator,
+void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
           Messages& messages) {
-  const std::string& originalPath = paths[0];
-  const std::string& target = paths[2];
-  std::string folder = paths[1];
+  const std::string& originalPath = arguments.paths[0];
+  const std::string target = arguments.paths.size() > 2 ? arguments.paths[2] : std::string();
+  std::string folder = arguments.paths[1];
   if (!folder.empty() && folder.back() != kFolderSeparator && folder.back() != '/') {
     folder += kFolderSeparator;
   }
   std::vector<std::string> tables;
   for (const TableSpec& table : packer.rules.tables)
     tables.push_back(folder + std::string(table.fileName));
-  CheckTarget(target, tables);
+  if (!target.empty()) CheckTarget(target, tables);
   NodeReader original;
   bool opened = false;
   InStep("cannot read '" + originalPath + "'",
@@ -177,14 +157,19 @@ void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char 
                        "' (missing, unreadable or not a file)"}};
   }
   try {
+    TableFiles tableFiles;
+    OpenTables(tables, packer, tableFiles);
     PackPlan plan;
-    TableFileReader tableFiles;
     InStep("cannot read '" + originalPath + "'", [&] {
-      plan = PlanPack(original, packer.rules, decimalSeparator,
-                      [&](std::size_t table) { return tableFiles.Read(tables[table], packer); });
+      plan = PlanPack(original, packer.rules, decimalSeparator, tableFiles.sources);
     });
-    WriteAndReplace(original, packer.rules, plan, target, decimalSeparator);
-    messages.Out(Summary(packer, plan, target));
+    if (arguments.dryRun || arguments.verbose) messages.Out(PlanText(packer.rules, plan));
+    if (!arguments.dryRun) {
+      WriteAndReplace(original, packer.rules, plan, target, decimalSeparator);
+    } else {
+      CloseNodeReader(original);
+    }
+    messages.Out(Summary(packer.program, packer.rules, plan, target, arguments.dryRun));
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -212,7 +197,7 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
   }
   const char decimalSeparator = ReadDecimalSeparator();
   try {
-    Pack(packer, parsed.paths, decimalSeparator, messages);
+    Pack(packer, parsed, decimalSeparator, messages);
     return kPackWritten;
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)

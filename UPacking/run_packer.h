@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "database_pack.h"
+#include "pack_plan.h"
 
 // What makes one packer: its name, its unpacker's, the database it packs and its rules.
 struct PackerSpec {
@@ -28,9 +28,11 @@ struct PackConsole {
   std::string* errors = nullptr;
 };
 
-// The whole run: `arguments` are the command line, program path first: ORIGINAL TABLES_FOLDER
-// NEW, or --help or --version (no argument: the help). On success NEW holds the original with
-// the tables' changes and the summary goes to standard output; on any failure the reasons go to
-// standard error and no file is created or changed. Returns the exit status.
+// The whole run: `arguments` are the command line, program path first: [--dry-run] [--verbose]
+// ORIGINAL TABLES_FOLDER NEW (NEW may be left out with --dry-run), or --help or --version (no
+// argument: the help). On success NEW holds the original with the tables' changes and the
+// summary goes to standard output, after the plan with --verbose; --dry-run prints the plan and
+// the summary and writes nothing. On any failure the reasons go to standard error and no file
+// is created or changed. Returns the exit status.
 int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
               PackConsole console = {});

@@ -1,14 +1,29 @@
-// Reading tables back: lines, hashes and the checks of a table's start.
+// Reading tables back: lines found and hashed in one pass, the checks of a table's start.
 #include "table_text.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 
+#include "node_reader.h"
 #include "row_text.h"
+#include "run_failure.h"
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
+
+// Bytes of a table's start read for its header row: enough for the header row quoted.
+constexpr std::size_t kStartSlack = 256;
+
+// More lines than a database can hold records (each takes at least two bytes of a node).
+constexpr std::size_t kMostLines = std::size_t{1} << 30;
+
+constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
 
 std::uint64_t Mix(std::uint64_t value) {
   value ^= value >> 32;
@@ -16,6 +31,10 @@ std::uint64_t Mix(std::uint64_t value) {
   value ^= value >> 32;
   value *= 0xD6E8FEB86659FD93ull;
   return value ^ (value >> 32);
+}
+
+std::uint64_t MixWord(std::uint64_t hash, std::uint64_t word) {
+  return std::rotl((hash ^ word) * kOdd, 29);
 }
 
 // A cell with its enclosing quotes taken off ("" inside standing for one "), as quoted.
@@ -49,56 +68,181 @@ std::size_t SequenceLength(unsigned char lead) {
   return 0;
 }
 
+// The first line of the bytes, without its end (all of them when none ends there).
+std::string_view FirstLineOf(std::string_view bytes) {
+  const std::size_t feed = bytes.find('\n');
+  if (feed == std::string_view::npos) return bytes;
+  return bytes.substr(0, feed > 0 && bytes[feed - 1] == '\r' ? feed - 1 : feed);
+}
+
+// Splits the source's bytes into lines, piece by piece, hashing each line as it goes.
+struct LineSplitter {
+  TableIndex& index;
+  bool carriageReturns;
+  bool inHeader = true;
+  LineHasher hasher;
+  std::int64_t fedTo = 0;    // bytes before it are in the hash of the line being read
+  bool heldReturn = false;   // a CR at the end of the last piece, not yet fed
+  std::string problem;
+
+  void EndLine(std::int64_t end, std::int64_t next) {
+    if (inHeader) {
+      inHeader = false;
+      index.firstLineStart = next;
+    } else if (index.hashes.size() == kMostLines) {
+      if (problem.empty()) problem = "holds more lines than a database can hold records";
+    } else {
+      index.ends.push_back(end);
+      index.hashes.push_back(FinishLineHash(hasher));
+    }
+    hasher = LineHasher{};
+    fedTo = next;
+  }
+
+  void Feed(const char* piece, std::int64_t pieceStart, std::int64_t upTo) {
+    if (upTo > fedTo) {
+      AddToLineHash(hasher, {piece + (fedTo - pieceStart), static_cast<std::size_t>(upTo - fedTo)});
+      fedTo = upTo;
+    }
+  }
+
+  // The bytes [pieceStart, pieceStart + size) of the table.
+  void Split(const char* piece, std::int64_t pieceStart, std::size_t size) {
+    if (heldReturn && piece[0] != '\n') AddToLineHash(hasher, "\r");
+    const bool returnBefore = heldReturn;
+    heldReturn = false;
+    for (std::size_t at = 0; at < size;) {
+      const auto* feed = static_cast<const char*>(std::memchr(piece + at, '\n', size - at));
+      if (feed == nullptr) break;
+      const auto offset = static_cast<std::size_t>(feed - piece);
+      const std::int64_t position = pieceStart + static_cast<std::int64_t>(offset);
+      at = offset + 1;
+      if (!carriageReturns) {
+        Feed(piece, pieceStart, position);
+        EndLine(position, position + 1);
+      } else if (offset > 0 ? piece[offset - 1] == '\r' : returnBefore) {
+        Feed(piece, pieceStart, std::max(position - 1, pieceStart));
+        EndLine(position - 1, position + 1);
+      }
+    }
+    const std::int64_t pieceEnd = pieceStart + static_cast<std::int64_t>(size);
+    heldReturn = carriageReturns && piece[size - 1] == '\r' && fedTo < pieceEnd;
+    Feed(piece, pieceStart, heldReturn ? pieceEnd - 1 : pieceEnd);
+    if (heldReturn) fedTo = pieceEnd;
+  }
+
+  // A last line without an end is a line.
+  void Finish(std::int64_t size) {
+    if (heldReturn) AddToLineHash(hasher, "\r");
+    if (hasher.size > 0) EndLine(size, size);
+  }
+};
+
 }  // namespace
 
-TableLines SplitTableLines(std::string_view bytes) {
-  TableLines table;
-  const std::size_t firstFeed = bytes.find('\n');
-  const bool carriageReturns =
-      firstFeed != std::string_view::npos && firstFeed > 0 && bytes[firstFeed - 1] == '\r';
-  table.lineEnd = carriageReturns ? "\r\n" : "\n";
-  // Every line end holds a line feed: find those, and with CR LF take only those after a CR.
-  std::size_t start = 0;
-  std::size_t searchFrom = 0;
-  while (start < bytes.size()) {
-    const std::size_t feed = bytes.find('\n', searchFrom);
-    if (feed == std::string_view::npos) {
-      table.lines.push_back(bytes.substr(start));
-      break;
-    }
-    searchFrom = feed + 1;
-    if (carriageReturns && (feed == start || bytes[feed - 1] != '\r')) continue;
-    const std::size_t end = feed + 1 - table.lineEnd.size();
-    table.lines.push_back(bytes.substr(start, end - start));
-    start = feed + 1;
+TableSource MemoryTableSource(std::string_view bytes) {
+  TableSource source;
+  source.memory = bytes;
+  source.size = static_cast<std::int64_t>(bytes.size());
+  return source;
+}
+
+void ReadTableBytes(const TableSource& source, std::int64_t offset, char* destination,
+                    std::size_t count) {
+  if (source.file.handle == -1) {
+    if (count > 0) std::memcpy(destination, source.memory.data() + offset, count);
+    return;
   }
-  return table;
+  for (std::size_t done = 0; done < count;) {
+    std::size_t got = 0;
+    const int error = ReadFileAt(source.file, offset + static_cast<std::int64_t>(done),
+                                 destination + done, count - done, got);
+    if (error != 0) FailRun(error);
+    if (got == 0) FailRun(kErrorReadBeyondEnd);  // the file shrank while it was read
+    done += got;
+  }
+}
+
+void AddToLineHash(LineHasher& hasher, std::string_view bytes) {
+  hasher.size += bytes.size();
+  std::size_t at = 0;
+  while (hasher.pendingSize > 0 && at < bytes.size()) {
+    hasher.pending |= std::uint64_t{static_cast<std::uint8_t>(bytes[at++])}
+                      << (8 * hasher.pendingSize);
+    if (++hasher.pendingSize == 8) {
+      hasher.hash = MixWord(hasher.hash, hasher.pending);
+      hasher.pending = 0;
+      hasher.pendingSize = 0;
+    }
+  }
+  for (; at + 8 <= bytes.size(); at += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + at, 8);
+    hasher.hash = MixWord(hasher.hash, word);
+  }
+  for (; at < bytes.size(); ++at) {
+    hasher.pending |= std::uint64_t{static_cast<std::uint8_t>(bytes[at])}
+                      << (8 * hasher.pendingSize++);
+  }
+}
+
+std::uint64_t FinishLineHash(const LineHasher& hasher) {
+  return Mix(MixWord(hasher.hash, hasher.pending) ^ (hasher.size * kOdd));
 }
 
 std::uint64_t LineHash(std::string_view line) {
-  // One multiplication a word; the words' order counts through the rotation.
-  constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
-  std::uint64_t hash = line.size() * kOdd;
-  std::size_t at = 0;
-  for (; at + 8 <= line.size(); at += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, line.data() + at, 8);
-    hash = std::rotl((hash ^ word) * kOdd, 29);
-  }
-  std::uint64_t rest = 0;
-  if (at < line.size()) std::memcpy(&rest, line.data() + at, line.size() - at);
-  return Mix(hash ^ rest);
+  LineHasher hasher;
+  AddToLineHash(hasher, line);
+  return FinishLineHash(hasher);
 }
 
-std::string TableStartProblem(std::string_view bytes, const TableLines& table,
-                              std::string_view headerRow) {
-  if (bytes.starts_with(kByteOrderMark)) {
+std::size_t FileLineOf(const TableIndex& index, std::size_t line) {
+  const auto after = std::ranges::lower_bound(index.joins, line, {},
+                                              &std::pair<std::size_t, std::size_t>::first);
+  const std::size_t extra = after == index.joins.begin() ? 0 : std::prev(after)->second;
+  return line + 2 + extra;
+}
+
+std::string IndexTable(const TableSource& source, std::string_view headerRow, TableIndex& index) {
+  index = TableIndex{};
+  const auto startSize = static_cast<std::size_t>(std::min<std::int64_t>(
+      source.size, static_cast<std::int64_t>(2 * headerRow.size() + kStartSlack)));
+  std::string start(startSize, '\0');
+  ReadTableBytes(source, 0, start.data(), startSize);
+  const std::size_t firstFeed = start.find('\n');
+  const bool carriageReturns =
+      firstFeed != std::string::npos && firstFeed > 0 && start[firstFeed - 1] == '\r';
+  index.lineEnd = carriageReturns ? "\r\n" : "\n";
+  std::string problem = TableStartProblem(start, headerRow);
+  if (!problem.empty()) return problem;
+  LineSplitter splitter{index, carriageReturns, true, {}, 0, false, {}};
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
+  for (std::int64_t at = 0; at < source.size && splitter.problem.empty();) {
+    const auto size =
+        static_cast<std::size_t>(std::min<std::int64_t>(source.size - at, kReadBufferSize));
+    ReadTableBytes(source, at, buffer.get(), size);
+    splitter.Split(buffer.get(), at, size);
+    at += static_cast<std::int64_t>(size);
+  }
+  splitter.Finish(source.size);
+  if (splitter.inHeader) index.firstLineStart = source.size;
+  return splitter.problem;
+}
+
+std::string TableStartProblem(std::string_view firstBytes, std::string_view headerRow) {
+  if (firstBytes.starts_with(kUtf8ByteOrderMark)) {
     return "the table starts with a UTF-8 byte order mark: it was saved in UTF-8; save it in the "
            "character set it was opened with (the game's code page, for example Cyrillic "
            "(Windows-1251))";
   }
-  if (table.lines.empty()) return "the table is empty: its header row is missing";
-  const std::string_view first = table.lines.front();
+  if (firstBytes.starts_with(kUtf16LittleEndianMark) ||
+      firstBytes.starts_with(kUtf16BigEndianMark)) {
+    return "the table is in UTF-16 (it starts with a UTF-16 byte order mark, as a spreadsheet's "
+           "\"Unicode text\" saves): save it as text in the character set it was opened with "
+           "(the game's code page, for example Cyrillic (Windows-1251))";
+  }
+  if (firstBytes.empty()) return "the table is empty: its header row is missing";
+  const std::string_view first = FirstLineOf(firstBytes);
   if (first == headerRow) return {};
   if (LineWithoutQuotes(first) == headerRow) {
     return "the cells are wrapped in quotes; save the table without quoting (no text "
@@ -109,6 +253,55 @@ std::string TableStartProblem(std::string_view bytes, const TableLines& table,
   }
   return "the header row is not the one the unpacker writes (\"" + std::string(headerRow) +
          "\"): keep the header row as it is";
+}
+
+void JoinSplitLines(TableIndex& index, const std::vector<std::vector<std::uint64_t>>& parts,
+                    const std::vector<std::uint64_t>& wholeHashes) {
+  if (parts.empty()) return;
+  std::unordered_multimap<std::uint64_t, std::size_t> byFirstPart;
+  for (std::size_t line = 0; line < parts.size(); ++line)
+    byFirstPart.emplace(parts[line].front(), line);
+  std::size_t kept = 0;
+  std::size_t extra = 0;
+  const std::size_t count = LineCount(index);
+  for (std::size_t at = 0; at < count;) {
+    std::size_t joined = 1;
+    std::uint64_t hash = index.hashes[at];
+    const auto [first, last] = byFirstPart.equal_range(hash);
+    for (auto candidate = first; candidate != last && joined == 1; ++candidate) {
+      const std::vector<std::uint64_t>& run = parts[candidate->second];
+      if (run.size() < 2 || at + run.size() > count) continue;
+      if (std::equal(run.begin(), run.end(), index.hashes.begin() + static_cast<std::ptrdiff_t>(at))) {
+        joined = run.size();
+        hash = wholeHashes[candidate->second];
+      }
+    }
+    index.ends[kept] = index.ends[at + joined - 1];
+    index.hashes[kept] = hash;
+    if (joined > 1) {
+      extra += joined - 1;
+      index.joins.emplace_back(kept, extra);
+    }
+    ++kept;
+    at += joined;
+  }
+  index.ends.resize(kept);
+  index.hashes.resize(kept);
+}
+
+std::string_view ReadLine(LineReader& reader, std::size_t line) {
+  const std::int64_t start = LineStart(*reader.index, line);
+  const std::int64_t end = reader.index->ends[line];
+  const auto size = static_cast<std::size_t>(end - start);
+  const auto windowEnd = reader.windowStart + static_cast<std::int64_t>(reader.window.size());
+  if (start < reader.windowStart || end > windowEnd) {
+    const std::int64_t wanted = std::max<std::int64_t>(end - start, kReadBufferSize);
+    reader.window.resize(static_cast<std::size_t>(std::min(wanted, reader.source->size - start)));
+    reader.windowStart = start;
+    ReadTableBytes(*reader.source, start, reader.window.data(), reader.window.size());
+  }
+  return std::string_view(reader.window).substr(static_cast<std::size_t>(start - reader.windowStart),
+                                                size);
 }
 
 bool LooksLikeUtf8(std::string_view text) {

@@ -405,7 +405,7 @@ bool WithoutLead(const FieldRule& rule, std::string_view text, std::string_view&
 
 // The payload for the field's text after its lead.
 bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view original,
-                 bool newRecord, char decimalSeparator, std::string& payload,
+                 bool withoutHiddenBits, char decimalSeparator, std::string& payload,
                  FieldProblem& problem) {
   const bool hadNul = !original.empty() && original.back() == '\0';
   switch (rule.decoder) {
@@ -429,7 +429,8 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
     case Decoder::ColourChannel:
       return EncodeColourChannel(value, payload, problem);
     case Decoder::ShopFlags:
-      return EncodeShopFlags(value, newRecord ? std::string_view{} : original, payload, problem);
+      return EncodeShopFlags(value, withoutHiddenBits ? std::string_view{} : original, payload,
+                             problem);
     case Decoder::ByteQuintuple:
       return EncodeByteQuintuple(value, payload, problem);
     case Decoder::Skip:
@@ -599,7 +600,7 @@ bool EncodeByteQuintuple(std::string_view text, std::string& payload, FieldProbl
 }
 
 bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
-                 bool newRecord, std::string_view text, char decimalSeparator,
+                 bool withoutHiddenBits, std::string_view text, char decimalSeparator,
                  EncodedField& encoded, FieldProblem& problem) {
   encoded = EncodedField{};
   std::string_view value;
@@ -607,11 +608,12 @@ bool EncodeField(const FieldRule& rule, std::string_view originalText, std::stri
   if (!WithoutLead(rule, text, value) || !WithoutLead(rule, originalText, originalValue)) {
     return Fail(problem, 0, text, "lost the separator before it");
   }
-  if (!newRecord && SameValue(rule, originalValue, value, decimalSeparator)) {
+  if (SameValue(rule, originalValue, value, decimalSeparator)) {
     encoded.unchanged = true;
     return true;
   }
-  if (!EncodeValue(rule, value, original, newRecord, decimalSeparator, encoded.payload, problem)) {
+  if (!EncodeValue(rule, value, original, withoutHiddenBits, decimalSeparator, encoded.payload,
+                   problem)) {
     return false;
   }
   const bool readable = DecodedText(rule, encoded.payload, decimalSeparator, encoded.readBack);

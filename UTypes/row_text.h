@@ -174,12 +174,12 @@ struct EncodedField {
 
 // Reads `text` (a field's whole text, lead included) back into a payload for the rule's
 // decoder, with the forms of `original` (the stored payload the field had, or the one of the
-// field a new record is built on, then `newRecord`): a text keeps its NUL and its list form,
-// shop flags their hidden bits (zero in a new record). A text that shows the same value as
-// `originalText` (the same text, or for a number the same number written otherwise, "12.50"
-// for "12.5") leaves the field unchanged, except in a new record. The payload is then decoded
-// again: a number may read back as its value's own text (rounded); any other text must read
-// back as itself. False, with the problem, when the text cannot be stored.
+// field a new record is built on): a text keeps its NUL and its list form, shop flags their
+// hidden bits (zero `withoutHiddenBits`). A text that shows the same value as `originalText`
+// (the same text, or for a number the same number written otherwise, "12.50" for "12.5")
+// leaves the field unchanged. The payload is then decoded again: a number may read back as its
+// value's own text (rounded); any other text must read back as itself. False, with the
+// problem, when the text cannot be stored.
 bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
-                 bool newRecord, std::string_view text, char decimalSeparator,
+                 bool withoutHiddenBits, std::string_view text, char decimalSeparator,
                  EncodedField& encoded, FieldProblem& problem);

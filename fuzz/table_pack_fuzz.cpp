@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "database_pack.h"
+#include "pack_plan.h"
 #include "packed_file.h"
 #include "fuzz_support.h"
 #include "quest_walker.h"
@@ -85,9 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NodeReader original = MemoryNodeReader(BytesOf(sample.database));
   PackPlan plan;
   try {
-    plan = PlanPack(original, sample.rules, '.', [&](std::size_t index) -> std::string_view {
-      return index == edited ? table : sample.tables[index];
-    });
+    std::vector<TableSource> sources;
+    for (std::size_t index = 0; index < sample.tables.size(); ++index)
+      sources.push_back(MemoryTableSource(index == edited ? table : sample.tables[index]));
+    plan = PlanPack(original, sample.rules, '.', sources);
   } catch (const PackFailure& failure) {
     RequireInvariant(!failure.problems.empty(), "a refused pack says why");
     return 0;

@@ -1,6 +1,6 @@
 // Tests of packing, in-process: sound databases pack back unchanged, edits come back as the
 // unpacker writes them, and what cannot be stored or read back is refused with nothing written.
-#include "database_pack.h"
+#include "pack_plan.h"
 
 #include <gtest/gtest.h>
 

@@ -62,7 +62,7 @@ TEST(RunPackerTest, UsageHelpAndVersion) {
     std::string output;  // the start of standard output
     std::string errors;  // the start of standard error
   } cases[] = {
-      {{}, kPackWritten, "Usage: grimpack ORIGINAL.sdb TABLES_FOLDER NEW.sdb\n", ""},
+      {{}, kPackWritten, "Usage: grimpack [--dry-run] [--verbose] ORIGINAL.sdb TABLES_FOLDER NEW.sdb\n", ""},
       {{"--help"}, kPackWritten, "Usage: grimpack", ""},
       {{"--version"}, kPackWritten, "grimpack " UNPACKER_VERSION "\n", ""},
       {{"a", "b"}, kPackUsage, "", "grimpack: expects three paths"},
@@ -104,7 +104,7 @@ TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
     std::string target;
     std::string problem;
   } cases[] = {
-      {pack.original, pack.folder / "none", pack.folder / "new", "cannot read the table"},
+      {pack.original, pack.folder / "none", pack.folder / "new", "SpellPrototypes.txt' is missing"},
       {pack.folder / "none", pack.tables, pack.folder / "new", "cannot open the original"},
       {pack.original, pack.tables, pack.folder / "folder", "is a folder"},
       {pack.original, pack.tables, pack.folder / "link", "is not an ordinary file"},

@@ -1,38 +1,27 @@
-// Packing edited tables back into a database: the original is the base and the tables are the
-// changes; everything the tables do not show, or show unchanged, is kept byte for byte.
+// The plan of a pack: the original is the base and the edited tables are the changes. Each line
+// is paired with the record it stands for, and kept, moved, changed, added and removed records
+// become edits of the original's bytes; everything the tables do not show, or show unchanged,
+// is kept byte for byte.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "node_reader.h"
-#include "platform.h"
+#include "original_layout.h"
 #include "record_patch.h"
 #include "stored_tree.h"
-#include "table_set.h"
-#include "tree_walk.h"
-
-// What a packer packs: its unpacker's tables and the walk that reads them.
-struct PackRules {
-  std::span<const TableSpec> tables;
-  const WalkRules* walk = nullptr;
-};
-
-// Ends a pack: every problem found, each a line that says where and why.
-struct PackFailure {
-  std::vector<std::string> problems;
-};
+#include "table_text.h"
 
 // What became of one table's records.
 struct TableChanges {
   std::size_t kept = 0;  // bytes unchanged, moved ones included
   std::size_t moved = 0;
   std::size_t changed = 0;
+  std::size_t changedMoved = 0;  // changed lines paired with a record away from their place
   std::size_t added = 0;
   std::size_t removed = 0;
 };
@@ -42,6 +31,19 @@ struct RoundedValue {
   std::size_t table = 0;
   std::size_t line = 0;  // in the table file, its header row being line 1
   RoundedCell cell;
+};
+
+// One item of the plan: a line or a record that does not simply stay where it was.
+enum class PlanAction : std::uint8_t { Moved, Changed, Added, Removed };
+
+struct PlanItem {
+  PlanAction action = PlanAction::Moved;
+  std::size_t table = 0;
+  std::size_t line = 0;          // in the edited table file (0 for a removed record)
+  std::size_t originalLine = 0;  // of the record in the original's table; an added line's template
+  std::size_t column = 0;        // a changed cell's column, from 0
+  std::string oldText;           // a changed cell's text in the original
+  std::string newText;           // and in the edited table
 };
 
 // A change to the original's bytes: the `removed` bytes at `at` give way to `bytes`, then to
@@ -59,11 +61,13 @@ struct PackPlan {
   std::vector<ByteEdit> edits;  // in the order of their offsets
   std::int64_t newSize = 0;
   // Where the new database's bytes differ from the original's, a byte wider on each side (a
-  // removal is a place between bytes): the nodes to look into when checking it.
+  // removal is a place between bytes), in the new database's offsets: the nodes to look into
+  // when checking it.
   std::vector<ByteRange> changed;
   std::vector<std::vector<std::uint64_t>> lineHashes;  // per table, every line's LineHash
   std::vector<TableChanges> changes;                   // per table
   std::vector<RoundedValue> rounded;
+  std::vector<PlanItem> items;  // per table, in the order of the edited lines, then removals
 };
 
 // The file name of the table with the given index.
@@ -73,14 +77,9 @@ std::string TableName(const PackRules& rules, std::size_t table);
 // number (from 1) beyond the header.
 std::string ColumnName(const TableSpec& table, std::size_t column);
 
-// Gives the bytes of the edited table with the given index, valid until it is asked for the
-// next one (one table is held at a time).
-using TableReader = std::function<std::string_view(std::size_t table)>;
-
 // Plans the new database: the original must be sound by its stored lengths and readable by the
-// unpacker's walk; each table's lines are aligned with what its records read as, and kept,
-// changed, moved, added and removed records become edits of the original's bytes. Raises
+// unpacker's walk; `tables` are the edited tables, one source per table of the rules. Raises
 // PackFailure with every problem found (damage, a changed header row, cells that cannot be
 // stored, changes to records read off their stored lengths...). File failures end the run.
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
-                  const TableReader& readTable);
+                  std::span<const TableSource> tables);

@@ -1,0 +1,168 @@
+// The original database's layout, read with the unpacker's own walk.
+#include "original_layout.h"
+
+#include <algorithm>
+
+#include "run_failure.h"
+#include "table_text.h"
+
+namespace {
+
+// Watches the unpacker's walk over the original.
+struct LayoutWatcher : WatchLinesOnly {
+  Layout& layout;
+  const WalkRules& rules;
+  std::int64_t recordOffset = 0;
+  std::int64_t recordEnd = 0;
+  std::int64_t furthest = 0;
+  std::int64_t misreadField = -1;
+  bool readOffToTheEnd = false;
+
+  void Database(std::int64_t offset, const NodeHeader& header) {
+    layout.databases.push_back({offset, header});
+  }
+  void Table(std::int64_t offset, const NodeHeader& header, int /*route*/) {
+    layout.tableNodes.push_back({offset, header, layout.databases.size() - 1});
+  }
+  void Record(std::int64_t offset, const NodeHeader& header) {
+    recordOffset = offset;
+    recordEnd = NodeEnd(header);
+    furthest = recordEnd;
+    misreadField = -1;
+  }
+  void Field(std::int64_t offset, const NodeHeader& field, std::string_view /*text*/,
+             std::int64_t positionAfter) {
+    if (ReadOffItsLength(field, positionAfter) && misreadField < 0) misreadField = offset;
+    furthest = std::max(furthest, positionAfter);
+  }
+  void Line(int route, std::string_view line) {
+    NoteReadOffLengths(route);
+    if (route == kDropLine) return;
+    TableRecords& table = layout.tables[static_cast<std::size_t>(route)];
+    if (line.find('\n') != std::string_view::npos) {
+      table.multiLine.push_back(static_cast<std::uint32_t>(table.spots.size()));
+    }
+    table.spots.push_back({recordOffset, static_cast<std::uint32_t>(recordEnd - recordOffset),
+                           static_cast<std::uint32_t>(layout.tableNodes.size() - 1)});
+    table.hashes.push_back(LineHash(line));
+  }
+
+  // A walk that moves to node ends re-aligns after the record: only what the record read is
+  // held. Otherwise every later header is read where the misread left the reader.
+  void NoteReadOffLengths(int route) {
+    if (misreadField < 0 || readOffToTheEnd) return;
+    if (!rules.moveToNodeEnds) {
+      layout.readOff.push_back({recordOffset, layout.size, misreadField});
+      readOffToTheEnd = true;
+    } else if (route != kDropLine) {
+      layout.readOff.push_back({recordOffset, furthest, misreadField});
+    }
+  }
+};
+
+// Collects the fields of one record as the walk reads them.
+struct FieldCollector : WatchLinesOnly {
+  StoredRecord& record;
+  const FieldCatalogue& catalogue;
+  std::int64_t recordOffset = 0;
+
+  void Record(std::int64_t offset, const NodeHeader& header) {
+    recordOffset = offset;
+    record.headerSize = static_cast<std::size_t>(header.payloadStart - offset);
+  }
+  void Field(std::int64_t offset, const NodeHeader& field, std::string_view text,
+             std::int64_t /*positionAfter*/) {
+    StoredField stored;
+    stored.offset = static_cast<std::size_t>(offset - recordOffset);
+    stored.headerSize = static_cast<std::size_t>(field.payloadStart - offset);
+    stored.payloadSize = static_cast<std::size_t>(PayloadLength(field));
+    stored.code = field.kind;
+    stored.rule = catalogue[field.kind];
+    for (char c : text) {
+      if (c != '\0') stored.text += c;
+    }
+    record.fields.push_back(std::move(stored));
+  }
+  void Line(int /*route*/, std::string_view /*line*/) {}
+};
+
+// Keeps the line of the one record walked.
+struct LineKeeper : WatchLinesOnly {
+  std::string_view line;
+  void Line(int /*route*/, std::string_view text) { line = text; }
+};
+
+// Whether a line of one table looks like UTF-8.
+struct Utf8LineFinder : WatchLinesOnly {
+  int table;
+  bool found;
+  void Line(int route, std::string_view line) {
+    if (route == table && !found) found = LooksLikeUtf8(line);
+  }
+};
+
+// Walks the one record at `spot` with its table's rules.
+template <typename Watcher>
+void WalkOneRecord(NodeReader& database, const PackRules& rules, const Layout& layout,
+                   const RecordSpot& spot, RowBuilder& row, Watcher& watcher) {
+  const TableNodeSpot& node = layout.tableNodes[spot.tableNode];
+  const TableRules tableRules = rules.walk->tableRules(node.header.kind);
+  SeekTo(database, spot.offset);
+  WalkRecord(database, row, tableRules, kDropLine, rules.walk->moveToNodeEnds,
+             NodeEnd(node.header), watcher);
+}
+
+}  // namespace
+
+Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator) {
+  Layout layout;
+  layout.size = Size(database);
+  layout.tables.resize(rules.tables.size());
+  LayoutWatcher watcher{{}, layout, *rules.walk};
+  SeekTo(database, 0);
+  try {
+    WalkDatabase(database, decimalSeparator, *rules.walk, watcher);
+  } catch (const RunFailure& failure) {
+    if (failure.errorNumber != kErrorReadBeyondEnd) throw;
+    throw PackFailure{
+        {"the original database cannot be unpacked: a value runs past the end "
+         "of the file (nodedump marks where)"}};
+  }
+  return layout;
+}
+
+StoredRecord ReadStoredRecord(NodeReader& database, const PackRules& rules, const Layout& layout,
+                              const RecordSpot& spot, char decimalSeparator) {
+  StoredRecord record;
+  const TableNodeSpot& node = layout.tableNodes[spot.tableNode];
+  FieldCollector collector{{}, record, *rules.walk->tableRules(node.header.kind).catalogue};
+  RowBuilder row;
+  row.decimalSeparator = decimalSeparator;
+  WalkOneRecord(database, rules, layout, spot, row, collector);
+  record.bytes.resize(spot.size);
+  SeekTo(database, spot.offset);
+  ReadBytes(database, spot.size, reinterpret_cast<std::uint8_t*>(record.bytes.data()));
+  return record;
+}
+
+std::string_view RecordLine(NodeReader& database, const PackRules& rules, const Layout& layout,
+                            const RecordSpot& spot, RowBuilder& row) {
+  LineKeeper keeper;
+  WalkOneRecord(database, rules, layout, spot, row, keeper);
+  return keeper.line;
+}
+
+bool TableHasUtf8Lines(NodeReader& database, const PackRules& rules, char decimalSeparator,
+                       std::size_t table) {
+  Utf8LineFinder finder{{}, static_cast<int>(table), false};
+  SeekTo(database, 0);
+  WalkDatabase(database, decimalSeparator, *rules.walk, finder);
+  return finder.found;
+}
+
+const ReadOffLengths* ReadOffWithin(const Layout& layout, std::int64_t start, std::int64_t end) {
+  for (const ReadOffLengths& held : layout.readOff) {
+    if (start < held.end && end > held.start) return &held;
+  }
+  return nullptr;
+}

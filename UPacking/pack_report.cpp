@@ -1,0 +1,108 @@
+// The plan and the summary of a pack, as text.
+#include "pack_report.h"
+
+#include <vector>
+
+#include "row_text.h"
+
+namespace {
+
+// Rounded values listed one by one in the summary; the rest are counted.
+constexpr std::size_t kRoundedListed = 10;
+
+constexpr std::string_view kActionNames[] = {"moved", "changed", "added", "removed"};
+
+// The header's name of a column, or its number (from 1) beyond the header.
+std::string BareColumnName(const TableSpec& table, std::size_t column) {
+  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
+  return column < names.size() ? std::string(names[column]) : std::to_string(column + 1);
+}
+
+std::string PlanLine(const PackRules& rules, const PlanItem& item) {
+  std::string text(kActionNames[static_cast<std::size_t>(item.action)]);
+  text += '\t';
+  text += rules.tables[item.table].fileName;
+  text += '\t';
+  text += item.action == PlanAction::Removed ? "-" : std::to_string(item.line);
+  text += '\t';
+  text += std::to_string(item.originalLine);
+  if (item.action == PlanAction::Changed) {
+    text += '\t' + EscapedCell(BareColumnName(rules.tables[item.table], item.column));
+    text += '\t' + EscapedCell(item.oldText);
+    text += '\t' + EscapedCell(item.newText);
+  }
+  return text + '\n';
+}
+
+std::string TableSummary(std::string_view name, const TableChanges& changes) {
+  std::string text = "  " + std::string(name) + ": " + std::to_string(changes.kept) + " kept";
+  if (changes.moved > 0) text += " (" + std::to_string(changes.moved) + " moved)";
+  text += ", " + std::to_string(changes.changed) + " changed";
+  if (changes.changedMoved > 0) text += " (" + std::to_string(changes.changedMoved) + " moved)";
+  text += ", " + std::to_string(changes.added) + " added, " + std::to_string(changes.removed) +
+          " removed\n";
+  return text;
+}
+
+std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
+  if (plan.rounded.empty()) return {};
+  std::string text = Plural(plan.rounded.size(), "value") + " rounded to be stored:\n";
+  for (std::size_t index = 0; index < plan.rounded.size() && index < kRoundedListed; ++index) {
+    const RoundedValue& value = plan.rounded[index];
+    text += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
+            ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": \"" +
+            value.cell.cell + "\" is stored as " + value.cell.stored + " and reads back as \"" +
+            value.cell.readBack + "\"\n";
+  }
+  if (plan.rounded.size() > kRoundedListed) {
+    text += "  ... and " + std::to_string(plan.rounded.size() - kRoundedListed) + " more\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string Plural(std::size_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+std::string EscapedCell(std::string_view cell) {
+  std::string text;
+  text.reserve(cell.size());
+  for (char c : cell) {
+    switch (c) {
+      case '\\':
+        text += "\\\\";
+        break;
+      case '\t':
+        text += "\\t";
+        break;
+      case '\r':
+        text += "\\r";
+        break;
+      case '\n':
+        text += "\\n";
+        break;
+      default:
+        text += c;
+    }
+  }
+  return text;
+}
+
+std::string PlanText(const PackRules& rules, const PackPlan& plan) {
+  std::string text;
+  for (const PlanItem& item : plan.items)
+    text += PlanLine(rules, item);
+  return text;
+}
+
+std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,
+                    std::string_view target, bool dryRun) {
+  std::string text = std::string(program) + (dryRun ? ": would write " : ": wrote ") +
+                     (target.empty() ? std::string("NEW") : std::string(target)) + " (" +
+                     Plural(static_cast<std::size_t>(plan.newSize), "byte") + ")\n";
+  for (std::size_t table = 0; table < rules.tables.size(); ++table)
+    text += TableSummary(rules.tables[table].fileName, plan.changes[table]);
+  return text + RoundedSummary(rules, plan);
+}
