@@ -31,6 +31,30 @@ void PairCommonEnds(Hashes original, Hashes edited, Stretch& stretch,
   }
 }
 
+// A lower bound of the edits between the two sides of the stretch: every line that has no equal
+// line on the other side is one.
+std::ptrdiff_t FewestEdits(Hashes original, Hashes edited, const Stretch& stretch) {
+  std::vector<std::uint64_t> left(original.begin() + static_cast<std::ptrdiff_t>(stretch.originalStart),
+                                   original.begin() + static_cast<std::ptrdiff_t>(stretch.originalEnd));
+  std::vector<std::uint64_t> right(edited.begin() + static_cast<std::ptrdiff_t>(stretch.editedStart),
+                                   edited.begin() + static_cast<std::ptrdiff_t>(stretch.editedEnd));
+  std::ranges::sort(left);
+  std::ranges::sort(right);
+  std::size_t common = 0;
+  for (std::size_t a = 0, b = 0; a < left.size() && b < right.size();) {
+    if (left[a] < right[b]) {
+      ++a;
+    } else if (right[b] < left[a]) {
+      ++b;
+    } else {
+      ++common;
+      ++a;
+      ++b;
+    }
+  }
+  return static_cast<std::ptrdiff_t>(left.size() + right.size() - 2 * common);
+}
+
 // The shortest edit script between the two sides of the stretch, as its pairs: the greedy
 // forward search of Myers' algorithm, keeping each round's furthest reaches to trace the path
 // back. False, pairing nothing, when more than kMostEdits edits would be needed.
@@ -44,6 +68,7 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
            edited[stretch.editedStart + static_cast<std::size_t>(y)];
   };
   const auto most = std::min<std::ptrdiff_t>(n + m, kMostEdits);
+  if (FewestEdits(original, edited, stretch) > most) return false;
   // reach[d][k + d]: the furthest x on diagonal k = x - y after d edits.
   std::vector<std::vector<std::ptrdiff_t>> reach;
   std::vector<std::ptrdiff_t> previous;
@@ -108,6 +133,44 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
     previous = std::move(current);
   }
   return false;
+}
+
+// Pairs the stretch line by line: equal lines in step; at a line that differs, the nearest
+// equal lines ahead, at most kLookAhead lines on, tell whether lines were replaced (both sides
+// go on), records deleted (the original goes on) or lines inserted (the edited side goes on);
+// with none ahead, the line is taken as replaced.
+void PairStepByStep(Hashes original, Hashes edited, const Stretch& stretch,
+                    std::vector<LineMatch>& matches) {
+  std::size_t at = stretch.originalStart;
+  std::size_t line = stretch.editedStart;
+  while (at < stretch.originalEnd && line < stretch.editedEnd) {
+    if (original[at] == edited[line]) {
+      matches.push_back({at++, line++});
+      continue;
+    }
+    std::size_t skipOriginal = 1;
+    std::size_t skipEdited = 1;
+    for (std::size_t ahead = 1; ahead <= kLookAhead; ++ahead) {
+      const bool originalHas = at + ahead < stretch.originalEnd;
+      const bool editedHas = line + ahead < stretch.editedEnd;
+      if (originalHas && editedHas && original[at + ahead] == edited[line + ahead]) {
+        skipOriginal = skipEdited = ahead;
+        break;
+      }
+      if (originalHas && original[at + ahead] == edited[line]) {
+        skipOriginal = ahead;
+        skipEdited = 0;
+        break;
+      }
+      if (editedHas && original[at] == edited[line + ahead]) {
+        skipOriginal = 0;
+        skipEdited = ahead;
+        break;
+      }
+    }
+    at += skipOriginal;
+    line += skipEdited;
+  }
 }
 
 // A line of one side with its hash, for finding the lines that occur once.
@@ -193,7 +256,9 @@ std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
       Stretch gap{originalAt, originalEnd, editedAt, editedEnd};
       std::vector<LineMatch> gapTail;
       PairCommonEnds(original, edited, gap, matches, gapTail);
-      PairByShortestEdits(original, edited, gap, matches);
+      if (!PairByShortestEdits(original, edited, gap, matches)) {
+        PairStepByStep(original, edited, gap, matches);
+      }
       matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
     };
     for (const LineMatch& anchor : Anchors(original, edited, whole)) {

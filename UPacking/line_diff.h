@@ -16,11 +16,14 @@ struct LineMatch {
 // both. Equal first and last lines are paired first; the rest by a shortest edit script
 // (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits.
 // Beyond that, lines that occur once on each side anchor the alignment in their longest
-// increasing run, and the stretches between anchors get their own scripts (or stay unpaired,
-// as replaced lines, beyond kMostEdits again). So an unedited table costs one pass, any edit of
-// up to kMostEdits lines gives the longest common subsequence, and a reordered table of a
-// million lines still aligns in O(n log n).
+// increasing run, and the stretches between anchors get their own scripts; a stretch that needs
+// more edits still is walked line by line, each line that differs taken as replaced, deleted or
+// inserted by the nearest equal lines ahead (within kLookAhead), so that lines that repeat stay
+// paired in place. So an unedited table costs one pass, any edit of up to kMostEdits lines gives
+// the longest common subsequence, and a reordered or heavily edited table of a million lines
+// still aligns in O(n log n).
 std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
                                   std::span<const std::uint64_t> edited);
 
 inline constexpr std::size_t kMostEdits = 2000;
+inline constexpr std::size_t kLookAhead = 32;

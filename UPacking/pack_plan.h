@@ -39,6 +39,7 @@ enum class PlanAction : std::uint8_t { Moved, Changed, Added, Removed };
 struct PlanItem {
   PlanAction action = PlanAction::Moved;
   std::size_t table = 0;
+  std::size_t source = 0;        // the source (from 0) whose line or verdict it is
   std::size_t line = 0;          // in the edited table file (0 for a removed record)
   std::size_t originalLine = 0;  // of the record in the original's table; an added line's template
   std::size_t column = 0;        // a changed cell's column, from 0

@@ -22,7 +22,7 @@ std::string PlanLine(const PackRules& rules, const PlanItem& item) {
   std::string text(kActionNames[static_cast<std::size_t>(item.action)]);
   text += '\t';
   text += rules.tables[item.table].fileName;
-  text += '\t';
+  text += '\t' + std::to_string(item.source + 1) + '\t';
   text += item.action == PlanAction::Removed ? "-" : std::to_string(item.line);
   text += '\t';
   text += std::to_string(item.originalLine);

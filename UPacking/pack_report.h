@@ -16,13 +16,14 @@ std::string Plural(std::size_t count, std::string_view noun);
 std::string EscapedCell(std::string_view cell);
 
 // The plan, one item a line, fields separated by tabs:
-//   moved    TABLE LINE ORIGINAL_LINE
-//   changed  TABLE LINE ORIGINAL_LINE COLUMN OLD NEW   (one line per changed cell)
-//   added    TABLE LINE TEMPLATE_LINE
-//   removed  TABLE -    ORIGINAL_LINE
-// LINE is the line of the edited table file, ORIGINAL_LINE the record's line in the table the
-// unpacker writes from the original (header rows being line 1), TEMPLATE_LINE that of the record
-// an added line is built on; COLUMN is the header's name; OLD and NEW escaped (EscapedCell).
+//   moved    TABLE SOURCE LINE ORIGINAL_LINE
+//   changed  TABLE SOURCE LINE ORIGINAL_LINE COLUMN OLD NEW   (one line per changed cell)
+//   added    TABLE SOURCE LINE TEMPLATE_LINE
+//   removed  TABLE SOURCE -    ORIGINAL_LINE
+// SOURCE is the number of the source (1 for the first), LINE the line of its table file,
+// ORIGINAL_LINE the record's line in the table the unpacker writes from the original (header
+// rows being line 1), TEMPLATE_LINE that of the record an added line is built on; COLUMN is the
+// header's name; COLUMN, OLD and NEW are escaped (EscapedCell).
 std::string PlanText(const PackRules& rules, const PackPlan& plan);
 
 // What the pack did (or, `dryRun`, would do) to each table, and the values rounded to be stored.

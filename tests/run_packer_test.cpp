@@ -120,6 +120,45 @@ TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
   }
 }
 
+// A dry run prints the plan and writes nothing; a real run with --verbose prints the same plan.
+TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
+  PackFolder pack;
+  const std::string weapons = pack.tables + "/S_Weapons.txt";
+  std::string text = ReadWholeFile(weapons);
+  // The first flame_arrow removed, the second one's Power changed, the last line moved up.
+  text.erase(text.find("flame_arrow\tburn\teffect_up"), text.find("flame_arrow\tburn,pierce") -
+                                                          text.find("flame_arrow\tburn\teffect_up"));
+  text.replace(text.find("burn,pierce\t\t3"), 14, "burn,pierce\t\t5");
+  const std::size_t lastLine = text.rfind("\r\n", text.size() - 3) + 2;
+  const std::string last = text.substr(lastLine);
+  text.erase(lastLine);
+  text.insert(text.find("\r\n") + 2, last);
+  WriteWholeFile(weapons, text);
+  const std::string plan =
+      "moved\tS_Weapons.txt\t1\t2\t21\n"
+      "changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\n"
+      "removed\tS_Weapons.txt\t1\t-\t2\n";
+  const RunResult dry = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
+  EXPECT_EQ(dry.status, kPackWritten) << dry.errors;
+  EXPECT_TRUE(dry.output.starts_with(plan + "grimpack: would write NEW")) << dry.output;
+  EXPECT_NE(dry.output.find("S_Weapons.txt: 18 kept (1 moved), 1 changed, 0 added, 1 removed"),
+            std::string::npos)
+      << dry.output;
+  EXPECT_EQ(pack.Files(), (std::vector<std::string>{"spells.sdb", "tables"}));
+  const std::string target = pack.folder / "new.sdb";
+  const RunResult real =
+      RunGrimpack({"--verbose", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(real.status, kPackWritten) << real.errors;
+  EXPECT_TRUE(real.output.starts_with(plan + "grimpack: wrote ")) << real.output;
+  // A dry run of tables that cannot be packed fails with the problems of a real run.
+  text.replace(text.find("burn,pierce\t\t5"), 14, "burn,pierce\t\t5\t7");
+  WriteWholeFile(weapons, text);
+  const RunResult refused = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
+  EXPECT_EQ(refused.status, kPackFailed);
+  EXPECT_NE(refused.errors.find("S_Weapons.txt line 3 has 10 columns"), std::string::npos)
+      << refused.errors;
+}
+
 // The programs themselves: the packers run their walks and say what they did.
 TEST(RunPackerTest, BothProgramsPackTheSamplesBack) {
   for (const auto& [packer, unpacker, sample] :
