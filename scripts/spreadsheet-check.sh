@@ -8,16 +8,19 @@
 #   notes; SpellPrototypes.txt, whose Light Color it reads as one number, is refused.
 # - pandas: the README's recipe gives the tables back byte for byte, default types pack too, and
 #   the README's batch edit packs with the README's summary.
+# - A sort and one edit in Calc, driven through UNO: the packed database holds the sample's
+#   records in their new order with that one field changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-# gnumeric for ssconvert; Debian's own Python for pandas.
-EnsurePackages "${kBuildPackages[@]}" libreoffice-calc-nogui python3 gnumeric python3-pandas
+# gnumeric for ssconvert; Debian's own Python for pandas and the office's UNO bridge.
+EnsurePackages "${kBuildPackages[@]}" libreoffice-calc-nogui python3 gnumeric python3-pandas \
+  python3-uno
 debian_python=/usr/bin/python3
 
 build=build/release
 cmake --preset release >/dev/null
-cmake --build --preset release --target grimdex lorudex grimpack lorupack
+cmake --build --preset release --target grimdex lorudex grimpack lorupack nodedump
 
 # The README's import: tab separated (9), no text delimiter, Windows-1251 (character set 34),
 # from line 1, the text columns as text (format 2) so that a name like 1e5 or 3-4 stays text and
@@ -40,7 +43,7 @@ check_options='44,34,76,1,,1033,true,true,false'
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/reference" "$work/csv" "$work/saved" "$work/edited" "$work/edited-saved" \
-  "$work/tables" "$work/gnumeric" "$work/gnumeric-spells" "$work/refused"
+  "$work/tables" "$work/gnumeric" "$work/gnumeric-spells" "$work/refused" "$work/sorted"
 
 # Opens `table` with the README's import and converts it with `filter` into `folder`.
 Convert() {
@@ -158,5 +161,22 @@ awk -F'\t' 'BEGIN { OFS = "\t"; split("13.75 4.4 44 19.799999 77", mana, " ") }
   $3 == "Fire" { $6 = mana[++fire] } { print }' samples/expected/grimdex/SpellPrototypes.txt |
   cmp - "$work/pandas-unpacked/SpellPrototypes.txt"
 
+echo "== LibreOffice Calc through UNO: sorted by Mana, highest first, and one Price set to 777"
+"$debian_python" scripts/calc_sort_edit.py samples/expected/grimdex/SpellPrototypes.txt \
+  "${kTextColumns[SpellPrototypes]}" Mana Fireball Price 777 "$work/sorted/SpellPrototypes.txt"
+cp "${spell_tables[@]/#/samples/expected/grimdex/}" "$work/sorted/"
+"$build/grimdex/grimpack" samples/spells.sdb "$work/sorted" "$work/sorted.sdb" |
+  tee "$work/sorted.log"
+sorted_packed=true
+if ! grep -Eq '^  SpellPrototypes.txt: 43 kept \([0-9]+ moved\), 1 changed, 0 added, 0 removed$' \
+     "$work/sorted.log"; then
+  echo "the sort with one edit did not pack as 1 changed record"
+  sorted_packed=false
+fi
+# Field kind 3 is Price.
+"$debian_python" scripts/packed_records_check.py "$build/nodedump/nodedump" samples/spells.sdb \
+  "$work/sorted.sdb" 3 "float32 777" || sorted_packed=false
+$sorted_packed
+
 echo "spreadsheet check: Calc's and Gnumeric's saves and the pandas recipe pack into the samples,"
-echo "and the edits come back as edited"
+echo "the edits come back as edited, and a sort with one edit changes one field"
