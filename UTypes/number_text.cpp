@@ -768,7 +768,15 @@ bool NearestFloat(const DecimalNumber& number, float& value) {
   return true;
 }
 
-bool ReadIntegerText(std::string_view text, std::int32_t& value) {
+bool ReadWholeNumberText(std::string_view text, char decimalSeparator, std::int32_t& value) {
+  const std::size_t point = text.find(decimalSeparator);
+  if (point != std::string_view::npos) {
+    const std::string_view decimals = text.substr(point + 1);
+    if (decimals.empty() || decimals.find_first_not_of('0') != std::string_view::npos) {
+      return false;
+    }
+    text = text.substr(0, point);
+  }
   if (text.empty() || text.front() == '+') return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc{} && end == text.data() + text.size();

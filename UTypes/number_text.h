@@ -82,6 +82,8 @@ bool ReadNumberText(std::string_view text, char decimalSeparator, DecimalNumber&
 // the largest float32 (it would round to an infinity).
 bool NearestFloat(const DecimalNumber& number, float& value);
 
-// Reads integer text back: an optional '-' and decimal digits, within the int32 range. False
-// otherwise.
-bool ReadIntegerText(std::string_view text, std::int32_t& value);
+// Reads a whole number back: an optional '-' and decimal digits, as IntegerText writes them, or
+// followed by `decimalSeparator` and decimals that are all '0' ("12.0", "-2.00"), as tools that
+// hold every number as a float write them; within the int32 range. False otherwise: a fraction
+// ("1.5"), another separator, an exponent, a '+', spaces.
+bool ReadWholeNumberText(std::string_view text, char decimalSeparator, std::int32_t& value);

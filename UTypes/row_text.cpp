@@ -343,7 +343,8 @@ float NearestChannelFloat(std::int32_t n) {
 }
 
 // Shop flag columns as the bits they stand for; false at the first column that is none.
-bool ShopFlagBits(std::string_view text, std::uint8_t& bits, FieldProblem& problem) {
+bool ShopFlagBits(std::string_view text, char separator, std::uint8_t& bits,
+                  FieldProblem& problem) {
   const std::vector<std::string_view> columns = SplitColumns(text);
   if (columns.size() != 5) {
     return Fail(problem, 0, text, "is not five shop columns");
@@ -351,31 +352,48 @@ bool ShopFlagBits(std::string_view text, std::uint8_t& bits, FieldProblem& probl
   bits = 0;
   for (std::size_t bit = 0; bit < 5; ++bit) {
     const std::string_view column = columns[bit];
-    if (column == "1") {
-      bits = static_cast<std::uint8_t>(bits | (1u << bit));
-    } else if (!column.empty() && column != "0") {
+    std::int32_t flag = 0;
+    if (!column.empty() && !ReadWholeNumberText(column, separator, flag)) {
+      return Fail(problem, bit, column, "is not a whole number (a shop flag, empty or 1)");
+    }
+    if (flag != 0 && flag != 1) {
       return Fail(problem, bit, column, "is not a shop flag (empty or 1)");
     }
+    if (flag == 1) bits = static_cast<std::uint8_t>(bits | (1u << bit));
   }
   return true;
 }
 
-// Whether the texts show the same value for the decoder: numbers compare by value.
+// A reader over a payload held in memory, and the header of a field holding it.
+NodeReader PayloadReader(std::string_view payload, NodeHeader& field) {
+  field = NodeHeader{};
+  field.length = static_cast<std::int32_t>(payload.size());
+  return MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
+}
+
+// The 32-bit value that the number decoders read from a stored payload of any length.
+std::uint32_t StoredNumberValue(std::string_view payload) {
+  NodeHeader field;
+  NodeReader reader = PayloadReader(payload, field);
+  return ReadNumberValue(reader, field);
+}
+
+// Whether the texts show the same value for the decoder: numbers compare by value, whole
+// numbers written with decimals included, flags and bytes by the bits they stand for.
 bool SameValue(const FieldRule& rule, std::string_view a, std::string_view b,
                char decimalSeparator) {
   if (a == b) return true;
+  const char separator = NumberSeparator(rule, decimalSeparator);
   FieldProblem ignored;
   switch (rule.decoder) {
     case Decoder::Int32:
     case Decoder::ColourChannel: {
       std::int32_t x = 0;
       std::int32_t y = 0;
-      return ReadIntegerText(a, x) && ReadIntegerText(b, y) && x == y;
+      return ReadWholeNumberText(a, separator, x) && ReadWholeNumberText(b, separator, y) && x == y;
     }
     case Decoder::FloatPlain:
     case Decoder::FloatGeneral: {
-      const char separator =
-          rule.decoder == Decoder::FloatPlain ? PlainPoint(decimalSeparator) : decimalSeparator;
       DecimalNumber x;
       DecimalNumber y;
       return ReadNumberText(a, separator, x) && ReadNumberText(b, separator, y) && x == y;
@@ -383,16 +401,36 @@ bool SameValue(const FieldRule& rule, std::string_view a, std::string_view b,
     case Decoder::ShopFlags: {
       std::uint8_t x = 0;
       std::uint8_t y = 0;
-      return ShopFlagBits(a, x, ignored) && ShopFlagBits(b, y, ignored) && x == y;
+      return ShopFlagBits(a, separator, x, ignored) && ShopFlagBits(b, separator, y, ignored) &&
+             x == y;
     }
     case Decoder::ByteQuintuple: {
       std::string x;
       std::string y;
-      return EncodeByteQuintuple(a, x, ignored) && EncodeByteQuintuple(b, y, ignored) && x == y;
+      return EncodeByteQuintuple(a, separator, x, ignored) &&
+             EncodeByteQuintuple(b, separator, y, ignored) && x == y;
     }
     default:
       return false;
   }
+}
+
+// Whether a float's text rounds once to exactly the bits of the stored value (a NaN only to
+// the one NaN that "NAN" is stored as, a zero only to the stored zero's sign).
+bool RoundsToStoredFloat(std::string_view text, char separator, std::string_view stored) {
+  DecimalNumber number;
+  float value = 0.0f;
+  return ReadNumberText(text, separator, number) && NearestFloat(number, value) &&
+         std::bit_cast<std::uint32_t>(value) == StoredNumberValue(stored);
+}
+
+// Whether the text shows the value stored as `stored`, whose decoder wrote `storedText`: the
+// stored bytes then stay. The home of the rule for every decoder.
+bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
+                      std::string_view text, char decimalSeparator) {
+  if (SameValue(rule, storedText, text, decimalSeparator)) return true;
+  const bool isFloat = rule.decoder == Decoder::FloatPlain || rule.decoder == Decoder::FloatGeneral;
+  return isFloat && RoundsToStoredFloat(text, NumberSeparator(rule, decimalSeparator), stored);
 }
 
 // The field's text after its lead; false when the lead is not there.
@@ -408,6 +446,7 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
                  bool withoutHiddenBits, char decimalSeparator, std::string& payload,
                  FieldProblem& problem) {
   const bool hadNul = !original.empty() && original.back() == '\0';
+  const char separator = NumberSeparator(rule, decimalSeparator);
   switch (rule.decoder) {
     case Decoder::TextValue:
       payload = EncodeTextValue(value, hadNul);
@@ -419,20 +458,20 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
       payload = EncodeTextValue(value, hadNul);
       return true;
     case Decoder::Int32:
-      return EncodeInt32(value, payload, problem);
+      return EncodeInt32(value, separator, payload, problem);
     case Decoder::SchoolName:
       return EncodeSchoolName(value, payload, problem);
     case Decoder::FloatPlain:
-      return EncodeFloat(value, PlainPoint(decimalSeparator), payload, problem);
     case Decoder::FloatGeneral:
-      return EncodeFloat(value, decimalSeparator, payload, problem);
+      return EncodeFloat(value, separator, payload, problem);
     case Decoder::ColourChannel:
-      return EncodeColourChannel(value, payload, problem);
+      return EncodeColourChannel(value, separator, payload, problem);
     case Decoder::ShopFlags:
-      return EncodeShopFlags(value, withoutHiddenBits ? std::string_view{} : original, payload,
+      return EncodeShopFlags(value, separator, withoutHiddenBits ? std::string_view{} : original,
+                             payload,
                              problem);
     case Decoder::ByteQuintuple:
-      return EncodeByteQuintuple(value, payload, problem);
+      return EncodeByteQuintuple(value, separator, payload, problem);
     case Decoder::Skip:
     case Decoder::Discard:
       break;
@@ -444,10 +483,8 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
 // payload (a text that starts like a list).
 bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator,
                  std::string& text) {
-  NodeReader reader =
-      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
   NodeHeader field;
-  field.length = static_cast<std::int32_t>(payload.size());
+  NodeReader reader = PayloadReader(payload, field);
   RowBuilder row;
   row.decimalSeparator = decimalSeparator;
   try {
@@ -483,6 +520,12 @@ std::vector<std::string_view> SplitColumns(std::string_view text) {
     if (tab == std::string_view::npos) return columns;
     start = tab + 1;
   }
+}
+
+char NumberSeparator(const FieldRule& rule, char decimalSeparator) {
+  if (rule.decoder == Decoder::FloatPlain) return PlainPoint(decimalSeparator);
+  if (rule.decoder == Decoder::FloatGeneral) return decimalSeparator;
+  return rule.tableStyle == TableStyle::Plain ? PlainPoint(decimalSeparator) : decimalSeparator;
 }
 
 std::string_view LeadText(const FieldRule& rule) {
@@ -532,9 +575,10 @@ bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
   }
 }
 
-bool EncodeInt32(std::string_view text, std::string& payload, FieldProblem& problem) {
+bool EncodeInt32(std::string_view text, char separator, std::string& payload,
+                 FieldProblem& problem) {
   std::int32_t value = 0;
-  if (!ReadIntegerText(text, value)) {
+  if (!ReadWholeNumberText(text, separator, value)) {
     return Fail(problem, 0, text, "is not a whole number from -2147483648 to 2147483647");
   }
   payload = LittleEndianPayload(static_cast<std::uint32_t>(value));
@@ -567,31 +611,36 @@ bool EncodeFloat(std::string_view text, char separator, std::string& payload,
   return true;
 }
 
-bool EncodeColourChannel(std::string_view text, std::string& payload, FieldProblem& problem) {
+bool EncodeColourChannel(std::string_view text, char separator, std::string& payload,
+                         FieldProblem& problem) {
   std::int32_t value = 0;
-  if (!ReadIntegerText(text, value)) {
+  if (!ReadWholeNumberText(text, separator, value)) {
     return Fail(problem, 0, text, "is not a whole number (a colour channel, 0 to 255)");
   }
   payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(NearestChannelFloat(value)));
   return true;
 }
 
-bool EncodeShopFlags(std::string_view text, std::string_view kept, std::string& payload,
-                     FieldProblem& problem) {
+bool EncodeShopFlags(std::string_view text, char separator, std::string_view kept,
+                     std::string& payload, FieldProblem& problem) {
   std::uint8_t bits = 0;
-  if (!ShopFlagBits(text, bits, problem)) return false;
+  if (!ShopFlagBits(text, separator, bits, problem)) return false;
   payload = kept.size() == 4 ? std::string(kept) : std::string(4, '\0');
   payload[0] = static_cast<char>((static_cast<std::uint8_t>(payload[0]) & 0xE0) | bits);
   return true;
 }
 
-bool EncodeByteQuintuple(std::string_view text, std::string& payload, FieldProblem& problem) {
+bool EncodeByteQuintuple(std::string_view text, char separator, std::string& payload,
+                         FieldProblem& problem) {
   const std::vector<std::string_view> columns = SplitColumns(text);
   if (columns.size() != 5) return Fail(problem, 0, text, "is not five byte columns");
   payload.clear();
   for (std::size_t index = 0; index < 5; ++index) {
     std::int32_t value = 0;
-    if (!ReadIntegerText(columns[index], value) || value < 0 || value > 255) {
+    if (!ReadWholeNumberText(columns[index], separator, value)) {
+      return Fail(problem, index, columns[index], "is not a whole number (a byte, 0 to 255)");
+    }
+    if (value < 0 || value > 255) {
       return Fail(problem, index, columns[index], "is not a byte (0 to 255)");
     }
     payload += static_cast<char>(value);
@@ -608,7 +657,7 @@ bool EncodeField(const FieldRule& rule, std::string_view originalText, std::stri
   if (!WithoutLead(rule, text, value) || !WithoutLead(rule, originalText, originalValue)) {
     return Fail(problem, 0, text, "lost the separator before it");
   }
-  if (SameValue(rule, originalValue, value, decimalSeparator)) {
+  if (ShowsStoredValue(rule, originalValue, original, value, decimalSeparator)) {
     encoded.unchanged = true;
     return true;
   }
@@ -621,6 +670,9 @@ bool EncodeField(const FieldRule& rule, std::string_view originalText, std::stri
   if (!readable || IsTextDecoder(rule.decoder)) {
     return Fail(problem, 0, value, TextMisreadReason(value, encoded.readBack));
   }
-  encoded.rounded = true;
+  // The decoder wrote the lead first.
+  const std::string_view readBackValue =
+      std::string_view(encoded.readBack).substr(LeadText(rule).size());
+  encoded.rounded = !SameValue(rule, readBackValue, value, decimalSeparator);
   return true;
 }

@@ -102,11 +102,18 @@ enum class Decoder : std::uint8_t {
   Discard,
 };
 
-// A catalogue row: which decoder a field code selects, with its lead and joiner.
+// The number style of the table a field is shown in. The decoders take no notice of it; it
+// gives the decimal separator in which a whole-number column may be written with decimals
+// ("12.0"): the plain style's point (PlainPoint) or the user's separator.
+enum class TableStyle : std::uint8_t { General, Plain };
+
+// A catalogue row: which decoder a field code selects, with its lead and joiner, and the style
+// of its table.
 struct FieldRule {
   Decoder decoder = Decoder::Skip;
   Lead lead = Lead::None;
   Joiner joiner = Joiner::CommaSpace;
+  TableStyle tableStyle = TableStyle::General;
 };
 
 // Runs the rule's decoder on the field, through a NodeReader, which checks every read and
@@ -116,7 +123,9 @@ void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field,
 
 // ---- Field text back into a payload: the inverse of each decoder, for tables edited by hand.
 // A field's text is what its decoder appended (its lead, then its columns, NUL bytes removed).
-// Each inverse takes the field's text after its lead; on failure it says why in `problem`
+// Each inverse takes the field's text after its lead; a whole number may be written with
+// decimals that are all zero, in `separator` (the table's, NumberSeparator): "3.00" is 3. On
+// failure it says why in `problem`
 // (completing "<the cell> ...", e.g. "is not a whole number") and names, in `column`, the
 // offending column counted from the field's first.
 
@@ -137,8 +146,12 @@ bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
 // One list element appended to a list payload; false (nothing appended) beyond 126 bytes.
 bool AppendListElement(std::string& payload, std::string_view element);
 
-// Int32: a signed decimal within the int32 range.
-bool EncodeInt32(std::string_view text, std::string& payload, FieldProblem& problem);
+// The decimal separator of the field's numbers: the float decoders' own, else the table's.
+char NumberSeparator(const FieldRule& rule, char decimalSeparator);
+
+// Int32: a signed whole number within the int32 range.
+bool EncodeInt32(std::string_view text, char separator, std::string& payload,
+                 FieldProblem& problem);
 
 // SchoolName: "elemental", "senses" or "astral".
 bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem);
@@ -148,17 +161,19 @@ bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem&
 bool EncodeFloat(std::string_view text, char separator, std::string& payload,
                  FieldProblem& problem);
 
-// ColourChannel: an integer n, stored as the float32 nearest to n / 255.
-bool EncodeColourChannel(std::string_view text, std::string& payload, FieldProblem& problem);
+// ColourChannel: a whole number n, stored as the float32 nearest to n / 255.
+bool EncodeColourChannel(std::string_view text, char separator, std::string& payload,
+                         FieldProblem& problem);
 
-// ShopFlags: five tab-separated columns, each empty, "1" or "0" (read as empty); bits 5
-// to 7 and the three filler bytes are those of `kept` (zero when it is empty).
-bool EncodeShopFlags(std::string_view text, std::string_view kept, std::string& payload,
-                     FieldProblem& problem);
+// ShopFlags: five tab-separated columns, each empty, 1 or 0 (read as empty); bits 5 to 7 and
+// the three filler bytes are those of `kept` (zero when it is empty).
+bool EncodeShopFlags(std::string_view text, char separator, std::string_view kept,
+                     std::string& payload, FieldProblem& problem);
 
-// ByteQuintuple: five tab-separated integers from 0 to 255 (the text starts at the first
+// ByteQuintuple: five tab-separated whole numbers from 0 to 255 (the text starts at the first
 // of them: the tab before it is the field's lead).
-bool EncodeByteQuintuple(std::string_view text, std::string& payload, FieldProblem& problem);
+bool EncodeByteQuintuple(std::string_view text, char separator, std::string& payload,
+                         FieldProblem& problem);
 
 // What the rule's decoder appends before its first column ("\t", "," or nothing); the
 // quintuple's first tab stands for its lead.
@@ -169,17 +184,19 @@ struct EncodedField {
   bool unchanged = false;  // the text shows the stored value: keep the stored bytes
   std::string payload;
   std::string readBack;  // the decoder's text of the payload, lead included
-  bool rounded = false;  // readBack is the stored value's own text, not the text given
+  bool rounded = false;  // the value stored is not the text's: readBack is its own text
 };
 
 // Reads `text` (a field's whole text, lead included) back into a payload for the rule's
 // decoder, with the forms of `original` (the stored payload the field had, or the one of the
 // field a new record is built on): a text keeps its NUL and its list form, shop flags their
-// hidden bits (zero `withoutHiddenBits`). A text that shows the same value as `originalText`
-// (the same text, or for a number the same number written otherwise, "12.50" for "12.5")
-// leaves the field unchanged. The payload is then decoded again: a number may read back as its
-// value's own text (rounded); any other text must read back as itself. False, with the
-// problem, when the text cannot be stored.
+// hidden bits (zero `withoutHiddenBits`). A text that shows the stored value leaves the field
+// unchanged: the same value as `originalText` (for a number the same number written otherwise,
+// "12.50" for "12.5", "3.0" for "3"), or for a float a number that rounds to exactly the stored
+// float ("7103.16992" for 7103.169922). The payload is then decoded again: a number may read
+// back as another text of its value ("3" for "3.0"), or as the text of another value
+// (rounded); any other text must read back as itself. False, with the problem, when the text
+// cannot be stored.
 bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
                  bool withoutHiddenBits, std::string_view text, char decimalSeparator,
                  EncodedField& encoded, FieldProblem& problem);

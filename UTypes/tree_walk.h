@@ -17,11 +17,14 @@ inline constexpr int kDropLine = -1;
 // The rule of every field code of one table kind, so that a code is looked up without a test.
 using FieldCatalogue = std::array<FieldRule, 256>;
 
-// The catalogue of the rules given by field code; codes beyond them are skipped by their length.
-constexpr FieldCatalogue CatalogueOf(std::span<const FieldRule> rules) {
+// The catalogue of the rules given by field code, each marked with its table's number style;
+// codes beyond them are skipped by their length.
+constexpr FieldCatalogue CatalogueOf(std::span<const FieldRule> rules, TableStyle tableStyle) {
   FieldCatalogue catalogue{};
-  for (std::size_t code = 0; code < rules.size(); ++code)
+  for (std::size_t code = 0; code < rules.size(); ++code) {
     catalogue[code] = rules[code];
+    catalogue[code].tableStyle = tableStyle;
+  }
   return catalogue;
 }
 

@@ -93,9 +93,9 @@ constexpr FieldRule kComposedFields[] = {
     {ShopFlags, kTab},                   // 5 Shop 1 to Shop 5
 };
 
-constexpr FieldCatalogue kPrototypeCatalogue = CatalogueOf(kPrototypeFields);
-constexpr FieldCatalogue kModifierCatalogue = CatalogueOf(kModifierFields);
-constexpr FieldCatalogue kComposedCatalogue = CatalogueOf(kComposedFields);
+constexpr FieldCatalogue kPrototypeCatalogue = CatalogueOf(kPrototypeFields, TableStyle::Plain);
+constexpr FieldCatalogue kModifierCatalogue = CatalogueOf(kModifierFields, TableStyle::Plain);
+constexpr FieldCatalogue kComposedCatalogue = CatalogueOf(kComposedFields, TableStyle::Plain);
 
 TableRules SpellTableRules(std::uint8_t tableKind) {
   switch (tableKind) {

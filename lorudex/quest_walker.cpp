@@ -56,8 +56,8 @@ constexpr FieldRule kQuestFields[] = {
     {Int32, kTab},                // 10 Special
 };
 
-constexpr FieldCatalogue kBriefingCatalogue = CatalogueOf(kBriefingFields);
-constexpr FieldCatalogue kQuestCatalogue = CatalogueOf(kQuestFields);
+constexpr FieldCatalogue kBriefingCatalogue = CatalogueOf(kBriefingFields, TableStyle::General);
+constexpr FieldCatalogue kQuestCatalogue = CatalogueOf(kQuestFields, TableStyle::General);
 
 // Fields of other table kinds are skipped by their length; no field is followed by a move.
 TableRules QuestTableRules(std::uint8_t tableKind) {

@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
-# Takes every sample table through a real spreadsheet (LibreOffice Calc, headless) with the
-# README's recipe: imported, rows, columns, Cyrillic letters and numbers arrive intact; saved
-# back as text, the packers turn the tables into the sample databases byte for byte; and one
-# edited cell comes back as edited.
+# Takes every sample table through the tools modders use, with the README's recipes, and packs
+# the results:
+# - LibreOffice Calc (headless): imported, rows, columns, Cyrillic letters and numbers arrive
+#   intact; saved back as text, the tables pack into the sample databases byte for byte; one
+#   edited cell comes back as edited.
+# - Gnumeric's ssconvert (values as shown): the tables pack into the samples byte for byte with no
+#   notes; SpellPrototypes.txt, whose Light Color it reads as one number, is refused.
+# - pandas: the README's recipe gives the tables back byte for byte, default types pack too, and
+#   the README's batch edit packs with the README's summary.
+# - A sort and one edit in Calc, driven through UNO: the packed database holds the sample's
+#   records in their new order with that one field changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-EnsurePackages "${kBuildPackages[@]}" libreoffice-calc-nogui python3
+# gnumeric for ssconvert; Debian's own Python for pandas and the office's UNO bridge.
+EnsurePackages "${kBuildPackages[@]}" libreoffice-calc-nogui python3 gnumeric python3-pandas \
+  python3-uno
+debian_python=/usr/bin/python3
 
 build=build/release
 cmake --preset release >/dev/null
-cmake --build --preset release --target grimdex lorudex grimpack lorupack
+cmake --build --preset release --target grimdex lorudex grimpack lorupack nodedump
 
 # The README's import: tab separated (9), no text delimiter, Windows-1251 (character set 34),
 # from line 1, the text columns as text (format 2) so that a name like 1e5 or 3-4 stays text and
@@ -32,7 +42,8 @@ check_options='44,34,76,1,,1033,true,true,false'
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/reference" "$work/csv" "$work/saved" "$work/edited" "$work/edited-saved"
+mkdir -p "$work/reference" "$work/csv" "$work/saved" "$work/edited" "$work/edited-saved" \
+  "$work/tables" "$work/gnumeric" "$work/gnumeric-spells" "$work/refused" "$work/sorted"
 
 # Opens `table` with the README's import and converts it with `filter` into `folder`.
 Convert() {
@@ -81,4 +92,91 @@ cmp "$work/edited/SpellPrototypes.txt" "$work/unpacked/SpellPrototypes.txt"
 for name in SpellModifiers S_Spells S_Armors S_Weapons; do
   cmp "samples/expected/grimdex/$name.txt" "$work/unpacked/$name.txt"
 done
-echo "spreadsheet check: the saved tables pack into the samples, and the edited cell comes back"
+
+echo "== Gnumeric: Windows-1251 text import, saved with tabs, no quoting, values as shown"
+tab=$(printf '\t')
+for table in "${tables[@]}"; do
+  LC_ALL=C.UTF-8 ssconvert --import-type=Gnumeric_stf:stf_csvtab --import-encoding=WINDOWS-1251 \
+    --export-options="separator='$tab' quoting-mode=never format=preserve charset=WINDOWS-1251" \
+    "$table" "$work/gnumeric/$(basename "$table")" 2>>"$work/ssconvert.log"
+done
+# Fewer digits of the same floats keep their bits: no notes.
+"$build/lorudex/lorupack" samples/quests.qdb "$work/gnumeric" "$work/gnumeric.qdb" |
+  tee "$work/gnumeric-quests.log"
+cmp samples/quests.qdb "$work/gnumeric.qdb"
+# The four spell tables without a Light Color, beside the unpacked SpellPrototypes.txt.
+spell_tables=(SpellModifiers.txt S_Spells.txt S_Armors.txt S_Weapons.txt)
+cp "${spell_tables[@]/#/$work/gnumeric/}" samples/expected/grimdex/SpellPrototypes.txt \
+  "$work/gnumeric-spells/"
+"$build/grimdex/grimpack" samples/spells.sdb "$work/gnumeric-spells" "$work/gnumeric.sdb" |
+  tee "$work/gnumeric-spells.log"
+cmp samples/spells.sdb "$work/gnumeric.sdb"
+if grep "rounded" "$work/gnumeric-quests.log" "$work/gnumeric-spells.log"; then
+  echo "Gnumeric's tables were packed with notes"; exit 1
+fi
+# ssconvert imports no column as text: "51,153,255" arrives as 51153255, which is refused.
+if "$build/grimdex/grimpack" samples/spells.sdb "$work/gnumeric" "$work/refused/spells.sdb" \
+     2>"$work/refused.log"; then
+  echo "grimpack packed a Light Color read as one number"; exit 1
+fi
+grep -m 1 'column "Light Color": "51153255" .*read the column as one number; import it as text' \
+  "$work/refused.log"
+grep -q "nothing was written" "$work/refused.log"
+[ -z "$(ls -A "$work/refused")" ] || { ls -A "$work/refused"; echo "a refused pack wrote"; exit 1; }
+
+echo "== pandas: the README's recipe"
+readme_recipe=$(awk '/^## / { section = $0 }
+  section == "## Scripting the tables" && /^```python$/ { inside = 1; next }
+  inside && /^```$/ { exit }
+  inside' README.md)
+if [ -z "$readme_recipe" ] || [[ "$(<scripts/table_recipe.py)" != *"$readme_recipe"* ]]; then
+  echo "The README's recipe is not the code of scripts/table_recipe.py"; exit 1
+fi
+cp "${tables[@]}" "$work/tables/"
+# Read and written with every column as text: every table byte for byte.
+"$debian_python" scripts/table_recipe.py --no-edit "$work/tables" "$work/pandas-text"
+for table in "${tables[@]}"; do cmp "$table" "$work/pandas-text/$(basename "$table")"; done
+# Default types write "1.0" for 1 in integer columns with an empty cell: read as the whole numbers.
+"$debian_python" scripts/table_recipe.py --no-edit --default-types "$work/tables" \
+  "$work/pandas-default"
+"$build/grimdex/grimpack" samples/spells.sdb "$work/pandas-default" "$work/pandas-default.sdb"
+"$build/lorudex/lorupack" samples/quests.qdb "$work/pandas-default" "$work/pandas-default.qdb"
+cmp samples/spells.sdb "$work/pandas-default.sdb"
+cmp samples/quests.qdb "$work/pandas-default.qdb"
+# The README's batch edit: every fire spell's Mana raised by 10 %, with the README's summary.
+"$debian_python" scripts/table_recipe.py "$work/tables" "$work/pandas-edited"
+"$build/grimdex/grimpack" samples/spells.sdb "$work/pandas-edited" "$work/pandas-edited.sdb" |
+  tee "$work/pandas-edited.log"
+diff <(tail -n +2 "$work/pandas-edited.log") - <<'SUMMARY'
+  SpellPrototypes.txt: 39 kept, 5 changed, 0 added, 0 removed
+  SpellModifiers.txt: 20 kept, 0 changed, 0 added, 0 removed
+  S_Spells.txt: 20 kept, 0 changed, 0 added, 0 removed
+  S_Armors.txt: 20 kept, 0 changed, 0 added, 0 removed
+  S_Weapons.txt: 20 kept, 0 changed, 0 added, 0 removed
+1 value rounded to be stored:
+  SpellPrototypes.txt line 5, column "Mana": "19.8" is stored as 19.7999992370605 and reads back as "19.799999"
+SUMMARY
+"$build/grimdex/grimdex" "$work/pandas-edited.sdb" "$work/pandas-unpacked" >/dev/null
+awk -F'\t' 'BEGIN { OFS = "\t"; split("13.75 4.4 44 19.799999 77", mana, " ") }
+  $3 == "Fire" { $6 = mana[++fire] } { print }' samples/expected/grimdex/SpellPrototypes.txt |
+  cmp - "$work/pandas-unpacked/SpellPrototypes.txt"
+
+echo "== LibreOffice Calc through UNO: sorted by Mana, highest first, and one Price set to 777"
+"$debian_python" scripts/calc_sort_edit.py samples/expected/grimdex/SpellPrototypes.txt \
+  "${kTextColumns[SpellPrototypes]}" Mana Fireball Price 777 "$work/sorted/SpellPrototypes.txt"
+cp "${spell_tables[@]/#/samples/expected/grimdex/}" "$work/sorted/"
+"$build/grimdex/grimpack" samples/spells.sdb "$work/sorted" "$work/sorted.sdb" |
+  tee "$work/sorted.log"
+sorted_packed=true
+if ! grep -Eq '^  SpellPrototypes.txt: 43 kept \([0-9]+ moved\), 1 changed, 0 added, 0 removed$' \
+     "$work/sorted.log"; then
+  echo "the sort with one edit did not pack as 1 changed record"
+  sorted_packed=false
+fi
+# Field kind 3 is Price.
+"$debian_python" scripts/packed_records_check.py "$build/nodedump/nodedump" samples/spells.sdb \
+  "$work/sorted.sdb" 3 "float32 777" || sorted_packed=false
+$sorted_packed
+
+echo "spreadsheet check: Calc's and Gnumeric's saves and the pandas recipe pack into the samples,"
+echo "the edits come back as edited, and a sort with one edit changes one field"

@@ -443,28 +443,43 @@ TEST(ReadNumberTextTest, EveryTextOfBothStylesReadsBack) {
   }
 }
 
-TEST(ReadIntegerTextTest, SignedDecimalsInRange) {
+TEST(ReadWholeNumberTextTest, SignedDecimalsInRangeWithOnlyZeroDecimals) {
   const struct {
     const char* text;
+    char separator;
     bool read;
     std::int32_t value;
   } cases[] = {
-      {"0", true, 0},
-      {"-1", true, -1},
-      {"2147483647", true, 2147483647},
-      {"-2147483648", true, -2147483647 - 1},
-      {"007", true, 7},
-      {"2147483648", false, 0},
-      {"-2147483649", false, 0},
-      {"+1", false, 0},
-      {"1.0", false, 0},
-      {"", false, 0},
-      {"-", false, 0},
-      {" 1", false, 0},
+      {"0", '.', true, 0},
+      {"-1", '.', true, -1},
+      {"2147483647", '.', true, 2147483647},
+      {"-2147483648", '.', true, -2147483647 - 1},
+      {"007", '.', true, 7},
+      {"1.0", '.', true, 1},
+      {"3.00", '.', true, 3},
+      {"-2.0", '.', true, -2},
+      {"0.0", '.', true, 0},
+      {"-0.0", '.', true, 0},
+      {"2147483647.0", '.', true, 2147483647},
+      {"1,0", ',', true, 1},
+      {"2147483648", '.', false, 0},
+      {"-2147483649.0", '.', false, 0},
+      {"1.5", '.', false, 0},
+      {"1.05", '.', false, 0},
+      {"1,0", '.', false, 0},  // another separator: 1,000 may be a thousand
+      {"1.0", ',', false, 0},
+      {"1.0.0", '.', false, 0},
+      {"1.", '.', false, 0},
+      {".0", '.', false, 0},
+      {"1E2", '.', false, 0},
+      {"+1", '.', false, 0},
+      {"", '.', false, 0},
+      {"-", '.', false, 0},
+      {" 1", '.', false, 0},
   };
   for (const auto& c : cases) {
     std::int32_t value = 12345;
-    EXPECT_EQ(ReadIntegerText(c.text, value), c.read) << c.text;
+    EXPECT_EQ(ReadWholeNumberText(c.text, c.separator, value), c.read) << c.text;
     if (c.read) {
       EXPECT_EQ(value, c.value) << c.text;
     }

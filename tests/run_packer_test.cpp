@@ -202,4 +202,50 @@ TEST(RunPackerTest, QuestTablesTakeTheLocalesSeparator) {
   unsetenv("LC_ALL");
 }
 
+// Under a locale with a decimal comma, a whole number written with zero decimals takes its
+// table's separator: the spell tables' point, the quest tables' comma. The same value keeps the
+// bytes; the other separator is refused.
+TEST(RunPackerTest, WholeNumbersWithDecimalsTakeTheTablesSeparator) {
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+      << "the de_DE.UTF-8 locale is needed: generate it with locale-gen";
+  std::setlocale(LC_ALL, "C");
+  ASSERT_EQ(setenv("LC_ALL", "de_DE.UTF-8", 1), 0);
+  const struct {
+    const char* packer;
+    const char* unpacker;
+    std::string sample;
+    std::string table;
+    std::size_t column;  // an integer column, from 0
+    std::string decimals;
+    std::string otherDecimals;
+  } cases[] = {
+      {GRIMPACK_PATH, GRIMDEX_PATH, SAMPLES_FOLDER "/spells.sdb", "SpellPrototypes.txt", 6, ".0",
+       ",0"},  // Slots
+      {LORUPACK_PATH, LORUDEX_PATH, SAMPLES_FOLDER "/quests.qdb", "Briefing.txt", 3, ",00",
+       ".00"},  // Zone
+  };
+  for (const auto& c : cases) {
+    TempFolder folder;
+    RunProgram(c.unpacker, {c.sample, folder / "tables"});
+    const std::string table = folder / ("tables/" + c.table);
+    const std::string text = ReadWholeFile(table);
+    // The cell of the first record's line.
+    std::size_t cellEnd = text.find("\r\n") + 2;
+    for (std::size_t column = 0; column <= c.column; ++column)
+      cellEnd = text.find('\t', cellEnd) + 1;
+    --cellEnd;
+    WriteWholeFile(table, std::string(text).insert(cellEnd, c.decimals));
+    const ProgramResult packed =
+        RunProgram(c.packer, {c.sample, folder / "tables", folder / "new"});
+    EXPECT_EQ(packed.exitStatus, kPackWritten) << c.table;
+    EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(c.sample)) << c.table;
+    WriteWholeFile(table, std::string(text).insert(cellEnd, c.otherDecimals));
+    EXPECT_EQ(RunProgram(c.packer, {c.sample, folder / "tables", folder / "refused"}).exitStatus,
+              kPackFailed)
+        << c.table;
+    EXPECT_FALSE(std::filesystem::exists(folder / "refused"));
+  }
+  unsetenv("LC_ALL");
+}
+
 }  // namespace
