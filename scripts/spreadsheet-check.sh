@@ -168,7 +168,7 @@ cp "${spell_tables[@]/#/samples/expected/grimdex/}" "$work/sorted/"
 "$build/grimdex/grimpack" samples/spells.sdb "$work/sorted" "$work/sorted.sdb" |
   tee "$work/sorted.log"
 sorted_packed=true
-if ! grep -Eq '^  SpellPrototypes.txt: 43 kept \([0-9]+ moved\), 1 changed, 0 added, 0 removed$' \
+if ! grep -Eq '^  SpellPrototypes.txt: 43 kept \([0-9]+ moved\), 1 changed( \(1 moved\))?, 0 added, 0 removed$' \
      "$work/sorted.log"; then
   echo "the sort with one edit did not pack as 1 changed record"
   sorted_packed=false
