@@ -442,8 +442,8 @@ TreeNode FieldWithoutColumn(const TableRecipe& table, Random& random) {
 }
 
 // A record of every field of the table in code order, with hidden bytes: now and then a kind
-// byte other than 0, long length forms and fields without a column. None when a line distinct
-// from the table's others is not found.
+// byte other than 0, long length forms and fields without a column. False when no line distinct
+// from the table's others is found.
 bool DrawRecord(TableDraw& draw, Random& random, TreeNode& record) {
   for (int attempt = 0; attempt < 50; ++attempt) {
     draw.recordName.clear();
@@ -543,7 +543,7 @@ DatabaseTree SpellDatabase(Random& random, std::size_t size) {
   return tree;
 }
 
-// Moves the records after a random one of `records` to `rest`.
+// Takes the records from a random place of `records` to their end out of it and returns them.
 std::vector<TreeNode> SplitOff(std::vector<TreeNode>& records, Random& random) {
   const auto at = static_cast<std::ptrdiff_t>(RandomBelow(random, records.size() + 1));
   std::vector<TreeNode> rest(std::make_move_iterator(records.begin() + at),
@@ -665,6 +665,7 @@ void TakeNamesAndCodes(TableDraw& draw, const std::vector<const TreeNode*>& reco
 
 // One or two fields of the record get other values of their kinds, in forms of their own.
 void ChangeFields(TreeNode& record, TableDraw& draw, Random& random) {
+  if (record.children.empty()) return;
   for (std::size_t count = 1 + RandomBelow(random, 2); count > 0; --count) {
     TreeNode& field = record.children[RandomBelow(random, record.children.size())];
     const FieldRecipe* recipe = FieldRecipeOf(draw.recipe, field.kind);
@@ -794,7 +795,7 @@ std::string MakeModDatabase(DatabaseKind kind, std::string_view database, std::u
     tableNode->children = ModRecords(tableNode->children, *draw, random);
   // In a small database the chances above may change nothing; a mod changes something.
   std::string mod = WriteDatabaseTree(tree);
-  for (int attempt = 0; mod == database && attempt < 100; ++attempt) {
+  for (int attempt = 0; mod == database && !shownTables.empty() && attempt < 100; ++attempt) {
     auto [tableNode, draw] = shownTables[RandomBelow(random, shownTables.size())];
     if (tableNode->children.empty()) continue;
     ChangeFields(tableNode->children.front(), *draw, random);

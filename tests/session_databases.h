@@ -24,7 +24,7 @@ std::size_t RandomBelow(Random& random, std::size_t bound);
 bool RandomChance(Random& random, unsigned percent);
 
 // A database of the kind, the same bytes for the same seed and size: each shown table holds
-// from size / 4 to `size` records (at least two), every line distinct. Hidden in its bytes:
+// from about size / 4 (at least two) to `size` records, every line distinct. Hidden in its bytes:
 // record kind bytes other than 0, list element bytes other than 1 after the first element,
 // shop flag bits 5 to 7 and filler bytes, long length forms on small nodes, fields without a
 // column, float bits that six decimals do not show, empty texts in their three forms, tables
