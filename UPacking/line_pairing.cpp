@@ -162,6 +162,15 @@ ValueWeights WeighValues(const TablePairing& pairing, const PairingTexts& texts)
   return weights;
 }
 
+// The cells in which a line and a record's line differ, column by column, missing ones too.
+std::size_t DifferingCells(std::span<const std::uint64_t> line, std::span<const std::uint64_t> record) {
+  const std::size_t columns = std::min(line.size(), record.size());
+  std::size_t differing = std::max(line.size(), record.size()) - columns;
+  for (std::size_t column = 0; column < columns; ++column)
+    differing += line[column] != record[column] ? 1u : 0u;
+  return differing;
+}
+
 // The weight of the cells a line and a record share, column by column.
 Weight SharedWeight(std::span<const std::uint64_t> line, std::span<const Weight> lineWeights,
                     std::span<const std::uint64_t> record) {
@@ -180,7 +189,8 @@ struct Candidate {
   std::uint32_t line;
   std::uint32_t record;
   Weight weight;
-  std::int64_t distance;  // from where the line stands
+  std::int64_t distance;      // from where the line stands
+  std::size_t differingCells;  // between the line and the record's line
 };
 
 // The better of two candidates: more weight, then nearer, then the earlier line and record.
@@ -262,7 +272,8 @@ std::vector<Candidate> WeighCandidates(const RowIndex& index, std::uint32_t line
     const Weight weight = SharedWeight(cells, cellWeights, Row(index.rows, row));
     if (weight < weights.threshold) continue;
     const std::uint32_t record = index.ids[row];
-    found.push_back({line, record, weight, std::abs(static_cast<std::int64_t>(record) - expected)});
+    found.push_back({line, record, weight, std::abs(static_cast<std::int64_t>(record) - expected),
+                     DifferingCells(cells, Row(index.rows, row))});
   }
   std::ranges::sort(found, Better);
   if (found.size() > most) found.resize(most);
@@ -292,90 +303,23 @@ RowIndex RemainingRecords(const TablePairing& pairing, const PairingTexts& texts
   return records;
 }
 
-// Pairs remaining lines with remaining records, the best pairs across the table first.
-void PairResemblingLines(const RowIndex& lines, const RowIndex& records,
-                         const ValueWeights& weights, const std::vector<std::int64_t>& expected,
-                         TablePairing& pairing) {
-  std::vector<Candidate> candidates;
-  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
-    const std::uint32_t line = lines.ids[row];
-    const std::vector<Candidate> best = WeighCandidates(
-        records, line, Row(lines.rows, row), weights, expected[line], true, kBestCandidates);
-    candidates.insert(candidates.end(), best.begin(), best.end());
-  }
-  std::ranges::sort(candidates, Better);
-  for (const Candidate& candidate : candidates) {
-    if (pairing.recordOfLine[candidate.line] != kNoRecord ||
-        pairing.lineOfRecord[candidate.record] != kNoLine) {
-      continue;
-    }
-    pairing.recordOfLine[candidate.line] = candidate.record;
-    pairing.lineOfRecord[candidate.record] = candidate.line;
-  }
-}
+// ---- The record a line resembles most anywhere.
 
-// The number of cells of the row standing for `id` in the index.
-std::size_t CellCountOf(const RowIndex& index, std::uint32_t id) {
-  const auto row = static_cast<std::size_t>(std::ranges::lower_bound(index.ids, id) - index.ids.begin());
-  return Row(index.rows, row).size();
-}
-
-// Where a person could not tell either (a line that shares too little with every record): a
-// line and a record left alone between the same two pairs that keep their place, with as many
-// cells, are taken as that record changed in place.
-void PairLonePlaces(const RowIndex& lines, const RowIndex& records, TablePairing& pairing) {
-  std::vector<std::uint32_t> freeLines;
-  for (std::uint32_t line : lines.ids) {
-    if (pairing.recordOfLine[line] == kNoRecord) freeLines.push_back(line);
-  }
-  std::vector<std::uint32_t> freeRecords;
-  for (std::uint32_t record : records.ids) {
-    if (pairing.lineOfRecord[record] == kNoLine) freeRecords.push_back(record);
-  }
-  if (freeLines.empty() || freeRecords.empty()) return;
-  // The pairs that keep their place, with one before the first and one after the last.
-  std::vector<std::pair<std::int64_t, std::int64_t>> bounds{{-1, -1}};
-  for (std::uint32_t line = 0; line < pairing.inPlace.size(); ++line) {
-    if (pairing.inPlace[line]) bounds.emplace_back(line, pairing.recordOfLine[line]);
-  }
-  bounds.emplace_back(pairing.recordOfLine.size(), pairing.lineOfRecord.size());
-  auto within = [](const std::vector<std::uint32_t>& sorted, std::int64_t after,
-                   std::int64_t before) {
-    const auto first = std::ranges::upper_bound(sorted, after, {},
-                                                [](std::uint32_t v) { return std::int64_t{v}; });
-    const auto last = std::ranges::lower_bound(sorted, before, {},
-                                               [](std::uint32_t v) { return std::int64_t{v}; });
-    return std::span(first, last);
-  };
-  for (std::size_t at = 1; at < bounds.size(); ++at) {
-    const auto stretchLines = within(freeLines, bounds[at - 1].first, bounds[at].first);
-    const auto stretchRecords = within(freeRecords, bounds[at - 1].second, bounds[at].second);
-    if (stretchLines.size() != 1 || stretchRecords.size() != 1) continue;
-    const std::uint32_t line = stretchLines.front();
-    const std::uint32_t record = stretchRecords.front();
-    if (CellCountOf(lines, line) != CellCountOf(records, record)) continue;
-    pairing.recordOfLine[line] = record;
-    pairing.lineOfRecord[record] = line;
-  }
-}
-
-// ---- Templates of added lines.
-
-// For every added line, the record it resembles most among all the table's records: those
-// paired with an equal line read through it, the others from `records`.
-void ChooseTemplates(const RowIndex& lines, const RowIndex& records, const ValueWeights& weights,
-                     const std::vector<std::int64_t>& expected, const PairingTexts& texts,
-                     TablePairing& pairing) {
-  std::vector<std::size_t> added;
-  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
-    if (pairing.recordOfLine[lines.ids[row]] == kNoRecord) added.push_back(row);
-  }
-  if (added.empty()) return;
-  // Every record that holds a rare value of an added line (one that at most kLongestPosting
-  // records are estimated to hold), with its cells.
+// For each listed row of `lines`, the record it resembles most (by at least the threshold)
+// among all the table's records, those paired with an equal line read through it and the
+// others from `records`; kNoRecord for none. Records are found by the rare values of the lines
+// (those at most kLongestPosting records are estimated to hold).
+std::vector<Candidate> BestRecordsAnywhere(const RowIndex& lines, std::span<const std::size_t> rows,
+                                           const RowIndex& records, const ValueWeights& weights,
+                                           const std::vector<std::int64_t>& expected,
+                                           const PairingTexts& texts, const TablePairing& pairing) {
+  std::vector<Candidate> best(rows.size());
+  for (std::size_t at = 0; at < rows.size(); ++at)
+    best[at] = Candidate{lines.ids[rows[at]], kNoRecord, 0, 0, 0};
+  if (rows.empty()) return best;
   const std::size_t recordCount = pairing.lineOfRecord.size();
   std::unordered_set<std::uint64_t> wanted;
-  for (std::size_t row : added) {
+  for (std::size_t row : rows) {
     for (std::uint64_t key : Row(lines.rows, row)) {
       const auto found = weights.counts.find(key);
       const std::uint64_t holders =
@@ -414,11 +358,136 @@ void ChooseTemplates(const RowIndex& lines, const RowIndex& records, const Value
     sorted.rows.starts.push_back(static_cast<std::uint32_t>(sorted.rows.keys.size()));
   }
   IndexRows(sorted);
-  for (std::size_t row : added) {
+  for (std::size_t at = 0; at < rows.size(); ++at) {
+    const std::uint32_t line = lines.ids[rows[at]];
+    const std::vector<Candidate> found =
+        WeighCandidates(sorted, line, Row(lines.rows, rows[at]), weights, expected[line], false, 1);
+    if (!found.empty()) best[at] = found.front();
+  }
+  return best;
+}
+
+// Rows of `lines` whose lines are not yet known to be their best remaining candidate changed in
+// one cell: those with no candidate, or whose best candidate differs in more cells.
+std::vector<std::size_t> RowsToCompareEverywhere(const RowIndex& lines,
+                                                 const std::vector<std::vector<Candidate>>& best) {
+  std::vector<std::size_t> rows;
+  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
+    if (best[row].empty() || best[row].front().differingCells > 1) rows.push_back(row);
+  }
+  return rows;
+}
+
+// Pairs remaining lines with remaining records, the best pairs across the table first. A line
+// that resembles a record that stays (an equal line's record) more than any remaining one is a
+// copy of that record, not a change of a remaining one: it pairs with none. Each line's best
+// record anywhere, where it was looked for, is left in `anywhere`.
+void PairResemblingLines(const RowIndex& lines, const RowIndex& records,
+                         const ValueWeights& weights, const std::vector<std::int64_t>& expected,
+                         const PairingTexts& texts, TablePairing& pairing,
+                         std::vector<Candidate>& anywhere) {
+  std::vector<std::vector<Candidate>> best(lines.ids.size());
+  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
     const std::uint32_t line = lines.ids[row];
-    const std::vector<Candidate> best =
-        WeighCandidates(sorted, line, Row(lines.rows, row), weights, expected[line], false, 1);
-    if (!best.empty()) pairing.templateOfLine[line] = best.front().record;
+    best[row] = WeighCandidates(records, line, Row(lines.rows, row), weights, expected[line], true,
+                                kBestCandidates);
+  }
+  const std::vector<std::size_t> compared = RowsToCompareEverywhere(lines, best);
+  const std::vector<Candidate> found =
+      BestRecordsAnywhere(lines, compared, records, weights, expected, texts, pairing);
+  for (std::size_t at = 0; at < compared.size(); ++at) {
+    anywhere[compared[at]] = found[at];
+    if (found[at].record == kNoRecord || pairing.lineOfRecord[found[at].record] == kNoLine) continue;
+    std::erase_if(best[compared[at]],
+                  [&](const Candidate& candidate) { return candidate.weight < found[at].weight; });
+  }
+  std::vector<Candidate> candidates;
+  for (const std::vector<Candidate>& ofLine : best)
+    candidates.insert(candidates.end(), ofLine.begin(), ofLine.end());
+  std::ranges::sort(candidates, Better);
+  for (const Candidate& candidate : candidates) {
+    if (pairing.recordOfLine[candidate.line] != kNoRecord ||
+        pairing.lineOfRecord[candidate.record] != kNoLine) {
+      continue;
+    }
+    pairing.recordOfLine[candidate.line] = candidate.record;
+    pairing.lineOfRecord[candidate.record] = candidate.line;
+  }
+}
+
+// The number of cells of the row standing for `id` in the index.
+std::size_t CellCountOf(const RowIndex& index, std::uint32_t id) {
+  const auto row = static_cast<std::size_t>(std::ranges::lower_bound(index.ids, id) - index.ids.begin());
+  return Row(index.rows, row).size();
+}
+
+// Where a person could not tell either (a line that resembles no record anywhere): a line and
+// a record left alone between the same two pairs that keep their place, with as many cells,
+// are taken as that record changed in place.
+void PairLonePlaces(const RowIndex& lines, const RowIndex& records,
+                    const std::vector<Candidate>& anywhere, TablePairing& pairing) {
+  std::vector<std::uint32_t> freeLines;
+  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
+    const std::uint32_t line = lines.ids[row];
+    if (pairing.recordOfLine[line] == kNoRecord && anywhere[row].record == kNoRecord) {
+      freeLines.push_back(line);
+    }
+  }
+  std::vector<std::uint32_t> freeRecords;
+  for (std::uint32_t record : records.ids) {
+    if (pairing.lineOfRecord[record] == kNoLine) freeRecords.push_back(record);
+  }
+  if (freeLines.empty() || freeRecords.empty()) return;
+  // The pairs that keep their place, with one before the first and one after the last.
+  std::vector<std::pair<std::int64_t, std::int64_t>> bounds{{-1, -1}};
+  for (std::uint32_t line = 0; line < pairing.inPlace.size(); ++line) {
+    if (pairing.inPlace[line]) bounds.emplace_back(line, pairing.recordOfLine[line]);
+  }
+  bounds.emplace_back(pairing.recordOfLine.size(), pairing.lineOfRecord.size());
+  auto within = [](const std::vector<std::uint32_t>& sorted, std::int64_t after,
+                   std::int64_t before) {
+    const auto first = std::ranges::upper_bound(sorted, after, {},
+                                                [](std::uint32_t v) { return std::int64_t{v}; });
+    const auto last = std::ranges::lower_bound(sorted, before, {},
+                                               [](std::uint32_t v) { return std::int64_t{v}; });
+    return std::span(first, last);
+  };
+  for (std::size_t at = 1; at < bounds.size(); ++at) {
+    const auto stretchLines = within(freeLines, bounds[at - 1].first, bounds[at].first);
+    const auto stretchRecords = within(freeRecords, bounds[at - 1].second, bounds[at].second);
+    if (stretchLines.size() != 1 || stretchRecords.size() != 1) continue;
+    const std::uint32_t line = stretchLines.front();
+    const std::uint32_t record = stretchRecords.front();
+    if (CellCountOf(lines, line) != CellCountOf(records, record)) continue;
+    pairing.recordOfLine[line] = record;
+    pairing.lineOfRecord[record] = line;
+  }
+}
+
+// Looks for the record each unpaired line resembles most anywhere, where it was not yet.
+void FindBestRecordsOfUnpairedLines(const RowIndex& lines, const RowIndex& records,
+                                    const ValueWeights& weights,
+                                    const std::vector<std::int64_t>& expected,
+                                    const PairingTexts& texts, const TablePairing& pairing,
+                                    std::vector<Candidate>& anywhere) {
+  std::vector<std::size_t> rows;
+  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
+    if (pairing.recordOfLine[lines.ids[row]] == kNoRecord && anywhere[row].line == kNoLine) {
+      rows.push_back(row);
+    }
+  }
+  const std::vector<Candidate> found =
+      BestRecordsAnywhere(lines, rows, records, weights, expected, texts, pairing);
+  for (std::size_t at = 0; at < rows.size(); ++at)
+    anywhere[rows[at]] = found[at];
+}
+
+// Every added line's template: the record it resembles most anywhere, if any.
+void ChooseTemplates(const RowIndex& lines, const std::vector<Candidate>& anywhere,
+                     TablePairing& pairing) {
+  for (std::size_t row = 0; row < lines.ids.size(); ++row) {
+    const std::uint32_t line = lines.ids[row];
+    if (pairing.recordOfLine[line] == kNoRecord) pairing.templateOfLine[line] = anywhere[row].record;
   }
 }
 
@@ -473,10 +542,13 @@ TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
     const ValueWeights weights = WeighValues(pairing, texts);
     const RowIndex lines = RemainingLines(pairing, texts);
     const RowIndex records = RemainingRecords(pairing, texts);
-    PairResemblingLines(lines, records, weights, expected, pairing);
+    // Each line's best record anywhere, once looked for (kNoLine before).
+    std::vector<Candidate> anywhere(lines.ids.size(), Candidate{kNoLine, kNoRecord, 0, 0, 0});
+    PairResemblingLines(lines, records, weights, expected, texts, pairing, anywhere);
+    FindBestRecordsOfUnpairedLines(lines, records, weights, expected, texts, pairing, anywhere);
     MarkRecordsInPlace(pairing);
-    PairLonePlaces(lines, records, pairing);
-    ChooseTemplates(lines, records, weights, expected, texts, pairing);
+    PairLonePlaces(lines, records, anywhere, pairing);
+    ChooseTemplates(lines, anywhere, pairing);
     pairing.inPlace.assign(lineHashes.size(), false);
   }
   MarkRecordsInPlace(pairing);
