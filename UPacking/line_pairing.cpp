@@ -495,6 +495,11 @@ void ChooseTemplates(const RowIndex& lines, const std::vector<Candidate>& anywhe
 
 // The longest run of paired lines whose records increase with them.
 void MarkRecordsInPlace(TablePairing& pairing) {
+  if (std::ranges::is_sorted(pairing.recordOfLine) &&
+      std::ranges::none_of(pairing.recordOfLine, [](std::uint32_t r) { return r == kNoRecord; })) {
+    pairing.inPlace.assign(pairing.recordOfLine.size(), true);  // every line where it was
+    return;
+  }
   std::vector<std::uint32_t> paired;
   for (std::uint32_t line = 0; line < pairing.recordOfLine.size(); ++line) {
     if (pairing.recordOfLine[line] != kNoRecord) paired.push_back(line);
@@ -521,11 +526,25 @@ void MarkRecordsInPlace(TablePairing& pairing) {
   }
 }
 
+// An unedited table: every line stands for the record at its place.
+TablePairing UneditedPairing(std::size_t lines) {
+  TablePairing pairing;
+  pairing.recordOfLine.resize(lines);
+  for (std::size_t line = 0; line < lines; ++line)
+    pairing.recordOfLine[line] = static_cast<std::uint32_t>(line);
+  pairing.lineOfRecord = pairing.recordOfLine;
+  pairing.equal.assign(lines, true);
+  pairing.inPlace.assign(lines, true);
+  pairing.templateOfLine.assign(lines, kNoRecord);
+  return pairing;
+}
+
 }  // namespace
 
 TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
                        std::span<const std::uint64_t> lineHashes, const PairingTexts& texts) {
   TablePairing pairing;
+  if (std::ranges::equal(recordHashes, lineHashes)) return UneditedPairing(lineHashes.size());
   pairing.recordOfLine.assign(lineHashes.size(), kNoRecord);
   pairing.lineOfRecord.assign(recordHashes.size(), kNoLine);
   pairing.templateOfLine.assign(lineHashes.size(), kNoRecord);

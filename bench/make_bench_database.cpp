@@ -163,6 +163,60 @@ void Quest(NodeWriter& writer, Random& random) {
   EndNode(writer);
 }
 
+// Records like the samples': short names and texts, mostly numbers, about 100 to 200 bytes.
+void SmallPrototype(NodeWriter& writer, Random& random) {
+  BeginNode(writer, 0);
+  Field(writer, 0, TextPayload(Name(random, 2)));
+  Field(writer, 1, TextPayload(Name(random, 1)));
+  Field(writer, 3, Float32Payload(TableFloat(random)));
+  Field(writer, 4, Int32Payload(static_cast<std::int32_t>(Below(random, 3))));
+  Field(writer, 5, Float32Payload(TableFloat(random)));
+  Field(writer, 6, Int32Payload(static_cast<std::int32_t>(Below(random, 5))));
+  for (std::uint8_t code = 7; code <= 10; ++code) {
+    Field(writer, code, Float32Payload(TableFloat(random)));
+  }
+  for (std::uint8_t code = 12; code <= 15; ++code) {
+    Field(writer, code, Int32Payload(static_cast<std::int32_t>(Below(random, 100))));
+  }
+  Field(writer, 16, TextListPayload(NameList(random, 1)));
+  Field(writer, 20,
+        ByteQuintuplePayload({static_cast<std::uint8_t>(Below(random, 256)), 1, 2,
+                              static_cast<std::uint8_t>(Below(random, 256)), 0}));
+  Field(writer, 21, Int32Payload(static_cast<std::int32_t>(Below(random, 10))));
+  Field(writer, 22, ShopFlagsPayload(static_cast<std::uint8_t>(Below(random, 32))));
+  for (std::uint8_t code = 23; code <= 25; ++code) {
+    Field(writer, code, Float32Payload(static_cast<float>(Below(random, 101)) / 100.0f));
+  }
+  Field(writer, 26, Float32Payload(TableFloat(random)));
+  EndNode(writer);
+}
+
+void SmallBriefing(NodeWriter& writer, Random& random) {
+  BeginNode(writer, 0);
+  Field(writer, 0, TextPayload(Name(random, 2)));
+  Field(writer, 1, Float32Payload(TableFloat(random)));
+  Field(writer, 2, Float32Payload(TableFloat(random)));
+  Field(writer, 3, Int32Payload(static_cast<std::int32_t>(Below(random, 40))));
+  Field(writer, 4, TextPayload(Sentence(random, 20 + Below(random, 40))));
+  Field(writer, 5, Float32Payload(TableFloat(random)));
+  Field(writer, 6, Int32Payload(0));
+  EndNode(writer);
+}
+
+void SmallQuest(NodeWriter& writer, Random& random) {
+  BeginNode(writer, 0);
+  Field(writer, 0, TextPayload(Name(random, 2)));
+  Field(writer, 1, Int32Payload(static_cast<std::int32_t>(Below(random, 5000))));
+  Field(writer, 2, Float32Payload(TableFloat(random)));
+  Field(writer, 3, TextListPayload(NameList(random, 1 + Below(random, 2))));
+  Field(writer, 4, TextPayload(Sentence(random, 10 + Below(random, 30))));
+  for (std::uint8_t code = 5; code <= 9; ++code) {
+    Field(writer, code, TextPayload(Below(random, 3) == 0 ? Name(random, 1) : ""));
+  }
+  Field(writer, 10, Int32Payload(static_cast<std::int32_t>(Below(random, 2))));
+  EndNode(writer);
+}
+
 using RecordWriter = void (*)(NodeWriter&, Random&);
 
 struct TableShare {
@@ -174,6 +228,24 @@ struct TableShare {
 constexpr TableShare kSpellTables[] = {
     {1, Prototype, 88}, {2, Modifier, 6}, {3, Composed, 2}, {4, Composed, 2}, {5, Composed, 2}};
 constexpr TableShare kQuestTables[] = {{1, Briefing, 15}, {2, Quest, 85}};
+constexpr TableShare kSmallSpellTables[] = {{1, SmallPrototype, 88}, {2, Modifier, 6},
+                                            {3, Composed, 2},        {4, Composed, 2},
+                                            {5, Composed, 2}};
+constexpr TableShare kSmallQuestTables[] = {{1, SmallBriefing, 30}, {2, SmallQuest, 70}};
+
+// The kinds of database the generator writes, by name.
+struct DatabaseKind {
+  std::string_view name;
+  const TableShare* tables;
+  std::size_t count;
+};
+
+constexpr DatabaseKind kKinds[] = {
+    {"spell", kSpellTables, std::size(kSpellTables)},
+    {"quest", kQuestTables, std::size(kQuestTables)},
+    {"spell-small", kSmallSpellTables, std::size(kSmallSpellTables)},
+    {"quest-small", kSmallQuestTables, std::size(kSmallQuestTables)},
+};
 
 std::string Database(const TableShare* tables, std::size_t count, std::size_t bytes,
                      std::uint64_t seed) {
@@ -195,17 +267,20 @@ std::string Database(const TableShare* tables, std::size_t count, std::size_t by
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5 || (std::strcmp(argv[1], "spell") != 0 && std::strcmp(argv[1], "quest") != 0)) {
-    std::fputs("usage: make_bench_database spell|quest MEBIBYTES SEED FILE\n", stderr);
+  const DatabaseKind* kind = nullptr;
+  for (const DatabaseKind& candidate : kKinds) {
+    if (argc == 5 && candidate.name == argv[1]) kind = &candidate;
+  }
+  if (kind == nullptr) {
+    std::fputs("usage: make_bench_database spell|quest|spell-small|quest-small MEBIBYTES SEED FILE\n",
+               stderr);
     return 2;
   }
   // A node holds at most 2^30 - 1 bytes, so "1024" gives a database just under 1 GiB.
   const std::size_t bytes =
       std::min<std::size_t>(std::strtoull(argv[2], nullptr, 10) << 20, (1u << 30) - (1u << 16));
   const std::uint64_t seed = std::strtoull(argv[3], nullptr, 10);
-  const bool spell = std::strcmp(argv[1], "spell") == 0;
-  const std::string database = spell ? Database(kSpellTables, std::size(kSpellTables), bytes, seed)
-                                     : Database(kQuestTables, std::size(kQuestTables), bytes, seed);
+  const std::string database = Database(kind->tables, kind->count, bytes, seed);
   std::FILE* file = std::fopen(argv[4], "wb");
   if (file == nullptr ||
       std::fwrite(database.data(), 1, database.size(), file) != database.size() ||
