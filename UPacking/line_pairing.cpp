@@ -493,37 +493,9 @@ void ChooseTemplates(const RowIndex& lines, const std::vector<Candidate>& anywhe
 
 // ---- Records that keep their place.
 
-// The longest run of paired lines whose records increase with them.
+// The lines whose records keep their place.
 void MarkRecordsInPlace(TablePairing& pairing) {
-  if (std::ranges::is_sorted(pairing.recordOfLine) &&
-      std::ranges::none_of(pairing.recordOfLine, [](std::uint32_t r) { return r == kNoRecord; })) {
-    pairing.inPlace.assign(pairing.recordOfLine.size(), true);  // every line where it was
-    return;
-  }
-  std::vector<std::uint32_t> paired;
-  for (std::uint32_t line = 0; line < pairing.recordOfLine.size(); ++line) {
-    if (pairing.recordOfLine[line] != kNoRecord) paired.push_back(line);
-  }
-  // tails[k]: the index in `paired` ending the best run of length k + 1 found so far.
-  std::vector<std::size_t> tails;
-  std::vector<std::size_t> before(paired.size());
-  auto recordAt = [&](std::size_t at) { return pairing.recordOfLine[paired[at]]; };
-  for (std::size_t at = 0; at < paired.size(); ++at) {
-    const auto place =
-        std::ranges::lower_bound(tails, recordAt(at), {}, [&](std::size_t t) { return recordAt(t); });
-    const auto length = static_cast<std::size_t>(place - tails.begin());
-    before[at] = length == 0 ? at : tails[length - 1];
-    if (place == tails.end()) {
-      tails.push_back(at);
-    } else {
-      *place = at;
-    }
-  }
-  if (tails.empty()) return;
-  for (std::size_t at = tails.back();; at = before[at]) {
-    pairing.inPlace[paired[at]] = true;
-    if (before[at] == at) break;
-  }
+  pairing.inPlace = LongestIncreasingRun(pairing.recordOfLine);
 }
 
 // An unedited table: every line stands for the record at its place.
@@ -540,6 +512,39 @@ TablePairing UneditedPairing(std::size_t lines) {
 }
 
 }  // namespace
+
+std::vector<bool> LongestIncreasingRun(std::span<const std::uint32_t> values) {
+  if (std::ranges::is_sorted(values) &&
+      std::ranges::none_of(values, [](std::uint32_t value) { return value == kNoRecord; })) {
+    return std::vector<bool>(values.size(), true);  // every value where it was
+  }
+  std::vector<std::uint32_t> present;
+  for (std::uint32_t at = 0; at < values.size(); ++at) {
+    if (values[at] != kNoRecord) present.push_back(at);
+  }
+  // tails[k]: the index in `present` ending the best run of length k + 1 found so far.
+  std::vector<std::size_t> tails;
+  std::vector<std::size_t> before(present.size());
+  auto valueAt = [&](std::size_t at) { return values[present[at]]; };
+  for (std::size_t at = 0; at < present.size(); ++at) {
+    const auto place =
+        std::ranges::lower_bound(tails, valueAt(at), {}, [&](std::size_t t) { return valueAt(t); });
+    const auto length = static_cast<std::size_t>(place - tails.begin());
+    before[at] = length == 0 ? at : tails[length - 1];
+    if (place == tails.end()) {
+      tails.push_back(at);
+    } else {
+      *place = at;
+    }
+  }
+  std::vector<bool> inRun(values.size(), false);
+  if (tails.empty()) return inRun;
+  for (std::size_t at = tails.back();; at = before[at]) {
+    inRun[present[at]] = true;
+    if (before[at] == at) break;
+  }
+  return inRun;
+}
 
 TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
                        std::span<const std::uint64_t> lineHashes, const PairingTexts& texts) {

@@ -53,5 +53,9 @@ struct PairingTexts {
 TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
                        std::span<const std::uint64_t> lineHashes, const PairingTexts& texts);
 
+// Which values of the sequence (kNoRecord ones left out) make its longest increasing run: for
+// records in the order of a new table, those that keep their place.
+std::vector<bool> LongestIncreasingRun(std::span<const std::uint32_t> values);
+
 // Records whose values weigh the cells, at most: the whole table up to that size.
 inline constexpr std::size_t kWeightSample = std::size_t{1} << 16;

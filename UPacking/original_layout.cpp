@@ -12,6 +12,7 @@ namespace {
 struct LayoutWatcher : WatchLinesOnly {
   Layout& layout;
   const WalkRules& rules;
+  RenderedTables* rendered;
   std::int64_t recordOffset = 0;
   std::int64_t recordEnd = 0;
   std::int64_t furthest = 0;
@@ -45,6 +46,14 @@ struct LayoutWatcher : WatchLinesOnly {
     table.spots.push_back({recordOffset, static_cast<std::uint32_t>(recordEnd - recordOffset),
                            static_cast<std::uint32_t>(layout.tableNodes.size() - 1)});
     table.hashes.push_back(LineHash(line));
+    if (rendered != nullptr) {
+      std::string& text = rendered->texts[static_cast<std::size_t>(route)];
+      TableIndex& index = rendered->indexes[static_cast<std::size_t>(route)];
+      text += line;
+      index.ends.push_back(static_cast<std::int64_t>(text.size()));
+      index.hashes.push_back(table.hashes.back());
+      text += "\r\n";
+    }
   }
 
   // A walk that moves to node ends re-aligns after the record: only what the record read is
@@ -114,11 +123,22 @@ void WalkOneRecord(NodeReader& database, const PackRules& rules, const Layout& l
 
 }  // namespace
 
-Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator) {
+Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator,
+                  RenderedTables* rendered) {
   Layout layout;
   layout.size = Size(database);
   layout.tables.resize(rules.tables.size());
-  LayoutWatcher watcher{{}, layout, *rules.walk};
+  if (rendered != nullptr) {
+    rendered->texts.assign(rules.tables.size(), {});
+    rendered->indexes.assign(rules.tables.size(), {});
+    for (std::size_t table = 0; table < rules.tables.size(); ++table) {
+      rendered->texts[table] = std::string(rules.tables[table].headerRow) + "\r\n";
+      rendered->indexes[table].lineEnd = "\r\n";
+      rendered->indexes[table].firstLineStart =
+          static_cast<std::int64_t>(rendered->texts[table].size());
+    }
+  }
+  LayoutWatcher watcher{{}, layout, *rules.walk, rendered};
   SeekTo(database, 0);
   try {
     WalkDatabase(database, decimalSeparator, *rules.walk, watcher);
@@ -139,10 +159,15 @@ StoredRecord ReadStoredRecord(NodeReader& database, const PackRules& rules, cons
   RowBuilder row;
   row.decimalSeparator = decimalSeparator;
   WalkOneRecord(database, rules, layout, spot, row, collector);
-  record.bytes.resize(spot.size);
-  SeekTo(database, spot.offset);
-  ReadBytes(database, spot.size, reinterpret_cast<std::uint8_t*>(record.bytes.data()));
+  record.bytes = ReadRecordBytes(database, spot);
   return record;
+}
+
+std::string ReadRecordBytes(NodeReader& database, const RecordSpot& spot) {
+  std::string bytes(spot.size, '\0');
+  SeekTo(database, spot.offset);
+  ReadBytes(database, spot.size, reinterpret_cast<std::uint8_t*>(bytes.data()));
+  return bytes;
 }
 
 std::string_view RecordLine(NodeReader& database, const PackRules& rules, const Layout& layout,

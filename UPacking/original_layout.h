@@ -12,6 +12,7 @@
 
 #include "node_reader.h"
 #include "record_patch.h"
+#include "table_text.h"
 #include "table_set.h"
 #include "tree_walk.h"
 
@@ -71,13 +72,25 @@ struct Layout {
   std::vector<ReadOffLengths> readOff;
 };
 
-// Walks the database as the unpacker does and notes where everything lies. A value that runs
-// past the end of the file raises PackFailure; other file failures end the run.
-Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator);
+// A database's tables as its unpacker writes them, each line one record (a line that holds line
+// breaks too), and where each line lies in its table's text.
+struct RenderedTables {
+  std::vector<std::string> texts;
+  std::vector<TableIndex> indexes;
+};
+
+// Walks the database as the unpacker does and notes where everything lies; with `rendered`,
+// also writes its tables, header rows first. A value that runs past the end of the file raises
+// PackFailure; other file failures end the run.
+Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator,
+                  RenderedTables* rendered = nullptr);
 
 // The record read again as the unpacker reads it: its bytes and its fields with their texts.
 StoredRecord ReadStoredRecord(NodeReader& database, const PackRules& rules, const Layout& layout,
                               const RecordSpot& spot, char decimalSeparator);
+
+// The record node's bytes, header included.
+std::string ReadRecordBytes(NodeReader& database, const RecordSpot& spot);
 
 // The record's line as the unpacker writes it, valid until the next call with `row`.
 std::string_view RecordLine(NodeReader& database, const PackRules& rules, const Layout& layout,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <thread>
 
 #include "line_pairing.h"
@@ -37,22 +38,47 @@ struct PendingEdit {
   std::string source;  // what asked for it, for problems
 };
 
-// One edited table while it is planned: its bytes, its lines and their records.
-struct EditedTable {
-  std::size_t table;
-  const TableSource& source;
-  TableIndex& index;
+// One source's table while it is planned: its lines and the records they stand for.
+struct SourceTable {
+  std::size_t number;
+  PackSource* source;
+  TableIndex* index;
   TablePairing pairing;
   LineReader lines;
-  // Per line: the nearest line at or above it, and at or below it, whose record keeps its place.
+};
+
+// A line of the new table: an original record, kept or changed, or an added line
+// (MergedTable::added[added]). `source` and `line` name the source line it comes from (for a
+// changed record, the last source that changed it; kNone for a record no source changed).
+struct NewLine {
+  bool isAdded = false;
+  std::uint32_t record = kNoRecord;
+  std::size_t added = 0;
+  std::size_t source = kNone;
+  std::size_t line = 0;
+};
+
+// One table while it is planned.
+struct TablePlanning {
+  std::size_t table;
+  std::vector<SourceTable> sources;
+  MergedTable merged;
+  std::map<std::pair<std::uint32_t, std::size_t>, std::size_t> lineOfChange;  // record, source
+  std::vector<NewLine> lines;
+  std::vector<bool> inPlace;  // per new line: its record keeps its place
+  std::vector<std::size_t> newLineOfRecord;
+  // Per new line: the nearest line at or above it, and at or below it, whose record keeps its
+  // place.
   std::vector<std::size_t> inPlaceAbove;
   std::vector<std::size_t> inPlaceBelow;
 };
 
-PlanItem Item(PlanAction action, std::size_t table, std::size_t line, std::size_t originalLine) {
+PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::size_t line,
+              std::size_t originalLine) {
   PlanItem item;
   item.action = action;
   item.table = table;
+  item.source = source;
   item.line = line;
   item.originalLine = originalLine;
   return item;
@@ -95,18 +121,61 @@ std::vector<std::uint64_t> PartHashes(std::string_view line, std::string_view li
   }
 }
 
-// For every line, the nearest line at or above it (or at or below it) whose record keeps its
-// place, kNone where there is none.
-void NearestLinesInPlace(const TablePairing& pairing, std::vector<std::size_t>& above,
+// For every line, the nearest line at or above it (or at or below it) that keeps its place,
+// kNone where there is none.
+void NearestLinesInPlace(const std::vector<bool>& inPlace, std::vector<std::size_t>& above,
                          std::vector<std::size_t>& below) {
-  const std::size_t lines = pairing.inPlace.size();
+  const std::size_t lines = inPlace.size();
   above.assign(lines, kNone);
   below.assign(lines, kNone);
-  for (std::size_t line = 0; line < lines; ++line) {
-    above[line] = pairing.inPlace[line] ? line : (line > 0 ? above[line - 1] : kNone);
+  for (std::size_t line = 0; line < lines; ++line)
+    above[line] = inPlace[line] ? line : (line > 0 ? above[line - 1] : kNone);
+  for (std::size_t line = lines; line-- > 0;)
+    below[line] = inPlace[line] ? line : (line + 1 < lines ? below[line + 1] : kNone);
+}
+
+// The bytes as hexadecimal pairs, for a plan item about bytes no column shows.
+std::string HexBytes(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (char c : bytes) {
+    if (!text.empty()) text += ' ';
+    text += kDigits[static_cast<std::uint8_t>(c) >> 4];
+    text += kDigits[static_cast<std::uint8_t>(c) & 15];
   }
-  for (std::size_t line = lines; line-- > 0;) {
-    below[line] = pairing.inPlace[line] ? line : (line + 1 < lines ? below[line + 1] : kNone);
+  return text;
+}
+
+// The cells of a line as strings.
+std::vector<std::string> CellsOf(std::string_view line) {
+  std::vector<std::string> cells;
+  for (std::string_view cell : SplitColumns(line))
+    cells.emplace_back(cell);
+  return cells;
+}
+
+std::string JoinedCells(const std::vector<std::string>& cells) {
+  std::string line;
+  for (std::size_t index = 0; index < cells.size(); ++index) {
+    if (index > 0) line += '\t';
+    line += cells[index];
+  }
+  return line;
+}
+
+// The cells in which two lines differ, as the second one's, or a change of the line as a
+// whole when they have other numbers of cells.
+void AddCellChanges(std::string_view before, std::string_view after, RecordChange& change) {
+  const std::vector<std::string_view> old = SplitColumns(before);
+  const std::vector<std::string_view> now = SplitColumns(after);
+  if (old.size() != now.size()) {
+    change.units.push_back({{UnitKind::WholeRecord, 0}, std::string(after)});
+    return;
+  }
+  for (std::size_t column = 0; column < old.size(); ++column) {
+    if (old[column] != now[column]) {
+      change.units.push_back({{UnitKind::Cell, column}, std::string(now[column])});
+    }
   }
 }
 
@@ -114,6 +183,7 @@ struct Planner {
   NodeReader& original;
   const PackRules& rules;
   char decimalSeparator;
+  std::vector<PackSource>& sources;
   Layout layout;
   PackPlan plan;
   std::vector<PendingEdit> edits;
@@ -138,6 +208,8 @@ struct Planner {
     return layout.tables[table].spots[record];
   }
 
+  bool Several() const { return sources.size() > 1; }
+
   // The problem of an edit that touches bytes read off their stored lengths.
   std::string ReadOffProblem(const std::string& source, const ReadOffLengths& held) const {
     const std::string why = rules.walk->moveToNodeEnds
@@ -155,21 +227,40 @@ struct Planner {
     return utf8Tables[table] == 1;
   }
 
-  std::string_view ReadEditedLine(EditedTable& edited, std::size_t line);
-  void JoinLinesOfRecords(EditedTable& edited);
-  void PairTable(EditedTable& edited);
-  Anchor AnchorOf(const EditedTable& edited, std::size_t line) const;
-  std::size_t NeighbourTemplate(const EditedTable& edited, std::size_t line) const;
-  bool Rebuild(EditedTable& edited, std::size_t line, std::size_t base, bool neighbour,
-               RebuiltRecord& rebuilt, StoredRecord& stored);
-  void PlanEqualLine(EditedTable& edited, std::size_t line);
-  void PlanChangedLine(EditedTable& edited, std::size_t line);
-  void PlanAddedLine(EditedTable& edited, std::size_t line);
-  void PlanMove(EditedTable& edited, std::size_t line, ByteEdit edit);
-  void PlanRemovals(EditedTable& edited);
-  void NoteChangedCells(const EditedTable& edited, std::size_t line, std::size_t record,
-                        const StoredRecord& stored, const RebuiltRecord& rebuilt);
-  void PlanTable(std::size_t table, const TableSource& source, TableIndex& index);
+  // "<table> line N" of a source's line, the source named first when there are several.
+  std::string Where(const TablePlanning& planning, std::size_t source, std::size_t line) const {
+    const SourceTable& from = planning.sources[source];
+    std::string where = Several() ? from.source->path + ": " : std::string();
+    return where + TableName(rules, planning.table) + " line " +
+           std::to_string(FileLineOf(*from.index, line));
+  }
+
+  std::string_view ReadSourceLine(SourceTable& from, std::size_t line);
+  StoredRecord ReadSourceRecord(const TablePlanning& planning, std::size_t source,
+                                std::size_t line);
+  void JoinLinesOfRecords(std::size_t table, SourceTable& from);
+  void PairTable(std::size_t table, SourceTable& from);
+  void DescribeLine(TablePlanning& planning, SourceTable& from, std::size_t line,
+                    RecordChange& change);
+  void DescribeSource(TablePlanning& planning, SourceTable& from,
+                      std::vector<RecordChange>& changes, std::vector<AddedLine>& added);
+  void MergeSources(TablePlanning& planning);
+  void OrderNewLines(TablePlanning& planning);
+  Anchor AnchorOf(const TablePlanning& planning, std::size_t newLine) const;
+  std::size_t NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const;
+  bool Rebuild(TablePlanning& planning, const StoredRecord& base, std::string_view text,
+               bool neighbour, std::size_t source, std::size_t line, RebuiltRecord& rebuilt);
+  void PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit);
+  void PlanKept(TablePlanning& planning, std::size_t newLine);
+  bool MergedBytes(TablePlanning& planning, const MergedRecord& merged, const StoredRecord& record,
+                   std::string& bytes, std::string& expected);
+  void NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
+                        const StoredRecord& record);
+  void PlanChanged(TablePlanning& planning, std::size_t newLine);
+  void PlanAdded(TablePlanning& planning, std::size_t newLine);
+  void PlanRemovals(TablePlanning& planning);
+  void NoteConflicts(const TablePlanning& planning);
+  void PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes);
   void PlanNodeHeaders();
   void CheckReadOffLengths();
   void NoteChangedRanges();
@@ -177,199 +268,433 @@ struct Planner {
 };
 
 // A failure to read a table again names the table.
-std::string_view Planner::ReadEditedLine(EditedTable& edited, std::size_t line) {
+std::string_view Planner::ReadSourceLine(SourceTable& from, std::size_t line) {
   try {
-    return ReadLine(edited.lines, line);
+    return ReadLine(from.lines, line);
   } catch (const RunFailure& failure) {
-    throw PackFailure{{"cannot read " + TableName(rules, edited.table) + ": " +
-                       FailureMessage(failure.errorNumber)}};
+    throw PackFailure{{"cannot read " + from.source->path + ": " + FailureMessage(failure.errorNumber)}};
   }
 }
 
+// The record a database source's line stands for, as that source stores it.
+StoredRecord Planner::ReadSourceRecord(const TablePlanning& planning, std::size_t source,
+                                       std::size_t line) {
+  PackSource& from = *planning.sources[source].source;
+  const RecordSpot& spot = from.layout.tables[planning.table].spots[line];
+  return ReadStoredRecord(from.reader, rules, from.layout, spot, decimalSeparator);
+}
+
 // Lines that a stored text's line breaks split are joined again where they are exactly the
-// parts of a record's line, so that an unedited record holding line breaks is seen whole.
-void Planner::JoinLinesOfRecords(EditedTable& edited) {
-  const TableRecords& records = layout.tables[edited.table];
+// parts of a record's line, so that an unedited record holding line breaks is seen whole. A
+// database source's lines are its records already.
+void Planner::JoinLinesOfRecords(std::size_t table, SourceTable& from) {
+  if (from.source->database) return;
+  const TableRecords& records = layout.tables[table];
   std::vector<std::vector<std::uint64_t>> parts;
   std::vector<std::uint64_t> wholes;
   for (std::uint32_t record : records.multiLine) {
     const std::string_view line = RecordLine(original, rules, layout, records.spots[record], row);
-    parts.push_back(PartHashes(line, edited.index.lineEnd));
+    parts.push_back(PartHashes(line, from.index->lineEnd));
     wholes.push_back(records.hashes[record]);
   }
-  JoinSplitLines(edited.index, parts, wholes);
+  JoinSplitLines(*from.index, parts, wholes);
 }
 
-void Planner::PairTable(EditedTable& edited) {
-  const TableRecords& records = layout.tables[edited.table];
+void Planner::PairTable(std::size_t table, SourceTable& from) {
+  const TableRecords& records = layout.tables[table];
   PairingTexts texts;
-  texts.editedLine = [&](std::size_t line) { return ReadEditedLine(edited, line); };
+  texts.editedLine = [&](std::size_t line) { return ReadSourceLine(from, line); };
   texts.recordLine = [&](std::size_t record) {
     return RecordLine(original, rules, layout, records.spots[record], row);
   };
-  edited.pairing = PairLines(records.hashes, edited.index.hashes, texts);
-  NearestLinesInPlace(edited.pairing, edited.inPlaceAbove, edited.inPlaceBelow);
+  from.pairing = PairLines(records.hashes, from.index->hashes, texts);
+}
+
+// What a source's line changes in the record it stands for: the cells in which it differs from
+// the record's line; for a database source, also the fields and the header whose bytes differ,
+// or the record as a whole when it stores other fields.
+void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size_t line,
+                           RecordChange& change) {
+  const RecordSpot& spot = Spot(planning.table, change.record);
+  if (!from.source->database) {
+    if (from.pairing.equal[line]) return;
+    const std::string before(RecordLine(original, rules, layout, spot, row));
+    AddCellChanges(before, ReadSourceLine(from, line), change);
+    return;
+  }
+  const RecordSpot& sourceSpot = from.source->layout.tables[planning.table].spots[line];
+  if (ReadRecordBytes(original, spot) == ReadRecordBytes(from.source->reader, sourceSpot)) return;
+  const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
+  const StoredRecord stored = ReadSourceRecord(planning, from.number, line);
+  if (!SameFields(record, stored)) {
+    change.units.push_back({{UnitKind::WholeRecord, 0}, stored.bytes});
+    return;
+  }
+  const std::string_view ownHeader = std::string_view(record.bytes).substr(0, record.headerSize);
+  const std::string_view header = std::string_view(stored.bytes).substr(0, stored.headerSize);
+  if (header[0] != ownHeader[0] || header.size() != ownHeader.size()) {
+    change.units.push_back({{UnitKind::RecordHeader, 0}, std::string(header)});
+  }
+  AddCellChanges(StoredLine(record), StoredLine(stored), change);
+  for (std::size_t field = 0; field < record.fields.size(); ++field) {
+    auto node = [field](const StoredRecord& of) {
+      const StoredField& part = of.fields[field];
+      return std::string_view(of.bytes).substr(part.offset, part.headerSize + part.payloadSize);
+    };
+    if (node(record) != node(stored)) {
+      change.units.push_back({{UnitKind::Field, field}, std::string(node(stored))});
+    }
+  }
+}
+
+// Every change a source makes to the table: records changed and removed, lines added.
+void Planner::DescribeSource(TablePlanning& planning, SourceTable& from,
+                             std::vector<RecordChange>& changes, std::vector<AddedLine>& added) {
+  const TablePairing& pairing = from.pairing;
+  std::uint32_t after = kNoPrecedingRecord;
+  for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
+    const std::uint32_t record = pairing.recordOfLine[line];
+    if (record == kNoRecord) {
+      added.push_back({from.number, line, from.index->hashes[line], after});
+      continue;
+    }
+    after = record;
+    RecordChange change;
+    change.source = from.number;
+    change.record = record;
+    change.sourceLine = line;
+    DescribeLine(planning, from, line, change);
+    planning.lineOfChange[{record, from.number}] = line;
+    if (!change.units.empty()) changes.push_back(std::move(change));
+  }
+  for (std::uint32_t record = 0; record < pairing.lineOfRecord.size(); ++record) {
+    if (pairing.lineOfRecord[record] != kNoLine) continue;
+    RecordChange change;
+    change.source = from.number;
+    change.record = record;
+    change.removed = true;
+    changes.push_back(std::move(change));
+  }
+}
+
+void Planner::MergeSources(TablePlanning& planning) {
+  std::vector<RecordChange> changes;
+  std::vector<AddedLine> added;
+  for (SourceTable& from : planning.sources)
+    DescribeSource(planning, from, changes, added);
+  std::vector<SourceChanges>& counts = plan.sourceChanges[planning.table];
+  counts.assign(sources.size(), {});
+  for (const RecordChange& change : changes) {
+    ++(change.removed ? counts[change.source].removed : counts[change.source].changed);
+  }
+  for (const AddedLine& line : added)
+    ++counts[line.source].added;
+  planning.merged = MergeTable(layout.tables[planning.table].spots.size(), std::move(changes),
+                               std::move(added));
+}
+
+// The new table's lines: one source's in its order, several sources' in the original's.
+void Planner::OrderNewLines(TablePlanning& planning) {
+  const MergedTable& merged = planning.merged;
+  auto lastChanger = [&](std::uint32_t record, NewLine& line) {
+    const std::vector<std::size_t>& of = merged.records[record].unitSources;
+    if (of.empty()) return;
+    line.source = *std::ranges::max_element(of);
+    line.line = planning.lineOfChange.at({record, line.source});
+  };
+  if (!Several()) {
+    const TablePairing& pairing = planning.sources.front().pairing;
+    std::size_t added = 0;
+    for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
+      NewLine newLine;
+      newLine.source = 0;
+      newLine.line = line;
+      newLine.record = pairing.recordOfLine[line];
+      newLine.isAdded = newLine.record == kNoRecord;
+      if (newLine.isAdded) newLine.added = added++;
+      planning.lines.push_back(newLine);
+    }
+  } else {
+    for (const MergedLine& merged_line : merged.lines) {
+      NewLine newLine;
+      newLine.isAdded = merged_line.added;
+      if (newLine.isAdded) {
+        newLine.added = merged_line.index;
+        newLine.source = merged.added[merged_line.index].source;
+        newLine.line = merged.added[merged_line.index].line;
+      } else {
+        newLine.record = static_cast<std::uint32_t>(merged_line.index);
+        lastChanger(newLine.record, newLine);
+      }
+      planning.lines.push_back(newLine);
+    }
+  }
+  std::vector<std::uint32_t> records;
+  for (const NewLine& line : planning.lines)
+    records.push_back(line.isAdded ? kNoRecord : line.record);
+  planning.inPlace = LongestIncreasingRun(records);
+  NearestLinesInPlace(planning.inPlace, planning.inPlaceAbove, planning.inPlaceBelow);
+  planning.newLineOfRecord.assign(layout.tables[planning.table].spots.size(), kNone);
+  for (std::size_t line = 0; line < planning.lines.size(); ++line) {
+    if (!planning.lines[line].isAdded) planning.newLineOfRecord[planning.lines[line].record] = line;
+  }
 }
 
 // Where a moved or added line goes: after the record of the nearest line above that keeps its
 // place, else before the record of the nearest one below, else where the table's records began.
-Anchor Planner::AnchorOf(const EditedTable& edited, std::size_t line) const {
-  const std::size_t above = line > 0 ? edited.inPlaceAbove[line - 1] : kNone;
+Anchor Planner::AnchorOf(const TablePlanning& planning, std::size_t newLine) const {
+  const std::size_t above = newLine > 0 ? planning.inPlaceAbove[newLine - 1] : kNone;
   if (above != kNone) {
-    const RecordSpot& spot = Spot(edited.table, edited.pairing.recordOfLine[above]);
+    const RecordSpot& spot = Spot(planning.table, planning.lines[above].record);
     return {RecordEnd(spot), spot.tableNode, true};
   }
   const std::size_t below =
-      line + 1 < edited.inPlaceBelow.size() ? edited.inPlaceBelow[line + 1] : kNone;
+      newLine + 1 < planning.inPlaceBelow.size() ? planning.inPlaceBelow[newLine + 1] : kNone;
   const RecordSpot& spot =
-      Spot(edited.table, below != kNone ? edited.pairing.recordOfLine[below] : 0);
+      Spot(planning.table, below != kNone ? planning.lines[below].record : 0);
   return {spot.offset, spot.tableNode, false};
 }
 
-// The record a line that resembles none is built on: the record of the nearest paired line
-// above, else of the nearest one below, else the table's first record.
-std::size_t Planner::NeighbourTemplate(const EditedTable& edited, std::size_t line) const {
-  const std::vector<std::uint32_t>& records = edited.pairing.recordOfLine;
-  for (std::size_t above = line; above-- > 0;) {
-    if (records[above] != kNoRecord) return records[above];
+// The record a line that resembles none is built on: the record of the nearest line above that
+// stands for one, else of the nearest one below, else the table's first record.
+std::size_t Planner::NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const {
+  const std::vector<NewLine>& lines = planning.lines;
+  for (std::size_t above = newLine; above-- > 0;) {
+    if (!lines[above].isAdded) return lines[above].record;
   }
-  for (std::size_t below = line + 1; below < records.size(); ++below) {
-    if (records[below] != kNoRecord) return records[below];
+  for (std::size_t below = newLine + 1; below < lines.size(); ++below) {
+    if (!lines[below].isAdded) return lines[below].record;
   }
   return 0;
 }
 
-// Rebuilds the record `base` with the cells of the line; false, with its problems, when it
-// cannot be stored.
-bool Planner::Rebuild(EditedTable& edited, std::size_t line, std::size_t base, bool neighbour,
-                      RebuiltRecord& rebuilt, StoredRecord& stored) {
-  const std::size_t fileLine = FileLineOf(edited.index, line);
-  const std::string where = TableName(rules, edited.table) + " line " + std::to_string(fileLine);
-  const RecordSpot& spot = Spot(edited.table, base);
-  if (const ReadOffLengths* held = ReadOffWithin(layout, spot.offset, RecordEnd(spot))) {
-    Problem(ReadOffProblem(where, *held));
-    return false;
-  }
-  const std::string text(ReadEditedLine(edited, line));
-  if (LooksLikeUtf8(text) && !TableHasUtf8(edited.table)) {
-    Problem(where +
+// Rebuilds `base` with the cells of `text`, which stands for the source's line; false, with
+// its problems, when it cannot be stored.
+bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::string_view text,
+                      bool neighbour, std::size_t source, std::size_t line,
+                      RebuiltRecord& rebuilt) {
+  const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line);
+  if (LooksLikeUtf8(text) && !TableHasUtf8(planning.table)) {
+    Problem(Where(planning, source, line) +
             ": the line is in UTF-8, but the table's text is in the game's single-byte "
             "code page: save the table in the character set it was opened with (for "
             "example Cyrillic (Windows-1251)), not in UTF-8");
     return false;
   }
-  stored = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
   std::vector<CellProblem> cellProblems;
-  if (!RebuildRecord(stored, text, neighbour, decimalSeparator, rebuilt, cellProblems)) {
+  if (!RebuildRecord(base, text, neighbour, decimalSeparator, rebuilt, cellProblems)) {
+    const std::string prefix = Several() ? sources[source].path + ": " : std::string();
     for (const CellProblem& problem : cellProblems)
-      Problem(CellProblemText(rules, edited.table, fileLine, problem));
+      Problem(prefix + CellProblemText(rules, planning.table, fileLine, problem));
     return false;
   }
   for (const RoundedCell& cell : rebuilt.rounded)
-    plan.rounded.push_back({edited.table, fileLine, cell});
+    plan.rounded.push_back({planning.table, fileLine, cell});
   return true;
 }
 
-// The line's record, copied to the line's place when it does not keep its own.
-void Planner::PlanMove(EditedTable& edited, std::size_t line, ByteEdit edit) {
-  const Anchor anchor = AnchorOf(edited, line);
+// The record of the new line, copied to the line's place when it does not keep its own.
+void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit) {
+  const NewLine& line = planning.lines[newLine];
+  const Anchor anchor = AnchorOf(planning, newLine);
   edit.at = anchor.at;
+  const std::size_t source = line.source == kNone ? 0 : line.source;
   AddEdit(std::move(edit), anchor.tableNode, anchor.after ? 0 : 2,
-          TableName(rules, edited.table) + " line " +
-              std::to_string(FileLineOf(edited.index, line)));
-  plan.items.push_back(Item(PlanAction::Moved, edited.table, FileLineOf(edited.index, line),
-                            edited.pairing.recordOfLine[line] + std::size_t{2}));
+          TableName(rules, planning.table) + " line " + std::to_string(newLine + 2));
+  const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
+  plan.items.push_back(
+      Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
 }
 
-void Planner::PlanEqualLine(EditedTable& edited, std::size_t line) {
-  const std::size_t record = edited.pairing.recordOfLine[line];
-  TableChanges& changes = plan.changes[edited.table];
+void Planner::PlanKept(TablePlanning& planning, std::size_t newLine) {
+  const std::uint32_t record = planning.lines[newLine].record;
+  TableChanges& changes = plan.changes[planning.table];
   ++changes.kept;
-  plan.lineHashes[edited.table].push_back(layout.tables[edited.table].hashes[record]);
-  if (edited.pairing.inPlace[line]) return;
+  plan.lineHashes[planning.table].push_back(layout.tables[planning.table].hashes[record]);
+  if (planning.inPlace[newLine]) return;
   ++changes.moved;
-  const RecordSpot& spot = Spot(edited.table, record);
+  const RecordSpot& spot = Spot(planning.table, record);
   ByteEdit edit;
   edit.copyFrom = spot.offset;
   edit.copySize = spot.size;
-  PlanMove(edited, line, std::move(edit));
+  PlanMove(planning, newLine, std::move(edit));
 }
 
-// Plan items for the cells of a changed line whose fields were stored anew.
-void Planner::NoteChangedCells(const EditedTable& edited, std::size_t line, std::size_t record,
-                               const StoredRecord& stored, const RebuiltRecord& rebuilt) {
-  const std::string before = StoredLine(stored);
-  const std::vector<std::string_view> oldCells = SplitColumns(before);
-  const std::vector<std::string_view> newCells = SplitColumns(rebuilt.given);
-  for (std::size_t column : rebuilt.changedColumns) {
-    PlanItem item =
-        Item(PlanAction::Changed, edited.table, FileLineOf(edited.index, line), record + 2);
-    item.column = column;
-    if (column < oldCells.size()) item.oldText = oldCells[column];
-    if (column < newCells.size()) item.newText = newCells[column];
+// The bytes of a record as the sources' winning changes make it, and the line it must read as;
+// false, with the problems, when they cannot be stored. A database source's record as a whole
+// comes as it is; otherwise the fields and header that database sources changed come as they
+// store them, and the cells as the sources give them are stored on those.
+bool Planner::MergedBytes(TablePlanning& planning, const MergedRecord& merged,
+                          const StoredRecord& record, std::string& bytes, std::string& expected) {
+  const NewLine& line = planning.lines[planning.newLineOfRecord[merged.record]];
+  StoredRecord base = record;
+  std::vector<std::string> cells = CellsOf(StoredLine(record));
+  std::string text;
+  for (std::size_t at = 0; at < merged.units.size(); ++at) {
+    const UnitChange& unit = merged.units[at];
+    const std::size_t source = merged.unitSources[at];
+    if (unit.unit.kind == UnitKind::WholeRecord) {
+      if (!sources[source].database) {
+        text = unit.value;
+        break;
+      }
+      bytes = unit.value;
+      expected = ReadSourceLine(planning.sources[source],
+                                planning.lineOfChange.at({merged.record, source}));
+      return true;
+    }
+    if (unit.unit.kind == UnitKind::Cell && unit.unit.index < cells.size()) {
+      cells[unit.unit.index] = unit.value;
+    }
+  }
+  for (std::size_t source = 0; source < sources.size() && text.empty(); ++source) {
+    std::vector<std::size_t> fields;
+    bool header = false;
+    for (std::size_t at = 0; at < merged.units.size(); ++at) {
+      if (merged.unitSources[at] != source) continue;
+      if (merged.units[at].unit.kind == UnitKind::Field) fields.push_back(merged.units[at].unit.index);
+      header = header || merged.units[at].unit.kind == UnitKind::RecordHeader;
+    }
+    if (fields.empty() && !header) continue;
+    const StoredRecord stored =
+        ReadSourceRecord(planning, source, planning.lineOfChange.at({merged.record, source}));
+    base = WithPartsOf(base, stored, fields, header);
+  }
+  if (text.empty()) text = JoinedCells(cells);
+  RebuiltRecord rebuilt;
+  if (!Rebuild(planning, base, text, false, line.source, line.line, rebuilt)) return false;
+  bytes = std::move(rebuilt.bytes);
+  expected = std::move(rebuilt.line);
+  return true;
+}
+
+// Plan items for the units of a record that the sources changed.
+void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
+                               const StoredRecord& record) {
+  const std::vector<std::string> cells = CellsOf(StoredLine(record));
+  for (std::size_t at = 0; at < merged.units.size(); ++at) {
+    const UnitChange& unit = merged.units[at];
+    const std::size_t source = merged.unitSources[at];
+    const std::size_t line = planning.lineOfChange.at({merged.record, source});
+    PlanItem item = Item(PlanAction::Changed, planning.table, source,
+                         FileLineOf(*planning.sources[source].index, line), merged.record + 2);
+    item.newText = unit.value;
+    switch (unit.unit.kind) {
+      case UnitKind::Cell:
+        item.column = unit.unit.index;
+        if (unit.unit.index < cells.size()) item.oldText = cells[unit.unit.index];
+        break;
+      case UnitKind::Field: {
+        const StoredField& field = record.fields[unit.unit.index];
+        item.columnText = "(field code " + std::to_string(field.code) + ")";
+        item.oldText = HexBytes(std::string_view(record.bytes)
+                                    .substr(field.offset, field.headerSize + field.payloadSize));
+        item.newText = HexBytes(unit.value);
+        break;
+      }
+      case UnitKind::RecordHeader:
+        item.columnText = "(the record's header)";
+        item.oldText = HexBytes(std::string_view(record.bytes).substr(0, record.headerSize));
+        item.newText = HexBytes(unit.value);
+        break;
+      case UnitKind::WholeRecord:
+        item.columnText = "(the record)";
+        item.oldText = StoredLine(record);
+        if (sources[source].database) item.newText = HexBytes(unit.value);
+        break;
+    }
     plan.items.push_back(std::move(item));
   }
 }
 
-void Planner::PlanChangedLine(EditedTable& edited, std::size_t line) {
-  const std::size_t record = edited.pairing.recordOfLine[line];
-  RebuiltRecord rebuilt;
-  StoredRecord stored;
-  if (!Rebuild(edited, line, record, false, rebuilt, stored)) return;
-  if (!rebuilt.changed) return PlanEqualLine(edited, line);
-  TableChanges& changes = plan.changes[edited.table];
-  ++changes.changed;
-  plan.lineHashes[edited.table].push_back(LineHash(rebuilt.line));
-  const RecordSpot& spot = Spot(edited.table, record);
-  ByteEdit edit;
-  edit.bytes = std::move(rebuilt.bytes);
-  if (edited.pairing.inPlace[line]) {
-    edit.at = spot.offset;
-    edit.removed = spot.size;
-    AddEdit(std::move(edit), spot.tableNode, 2,
-            TableName(rules, edited.table) + " line " +
-                std::to_string(FileLineOf(edited.index, line)));
-  } else {
-    ++changes.changedMoved;
-    PlanMove(edited, line, std::move(edit));
-  }
-  NoteChangedCells(edited, line, record, stored, rebuilt);
-}
-
-void Planner::PlanAddedLine(EditedTable& edited, std::size_t line) {
-  if (layout.tables[edited.table].spots.empty()) {
-    Problem(TableName(rules, edited.table) + " line " +
-            std::to_string(FileLineOf(edited.index, line)) +
-            ": the original has no record in this table to build a new one on");
+void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine) {
+  const std::uint32_t recordIndex = planning.lines[newLine].record;
+  const MergedRecord& merged = planning.merged.records[recordIndex];
+  const RecordSpot& spot = Spot(planning.table, recordIndex);
+  const NewLine& line = planning.lines[newLine];
+  if (const ReadOffLengths* held = ReadOffWithin(layout, spot.offset, RecordEnd(spot))) {
+    Problem(ReadOffProblem(Where(planning, line.source, line.line), *held));
     return;
   }
-  const std::uint32_t resembling = edited.pairing.templateOfLine[line];
-  const bool neighbour = resembling == kNoRecord;
-  const std::size_t base = neighbour ? NeighbourTemplate(edited, line) : resembling;
-  RebuiltRecord rebuilt;
-  StoredRecord stored;
-  if (!Rebuild(edited, line, base, neighbour, rebuilt, stored)) return;
-  ++plan.changes[edited.table].added;
-  plan.lineHashes[edited.table].push_back(LineHash(rebuilt.line));
-  const Anchor anchor = AnchorOf(edited, line);
+  const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
+  std::string bytes;
+  std::string expected;
+  if (!MergedBytes(planning, merged, record, bytes, expected)) return;
+  if (bytes == record.bytes) return PlanKept(planning, newLine);
+  TableChanges& changes = plan.changes[planning.table];
+  ++changes.changed;
+  plan.lineHashes[planning.table].push_back(LineHash(expected));
   ByteEdit edit;
-  edit.at = anchor.at;
-  edit.bytes = std::move(rebuilt.bytes);
-  const std::size_t fileLine = FileLineOf(edited.index, line);
-  AddEdit(std::move(edit), anchor.tableNode, anchor.after ? 0 : 2,
-          TableName(rules, edited.table) + " line " + std::to_string(fileLine));
-  plan.items.push_back(Item(PlanAction::Added, edited.table, fileLine, base + 2));
+  edit.bytes = std::move(bytes);
+  if (planning.inPlace[newLine]) {
+    edit.at = spot.offset;
+    edit.removed = spot.size;
+    AddEdit(std::move(edit), spot.tableNode, 2, Where(planning, line.source, line.line));
+  } else {
+    ++changes.changedMoved;
+    PlanMove(planning, newLine, std::move(edit));
+  }
+  NoteChangedUnits(planning, merged, record);
 }
 
-// Records whose lines are gone, and records that moved, leave their places.
-void Planner::PlanRemovals(EditedTable& edited) {
-  const TablePairing& pairing = edited.pairing;
-  const std::string name = TableName(rules, edited.table);
-  for (std::size_t record = 0; record < pairing.lineOfRecord.size(); ++record) {
-    const std::uint32_t line = pairing.lineOfRecord[record];
-    const bool removed = line == kNoLine;
-    if (!removed && pairing.inPlace[line]) continue;
-    const RecordSpot& spot = Spot(edited.table, record);
+// An added line: a database source's record as it stores it; a line of tables built on the
+// record it resembles most, or its neighbour's.
+void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine) {
+  const NewLine& line = planning.lines[newLine];
+  SourceTable& from = planning.sources[line.source];
+  const std::string where = Where(planning, line.source, line.line);
+  const std::size_t fileLine = FileLineOf(*from.index, line.line);
+  if (layout.tables[planning.table].spots.empty()) {
+    Problem(where + ": the original has no record in this table to build a new one on");
+    return;
+  }
+  std::string bytes;
+  std::string expected;
+  std::size_t base = kNone;
+  if (from.source->database) {
+    const RecordSpot& spot = from.source->layout.tables[planning.table].spots[line.line];
+    if (const ReadOffLengths* held = ReadOffWithin(from.source->layout, spot.offset, RecordEnd(spot))) {
+      Problem(where + ": a record that its database reads off its stored lengths (the field @" +
+              std::to_string(held->field) + "); it cannot be added elsewhere");
+      return;
+    }
+    bytes = ReadSourceRecord(planning, line.source, line.line).bytes;
+    expected = ReadSourceLine(from, line.line);
+  } else {
+    const std::uint32_t resembling = from.pairing.templateOfLine[line.line];
+    const bool neighbour = resembling == kNoRecord;
+    base = neighbour ? NeighbourTemplate(planning, newLine) : resembling;
+    const RecordSpot& spot = Spot(planning.table, base);
+    if (const ReadOffLengths* held = ReadOffWithin(layout, spot.offset, RecordEnd(spot))) {
+      Problem(ReadOffProblem(where, *held));
+      return;
+    }
+    const StoredRecord stored = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
+    RebuiltRecord rebuilt;
+    const std::string text(ReadSourceLine(from, line.line));
+    if (!Rebuild(planning, stored, text, neighbour, line.source, line.line, rebuilt)) return;
+    bytes = std::move(rebuilt.bytes);
+    expected = std::move(rebuilt.line);
+  }
+  ++plan.changes[planning.table].added;
+  plan.lineHashes[planning.table].push_back(LineHash(expected));
+  const Anchor anchor = AnchorOf(planning, newLine);
+  ByteEdit edit;
+  edit.at = anchor.at;
+  edit.bytes = std::move(bytes);
+  AddEdit(std::move(edit), anchor.tableNode, anchor.after ? 0 : 2, where);
+  plan.items.push_back(Item(PlanAction::Added, planning.table, line.source, fileLine,
+                            base == kNone ? 0 : base + 2));
+}
+
+// Records removed, and records that moved, leave their places.
+void Planner::PlanRemovals(TablePlanning& planning) {
+  const std::string name = TableName(rules, planning.table);
+  for (std::size_t record = 0; record < planning.newLineOfRecord.size(); ++record) {
+    const std::size_t newLine = planning.newLineOfRecord[record];
+    const bool removed = newLine == kNone;
+    if (!removed && planning.inPlace[newLine]) continue;
+    const RecordSpot& spot = Spot(planning.table, record);
     ByteEdit edit;
     edit.at = spot.offset;
     edit.removed = spot.size;
@@ -377,25 +702,62 @@ void Planner::PlanRemovals(EditedTable& edited) {
             name + ": the record unpacked as line " + std::to_string(record + 2) +
                 (removed ? ", removed" : ", moved"));
     if (!removed) continue;
-    ++plan.changes[edited.table].removed;
-    plan.items.push_back(Item(PlanAction::Removed, edited.table, 0, record + 2));
+    ++plan.changes[planning.table].removed;
+    plan.items.push_back(Item(PlanAction::Removed, planning.table,
+                              planning.merged.records[record].removedBy, 0, record + 2));
   }
 }
 
-void Planner::PlanTable(std::size_t table, const TableSource& source, TableIndex& index) {
-  EditedTable edited{table, source, index, {}, ReaderOfLines(source, index), {}, {}};
-  JoinLinesOfRecords(edited);
-  PairTable(edited);
-  for (std::size_t line = 0; line < LineCount(index); ++line) {
-    if (edited.pairing.equal[line]) {
-      PlanEqualLine(edited, line);
-    } else if (edited.pairing.recordOfLine[line] != kNoRecord) {
-      PlanChangedLine(edited, line);
+// The conflicts of the table's sources, with what they are about.
+void Planner::NoteConflicts(const TablePlanning& planning) {
+  for (const Conflict& conflict : planning.merged.conflicts) {
+    TableConflict noted{planning.table, conflict.record + std::size_t{2}, {}, conflict};
+    switch (conflict.unit.kind) {
+      case UnitKind::Cell:
+        noted.what = ColumnName(rules.tables[planning.table], conflict.unit.index);
+        break;
+      case UnitKind::Field: {
+        const RecordSpot& spot = Spot(planning.table, conflict.record);
+        const StoredRecord record =
+            ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
+        noted.what = "field code " + std::to_string(record.fields[conflict.unit.index].code);
+        break;
+      }
+      case UnitKind::RecordHeader:
+        noted.what = "the record's header";
+        break;
+      case UnitKind::WholeRecord:
+        noted.what = "the record";
+        break;
+    }
+    plan.conflicts.push_back(std::move(noted));
+  }
+}
+
+void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes) {
+  TablePlanning planning{table, {}, {}, {}, {}, {}, {}, {}, {}};
+  for (std::size_t source = 0; source < sources.size(); ++source) {
+    TableIndex& index = indexes[source][table];
+    planning.sources.push_back(
+        {source, &sources[source], &index, {}, ReaderOfLines(sources[source].tables[table], index)});
+  }
+  for (SourceTable& from : planning.sources) {
+    JoinLinesOfRecords(table, from);
+    PairTable(table, from);
+  }
+  MergeSources(planning);
+  OrderNewLines(planning);
+  for (std::size_t line = 0; line < planning.lines.size(); ++line) {
+    if (planning.lines[line].isAdded) {
+      PlanAdded(planning, line);
+    } else if (planning.merged.records[planning.lines[line].record].units.empty()) {
+      PlanKept(planning, line);
     } else {
-      PlanAddedLine(edited, line);
+      PlanChanged(planning, line);
     }
   }
-  PlanRemovals(edited);
+  PlanRemovals(planning);
+  NoteConflicts(planning);
 }
 
 void Planner::PlanNodeHeaders() {
@@ -490,6 +852,27 @@ PackPlan Planner::Finish() {
   return std::move(plan);
 }
 
+// Finds the lines of a source's tables: a folder's files are read, a database's lines are its
+// records already. A table whose start is wrong is a problem named with its source.
+void IndexSourceTables(const PackRules& rules, const PackSource& source,
+                       std::vector<TableIndex>& indexes, std::vector<std::string>& problems) {
+  if (source.database) {
+    indexes = source.rendered.indexes;
+    return;
+  }
+  indexes.resize(rules.tables.size());
+  for (std::size_t table = 0; table < rules.tables.size(); ++table) {
+    try {
+      const std::string problem =
+          IndexTable(source.tables[table], rules.tables[table].headerRow, indexes[table]);
+      if (!problem.empty()) problems.push_back(TableName(rules, table) + " line 1: " + problem);
+    } catch (const RunFailure& failure) {
+      throw PackFailure{{"cannot read " + TableName(rules, table) + " in '" + source.path +
+                         "': " + FailureMessage(failure.errorNumber)}};
+    }
+  }
+}
+
 }  // namespace
 
 std::string TableName(const PackRules& rules, std::size_t table) {
@@ -505,27 +888,22 @@ std::string ColumnName(const TableSpec& table, std::size_t column) {
   return name;
 }
 
+
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
-                  std::span<const TableSource> tables) {
+                  std::vector<PackSource>& sources) {
   // On a second thread the stored lengths are checked, through a reader of its own, and the
-  // tables are read and their lines found, while the unpacker's walk reads the original here.
+  // sources' tables are read and their lines found, while the unpacker's walk reads the
+  // original here. A database source's lines are found already.
   NodeReader second = SecondNodeReader(original);
   std::string damage;
-  std::vector<TableIndex> indexes(tables.size());
-  std::vector<std::string> startProblems(tables.size());
+  std::vector<std::vector<TableIndex>> indexes(sources.size());
+  std::vector<std::string> startProblems;
   std::exception_ptr checkFailure;
   std::thread checker([&] {
     try {
       damage = FirstStoredDamage(second);
-      for (std::size_t table = 0; damage.empty() && table < tables.size(); ++table) {
-        try {
-          startProblems[table] =
-              IndexTable(tables[table], rules.tables[table].headerRow, indexes[table]);
-        } catch (const RunFailure& failure) {
-          throw PackFailure{{"cannot read " + TableName(rules, table) + ": " +
-                             FailureMessage(failure.errorNumber)}};
-        }
-      }
+      for (std::size_t source = 0; damage.empty() && source < sources.size(); ++source)
+        IndexSourceTables(rules, sources[source], indexes[source], startProblems);
     } catch (...) {
       checkFailure = std::current_exception();
     }
@@ -545,17 +923,18 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
                        " (nodedump shows it); only a sound database is packed"}};
   }
   if (walkFailure) std::rethrow_exception(walkFailure);
-  Planner planner{original, rules, decimalSeparator, std::move(layout), {}, {}, {}, 0, {}, {}};
+  Planner planner{original, rules, decimalSeparator, sources, std::move(layout), {}, {}, {}, 0,
+                  {}, {}};
   planner.row.decimalSeparator = decimalSeparator;
   planner.utf8Tables.assign(rules.tables.size(), -1);
   planner.plan.lineHashes.resize(rules.tables.size());
   planner.plan.changes.resize(rules.tables.size());
-  for (std::size_t table = 0; table < rules.tables.size(); ++table) {
-    if (!startProblems[table].empty()) {
-      planner.Problem(TableName(rules, table) + " line 1: " + startProblems[table]);
-      continue;
-    }
-    planner.PlanTable(table, tables[table], indexes[table]);
+  planner.plan.sourceChanges.resize(rules.tables.size());
+  for (std::string& problem : startProblems)
+    planner.Problem(std::move(problem));
+  if (startProblems.empty()) {
+    for (std::size_t table = 0; table < rules.tables.size(); ++table)
+      planner.PlanTable(table, indexes);
   }
   planner.PlanNodeHeaders();
   planner.CheckReadOffLengths();

@@ -12,8 +12,10 @@
 
 #include "node_reader.h"
 #include "original_layout.h"
+#include "pack_sources.h"
 #include "record_patch.h"
 #include "stored_tree.h"
+#include "table_merge.h"
 #include "table_text.h"
 
 // What became of one table's records.
@@ -33,6 +35,21 @@ struct RoundedValue {
   RoundedCell cell;
 };
 
+// What one source did to one table, each compared with the original on its own.
+struct SourceChanges {
+  std::size_t changed = 0;
+  std::size_t added = 0;
+  std::size_t removed = 0;
+};
+
+// A conflict of sources, with where it is.
+struct TableConflict {
+  std::size_t table = 0;
+  std::size_t originalLine = 0;
+  std::string what;  // the column's name, or what else the sources changed differently
+  Conflict conflict;
+};
+
 // One item of the plan: a line or a record that does not simply stay where it was.
 enum class PlanAction : std::uint8_t { Moved, Changed, Added, Removed };
 
@@ -43,6 +60,7 @@ struct PlanItem {
   std::size_t line = 0;          // in the edited table file (0 for a removed record)
   std::size_t originalLine = 0;  // of the record in the original's table; an added line's template
   std::size_t column = 0;        // a changed cell's column, from 0
+  std::string columnText;        // instead, what else changed: "(field code 5)", "(the record)"
   std::string oldText;           // a changed cell's text in the original
   std::string newText;           // and in the edited table
 };
@@ -67,8 +85,10 @@ struct PackPlan {
   std::vector<ByteRange> changed;
   std::vector<std::vector<std::uint64_t>> lineHashes;  // per table, every line's LineHash
   std::vector<TableChanges> changes;                   // per table
+  std::vector<std::vector<SourceChanges>> sourceChanges;  // per table, per source
   std::vector<RoundedValue> rounded;
-  std::vector<PlanItem> items;  // per table, in the order of the edited lines, then removals
+  std::vector<PlanItem> items;  // per table, in the order of the new table's lines, then removals
+  std::vector<TableConflict> conflicts;
 };
 
 // The file name of the table with the given index.
@@ -79,8 +99,9 @@ std::string TableName(const PackRules& rules, std::size_t table);
 std::string ColumnName(const TableSpec& table, std::size_t column);
 
 // Plans the new database: the original must be sound by its stored lengths and readable by the
-// unpacker's walk; `tables` are the edited tables, one source per table of the rules. Raises
+// unpacker's walk; `sources` are compared with it one by one, and their changes combined
+// (MergeTable). One source gives its tables' order; several keep the original's. Raises
 // PackFailure with every problem found (damage, a changed header row, cells that cannot be
 // stored, changes to records read off their stored lengths...). File failures end the run.
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
-                  std::span<const TableSource> tables);
+                  std::vector<PackSource>& sources);

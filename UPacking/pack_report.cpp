@@ -25,13 +25,41 @@ std::string PlanLine(const PackRules& rules, const PlanItem& item) {
   text += '\t' + std::to_string(item.source + 1) + '\t';
   text += item.action == PlanAction::Removed ? "-" : std::to_string(item.line);
   text += '\t';
-  text += std::to_string(item.originalLine);
+  text += item.originalLine == 0 ? "-" : std::to_string(item.originalLine);
   if (item.action == PlanAction::Changed) {
-    text += '\t' + EscapedCell(BareColumnName(rules.tables[item.table], item.column));
+    const std::string column = item.columnText.empty()
+                                   ? BareColumnName(rules.tables[item.table], item.column)
+                                   : item.columnText;
+    text += '\t' + EscapedCell(column);
     text += '\t' + EscapedCell(item.oldText);
     text += '\t' + EscapedCell(item.newText);
   }
   return text + '\n';
+}
+
+// What a conflict is about, bare: a column's name, or what else in parentheses.
+std::string ConflictSubject(const PackRules& rules, const TableConflict& conflict) {
+  if (conflict.conflict.unit.kind == UnitKind::Cell) {
+    return BareColumnName(rules.tables[conflict.table], conflict.conflict.unit.index);
+  }
+  return "(" + conflict.what + ")";
+}
+
+std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
+  const Conflict& conflict = noted.conflict;
+  std::string text = "conflict\t" + TableName(rules, noted.table) + "\t" +
+                     std::to_string(conflict.winner + 1) + "\t-\t" +
+                     std::to_string(noted.originalLine) + "\t" +
+                     EscapedCell(ConflictSubject(rules, noted));
+  for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
+    text += "\t" + std::to_string(conflict.sources[at] + 1) + "\t";
+    if (conflict.unit.kind == UnitKind::WholeRecord) {
+      text += conflict.removals[at] ? "(removed)" : "(changed)";
+    } else {
+      text += EscapedCell(conflict.values[at]);
+    }
+  }
+  return text + "\n";
 }
 
 std::string TableSummary(std::string_view name, const TableChanges& changes) {
@@ -94,15 +122,52 @@ std::string PlanText(const PackRules& rules, const PackPlan& plan) {
   std::string text;
   for (const PlanItem& item : plan.items)
     text += PlanLine(rules, item);
+  for (const TableConflict& conflict : plan.conflicts)
+    text += ConflictLine(rules, conflict);
   return text;
 }
 
+std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
+  const Conflict& conflict = noted.conflict;
+  std::string text = TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) +
+                     ", " + (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what +
+                     ": ";
+  for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
+    text += at > 0 ? ", source " : "source ";
+    text += std::to_string(conflict.sources[at] + 1);
+    if (conflict.unit.kind == UnitKind::WholeRecord) {
+      text += conflict.removals[at] ? " removed it" : " changed it";
+    } else if (conflict.unit.kind == UnitKind::Cell) {
+      text += " \"" + EscapedCell(conflict.values[at]) + "\"";
+    } else {
+      text += " other bytes";
+    }
+  }
+  return text + "; source " + std::to_string(conflict.winner + 1) + " won";
+}
+
 std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,
-                    std::string_view target, bool dryRun) {
+                    const std::vector<std::string>& sources, std::string_view target,
+                    bool dryRun) {
   std::string text = std::string(program) + (dryRun ? ": would write " : ": wrote ") +
                      (target.empty() ? std::string("NEW") : std::string(target)) + " (" +
                      Plural(static_cast<std::size_t>(plan.newSize), "byte") + ")\n";
-  for (std::size_t table = 0; table < rules.tables.size(); ++table)
+  const bool several = sources.size() > 1;
+  for (std::size_t source = 0; several && source < sources.size(); ++source)
+    text += "  source " + std::to_string(source + 1) + ": " + sources[source] + "\n";
+  for (std::size_t table = 0; table < rules.tables.size(); ++table) {
     text += TableSummary(rules.tables[table].fileName, plan.changes[table]);
+    for (std::size_t source = 0; several && source < sources.size(); ++source) {
+      const SourceChanges& changes = plan.sourceChanges[table][source];
+      text += "    source " + std::to_string(source + 1) + ": " + std::to_string(changes.changed) +
+              " changed, " + std::to_string(changes.added) + " added, " +
+              std::to_string(changes.removed) + " removed\n";
+    }
+  }
+  if (several || !plan.conflicts.empty()) {
+    text += Plural(plan.conflicts.size(), "conflict") + (plan.conflicts.empty() ? "\n" : ":\n");
+    for (const TableConflict& conflict : plan.conflicts)
+      text += "  " + ConflictText(rules, conflict) + "\n";
+  }
   return text + RoundedSummary(rules, plan);
 }

@@ -20,12 +20,24 @@ std::string EscapedCell(std::string_view cell);
 //   changed  TABLE SOURCE LINE ORIGINAL_LINE COLUMN OLD NEW   (one line per changed cell)
 //   added    TABLE SOURCE LINE TEMPLATE_LINE
 //   removed  TABLE SOURCE -    ORIGINAL_LINE
+//   conflict TABLE WINNER -    ORIGINAL_LINE COLUMN SOURCE VALUE SOURCE VALUE ...
 // SOURCE is the number of the source (1 for the first), LINE the line of its table file,
 // ORIGINAL_LINE the record's line in the table the unpacker writes from the original (header
 // rows being line 1), TEMPLATE_LINE that of the record an added line is built on; COLUMN is the
-// header's name; COLUMN, OLD and NEW are escaped (EscapedCell).
+// header's name, or what else changed in parentheses: "(field code 5)", "(the record's header)",
+// "(the record)", whose OLD and NEW are bytes in hexadecimal; COLUMN, OLD and NEW are escaped
+// (EscapedCell). An added line that no record of the original stands under (a database source's
+// record, added as it is) has "-" for TEMPLATE_LINE. A conflict gives the source whose value won,
+// then each source's number and value, "(removed)" or "(changed)" for a record one source
+// removed and another changed.
 std::string PlanText(const PackRules& rules, const PackPlan& plan);
 
-// What the pack did (or, `dryRun`, would do) to each table, and the values rounded to be stored.
+// A conflict of sources for a person: "<table> line N, column "Mana": source 1 "15", source 2
+// "20"; source 2 won".
+std::string ConflictText(const PackRules& rules, const TableConflict& conflict);
+
+// What the pack did (or, `dryRun`, would do) to each table, and the values rounded to be
+// stored; with several sources, what each one changed and every conflict.
 std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,
-                    std::string_view target, bool dryRun);
+                    const std::vector<std::string>& sources, std::string_view target,
+                    bool dryRun);

@@ -199,6 +199,41 @@ std::string StoredLine(const StoredRecord& record) {
   return line;
 }
 
+bool SameFields(const StoredRecord& a, const StoredRecord& b) {
+  return std::ranges::equal(a.fields, b.fields, [](const StoredField& x, const StoredField& y) {
+    return x.code == y.code;
+  });
+}
+
+StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
+                         const std::vector<std::size_t>& taken, bool takeHeader) {
+  const StoredRecord& headerFrom = takeHeader ? other : record;
+  StoredRecord result;
+  result.headerSize = headerFrom.headerSize;
+  result.bytes = headerFrom.bytes.substr(0, headerFrom.headerSize);
+  for (std::size_t index = 0; index < record.fields.size(); ++index) {
+    const bool fromOther = std::ranges::find(taken, index) != taken.end();
+    const StoredRecord& owner = fromOther ? other : record;
+    StoredField field = owner.fields[index];
+    const std::string_view node = std::string_view(owner.bytes).substr(
+        field.offset, field.headerSize + field.payloadSize);
+    field.offset = result.bytes.size();
+    result.bytes += node;
+    result.fields.push_back(std::move(field));
+  }
+  // The header frames the payload it now has, in its own form where that fits.
+  const std::size_t payload = result.bytes.size() - result.headerSize;
+  const std::string header = NodeHeaderBytes(static_cast<std::uint8_t>(result.bytes.front()),
+                                             payload, OwnForm(result.headerSize));
+  result.bytes.replace(0, result.headerSize, header);
+  const auto shift = static_cast<std::ptrdiff_t>(header.size()) -
+                     static_cast<std::ptrdiff_t>(result.headerSize);
+  result.headerSize = header.size();
+  for (StoredField& field : result.fields)
+    field.offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(field.offset) + shift);
+  return result;
+}
+
 bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
                    char decimalSeparator, RebuiltRecord& rebuilt,
                    std::vector<CellProblem>& problems) {

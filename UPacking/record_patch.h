@@ -30,6 +30,14 @@ struct StoredRecord {
 // The record's line: its fields' texts one after another.
 std::string StoredLine(const StoredRecord& record);
 
+// Whether two records are stored with the same fields, by code, in the same order.
+bool SameFields(const StoredRecord& a, const StoredRecord& b);
+
+// `record` with the fields `taken` (their indexes) of `other`, a record with the same fields
+// (SameFields), and with `other`'s node header when `takeHeader`: bytes, forms and texts.
+StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
+                         const std::vector<std::size_t>& taken, bool takeHeader);
+
 // A cell that could not be stored, with the column (from 0) it stands in.
 struct CellProblem {
   std::size_t column = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pack_report.h"
+#include "pack_sources.h"
 #include "packed_file.h"
 #include "platform.h"
 #include "run_failure.h"
@@ -36,12 +37,34 @@ struct PackArguments {
   bool version = false;
   bool dryRun = false;
   bool verbose = false;
-  std::vector<std::string> paths;
+  bool strict = false;
+  std::string original;
+  std::vector<std::string> sources;
+  std::string target;  // empty: none (a dry run)
   std::string error;
 };
 
+// ORIGINAL SOURCE... NEW; with --dry-run NEW may be left out: a last path that names nothing
+// is NEW, any other a source.
+void SplitPaths(std::vector<std::string> paths, PackArguments& parsed) {
+  const bool lastIsNew = paths.size() >= 3 && (!parsed.dryRun || KindOfPath(paths.back().c_str()) == PathKind::Missing);
+  if (paths.size() < (parsed.dryRun ? 2u : 3u)) {
+    parsed.error = parsed.dryRun ? "expects ORIGINAL and at least one SOURCE"
+                                 : "expects ORIGINAL, at least one SOURCE and NEW, not " +
+                                       std::to_string(paths.size()) + " paths";
+    return;
+  }
+  parsed.original = paths.front();
+  if (lastIsNew) {
+    parsed.target = paths.back();
+    paths.pop_back();
+  }
+  parsed.sources.assign(paths.begin() + 1, paths.end());
+}
+
 PackArguments ParsePackArguments(std::span<const char* const> arguments) {
   PackArguments parsed;
+  std::vector<std::string> paths;
   bool options = true;
   for (std::size_t index = 1; index < arguments.size(); ++index) {
     const std::string_view argument = arguments[index];
@@ -55,19 +78,17 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
       parsed.dryRun = true;
     } else if (options && argument == "--verbose") {
       parsed.verbose = true;
+    } else if (options && argument == "--strict") {
+      parsed.strict = true;
     } else if (options && argument.size() > 1 && argument.front() == '-') {
       parsed.error = "unknown option '" + std::string(argument) + "'";
       return parsed;
     } else {
-      parsed.paths.emplace_back(argument);
+      paths.emplace_back(argument);
     }
   }
   if (arguments.size() <= 1) parsed.help = true;
-  const bool withoutNew = parsed.dryRun && parsed.paths.size() == 2;
-  if (!parsed.help && !parsed.version && parsed.paths.size() != 3 && !withoutNew) {
-    parsed.error = "expects three paths (ORIGINAL TABLES_FOLDER NEW), not " +
-                   std::to_string(parsed.paths.size());
-  }
+  if (!parsed.help && !parsed.version) SplitPaths(std::move(paths), parsed);
   return parsed;
 }
 
@@ -80,96 +101,121 @@ std::string HelpText(const PackerSpec& packer) {
     tables += table.fileName;
   }
   const std::string extension(packer.extension);
-  return "Usage: " + program + " [--dry-run] [--verbose] ORIGINAL." + extension +
-         " TABLES_FOLDER NEW." + extension + "\n" + "       " + program +
-         " --help | --version\n\n" + "Packs the tables that " + unpacker +
-         " unpacked from ORIGINAL, as they were edited\nin TABLES_FOLDER (" + tables +
-         "), back into a database\nwritten to NEW, which may name ORIGINAL itself. Each line "
-         "stands for the record it\nholds, wherever it moved; everything the tables do not show, "
-         "or show unchanged,\nis kept byte for byte. NEW is replaced only once the new database is "
-         "complete\nand reads back as the tables; ORIGINAL is never written.\n\n"
-         "  --dry-run  print the plan (every line moved, changed, added or removed) and the\n"
-         "             summary, and write nothing; NEW may be left out\n"
+  return "Usage: " + program + " [--strict] [--dry-run] [--verbose] ORIGINAL." + extension +
+         " SOURCE... NEW." + extension + "\n" + "       " + program + " --help | --version\n\n" +
+         "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
+         "itself. A SOURCE is a folder of the tables " + unpacker + " unpacked (" + tables +
+         "),\nas they were edited, or a database of the same kind (a mod's, as it ships). Each\n"
+         "source is compared with ORIGINAL on its own: each line stands for the record it\n"
+         "holds, wherever it moved. Several sources are merged cell by cell in load order:\n"
+         "where two change one thing differently, the later one wins and it is a conflict.\n"
+         "Everything no source changes is kept byte for byte. NEW is replaced only once the\n"
+         "new database is complete and reads back as it should; ORIGINAL is never written.\n\n"
+         "  --strict   a conflict of sources is an error: nothing is written\n"
+         "  --dry-run  print the plan (every line moved, changed, added or removed, and the\n"
+         "             conflicts) and the summary, and write nothing; NEW may be left out\n"
          "  --verbose  print the plan before the summary\n\n"
          "Exit status: 0 written (a summary on standard output), 1 an error "
          "(nothing written,\nthe reasons on standard error), 2 wrong usage.\n";
 }
 
-// The edited tables' files, open for reading, closed when it ends.
-struct TableFiles {
-  std::vector<TableSource> sources;
-  ~TableFiles() {
-    for (TableSource& source : sources)
-      static_cast<void>(CloseFile(source.file));  // read only: nothing is lost
+// The sources of a pack, open while it runs.
+struct OpenSources {
+  std::vector<PackSource> sources;
+  ~OpenSources() {
+    for (PackSource& source : sources)
+      CloseSource(source);
   }
 };
 
-// What a path that cannot be read as a table names, for the problem that says so.
-std::string WhyNotATable(const std::string& path, const PackerSpec& packer) {
-  switch (KindOfPath(path.c_str())) {
-    case PathKind::Missing:
-      return "is missing: the tables folder must hold the " +
-             std::to_string(packer.rules.tables.size()) + " tables " +
-             std::string(packer.unpacker) + " writes, under their names";
-    case PathKind::Folder:
-      return "is a folder, not a table";
-    case PathKind::Other:
-      return "is not an ordinary file (a fifo, a device, or a link that leads nowhere)";
-    case PathKind::OrdinaryFile:
-      break;
+// Opens each source: a folder of tables, or a database of the packer's kind.
+void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments,
+                    char decimalSeparator, OpenSources& open) {
+  std::vector<std::string> tableNames;
+  for (const TableSpec& table : packer.rules.tables)
+    tableNames.emplace_back(table.fileName);
+  open.sources.reserve(arguments.sources.size());  // a database source's tables point into it
+  for (const std::string& path : arguments.sources) {
+    open.sources.emplace_back();
+    switch (KindOfPath(path.c_str())) {
+      case PathKind::Folder:
+        OpenFolderSource(path, tableNames, packer.unpacker, open.sources.back());
+        break;
+      case PathKind::Missing:
+        throw PackFailure{{"the source '" + path + "' is missing: a source is a folder of "
+                           "tables or a database"}};
+      default:
+        InStep("cannot read '" + path + "'", [&] {
+          OpenDatabaseSource(path, packer.rules, decimalSeparator, open.sources.back());
+        });
+    }
   }
-  return "cannot be opened for reading";
 }
 
-void OpenTables(const std::vector<std::string>& paths, const PackerSpec& packer,
-                TableFiles& files) {
-  for (const std::string& path : paths) {
-    TableSource source;
-    if (!OpenFileForReading(path.c_str(), source.file)) {
-      throw PackFailure{{"the table '" + path + "' " + WhyNotATable(path, packer)}};
+// NEW may not be one of the tables read, nor a database source unless NEW is the original.
+void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec& packer,
+                               const OpenSources& open, const NodeReader& original) {
+  std::vector<std::string> tables;
+  for (const PackSource& source : open.sources) {
+    if (source.database) continue;
+    std::string prefix = source.path;
+    if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
+      prefix += kFolderSeparator;
     }
-    files.sources.push_back(source);
-    const int error = FileSize(source.file, files.sources.back().size);
-    if (error != 0) {
-      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
+    for (const TableSpec& table : packer.rules.tables)
+      tables.push_back(prefix + std::string(table.fileName));
+  }
+  CheckTarget(arguments.target, tables);
+  const bool newIsOriginal = IsSameFile(original.file, arguments.target.c_str());
+  for (const PackSource& source : open.sources) {
+    if (source.database && !newIsOriginal && IsSameFile(source.reader.file, arguments.target.c_str())) {
+      throw PackFailure{{"the source '" + source.path + "' is NEW itself: a source may be NEW "
+                         "only when NEW is the original"}};
     }
   }
+}
+
+// With --strict, a conflict of sources is an error.
+void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
+  if (plan.conflicts.empty()) return;
+  std::vector<std::string> problems;
+  for (const TableConflict& conflict : plan.conflicts)
+    problems.push_back(ConflictText(rules, conflict));
+  problems.push_back(Plural(plan.conflicts.size(), "conflict") +
+                     " of sources, and --strict packs none");
+  throw PackFailure{std::move(problems)};
 }
 
 void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
           Messages& messages) {
-  const std::string& originalPath = arguments.paths[0];
-  const std::string target = arguments.paths.size() > 2 ? arguments.paths[2] : std::string();
-  std::string folder = arguments.paths[1];
-  if (!folder.empty() && folder.back() != kFolderSeparator && folder.back() != '/') {
-    folder += kFolderSeparator;
-  }
-  std::vector<std::string> tables;
-  for (const TableSpec& table : packer.rules.tables)
-    tables.push_back(folder + std::string(table.fileName));
-  if (!target.empty()) CheckTarget(target, tables);
   NodeReader original;
   bool opened = false;
-  InStep("cannot read '" + originalPath + "'",
-         [&] { opened = OpenNodeReader(originalPath.c_str(), original); });
+  InStep("cannot read '" + arguments.original + "'",
+         [&] { opened = OpenNodeReader(arguments.original.c_str(), original); });
   if (!opened) {
-    throw PackFailure{{"cannot open the original database '" + originalPath +
+    throw PackFailure{{"cannot open the original database '" + arguments.original +
                        "' (missing, unreadable or not a file)"}};
   }
   try {
-    TableFiles tableFiles;
-    OpenTables(tables, packer, tableFiles);
+    OpenSources open;
+    OpenEachSource(packer, arguments, decimalSeparator, open);
+    if (!arguments.target.empty()) CheckTargetAgainstSources(arguments, packer, open, original);
     PackPlan plan;
-    InStep("cannot read '" + originalPath + "'", [&] {
-      plan = PlanPack(original, packer.rules, decimalSeparator, tableFiles.sources);
+    InStep("cannot read '" + arguments.original + "'", [&] {
+      plan = PlanPack(original, packer.rules, decimalSeparator, open.sources);
     });
+    if (arguments.strict) RefuseConflicts(packer.rules, plan);
+    std::vector<std::string> sourceNames;
+    for (const PackSource& source : open.sources)
+      sourceNames.push_back(source.path + (source.database ? " (a database)" : " (tables)"));
     if (arguments.dryRun || arguments.verbose) messages.Out(PlanText(packer.rules, plan));
     if (!arguments.dryRun) {
-      WriteAndReplace(original, packer.rules, plan, target, decimalSeparator);
+      WriteAndReplace(original, packer.rules, plan, arguments.target, decimalSeparator);
     } else {
       CloseNodeReader(original);
     }
-    messages.Out(Summary(packer.program, packer.rules, plan, target, arguments.dryRun));
+    messages.Out(Summary(packer.program, packer.rules, plan, sourceNames, arguments.target,
+                         arguments.dryRun));
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;

@@ -85,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NodeReader original = MemoryNodeReader(BytesOf(sample.database));
   PackPlan plan;
   try {
-    std::vector<TableSource> sources;
+    std::vector<PackSource> sources(1);
     for (std::size_t index = 0; index < sample.tables.size(); ++index)
-      sources.push_back(MemoryTableSource(index == edited ? table : sample.tables[index]));
+      sources[0].tables.push_back(MemoryTableSource(index == edited ? table : sample.tables[index]));
     plan = PlanPack(original, sample.rules, '.', sources);
   } catch (const PackFailure& failure) {
     RequireInvariant(!failure.problems.empty(), "a refused pack says why");

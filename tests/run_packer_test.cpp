@@ -62,11 +62,11 @@ TEST(RunPackerTest, UsageHelpAndVersion) {
     std::string output;  // the start of standard output
     std::string errors;  // the start of standard error
   } cases[] = {
-      {{}, kPackWritten, "Usage: grimpack [--dry-run] [--verbose] ORIGINAL.sdb TABLES_FOLDER NEW.sdb\n", ""},
+      {{}, kPackWritten, "Usage: grimpack [--strict] [--dry-run] [--verbose] ORIGINAL.sdb SOURCE... NEW.sdb\n", ""},
       {{"--help"}, kPackWritten, "Usage: grimpack", ""},
       {{"--version"}, kPackWritten, "grimpack " UNPACKER_VERSION "\n", ""},
-      {{"a", "b"}, kPackUsage, "", "grimpack: expects three paths"},
-      {{"a", "b", "c", "d"}, kPackUsage, "", "grimpack: expects three paths"},
+      {{"a", "b"}, kPackUsage, "", "grimpack: expects ORIGINAL, at least one SOURCE and NEW"},
+      {{"--dry-run", "a"}, kPackUsage, "", "grimpack: expects ORIGINAL and at least one SOURCE"},
       {{"--force", "a", "b", "c"}, kPackUsage, "", "grimpack: unknown option '--force'\n"},
   };
   for (const auto& c : cases) {
@@ -104,7 +104,7 @@ TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
     std::string target;
     std::string problem;
   } cases[] = {
-      {pack.original, pack.folder / "none", pack.folder / "new", "SpellPrototypes.txt' is missing"},
+      {pack.original, pack.folder / "none", pack.folder / "new", "none' is missing"},
       {pack.folder / "none", pack.tables, pack.folder / "new", "cannot open the original"},
       {pack.original, pack.tables, pack.folder / "folder", "is a folder"},
       {pack.original, pack.tables, pack.folder / "link", "is not an ordinary file"},

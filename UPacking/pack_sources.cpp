@@ -1,0 +1,80 @@
+// Opening the sources of a pack: folders of tables and databases.
+#include "pack_sources.h"
+
+#include "run_failure.h"
+#include "stored_tree.h"
+
+namespace {
+
+// What a path that cannot be read as a table names, for the problem that says so.
+std::string WhyNotATable(const std::string& path, std::size_t tables, std::string_view unpacker) {
+  switch (KindOfPath(path.c_str())) {
+    case PathKind::Missing:
+      return "is missing: the tables folder must hold the " + std::to_string(tables) + " tables " +
+             std::string(unpacker) + " writes, under their names";
+    case PathKind::Folder:
+      return "is a folder, not a table";
+    case PathKind::Other:
+      return "is not an ordinary file (a fifo, a device, or a link that leads nowhere)";
+    case PathKind::OrdinaryFile:
+      break;
+  }
+  return "cannot be opened for reading";
+}
+
+}  // namespace
+
+void OpenFolderSource(const std::string& folder, const std::vector<std::string>& tableNames,
+                      std::string_view unpacker, PackSource& source) {
+  source.path = folder;
+  std::string prefix = folder;
+  if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
+    prefix += kFolderSeparator;
+  }
+  for (const std::string& name : tableNames) {
+    const std::string path = prefix + name;
+    TableSource table;
+    if (!OpenFileForReading(path.c_str(), table.file)) {
+      throw PackFailure{
+          {"the table '" + path + "' " + WhyNotATable(path, tableNames.size(), unpacker)}};
+    }
+    source.tables.push_back(table);
+    const int error = FileSize(table.file, source.tables.back().size);
+    if (error != 0) {
+      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
+    }
+  }
+}
+
+void OpenDatabaseSource(const std::string& path, const PackRules& rules, char decimalSeparator,
+                        PackSource& source) {
+  source.path = path;
+  source.database = true;
+  const std::string name = "the source database '" + path + "'";
+  try {
+    if (!OpenNodeReader(path.c_str(), source.reader)) {
+      throw PackFailure{{"cannot open " + name + " (missing, unreadable or not a file)"}};
+    }
+    const std::string damage = FirstStoredDamage(source.reader);
+    if (!damage.empty()) {
+      throw PackFailure{{name + " is damaged, " + damage + " (nodedump shows it); only a sound "
+                         "database is taken"}};
+    }
+    source.layout = ReadLayout(source.reader, rules, decimalSeparator, &source.rendered);
+  } catch (const RunFailure& failure) {
+    throw PackFailure{{"cannot read " + name + ": " + FailureMessage(failure.errorNumber)}};
+  } catch (PackFailure& failure) {
+    for (std::string& problem : failure.problems) {
+      if (problem.starts_with("the original database")) problem.replace(0, 21, name);
+    }
+    throw;
+  }
+  for (const std::string& text : source.rendered.texts)
+    source.tables.push_back(MemoryTableSource(text));
+}
+
+void CloseSource(PackSource& source) {
+  for (TableSource& table : source.tables)
+    static_cast<void>(CloseFile(table.file));
+  static_cast<void>(CloseFile(source.reader.file));
+}

@@ -1,0 +1,36 @@
+// Where a pack takes its changes from: folders of edited tables, or databases of the same kind
+// (a mod's database as it ships), each read as its unpacker reads it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "node_reader.h"
+#include "original_layout.h"
+#include "table_text.h"
+
+struct PackSource {
+  std::string path;
+  bool database = false;
+  std::vector<TableSource> tables;  // one per table of the rules
+  // A database source: the file, where its records lie, and its tables as its unpacker writes
+  // them (which `tables` read), each line standing for one record.
+  NodeReader reader;
+  Layout layout;
+  RenderedTables rendered;
+};
+
+// The table files of a folder source, open for reading. Raises PackFailure naming a table that
+// is missing, not an ordinary file or unreadable.
+void OpenFolderSource(const std::string& folder, const std::vector<std::string>& tableNames,
+                      std::string_view unpacker, PackSource& source);
+
+// A database source: checked as the original is (sound by its stored lengths, read by the
+// unpacker's walk without a failure), its layout read and its tables written in memory. Raises
+// PackFailure naming the source when it is not.
+void OpenDatabaseSource(const std::string& path, const PackRules& rules, char decimalSeparator,
+                        PackSource& source);
+
+// Closes a source's files (read only: nothing is lost when closing fails).
+void CloseSource(PackSource& source);

@@ -1,0 +1,158 @@
+// Combining several sources' changes to a table.
+#include "table_merge.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace {
+
+bool ChangesWholeRecord(const RecordChange& change) {
+  return std::ranges::any_of(change.units, [](const UnitChange& unit) {
+    return unit.unit.kind == UnitKind::WholeRecord;
+  });
+}
+
+// A removal against changes: the later verdict wins. Returns whether the record stays.
+bool SettleRemoval(const std::vector<const RecordChange*>& changes, MergedRecord& merged,
+                   std::vector<Conflict>& conflicts) {
+  const bool anyRemoval =
+      std::ranges::any_of(changes, [](const RecordChange* change) { return change->removed; });
+  const bool anyChange = std::ranges::any_of(
+      changes, [](const RecordChange* change) { return !change->removed && !change->units.empty(); });
+  if (!anyRemoval) return true;
+  const RecordChange* last = nullptr;
+  for (const RecordChange* change : changes) {
+    if (change->removed || !change->units.empty()) last = change;
+  }
+  if (anyChange) {
+    Conflict conflict{merged.record, {UnitKind::WholeRecord, 0}, {}, {}, {}, last->source};
+    for (const RecordChange* change : changes) {
+      if (!change->removed && change->units.empty()) continue;
+      conflict.sources.push_back(change->source);
+      conflict.values.emplace_back();
+      conflict.removals.push_back(change->removed);
+    }
+    conflicts.push_back(std::move(conflict));
+  }
+  merged.removed = last->removed;
+  merged.removedBy = last->source;
+  return !merged.removed;
+}
+
+// The changes of a record that stays, unit by unit. A source that changes the record as a whole
+// stands against every other source that changes it: the later one's changes are taken alone.
+void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
+                std::vector<Conflict>& conflicts) {
+  std::erase_if(changes, [](const RecordChange* change) { return change->removed || change->units.empty(); });
+  if (changes.size() > 1 && std::ranges::any_of(changes, [](const RecordChange* change) {
+        return ChangesWholeRecord(*change);
+      })) {
+    Conflict conflict{merged.record, {UnitKind::WholeRecord, 0}, {}, {}, {}, changes.back()->source};
+    for (const RecordChange* change : changes) {
+      conflict.sources.push_back(change->source);
+      conflict.values.emplace_back();
+      conflict.removals.push_back(false);
+    }
+    conflicts.push_back(std::move(conflict));
+    changes.erase(changes.begin(), changes.end() - 1);
+  }
+  // Every unit's values in load order.
+  std::map<ChangeUnit, std::vector<std::pair<std::size_t, const std::string*>>> byUnit;
+  for (const RecordChange* change : changes) {
+    for (const UnitChange& unit : change->units)
+      byUnit[unit.unit].emplace_back(change->source, &unit.value);
+  }
+  for (const auto& [unit, values] : byUnit) {
+    const auto& [winner, value] = values.back();
+    merged.units.push_back({unit, *value});
+    merged.unitSources.push_back(winner);
+    const bool agree = std::ranges::all_of(
+        values, [&](const auto& other) { return *other.second == *value; });
+    if (agree) continue;
+    Conflict conflict{merged.record, unit, {}, {}, {}, winner};
+    for (const auto& [source, text] : values) {
+      conflict.sources.push_back(source);
+      conflict.values.push_back(*text);
+      conflict.removals.push_back(false);
+    }
+    conflicts.push_back(std::move(conflict));
+  }
+}
+
+// Added lines, each once: of lines that several sources added alike, the later source's.
+std::vector<AddedLine> AddedOnce(std::vector<AddedLine> added) {
+  std::unordered_map<std::uint64_t, std::size_t> lastSourceOfHash;
+  for (const AddedLine& line : added) {
+    std::size_t& last = lastSourceOfHash[line.hash];
+    last = std::max(last, line.source);
+  }
+  std::erase_if(added,
+                [&](const AddedLine& line) { return lastSourceOfHash[line.hash] != line.source; });
+  return added;
+}
+
+// The new table: the records that stay in their order, each added line after the record it
+// follows, or the nearest one before it that stays.
+std::vector<MergedLine> MergedOrder(const std::vector<MergedRecord>& records,
+                                    const std::vector<AddedLine>& added) {
+  // The record each added line goes after: kNoPrecedingRecord for the top.
+  std::vector<std::uint32_t> place(added.size());
+  for (std::size_t at = 0; at < added.size(); ++at) {
+    std::uint32_t after = added[at].after;
+    while (after != kNoPrecedingRecord && records[after].removed)
+      after = after == 0 ? kNoPrecedingRecord : after - 1;
+    place[at] = after;
+  }
+  std::vector<std::size_t> order(added.size());
+  for (std::size_t at = 0; at < order.size(); ++at)
+    order[at] = at;
+  // The top before every record.
+  auto placeOf = [&](std::size_t at) -> std::int64_t {
+    return place[at] == kNoPrecedingRecord ? -1 : std::int64_t{place[at]};
+  };
+  // After the same record: in load order, then in the source's order (stable).
+  std::ranges::stable_sort(order, [&](std::size_t a, std::size_t b) {
+    if (placeOf(a) != placeOf(b)) return placeOf(a) < placeOf(b);
+    return added[a].source < added[b].source;
+  });
+  std::vector<MergedLine> lines;
+  std::size_t next = 0;
+  auto addLinesAfter = [&](std::int64_t record) {
+    while (next < order.size() && placeOf(order[next]) == record)
+      lines.push_back({true, order[next++]});
+  };
+  addLinesAfter(-1);
+  for (std::size_t record = 0; record < records.size(); ++record) {
+    if (records[record].removed) continue;
+    lines.push_back({false, record});
+    addLinesAfter(static_cast<std::int64_t>(record));
+  }
+  return lines;
+}
+
+}  // namespace
+
+MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> changes,
+                       std::vector<AddedLine> added) {
+  MergedTable table;
+  table.records.resize(recordCount);
+  std::ranges::stable_sort(changes, [](const RecordChange& a, const RecordChange& b) {
+    return a.record != b.record ? a.record < b.record : a.source < b.source;
+  });
+  std::size_t at = 0;
+  for (std::uint32_t record = 0; record < recordCount; ++record) {
+    MergedRecord& merged = table.records[record];
+    merged.record = record;
+    std::vector<const RecordChange*> ofRecord;
+    for (; at < changes.size() && changes[at].record == record; ++at)
+      ofRecord.push_back(&changes[at]);
+    if (ofRecord.empty()) continue;
+    if (SettleRemoval(ofRecord, merged, table.conflicts)) {
+      MergeUnits(ofRecord, merged, table.conflicts);
+    }
+  }
+  table.added = AddedOnce(std::move(added));
+  table.lines = MergedOrder(table.records, table.added);
+  return table;
+}
