@@ -2,6 +2,7 @@
 // checked against the tables, and only then moved over NEW.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,16 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
 void WriteAndReplace(NodeReader& original, const PackRules& rules, const PackPlan& plan,
                      const std::string& target, char decimalSeparator);
 
-// Runs one step of the pack; a failed file operation in it becomes a failure naming the step.
+// Runs one step of the pack; a failed file operation or a failed allocation in it becomes a
+// failure naming the step.
 template <typename Step>
 void InStep(const std::string& step, Step run) {
   try {
     run();
   } catch (const RunFailure& failure) {
     throw PackFailure{{step + ": " + FailureMessage(failure.errorNumber)}};
+  } catch (...) {
+    if (!IsMemoryFailure(std::current_exception())) throw;
+    throw PackFailure{{step + ": out of memory"}};
   }
 }

@@ -2,6 +2,7 @@
 #include "run_packer.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -180,11 +181,17 @@ void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char 
     PackPlan plan;
     TableFileReader tableFiles;
     InStep("cannot read '" + originalPath + "'", [&] {
-      plan = PlanPack(original, packer.rules, decimalSeparator,
-                      [&](std::size_t table) { return tableFiles.Read(tables[table], packer); });
+      plan = PlanPack(original, packer.rules, decimalSeparator, [&](std::size_t table) {
+        std::string_view text;
+        InStep("cannot read the table '" + tables[table] + "'",
+               [&] { text = tableFiles.Read(tables[table], packer); });
+        return text;
+      });
     });
+    // Made before NEW is replaced: nothing may fail after that.
+    const std::string summary = Summary(packer, plan, target);
     WriteAndReplace(original, packer.rules, plan, target, decimalSeparator);
-    messages.Out(Summary(packer, plan, target));
+    messages.Out(summary);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -217,6 +224,10 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)
       messages.Error(program + ": " + problem + "\n");
+  } catch (...) {
+    // A failed allocation outside the steps that name what they read.
+    if (!IsMemoryFailure(std::current_exception())) throw;
+    messages.Error(program + ": out of memory\n");
   }
   messages.Error(program + ": nothing was written\n");
   return kPackFailed;

@@ -428,4 +428,48 @@ TEST(FaultTest, NodedumpOfNodesReachingFarPastTheirParentsDumpsEachOnce) {
   }
 }
 
+// The 32-bit executables have 2 to 3 GB of address space: a record's text larger than what is
+// left used to end the run with std::bad_alloc and status 134.
+TEST(FaultTest, TextLargerThanTheMemoryLeftEndsWithAReportAndTheLinesBeforeIt) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  for (const OneFieldCase& test :
+       {OneFieldCase{kGrimdex, 3, 1, 2}, OneFieldCase{kLorudex, 1, 0, 0}}) {
+    SCOPED_TRACE(test.tool.moduleName);
+    TempFolder folder;
+    const std::int64_t hugeText =
+        WriteDatabaseWithHugeText(folder / "database", test.tableKind, test.fieldCode);
+    const ProgramResult result = RunProgramInMemory(kMemoryBelowHugeText, test.tool.program,
+                                                    {"database", "out"}, folder.path.string());
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Exception EOutOfMemory in module " + test.tool.moduleName +
+                                 " at 00401A2C.\nOut of memory reading 'database' at offset " +
+                                 std::to_string(hugeText) + ".\r\n");
+    const TableSpec& table = test.tool.tables[test.table];
+    EXPECT_EQ(ReadWholeFile(TablePath(folder, table)),
+              std::string(table.headerRow) + "\r\nKept\r\n");
+  }
+}
+
+// nodedump follows the unpackers' reading without keeping the text they read, so the same
+// database is dumped whole in the same memory.
+TEST(FaultTest, NodedumpFollowsTheUnpackersOverATextLargerThanTheMemoryLeft) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  TempFolder folder;
+  const std::int64_t hugeText = WriteDatabaseWithHugeText(folder / "database.qdb", 1, 0);
+  const auto size = static_cast<std::int64_t>(std::filesystem::file_size(folder / "database.qdb"));
+  for (const std::string unpacker : {"grimdex", "lorudex"}) {
+    const ProgramResult result = RunProgramInMemory(
+        kMemoryBelowHugeText, NODEDUMP_PATH, {"--unpacker", unpacker, folder / "database.qdb"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_NE(result.output.find("field @" + std::to_string(hugeText - 5) + " kind 0 long length " +
+                                 std::to_string(size - hugeText)),
+              std::string::npos)
+        << result.output;
+    EXPECT_TRUE(result.output.ends_with("2 records, 2 fields in " + std::to_string(size) +
+                                        " bytes; well formed\n"))
+        << result.output;
+  }
+}
+
 }  // namespace

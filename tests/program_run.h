@@ -25,6 +25,23 @@ inline const std::vector<std::string> kProgramLauncher;
 constexpr bool kProgramsRunUnderEmulator = false;
 #endif
 
+// Whether the programs were built with AddressSanitizer, like the tests.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kProgramsRunUnderSanitizers = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kProgramsRunUnderSanitizers = true;
+#else
+constexpr bool kProgramsRunUnderSanitizers = false;
+#endif
+#else
+constexpr bool kProgramsRunUnderSanitizers = false;
+#endif
+
+// Whether a limit on a run's address space (ulimit -v) means what it says: not under the
+// sanitizers, which reserve terabytes of it, nor under an emulator, which reserves its own.
+constexpr bool kMemoryLimitsHold = !kProgramsRunUnderSanitizers && !kProgramsRunUnderEmulator;
+
 // The command line that runs the built `program` with `arguments`: through the launcher if any.
 inline std::vector<std::string> ProgramCommand(const std::string& program,
                                                const std::vector<std::string>& arguments) {
@@ -100,4 +117,16 @@ inline ProgramResult RunProgram(const std::string& program,
                                 const std::vector<std::string>& arguments,
                                 const std::string& folder = {}) {
   return RunCommand(ProgramCommand(program, arguments), folder);
+}
+
+// Runs the built `program` with its address space limited to `kibibytes` (ulimit -v), its
+// standard error joined to its standard output, in the working folder `folder`.
+inline ProgramResult RunProgramInMemory(std::size_t kibibytes, const std::string& program,
+                                        const std::vector<std::string>& arguments,
+                                        const std::string& folder = {}) {
+  std::vector<std::string> command = {
+      "/bin/sh", "-c", "ulimit -v " + std::to_string(kibibytes) + " && exec \"$@\" 2>&1", "sh"};
+  for (const std::string& word : ProgramCommand(program, arguments))
+    command.push_back(word);
+  return RunCommand(command, folder);
 }

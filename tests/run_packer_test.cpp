@@ -7,10 +7,12 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "database_cases.h"
 #include "program_run.h"
 #include "quest_walker.h"
 #include "run_unpacker.h"
@@ -161,6 +163,37 @@ TEST(RunPackerTest, QuestTablesTakeTheLocalesSeparator) {
             kPackFailed);
   EXPECT_FALSE(std::filesystem::exists(folder / "refused"));
   unsetenv("LC_ALL");
+}
+
+// The 32-bit executables have 2 to 3 GB of address space: an original whose text is larger
+// than what is left used to end a packer with std::bad_alloc and status 134.
+TEST(RunPackerTest, TextLargerThanTheMemoryLeftFailsAndWritesNothing) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  struct Case {
+    std::string packer;
+    std::string program;
+    std::span<const TableSpec> tables;
+    std::uint8_t tableKind;
+    std::uint8_t textCode;
+  };
+  for (const Case& test : {Case{GRIMPACK_PATH, "grimpack", kSpellTables, 3, 1},
+                           Case{LORUPACK_PATH, "lorupack", kQuestTables, 1, 0}}) {
+    SCOPED_TRACE(test.program);
+    TempFolder folder;
+    WriteDatabaseWithHugeText(folder / "original", test.tableKind, test.textCode);
+    std::filesystem::create_directory(folder / "tables");
+    for (const TableSpec& table : test.tables) {
+      WriteWholeFile(folder / "tables/" + std::string(table.fileName),
+                     std::string(table.headerRow) + "\r\n");
+    }
+    const ProgramResult result = RunProgramInMemory(
+        kMemoryBelowHugeText, test.packer, {"original", "tables", "new"}, folder.path.string());
+    EXPECT_EQ(result.exitStatus, kPackFailed);
+    EXPECT_EQ(result.output, test.program + ": cannot read 'original': out of memory\n" +
+                                 test.program + ": nothing was written\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "new"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 2);
+  }
 }
 
 }  // namespace
