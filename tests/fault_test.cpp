@@ -34,10 +34,6 @@ const Tool kGrimdex = {GRIMDEX_PATH, "grimdex", SAMPLES_FOLDER "/spells.sdb", kS
 const Tool kLorudex = {LORUDEX_PATH, "lorudex", SAMPLES_FOLDER "/quests.qdb", kQuestTables};
 const Tool kTools[] = {kGrimdex, kLorudex};
 
-// The user and group that own nothing: permissions bite for them even when the tests run as root.
-constexpr const char* kUnprivilegedUser = "--reuid=65534";
-constexpr const char* kUnprivilegedGroup = "--regid=65534";
-
 std::string Report(const Tool& tool, std::string_view message) {
   return "Exception EInOutError in module " + tool.moduleName + " at 00401A2C.\n" +
          std::string(message) + ".\r\n";
@@ -63,24 +59,16 @@ ProgramResult RunOnBytes(const Tool& tool, const TempFolder& folder, std::string
   return RunOn(tool, folder, "database");
 }
 
-// Runs the tool as a user without any rights in `folder`: as root through setpriv, otherwise
-// as this user, whom permissions already bind. The program is copied into the folder, so that
-// the user can reach it wherever the build lives; the folder is opened up for reading.
+// Runs the tool as a user without any rights in `folder` (RunProgramUnprivileged). The program
+// is copied into the folder, so that the user can reach it wherever the build lives; the folder
+// is opened up for reading.
 ProgramResult RunUnprivileged(const Tool& tool, const TempFolder& folder,
                               const std::string& database) {
   const std::string program = folder / tool.moduleName;
   std::filesystem::copy_file(tool.program, program);
   chmod(folder.path.c_str(), 0755);
   chmod(program.c_str(), 0755);
-  if (geteuid() != 0) return RunProgram(program, {database, "out"}, folder.path.string());
-  const std::string setpriv =
-      std::filesystem::exists("/usr/bin/setpriv") ? "/usr/bin/setpriv" : "/bin/setpriv";
-  EXPECT_TRUE(std::filesystem::exists(setpriv)) << "setpriv (util-linux) is needed as root";
-  std::vector<std::string> command = {setpriv, kUnprivilegedUser, kUnprivilegedGroup,
-                                      "--clear-groups", "--"};
-  for (const std::string& word : ProgramCommand(program, {database, "out"}))
-    command.push_back(word);
-  return RunCommand(command, folder.path.string());
+  return RunProgramUnprivileged(program, {database, "out"}, folder.path.string());
 }
 
 TEST(FaultTest, TableOnAFullDiskReportsIOError28AndKeepsEveryOtherTable) {
