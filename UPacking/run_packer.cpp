@@ -190,7 +190,7 @@ void Pack(const PackerSpec& packer, const std::vector<std::string>& paths, char 
     });
     // Made before NEW is replaced: nothing may fail after that.
     const std::string summary = Summary(packer, plan, target);
-    WriteAndReplace(original, packer.rules, plan, target, decimalSeparator);
+    WriteAndReplace(original, originalPath, packer.rules, plan, target, decimalSeparator);
     messages.Out(summary);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
