@@ -2,15 +2,23 @@
 #include "packed_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <string_view>
 
 #include "table_text.h"
 
 namespace {
 
-// Temporary names tried beside NEW before giving up.
-constexpr int kTemporaryNames = 100;
+// Random names tried beside NEW before giving up: a clash is rare, so many of them in a row
+// mean that something else is wrong.
+constexpr int kTemporaryNameTries = 100;
+
+// The letters of a temporary file's random part, and how many of them it has.
+constexpr std::string_view kNameSymbols = "0123456789abcdefghijklmnopqrstuvwxyz";
+constexpr int kRandomNameLength = 10;
 
 // Bytes on their way to the output file, written in large pieces.
 struct OutputBuffer {
@@ -68,17 +76,100 @@ struct LineChecker : WatchLinesOnly {
   }
 };
 
+// The new database on its way: a file open for reading and writing beside NEW, and its name
+// (empty while it has none: an unnamed file vanishes with the run, however the run ends).
+struct TemporaryFile {
+  PlatformFile file;
+  std::string path;
+};
 
-// A file made for the new database beside NEW, under a name nothing else has.
-std::string CreateTemporaryBeside(const std::string& target, PlatformFile& file) {
-  int error = 0;
-  for (int attempt = 1; attempt <= kTemporaryNames; ++attempt) {
-    const std::string path = target + ".pack" + std::to_string(attempt) + ".tmp";
-    error = CreateNewFile(path.c_str(), file);
-    if (error == 0) return path;
-    if (KindOfPath(path.c_str()) == PathKind::Missing) break;  // not a taken name: a real failure
+// Different in every run, also where std::random_device gives the same numbers each time (some
+// MinGW runtimes) or none.
+std::uint64_t SeedOfThisRun() {
+  auto seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch() /
+                                         std::chrono::nanoseconds(1));
+  try {
+    std::random_device device;
+    seed ^= (std::uint64_t{device()} << 32) ^ device();
+  } catch (...) {
+    // No random device: the clock alone.
   }
-  throw PackFailure{{"cannot create a file beside '" + target + "': " + FailureMessage(error)}};
+  return seed;
+}
+
+// A short random name beside NEW: ".pack-", ten letters or digits, ".tmp". Never NEW's name with
+// something added, which a long name of NEW would make too long for its folder.
+std::string TemporaryPathBeside(const std::string& target) {
+  static std::mt19937_64 generator(SeedOfThisRun());
+  std::uniform_int_distribution<std::size_t> symbol(0, kNameSymbols.size() - 1);
+  std::string path = FolderPart(target) + ".pack-";
+  for (int index = 0; index < kRandomNameLength; ++index)
+    path += kNameSymbols[symbol(generator)];
+  return path + ".tmp";
+}
+
+// Tries random names beside NEW until `giveName(path)`, which creates or names the file there,
+// does not find its name taken; from then on an interruption removes the file. Returns the
+// name, or raises PackFailure saying `what` failed.
+template <typename GiveName>
+std::string NameBeside(const std::string& target, const std::string& what, GiveName giveName) {
+  int error = 0;
+  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    const std::string path = TemporaryPathBeside(target);
+    DelayInterruptions();
+    error = giveName(path);
+    if (error == 0) RemoveOnInterruption(path.c_str());
+    AllowInterruptions();
+    if (error == 0) return path;
+    if (!IsNameTaken(error)) break;
+  }
+  throw PackFailure{{"cannot " + what + " beside '" + target + "': " + FailureMessage(error)}};
+}
+
+// The file for the new database, with `permissions` from the start: unnamed where the platform
+// allows it, otherwise under a random name.
+TemporaryFile CreateTemporaryBeside(const std::string& target, int permissions) {
+  TemporaryFile temporary;
+  if (CreateUnnamedFile(FolderPart(target), permissions, temporary.file)) return temporary;
+  temporary.path = NameBeside(target, "create a file", [&](const std::string& path) {
+    return CreateNewFile(path.c_str(), permissions, temporary.file);
+  });
+  return temporary;
+}
+
+// Gives an unnamed temporary file a name, once it is complete and checked.
+void NameTemporary(TemporaryFile& temporary, const std::string& target) {
+  if (!temporary.path.empty()) return;
+  temporary.path = NameBeside(target, "name the new database", [&](const std::string& path) {
+    return NameUnnamedFile(temporary.file, path.c_str());
+  });
+}
+
+// The permissions the new database is made with: NEW's when it exists; otherwise ORIGINAL's
+// without execute bits, less the umask, as a copy gets them. A copy of a private database is
+// never readable by more users than the database, not even while it is written.
+int NewDatabasePermissions(const std::string& target, const std::string& originalPath) {
+  int permissions = 0;
+  if (FilePermissions(target.c_str(), permissions)) return permissions;
+  if (FilePermissions(originalPath.c_str(), permissions)) return permissions & 0666;
+  return 0600;
+}
+
+// Reads the written file back through a second handle on it and checks it (CheckPacked).
+void CheckWritten(PlatformFile file, const PackRules& rules, char decimalSeparator,
+                  const PackPlan& plan) {
+  PlatformFile copy;
+  const int error = DuplicateFile(file, copy);
+  if (error != 0) FailRun(error);
+  NodeReader packed;
+  try {
+    ReadOpenFile(copy, packed);
+    CheckPacked(packed, rules, decimalSeparator, plan);
+  } catch (...) {
+    static_cast<void>(CloseFile(packed.file));  // the copy, taken over by the reader
+    throw;
+  }
+  CloseNodeReader(packed);
 }
 
 }  // namespace
@@ -91,6 +182,11 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
                        "' is not an ordinary file (a link or a device): name "
                        "the file itself"}};
   }
+  if (kind == PathKind::OrdinaryFile && !MayReplaceFile(target.c_str())) {
+    throw PackFailure{{"'" + target +
+                       "' may not be written by you (it is read-only, or someone else's in a "
+                       "shared folder): it is not replaced"}};
+  }
   PlatformFile existing;
   if (kind != PathKind::OrdinaryFile || !OpenFileForReading(target.c_str(), existing)) return;
   for (const std::string& table : tables) {
@@ -101,7 +197,6 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
   }
   static_cast<void>(CloseFile(existing));
 }
-
 
 void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output) {
   OutputBuffer buffer{output};
@@ -139,43 +234,41 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
   }
 }
 
-// Writes the new database to a temporary file beside NEW, reads it back, checks it and moves
-// it over NEW; on a failure the temporary file is removed and the failure raised again.
-void WriteAndReplace(NodeReader& original, const PackRules& rules, const PackPlan& plan,
-                     const std::string& target, char decimalSeparator) {
-  PlatformFile output;
-  const std::string temporary = CreateTemporaryBeside(target, output);
+void WriteAndReplace(NodeReader& original, const std::string& originalPath, const PackRules& rules,
+                     const PackPlan& plan, const std::string& target, char decimalSeparator) {
+  const std::string beside = "the new database beside '" + target + "'";
+  TemporaryFile temporary =
+      CreateTemporaryBeside(target, NewDatabasePermissions(target, originalPath));
   try {
-    InStep("cannot write '" + temporary + "'", [&] {
-      WritePacked(original, plan, output);
-      int error = SyncFile(output);
+    InStep("cannot write " + beside, [&] {
+      WritePacked(original, plan, temporary.file);
+      int error = SyncFile(temporary.file);
       if (error == 0 && KindOfPath(target.c_str()) == PathKind::OrdinaryFile) {
-        error = CopyPermissions(target.c_str(), output);
+        error = CopyPermissions(target.c_str(), temporary.file);
       }
-      const int closeError = CloseFile(output);
-      if (error != 0 || closeError != 0) FailRun(error != 0 ? error : closeError);
+      if (error != 0) FailRun(error);
     });
-    NodeReader packed;
-    InStep("cannot read back '" + temporary + "'", [&] {
-      if (!OpenNodeReader(temporary.c_str(), packed)) FailRun(kErrorReadBeyondEnd);
-      try {
-        CheckPacked(packed, rules, decimalSeparator, plan);
-      } catch (...) {
-        static_cast<void>(CloseFile(packed.file));
-        throw;
-      }
-      CloseNodeReader(packed);
-    });
+    InStep("cannot read back " + beside,
+           [&] { CheckWritten(temporary.file, rules, decimalSeparator, plan); });
     // A database open for reading cannot be replaced on every platform.
     InStep("cannot close the original database", [&] { CloseNodeReader(original); });
+    NameTemporary(temporary, target);
+    InStep("cannot write '" + temporary.path + "'", [&] {
+      const int error = CloseFile(temporary.file);
+      if (error != 0) FailRun(error);
+    });
     InStep("cannot replace '" + target + "'", [&] {
-      const int error = MoveFileOver(temporary.c_str(), target.c_str());
+      const int error = MoveFileOver(temporary.path.c_str(), target.c_str());
       if (error != 0) FailRun(error);
     });
   } catch (...) {
-    static_cast<void>(CloseFile(output));
-    static_cast<void>(RemoveFile(temporary.c_str()));
+    static_cast<void>(CloseFile(temporary.file));
+    if (!temporary.path.empty()) static_cast<void>(RemoveFile(temporary.path.c_str()));
+    RemoveOnInterruption(nullptr);
     throw;
   }
+  RemoveOnInterruption(nullptr);
+  // NEW is replaced and cannot be put back: a folder that cannot be synced leaves the rename to
+  // the system's own time, as every other program's.
+  static_cast<void>(SyncFolder(FolderPart(target)));
 }
-

@@ -2,6 +2,7 @@
 #include "run_packer.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -209,13 +210,16 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     for (const PackSource& source : open.sources)
       sourceNames.push_back(source.path + (source.database ? " (a database)" : " (tables)"));
     if (arguments.dryRun || arguments.verbose) messages.Out(PlanText(packer.rules, plan));
+    // Made before NEW is replaced: nothing may fail after that.
+    const std::string summary = Summary(packer.program, packer.rules, plan, sourceNames,
+                                        arguments.target, arguments.dryRun);
     if (!arguments.dryRun) {
-      WriteAndReplace(original, packer.rules, plan, arguments.target, decimalSeparator);
+      WriteAndReplace(original, arguments.original, packer.rules, plan, arguments.target,
+                      decimalSeparator);
     } else {
       CloseNodeReader(original);
     }
-    messages.Out(Summary(packer.program, packer.rules, plan, sourceNames, arguments.target,
-                         arguments.dryRun));
+    messages.Out(summary);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -248,6 +252,10 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)
       messages.Error(program + ": " + problem + "\n");
+  } catch (...) {
+    // A failed allocation outside the steps that name what they read.
+    if (!IsMemoryFailure(std::current_exception())) throw;
+    messages.Error(program + ": out of memory\n");
   }
   messages.Error(program + ": nothing was written\n");
   return kPackFailed;

@@ -40,11 +40,18 @@ void RefillWindow(NodeReader& reader) {
 
 bool OpenNodeReader(const char* path, NodeReader& reader) {
   reader = NodeReader{};
-  if (!OpenFileForReading(path, reader.file)) return false;
+  PlatformFile file;
+  if (!OpenFileForReading(path, file)) return false;
+  ReadOpenFile(file, reader);
+  return true;
+}
+
+void ReadOpenFile(PlatformFile file, NodeReader& reader) {
+  reader = NodeReader{};
+  reader.file = file;
   const int error = FileSize(reader.file, reader.size);
   if (error != 0) FailRun(error);
   reader.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
-  return true;
 }
 
 NodeReader SecondNodeReader(const NodeReader& reader) {

@@ -50,6 +50,11 @@ struct NodeReader {
 // (missing, unreadable, not an ordinary file). A failure to learn its size ends the run.
 bool OpenNodeReader(const char* path, NodeReader& reader);
 
+// Makes `reader` a reader over `file`, open for reading (a file just written, through a
+// duplicate of the handle that wrote it), which it takes over: close it with CloseNodeReader,
+// also after a failure here. A failure to learn its size ends the run.
+void ReadOpenFile(PlatformFile file, NodeReader& reader);
+
 // A second reader over the same database, with a position of its own, for reading it beside
 // the first (on another thread). A failure to open it ends the run. Close it with
 // CloseNodeReader.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // An open file of the platform; `handle` is -1 when nothing is open.
@@ -60,14 +61,19 @@ int NegativeSeekError();
 // number.
 int DuplicateFile(PlatformFile file, PlatformFile& copy);
 
-// Creates a new file for writing, failing when the name is taken. Returns 0 or the error number.
-int CreateNewFile(const char* path, PlatformFile& file);
+// ---- A file that replaces another: written unseen, named once complete, moved over its place.
+
+// Creates a new file for reading and writing, failing when the name is taken (IsNameTaken); on
+// POSIX with the `permissions` bits less the umask. Others may not delete it while it is open,
+// except on Windows, where an interruption removes it so (RemoveOnInterruption). Returns 0 or the
+// error number.
+int CreateNewFile(const char* path, int permissions, PlatformFile& file);
 
 // Writes the file's data through to the disk. Returns 0 or the error number.
 int SyncFile(PlatformFile file);
 
-// Moves the file `from` over `to` in one step (both in one folder), replacing what `to` named.
-// Returns 0 or the error number.
+// Moves the file `from` over `to` in one step (both in one folder), replacing what `to` named;
+// on Windows written through to the disk before it returns. Returns 0 or the error number.
 int MoveFileOver(const char* from, const char* to);
 
 // Deletes a file. Returns 0 or the error number.
@@ -77,9 +83,54 @@ int RemoveFile(const char* path);
 enum class PathKind : std::uint8_t { Missing, OrdinaryFile, Folder, Other };
 PathKind KindOfPath(const char* path);
 
-// Gives the open file the permissions of the file at `model`, where the platform has them.
-// Returns 0 or the error number.
+// Gives the open file the permission bits of the file at `model`, where the platform has them
+// and the file does not have them already. Returns 0 or the error number.
 int CopyPermissions(const char* model, PlatformFile file);
+
+// The folder part of `path`, its last separator included (empty for a bare name): what the name
+// of a file beside it begins with.
+std::string FolderPart(std::string_view path);
+
+// Creates a file for reading and writing in `folder` (a FolderPart) that has no name yet, where the
+// platform and the folder's file system allow it (O_TMPFILE on Linux, with /proc to name it by): it
+// vanishes with the run, however the run ends, until NameUnnamedFile names it. `permissions` as
+// for CreateNewFile. False, with nothing open, where it cannot be made.
+bool CreateUnnamedFile(const std::string& folder, int permissions, PlatformFile& file);
+
+// Gives a file made by CreateUnnamedFile the name `path` in its folder, failing when the name is
+// taken (IsNameTaken). Returns 0 or the error number.
+int NameUnnamedFile(PlatformFile file, const char* path);
+
+// Whether the error number says that a new file's name is taken.
+bool IsNameTaken(int errorNumber);
+
+// The read, write and execute bits of the file at `path` (0777 of its mode on POSIX; 0666 on
+// Windows, where a new file takes its folder's permissions). False when `path` names nothing.
+bool FilePermissions(const char* path, int& permissions);
+
+// Whether the user may write the file at `path` and replace it by a rename: on POSIX write
+// access to it (root has it to any file) and, in a folder with the sticky bit (a shared one such
+// as /tmp), the file or the folder is the user's; on Windows it is not read-only.
+bool MayReplaceFile(const char* path);
+
+// Writes the entries of `folder` (a FolderPart) through to the disk on POSIX, so that a rename
+// in it survives a power cut; nothing on Windows, whose MoveFileOver writes through. Returns 0
+// or the error number.
+int SyncFolder(const std::string& folder);
+
+// Removes the file at `path` when SIGINT, SIGTERM or SIGHUP ends the run (on Windows Ctrl-C,
+// Ctrl-Break or a closed console), then ends the run as the signal does; null: nothing is
+// removed. One path at a time, copied. A signal that the run ignores stays ignored. The first
+// call installs the handlers.
+void RemoveOnInterruption(const char* path);
+
+// Holds SIGINT, SIGTERM and SIGHUP back until AllowInterruptions (nothing on Windows), so that a
+// file is created or named and handed to RemoveOnInterruption in one step: an interruption then
+// finds the file removed or not yet there, never a name that is not the run's own.
+void DelayInterruptions();
+void AllowInterruptions();
+
+// ---- Folders, the console and the locale.
 
 bool FolderExists(const char* path);
 // Creates one folder level; false when it cannot (missing parent, name taken by a file...).

@@ -1,12 +1,17 @@
 // The platform layer on POSIX systems.
 #include "platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -21,6 +26,55 @@ constexpr int kUnnamedErrnoBit = 1 << 24;
 
 int Descriptor(PlatformFile file) {
   return static_cast<int>(file.handle);
+}
+
+// The link under /proc through which an open descriptor is reached by a path.
+std::string DescriptorPath(int descriptor) {
+  return "/proc/self/fd/" + std::to_string(descriptor);
+}
+
+// A folder as the system calls take it: the working folder for an empty part.
+const char* FolderOrWorkingFolder(const std::string& folder) {
+  return folder.empty() ? "." : folder.c_str();
+}
+
+// The signals that interrupt a run from outside: Ctrl-C, kill and a closed terminal.
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+
+// What an interruption removes: removalPath, while removalArmed is set. A path that a file
+// could be created under fits; handing one over allocates nothing.
+char removalPath[PATH_MAX];
+volatile std::sig_atomic_t removalArmed = 0;
+
+sigset_t InterruptionSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : kInterruptions)
+    sigaddset(&signals, signal);
+  return signals;
+}
+
+// Async-signal-safe: removes the prepared path, then raises the signal again under its default
+// action, which ends the run as the signal would have once the handler returns.
+void RemoveAndRaise(int signal) {
+  if (removalArmed != 0) unlink(removalPath);
+  std::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void InstallInterruptionHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (const int signal : kInterruptions) {
+    struct sigaction previous {};
+    // A signal the run was started to ignore (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = RemoveAndRaise;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 }  // namespace
@@ -134,8 +188,9 @@ int DuplicateFile(PlatformFile file, PlatformFile& copy) {
   return 0;
 }
 
-int CreateNewFile(const char* path, PlatformFile& file) {
-  const int descriptor = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+int CreateNewFile(const char* path, int permissions, PlatformFile& file) {
+  const int descriptor =
+      open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(permissions));
   if (descriptor < 0) return ReportErrorNumber(errno);
   file.handle = descriptor;
   return 0;
@@ -162,9 +217,107 @@ PathKind KindOfPath(const char* path) {
 }
 
 int CopyPermissions(const char* model, PlatformFile file) {
+  struct stat wanted {};
+  struct stat has {};
+  if (stat(model, &wanted) != 0 || fstat(Descriptor(file), &has) != 0) {
+    return ReportErrorNumber(errno);
+  }
+  // A file system without permissions (FAT) refuses fchmod: only a change is asked of it.
+  if ((has.st_mode & 07777) == (wanted.st_mode & 07777)) return 0;
+  return fchmod(Descriptor(file), wanted.st_mode & 07777) == 0 ? 0 : ReportErrorNumber(errno);
+}
+
+bool CreateUnnamedFile(const std::string& folder, int permissions, PlatformFile& file) {
+#ifdef O_TMPFILE
+  const int descriptor = open(FolderOrWorkingFolder(folder), O_TMPFILE | O_RDWR | O_CLOEXEC,
+                              static_cast<mode_t>(permissions));
+  if (descriptor < 0) return false;  // a file system or kernel without unnamed files
+  // Without /proc the file could not be named once written.
+  if (access(DescriptorPath(descriptor).c_str(), F_OK) != 0) {
+    close(descriptor);
+    return false;
+  }
+  file.handle = descriptor;
+  return true;
+#else
+  static_cast<void>(folder);
+  static_cast<void>(permissions);
+  static_cast<void>(file);
+  return false;
+#endif
+}
+
+int NameUnnamedFile(PlatformFile file, const char* path) {
+  if (linkat(AT_FDCWD, DescriptorPath(Descriptor(file)).c_str(), AT_FDCWD, path,
+             AT_SYMLINK_FOLLOW) == 0) {
+    return 0;
+  }
+  const int error = errno;
+#ifdef AT_EMPTY_PATH
+  // The file itself, where the user may link it so (a privileged one).
+  if (error != EEXIST && linkat(Descriptor(file), "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+#endif
+  return ReportErrorNumber(error);
+}
+
+bool IsNameTaken(int errorNumber) {
+  return errorNumber == ReportErrorNumber(EEXIST);
+}
+
+bool FilePermissions(const char* path, int& permissions) {
   struct stat status {};
-  if (stat(model, &status) != 0) return ReportErrorNumber(errno);
-  return fchmod(Descriptor(file), status.st_mode & 07777) == 0 ? 0 : ReportErrorNumber(errno);
+  if (stat(path, &status) != 0) return false;
+  permissions = static_cast<int>(status.st_mode & 0777);
+  return true;
+}
+
+bool MayReplaceFile(const char* path) {
+  if (faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return false;
+  struct stat file {};
+  struct stat folder {};
+  const std::string folderPart = FolderPart(path);
+  if (lstat(path, &file) != 0 || stat(FolderOrWorkingFolder(folderPart), &folder) != 0) {
+    return false;
+  }
+  // In a sticky folder only the owner of the file or of the folder may rename over it (or root).
+  const uid_t user = geteuid();
+  return (folder.st_mode & S_ISVTX) == 0 || user == 0 || file.st_uid == user ||
+         folder.st_uid == user;
+}
+
+std::string FolderPart(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
+int SyncFolder(const std::string& folder) {
+  const int descriptor = open(FolderOrWorkingFolder(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return ReportErrorNumber(errno);
+  const int error = fsync(descriptor) == 0 ? 0 : ReportErrorNumber(errno);
+  close(descriptor);
+  return error;
+}
+
+void RemoveOnInterruption(const char* path) {
+  InstallInterruptionHandlers();
+  // The handler reads the path only while removalArmed is set, and a handler that interrupts
+  // this function finds it cleared.
+  removalArmed = 0;
+  if (path == nullptr || std::strlen(path) >= sizeof removalPath) return;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  std::strcpy(removalPath, path);
+  std::atomic_signal_fence(std::memory_order_seq_cst);  // the path is whole before it is armed
+  removalArmed = 1;
+}
+
+void DelayInterruptions() {
+  const sigset_t signals = InterruptionSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void AllowInterruptions() {
+  const sigset_t signals = InterruptionSignals();
+  pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 bool FolderExists(const char* path) {

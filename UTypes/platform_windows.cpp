@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -44,9 +45,29 @@ bool IsOrdinaryFile(HANDLE handle) {
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// What an interruption removes (empty: nothing), under its lock: the console handler runs on a
+// thread of its own.
+std::string removalPath;
+SRWLOCK removalLock = SRWLOCK_INIT;
+
+// Runs when the console is interrupted; returning FALSE hands the event on to the default
+// handler, which ends the process.
+BOOL WINAPI RemoveOnConsoleEvent(DWORD /*event*/) {
+  AcquireSRWLockExclusive(&removalLock);
+  if (!removalPath.empty()) DeleteFileA(removalPath.c_str());
+  ReleaseSRWLockExclusive(&removalLock);
+  return FALSE;
+}
+
+void InstallInterruptionHandler() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  SetConsoleCtrlHandler(RemoveOnConsoleEvent, TRUE);
+}
+
 std::string_view WithoutFolder(std::string_view path) {
-  const std::size_t separator = path.find_last_of("\\/:");
-  return separator == std::string_view::npos ? path : path.substr(separator + 1);
+  return path.substr(FolderPart(path).size());
 }
 
 }  // namespace
@@ -160,9 +181,11 @@ int DuplicateFile(PlatformFile file, PlatformFile& copy) {
   return 0;
 }
 
-int CreateNewFile(const char* path, PlatformFile& file) {
-  const HANDLE handle = CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+int CreateNewFile(const char* path, int /*permissions*/, PlatformFile& file) {
+  // Shared for deleting, so that an interruption can remove it while it is open.
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!IsOpen(handle)) return LastErrorNumber();
   file = FileOf(handle);
   return 0;
@@ -193,6 +216,50 @@ PathKind KindOfPath(const char* path) {
 int CopyPermissions(const char* /*model*/, PlatformFile /*file*/) {
   return 0;  // a new file takes its folder's permissions; there is no mode to copy
 }
+
+std::string FolderPart(std::string_view path) {
+  const std::size_t separator = path.find_last_of("\\/:");
+  return separator == std::string_view::npos ? std::string()
+                                             : std::string(path.substr(0, separator + 1));
+}
+
+bool CreateUnnamedFile(const std::string& /*folder*/, int /*permissions*/, PlatformFile& /*file*/) {
+  return false;  // every file has a name
+}
+
+int NameUnnamedFile(PlatformFile /*file*/, const char* /*path*/) {
+  return ERROR_NOT_SUPPORTED;
+}
+
+bool IsNameTaken(int errorNumber) {
+  return errorNumber == ERROR_FILE_EXISTS || errorNumber == ERROR_ALREADY_EXISTS;
+}
+
+bool FilePermissions(const char* path, int& permissions) {
+  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return false;
+  permissions = 0666;
+  return true;
+}
+
+bool MayReplaceFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+int SyncFolder(const std::string& /*folder*/) {
+  return 0;  // MoveFileOver writes the move through
+}
+
+void RemoveOnInterruption(const char* path) {
+  InstallInterruptionHandler();
+  AcquireSRWLockExclusive(&removalLock);
+  removalPath = path == nullptr ? "" : path;
+  ReleaseSRWLockExclusive(&removalLock);
+}
+
+// The console handler runs on a thread of its own, beside the run: nothing to hold back.
+void DelayInterruptions() {}
+void AllowInterruptions() {}
 
 bool FolderExists(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);

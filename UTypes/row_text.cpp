@@ -27,20 +27,38 @@ constexpr std::size_t kSmallestRowCapacity = 4096;
 constexpr std::size_t kMostFieldTextBeyondPayload = 1 + kHeldRecordMargin;
 static_assert(kMostFieldTextBeyondPayload >= 4 * 4 + 1 + kNumberTextCapacity);
 
+// What the decoders do with a row: take room for a piece of text, keep what they wrote there,
+// append a text, append a payload's bytes. A RowBuilder keeps it all; a RowWithoutText writes
+// pieces into its scratch, keeps nothing and passes a payload's bytes over.
+
 // Room for `count` more bytes of a field's text: made here for a field read with checks;
-// reserved once for the whole record when it is held (RowRoomOfRecord).
+// reserved once for the whole record when it is held (RowRoomOfRecord). A row without text
+// hands out its scratch, for a lead or a number text (kMostPieceOfFieldText) only.
 char* FieldSpace(const NodeReader&, RowBuilder& row, std::size_t count) {
   return RowSpace(row, count);
 }
 char* FieldSpace(const HeldRecord&, RowBuilder& row, std::size_t) {
   return row.bytes.get() + row.size;
 }
+template <typename Reader>
+char* FieldSpace(const Reader&, RowWithoutText& row, std::size_t) {
+  return row.scratch;
+}
+static_assert(kMostPieceOfFieldText >= 10, "a lead and the shop flags' columns fit a scratch");
+
+// Keeps the `count` bytes written at FieldSpace.
+void KeepWritten(RowBuilder& row, std::size_t count) {
+  row.size += count;
+}
+void KeepWritten(RowWithoutText&, std::size_t) {}
 
 template <typename Reader>
 void AppendFieldText(const Reader& reader, RowBuilder& row, std::string_view text) {
   std::memcpy(FieldSpace(reader, row, text.size()), text.data(), text.size());
   row.size += text.size();
 }
+template <typename Reader>
+void AppendFieldText(const Reader&, RowWithoutText&, std::string_view) {}
 
 // Writes the lead at `out` (a byte that is not counted for None); returns the bytes written.
 std::size_t PutLead(char* out, Lead lead) {
@@ -48,9 +66,9 @@ std::size_t PutLead(char* out, Lead lead) {
   return lead == Lead::None ? 0 : 1;
 }
 
-template <typename Reader>
-void AppendLead(const Reader& reader, RowBuilder& row, Lead lead) {
-  row.size += PutLead(FieldSpace(reader, row, 1), lead);
+template <typename Reader, typename Row>
+void AppendLead(const Reader& reader, Row& row, Lead lead) {
+  KeepWritten(row, PutLead(FieldSpace(reader, row, 1), lead));
 }
 
 std::string_view JoinerText(Joiner joiner) {
@@ -68,9 +86,14 @@ void AppendPayloadBytes(Reader& reader, std::int64_t count, RowBuilder& row) {
   ReadBytes(reader, size, reinterpret_cast<std::uint8_t*>(out));
   row.size += out[size - 1] == '\0' ? size - 1 : size;
 }
-
+// A row without text consumes them as a read would, failing where a read would fail.
 template <typename Reader>
-void AppendTextList(Reader& reader, const NodeHeader& field, RowBuilder& row, Joiner joiner) {
+void AppendPayloadBytes(Reader& reader, std::int64_t count, RowWithoutText&) {
+  DiscardBytes(reader, count);
+}
+
+template <typename Reader, typename Row>
+void AppendTextList(Reader& reader, const NodeHeader& field, Row& row, Joiner joiner) {
   const std::int64_t payloadEnd = NodeEnd(field);
   const std::string_view joinerText = JoinerText(joiner);
   bool first = true;
@@ -112,11 +135,11 @@ float ReadFloatValue(Reader& reader, const NodeHeader& field) {
 }
 
 // The lead, then the number text that `write(out)` puts at `out` and whose length it returns.
-template <typename Reader, typename WriteNumber>
-void AppendNumber(const Reader& reader, RowBuilder& row, Lead lead, WriteNumber write) {
-  char* out = FieldSpace(reader, row, 1 + kNumberTextCapacity);
+template <typename Reader, typename Row, typename WriteNumber>
+void AppendNumber(const Reader& reader, Row& row, Lead lead, WriteNumber write) {
+  char* out = FieldSpace(reader, row, kMostPieceOfFieldText);
   const std::size_t leadSize = PutLead(out, lead);
-  row.size += leadSize + write(out + leadSize);
+  KeepWritten(row, leadSize + write(out + leadSize));
 }
 
 // The channel times 255 (exact in double precision), rounded to nearest with ties to even.
@@ -156,18 +179,17 @@ void RemoveNulBytes(RowBuilder& row) {
   row.size = static_cast<std::size_t>(out - begin);
 }
 
-// The decoders, each for either reader (DecodeField); Decoder in row_text.h says what each
-// consumes and appends.
+// The decoders, each for either reader and either row (DecodeField); Decoder in row_text.h says
+// what each consumes and appends.
 
-template <typename Reader>
-void AppendTextValue(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendTextValue(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   AppendLead(reader, row, lead);
   AppendPayloadBytes(reader, PayloadLength(field), row);
 }
 
-template <typename Reader>
-void AppendTextOrList(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead,
-                      Joiner joiner) {
+template <typename Reader, typename Row>
+void AppendTextOrList(Reader& reader, const NodeHeader& field, Row& row, Lead lead, Joiner joiner) {
   AppendLead(reader, row, lead);
   const std::int64_t length = PayloadLength(field);
   if (length == 0) return;
@@ -182,41 +204,41 @@ void AppendTextOrList(Reader& reader, const NodeHeader& field, RowBuilder& row, 
   }
 }
 
-template <typename Reader>
-void AppendInt32(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendInt32(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const auto value = static_cast<std::int32_t>(ReadNumberValue(reader, field));
   AppendNumber(reader, row, lead, [&](char* out) { return IntegerText(value, out); });
 }
 
-template <typename Reader>
-void AppendSchoolName(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendSchoolName(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const std::uint32_t value = ReadNumberValue(reader, field);
   AppendLead(reader, row, lead);
   if (value < std::size(kSchoolNames)) AppendFieldText(reader, row, kSchoolNames[value]);
 }
 
-template <typename Reader>
-void AppendFloatPlain(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendFloatPlain(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const float value = ReadFloatValue(reader, field);
   AppendNumber(reader, row, lead,
                [&](char* out) { return PlainNumberText(value, row.decimalSeparator, out); });
 }
 
-template <typename Reader>
-void AppendFloatGeneral(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendFloatGeneral(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const float value = ReadFloatValue(reader, field);
   AppendNumber(reader, row, lead,
                [&](char* out) { return GeneralNumberText(value, row.decimalSeparator, out); });
 }
 
-template <typename Reader>
-void AppendColourChannel(Reader& reader, const NodeHeader& field, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendColourChannel(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const std::int32_t value = ColourChannelValue(ReadFloatValue(reader, field));
   AppendNumber(reader, row, lead, [&](char* out) { return IntegerText(value, out); });
 }
 
-template <typename Reader>
-void AppendShopFlags(Reader& reader, RowBuilder& row, Lead lead) {
+template <typename Reader, typename Row>
+void AppendShopFlags(Reader& reader, Row& row, Lead lead) {
   std::uint8_t scratch[4];  // the flag byte, then three bytes that carry nothing
   const std::uint8_t flags = ReadView(reader, 4, scratch)[0];
   char* const start = FieldSpace(reader, row, 10);
@@ -225,11 +247,11 @@ void AppendShopFlags(Reader& reader, RowBuilder& row, Lead lead) {
     if (bit > 0) *out++ = '\t';
     if ((flags >> bit) & 1) *out++ = '1';
   }
-  row.size += static_cast<std::size_t>(out - start);
+  KeepWritten(row, static_cast<std::size_t>(out - start));
 }
 
-template <typename Reader>
-void AppendByteQuintuple(Reader& reader, RowBuilder& row) {
+template <typename Reader, typename Row>
+void AppendByteQuintuple(Reader& reader, Row& row) {
   std::uint8_t scratch[5];
   const std::uint8_t* bytes = ReadView(reader, 5, scratch);
   for (int index = 0; index < 5; ++index) {
@@ -279,8 +301,8 @@ std::size_t RowRoomOfRecord(std::int64_t recordLength) {
   return length + mostFields * kMostFieldTextBeyondPayload;
 }
 
-template <typename Reader>
-void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, RowBuilder& row) {
+template <typename Reader, typename Row>
+void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, Row& row) {
   switch (rule.decoder) {
     case Decoder::TextValue:
       return AppendTextValue(reader, field, row, rule.lead);
@@ -309,6 +331,8 @@ void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field,
 
 template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowBuilder&);
 template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowBuilder&);
+template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowWithoutText&);
+template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowWithoutText&);
 
 // ---- Field text back into a payload.
 

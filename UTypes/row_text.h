@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "node_reader.h"
+#include "number_text.h"
 
 // Frees the row's bytes, which GrowRow takes from realloc.
 struct FreeRowBytes {
@@ -48,6 +49,42 @@ inline std::string_view RowText(const RowBuilder& row) {
   return {row.bytes.get(), row.size};
 }
 
+// Most bytes a decoder writes at once outside a payload's or a list element's bytes: a lead and
+// a number text.
+inline constexpr std::size_t kMostPieceOfFieldText = 1 + kNumberTextCapacity;
+
+// A row that keeps no text, for a walk that needs what the decoders read but none of their text
+// (nodedump following the unpackers' reading): the same decoders read and consume exactly as
+// for a RowBuilder, passing a text's bytes over instead of copying them, so that the walk's
+// memory stays the same whatever a field's size. Its lines and field texts are empty.
+struct RowWithoutText {
+  char decimalSeparator = '.';
+  char scratch[kMostPieceOfFieldText];  // where a lead or a number text is written and let go
+};
+
+// Makes room for a record's `count` bytes of text ahead of its fields (RowRoomOfRecord).
+inline void ReserveRow(RowBuilder& row, std::size_t count) {
+  RowSpace(row, count);
+}
+inline void ReserveRow(RowWithoutText&, std::size_t) {}
+
+// How many bytes of text the row holds.
+inline std::size_t RowSize(const RowBuilder& row) {
+  return row.size;
+}
+inline std::size_t RowSize(const RowWithoutText&) {
+  return 0;
+}
+
+// The row's text from `start` (a RowSize) on: a field's text, NUL bytes not yet removed. Taken
+// without substr's check, which a walk that ignores the text would still pay.
+inline std::string_view RowTextFrom(const RowBuilder& row, std::size_t start) {
+  return {row.bytes.get() + start, row.size - start};
+}
+inline std::string_view RowTextFrom(const RowWithoutText&, std::size_t) {
+  return {};
+}
+
 // The columns of a line or of a field's text, split at its tabs.
 std::vector<std::string_view> SplitColumns(std::string_view text);
 
@@ -60,6 +97,9 @@ enum class Joiner : std::uint8_t { CommaSpace, Comma };
 // Removes every NUL byte from the row and hands it out as the line (without line end); the
 // builder is then empty. The line stays valid until the next append to the builder.
 std::string_view FinishRow(RowBuilder& row);
+inline std::string_view FinishRow(RowWithoutText&) {
+  return {};
+}
 
 // The row room a held record's fields may take, reserved once for the whole record: each field
 // takes at least its two header bytes of the record and appends at most its payload's bytes and
@@ -117,9 +157,10 @@ struct FieldRule {
 };
 
 // Runs the rule's decoder on the field, through a NodeReader, which checks every read and
-// append, or a HeldRecord whose row room is reserved (RowRoomOfRecord), which checks none.
-template <typename Reader>
-void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, RowBuilder& row);
+// append, or a HeldRecord whose row room is reserved (RowRoomOfRecord), which checks none; its
+// text goes to a RowBuilder, or nowhere through a RowWithoutText.
+template <typename Reader, typename Row>
+void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, Row& row);
 
 // ---- Field text back into a payload: the inverse of each decoder, for tables edited by hand.
 // A field's text is what its decoder appended (its lead, then its columns, NUL bytes removed).

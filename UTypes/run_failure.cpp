@@ -1,6 +1,9 @@
 // The failure report of a run and the one way to end a run on a failed file operation.
 #include "run_failure.h"
 
+#include <new>
+#include <stdexcept>
+
 #include "platform.h"
 
 namespace {
@@ -22,6 +25,22 @@ constexpr KnownMessage kKnownMessages[] = {
 // comparable between runs.
 constexpr std::string_view kReportAddress = "00401A2C";
 
+// "Exception <class> in module <module> at <address>." ending in a line feed, then the message
+// with a full stop added, ending in CR LF.
+std::string Report(std::string_view className, std::string_view moduleName, std::string message) {
+  std::string report = "Exception ";
+  report += className;
+  report += " in module ";
+  report += moduleName;
+  report += " at ";
+  report += kReportAddress;
+  report += ".\n";
+  if (message.empty() || message.back() != '.') message += '.';
+  report += message;
+  report += "\r\n";
+  return report;
+}
+
 }  // namespace
 
 void FailRun(int errorNumber) {
@@ -36,14 +55,21 @@ std::string FailureMessage(int errorNumber) {
 }
 
 std::string FailureReport(std::string_view moduleName, int errorNumber) {
-  std::string report = "Exception EInOutError in module ";
-  report += moduleName;
-  report += " at ";
-  report += kReportAddress;
-  report += ".\n";
-  std::string message = FailureMessage(errorNumber);
-  if (message.empty() || message.back() != '.') message += '.';
-  report += message;
-  report += "\r\n";
-  return report;
+  return Report("EInOutError", moduleName, FailureMessage(errorNumber));
+}
+
+bool IsMemoryFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::bad_alloc&) {
+    return true;
+  } catch (const std::length_error&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string OutOfMemoryReport(std::string_view moduleName, std::string_view whatWasRead) {
+  return Report("EOutOfMemory", moduleName, "Out of memory reading " + std::string(whatWasRead));
 }

@@ -1,6 +1,7 @@
 // The single failure path of a run: a failed file operation ends the run with one report.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -19,3 +20,12 @@ std::string FailureMessage(int errorNumber);
 // The two-line report: "Exception EInOutError in module <module> at <address>." ending in a
 // line feed only, then the message with a full stop added, ending in CR LF.
 std::string FailureReport(std::string_view moduleName, int errorNumber);
+
+// Whether `failure` is a failed allocation: std::bad_alloc, or std::length_error from a container
+// asked to hold more than it can (a 32-bit build's limit). Every program ends such a run as it
+// ends one on a failed read.
+bool IsMemoryFailure(const std::exception_ptr& failure);
+
+// The report of a run that ran out of memory, in the form of FailureReport: "Exception
+// EOutOfMemory in module <module> at <address>.", then "Out of memory reading <what>.".
+std::string OutOfMemoryReport(std::string_view moduleName, std::string_view whatWasRead);

@@ -1,6 +1,7 @@
 // The run front end shared by both programs.
 #include "run_unpacker.h"
 
+#include <exception>
 #include <vector>
 
 #include "platform.h"
@@ -23,6 +24,16 @@ std::vector<std::string_view> CountedArguments(std::span<const char* const> argu
 void PrintLine(Console& console, std::string_view line) {
   WriteConsole(console, line);
   WriteConsole(console, kLineEnd);
+}
+
+// Ends a run cut short by a failure: the database is closed, every line handed to a table is
+// written, then the report. Returns the exit status.
+int EndAfterFailure(NodeReader& reader, TableSet& tableSet, Console& console,
+                    const std::string& report) {
+  static_cast<void>(CloseFile(reader.file));
+  SaveTablesAfterFailure(tableSet);
+  WriteConsole(console, report);
+  return 1;
 }
 
 }  // namespace
@@ -70,6 +81,7 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
     return 1;
   }
   const std::string databasePath(counted[0]);
+  const char* programPath = arguments.empty() ? nullptr : arguments[0];
   NodeReader reader;
   TableSet tableSet;
   try {
@@ -81,11 +93,15 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
     walker(reader, tableSet, decimalSeparator);
     CloseAll(reader, tableSet);
   } catch (const RunFailure& failure) {
-    static_cast<void>(CloseFile(reader.file));
-    SaveTablesAfterFailure(tableSet);
-    const char* programPath = arguments.empty() ? nullptr : arguments[0];
-    WriteConsole(console, FailureReport(ModuleNameOf(programPath), failure.errorNumber));
-    return 1;
+    return EndAfterFailure(reader, tableSet, console,
+                           FailureReport(ModuleNameOf(programPath), failure.errorNumber));
+  } catch (...) {
+    // A record's text larger than the memory left ends the run as a failed read does.
+    if (!IsMemoryFailure(std::current_exception())) throw;
+    const std::string whatWasRead =
+        "'" + databasePath + "' at offset " + std::to_string(Position(reader));
+    return EndAfterFailure(reader, tableSet, console,
+                           OutOfMemoryReport(ModuleNameOf(programPath), whatWasRead));
   }
   return 0;
 }

@@ -21,8 +21,8 @@ using Walker = void (*)(NodeReader& reader, TableSet& tables, char decimalSepara
 
 // The whole run of one program; `arguments` are the command line, program path first. Returns
 // the exit status: 0 after a normal run or the banner; 1 after "Error creating folder", "Error
-// opening file" or a failed file operation (whose report it prints after saving every line
-// already handed to a table).
+// opening file", a failed file operation or a failed allocation (whose report it prints after
+// saving every line already handed to a table).
 int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
                 std::span<const TableSpec> tables, Walker walker, Console console = {});
 

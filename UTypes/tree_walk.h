@@ -107,8 +107,8 @@ inline NodeHeader FieldWithinRecord(NodeHeader field, std::int64_t recordEnd) {
 // Reads and decodes the record's fields while the position is before its end. Through a held
 // record it stops before a field that ends past the record (a damaged record), whose reads
 // would not stay within the held bytes; the caller reads the rest with checks.
-template <typename Reader, typename Watcher>
-void WalkFields(Reader& reader, RowBuilder& row, const TableRules& table, bool keepWithinRecord,
+template <typename Reader, typename Row, typename Watcher>
+void WalkFields(Reader& reader, Row& row, const TableRules& table, bool keepWithinRecord,
                 std::int64_t recordEnd, Watcher& watcher) {
   while (Position(reader) < recordEnd) {
     const std::int64_t fieldStart = Position(reader);
@@ -116,11 +116,9 @@ void WalkFields(Reader& reader, RowBuilder& row, const TableRules& table, bool k
     if (keepWithinRecord) field = FieldWithinRecord(field, recordEnd);
     if (!CanReadField(reader, field)) return SeekTo(reader, fieldStart);
     watcher.FieldHeader(fieldStart, field);
-    const std::size_t textStart = row.size;
+    const std::size_t textStart = RowSize(row);
     DecodeField((*table.catalogue)[field.kind], reader, field, row);
-    // The text is taken without substr's check, which a watcher that ignores it would still pay.
-    const std::string_view text(row.bytes.get() + textStart, row.size - textStart);
-    watcher.Field(fieldStart, field, text, Position(reader));
+    watcher.Field(fieldStart, field, RowTextFrom(row, textStart), Position(reader));
     if (table.moveToFieldEnds) SeekTo(reader, NodeEnd(field));
   }
 }
@@ -132,8 +130,8 @@ void WalkFields(Reader& reader, RowBuilder& row, const TableRules& table, bool k
 // record and the reader ends at the record's end. A record that lies in the reader's memory is
 // read with one check for the whole record: its row room is reserved and its fields decoded
 // through a HeldRecord; the rest of any other record is read with a check per read.
-template <typename Watcher>
-void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, int route,
+template <typename Row, typename Watcher>
+void WalkRecord(NodeReader& reader, Row& row, const TableRules& table, int route,
                 bool moveToNodeEnds, std::int64_t tableEnd, Watcher& watcher) {
   using namespace tree_walk_detail;
   const std::int64_t recordOffset = Position(reader);
@@ -141,7 +139,7 @@ void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, in
   watcher.Record(recordOffset, record);
   const std::int64_t recordEnd = ReadEnd(record, tableEnd, moveToNodeEnds);
   if (CanHoldRecord(reader, recordEnd)) {
-    RowSpace(row, RowRoomOfRecord(recordEnd - Position(reader)));
+    ReserveRow(row, RowRoomOfRecord(recordEnd - Position(reader)));
     HeldRecord held = HoldRecord(reader, recordEnd);
     WalkFields(held, row, table, moveToNodeEnds, recordEnd, watcher);
     ReleaseRecord(reader, held);
@@ -153,12 +151,14 @@ void WalkRecord(NodeReader& reader, RowBuilder& row, const TableRules& table, in
 
 // Walks database nodes, table nodes, record nodes and field nodes until the end of the file,
 // handing every record's line, also an empty one, to the watcher. Each level reads children
-// while the position is before its node's end. File failures end the run.
-template <typename Watcher>
+// while the position is before its node's end. File failures end the run. The row is a
+// RowBuilder, or a RowWithoutText for a watcher that needs no line and no field text (its lines
+// and texts are then empty, and the walk's memory stays the same whatever a field's size).
+template <typename Row = RowBuilder, typename Watcher>
 void WalkDatabase(NodeReader& reader, char decimalSeparator, const WalkRules& rules,
                   Watcher& watcher) {
   using namespace tree_walk_detail;
-  RowBuilder row;
+  Row row;
   row.decimalSeparator = decimalSeparator;
   while (!AtEnd(reader)) {
     const std::int64_t databaseOffset = Position(reader);

@@ -1,5 +1,6 @@
 // nodedump: prints the node tree of a spell or quest database and marks where it is damaged.
 #include <cstdio>
+#include <exception>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,8 +26,16 @@ int ReportUsageError(const std::string& error) {
   return kDumpCannotRun;
 }
 
-// Opens and dumps the file; a file that cannot be opened or read gives kDumpCannotRun, with the
-// lines dumped before a failed read on standard output and the message on standard error.
+// Ends a dump cut short: the lines dumped so far on standard output, then why on standard error.
+void ReportFailedRead(const std::string& text, const std::string& path, const std::string& why) {
+  WriteOut(text);
+  std::fflush(stdout);
+  std::fprintf(stderr, "nodedump: cannot read '%s': %s\n", path.c_str(), why.c_str());
+}
+
+// Opens and dumps the file; a file that cannot be opened or read, or whose reading runs out of
+// memory, gives kDumpCannotRun, with the lines dumped before on standard output and the message
+// on standard error.
 int DumpFile(const DumpArguments& parsed) {
   NodeReader reader;
   std::string text;
@@ -41,10 +50,11 @@ int DumpFile(const DumpArguments& parsed) {
     status = DumpNodeTree(reader, options, text);
     WriteOut(text);
   } catch (const RunFailure& failure) {
-    WriteOut(text);
-    std::fflush(stdout);
-    std::fprintf(stderr, "nodedump: cannot read '%s': %s\n", parsed.path.c_str(),
-                 FailureMessage(failure.errorNumber).c_str());
+    ReportFailedRead(text, parsed.path, FailureMessage(failure.errorNumber));
+  } catch (...) {
+    if (!IsMemoryFailure(std::current_exception())) throw;
+    ReportFailedRead(text, parsed.path,
+                     "out of memory at offset " + std::to_string(Position(reader)));
   }
   static_cast<void>(CloseFile(reader.file));  // read only: nothing is lost if closing fails
   return status;

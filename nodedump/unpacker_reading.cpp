@@ -69,7 +69,7 @@ void FollowWalk(NodeReader& reader, std::string_view unpacker, const WalkRules& 
   ReadingWatcher watcher{{}, unpacker, marks, 0, {}, false, 0};
   SeekTo(reader, 0);
   try {
-    WalkDatabase(reader, '.', rules, watcher);
+    WalkDatabase<RowWithoutText>(reader, '.', rules, watcher);
   } catch (const RunFailure& failure) {
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
     watcher.Stopped();

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -71,4 +73,32 @@ inline std::string Lines(std::initializer_list<std::string_view> rows) {
 inline std::string ReadBeyondEndReport(std::string_view module) {
   return "Exception EInOutError in module " + std::string(module) +
          " at 00401A2C.\nRead beyond end of file.\r\n";
+}
+
+// The largest payload a long length holds.
+inline constexpr std::size_t kLargestPayload = (std::size_t{1} << 30) - 1;
+
+// An address space limit for a run on that database, in KiB: half a GiB, far below its text of
+// nearly a GiB, and far above what the tools need besides.
+inline constexpr std::size_t kMemoryBelowHugeText = std::size_t{512} * 1024;
+
+// Writes at `path` a database of one table of `tableKind` whose first record holds the text
+// "Kept" in field `textCode` and whose second holds a text of nearly a GiB there (kLargestPayload
+// less the room of the nodes around it), the file's largest. The file is sparse: the large text
+// is a hole of zero bytes that takes no room on the disk. Returns the offset of the large text.
+inline std::int64_t WriteDatabaseWithHugeText(const std::string& path, std::uint8_t tableKind,
+                                              std::uint8_t textCode) {
+  const std::string kept = Record({Field(textCode, Text("Kept"))});
+  const std::size_t hugeText = kLargestPayload - 64 - kept.size();
+  const std::size_t hugeRecord = 5 + hugeText;
+  const std::size_t table = kept.size() + 5 + hugeRecord;
+  const std::string headers = NodeHeaderBytes(1, 5 + table, LengthForm::Long) +
+                              NodeHeaderBytes(tableKind, table, LengthForm::Long) + kept +
+                              NodeHeaderBytes(0, hugeRecord, LengthForm::Long) +
+                              NodeHeaderBytes(textCode, hugeText, LengthForm::Long);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(headers.data(), static_cast<std::streamsize>(headers.size()));
+  out.close();
+  std::filesystem::resize_file(path, headers.size() + hugeText);
+  return static_cast<std::int64_t>(headers.size());
 }

@@ -34,10 +34,6 @@ const Tool kGrimdex = {GRIMDEX_PATH, "grimdex", SAMPLES_FOLDER "/spells.sdb", kS
 const Tool kLorudex = {LORUDEX_PATH, "lorudex", SAMPLES_FOLDER "/quests.qdb", kQuestTables};
 const Tool kTools[] = {kGrimdex, kLorudex};
 
-// The user and group that own nothing: permissions bite for them even when the tests run as root.
-constexpr const char* kUnprivilegedUser = "--reuid=65534";
-constexpr const char* kUnprivilegedGroup = "--regid=65534";
-
 std::string Report(const Tool& tool, std::string_view message) {
   return "Exception EInOutError in module " + tool.moduleName + " at 00401A2C.\n" +
          std::string(message) + ".\r\n";
@@ -63,24 +59,16 @@ ProgramResult RunOnBytes(const Tool& tool, const TempFolder& folder, std::string
   return RunOn(tool, folder, "database");
 }
 
-// Runs the tool as a user without any rights in `folder`: as root through setpriv, otherwise
-// as this user, whom permissions already bind. The program is copied into the folder, so that
-// the user can reach it wherever the build lives; the folder is opened up for reading.
+// Runs the tool as a user without any rights in `folder` (RunProgramUnprivileged). The program
+// is copied into the folder, so that the user can reach it wherever the build lives; the folder
+// is opened up for reading.
 ProgramResult RunUnprivileged(const Tool& tool, const TempFolder& folder,
                               const std::string& database) {
   const std::string program = folder / tool.moduleName;
   std::filesystem::copy_file(tool.program, program);
   chmod(folder.path.c_str(), 0755);
   chmod(program.c_str(), 0755);
-  if (geteuid() != 0) return RunProgram(program, {database, "out"}, folder.path.string());
-  const std::string setpriv =
-      std::filesystem::exists("/usr/bin/setpriv") ? "/usr/bin/setpriv" : "/bin/setpriv";
-  EXPECT_TRUE(std::filesystem::exists(setpriv)) << "setpriv (util-linux) is needed as root";
-  std::vector<std::string> command = {setpriv, kUnprivilegedUser, kUnprivilegedGroup,
-                                      "--clear-groups", "--"};
-  for (const std::string& word : ProgramCommand(program, {database, "out"}))
-    command.push_back(word);
-  return RunCommand(command, folder.path.string());
+  return RunProgramUnprivileged(program, {database, "out"}, folder.path.string());
 }
 
 TEST(FaultTest, TableOnAFullDiskReportsIOError28AndKeepsEveryOtherTable) {
@@ -425,6 +413,50 @@ TEST(FaultTest, NodedumpOfNodesReachingFarPastTheirParentsDumpsEachOnce) {
     EXPECT_EQ(result.exitStatus, 1) << "the damage is marked";
     // A line and a few marks for a node of a few bytes: a few hundred bytes a byte at most.
     EXPECT_LT(result.output.size(), 256 * database.size());
+  }
+}
+
+// The 32-bit executables have 2 to 3 GB of address space: a record's text larger than what is
+// left used to end the run with std::bad_alloc and status 134.
+TEST(FaultTest, TextLargerThanTheMemoryLeftEndsWithAReportAndTheLinesBeforeIt) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  for (const OneFieldCase& test :
+       {OneFieldCase{kGrimdex, 3, 1, 2}, OneFieldCase{kLorudex, 1, 0, 0}}) {
+    SCOPED_TRACE(test.tool.moduleName);
+    TempFolder folder;
+    const std::int64_t hugeText =
+        WriteDatabaseWithHugeText(folder / "database", test.tableKind, test.fieldCode);
+    const ProgramResult result = RunProgramInMemory(kMemoryBelowHugeText, test.tool.program,
+                                                    {"database", "out"}, folder.path.string());
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Exception EOutOfMemory in module " + test.tool.moduleName +
+                                 " at 00401A2C.\nOut of memory reading 'database' at offset " +
+                                 std::to_string(hugeText) + ".\r\n");
+    const TableSpec& table = test.tool.tables[test.table];
+    EXPECT_EQ(ReadWholeFile(TablePath(folder, table)),
+              std::string(table.headerRow) + "\r\nKept\r\n");
+  }
+}
+
+// nodedump follows the unpackers' reading without keeping the text they read, so the same
+// database is dumped whole in the same memory.
+TEST(FaultTest, NodedumpFollowsTheUnpackersOverATextLargerThanTheMemoryLeft) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  TempFolder folder;
+  const std::int64_t hugeText = WriteDatabaseWithHugeText(folder / "database.qdb", 1, 0);
+  const auto size = static_cast<std::int64_t>(std::filesystem::file_size(folder / "database.qdb"));
+  for (const std::string unpacker : {"grimdex", "lorudex"}) {
+    const ProgramResult result = RunProgramInMemory(
+        kMemoryBelowHugeText, NODEDUMP_PATH, {"--unpacker", unpacker, folder / "database.qdb"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output;
+    EXPECT_NE(result.output.find("field @" + std::to_string(hugeText - 5) + " kind 0 long length " +
+                                 std::to_string(size - hugeText)),
+              std::string::npos)
+        << result.output;
+    EXPECT_TRUE(result.output.ends_with("2 records, 2 fields in " + std::to_string(size) +
+                                        " bytes; well formed\n"))
+        << result.output;
   }
 }
 

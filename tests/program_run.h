@@ -25,6 +25,23 @@ inline const std::vector<std::string> kProgramLauncher;
 constexpr bool kProgramsRunUnderEmulator = false;
 #endif
 
+// Whether the programs were built with AddressSanitizer, like the tests.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kProgramsRunUnderSanitizers = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kProgramsRunUnderSanitizers = true;
+#else
+constexpr bool kProgramsRunUnderSanitizers = false;
+#endif
+#else
+constexpr bool kProgramsRunUnderSanitizers = false;
+#endif
+
+// Whether a limit on a run's address space (ulimit -v) means what it says: not under the
+// sanitizers, which reserve terabytes of it, nor under an emulator, which reserves its own.
+constexpr bool kMemoryLimitsHold = !kProgramsRunUnderSanitizers && !kProgramsRunUnderEmulator;
+
 // The command line that runs the built `program` with `arguments`: through the launcher if any.
 inline std::vector<std::string> ProgramCommand(const std::string& program,
                                                const std::vector<std::string>& arguments) {
@@ -59,9 +76,10 @@ struct ProgramResult {
 };
 
 // Runs `command` as it stands, a program of this machine (setpriv, say), in the working folder
-// `folder` (empty: this one).
+// `folder` (empty: this one); `output` is its standard output, with its standard error joined
+// to it when `withErrors` is set.
 inline ProgramResult RunCommand(const std::vector<std::string>& command,
-                                const std::string& folder = {}) {
+                                const std::string& folder = {}, bool withErrors = false) {
   ProgramResult result;
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) {
@@ -71,6 +89,7 @@ inline ProgramResult RunCommand(const std::vector<std::string>& command,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  if (withErrors) posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
   posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
@@ -98,6 +117,39 @@ inline ProgramResult RunCommand(const std::vector<std::string>& command,
 // Runs the built `program` with `arguments` in the working folder `folder` (empty: this one).
 inline ProgramResult RunProgram(const std::string& program,
                                 const std::vector<std::string>& arguments,
-                                const std::string& folder = {}) {
-  return RunCommand(ProgramCommand(program, arguments), folder);
+                                const std::string& folder = {}, bool withErrors = false) {
+  return RunCommand(ProgramCommand(program, arguments), folder, withErrors);
+}
+
+// Runs the built `program` with its address space limited to `kibibytes` (ulimit -v), its
+// standard error joined to its standard output, in the working folder `folder`.
+inline ProgramResult RunProgramInMemory(std::size_t kibibytes, const std::string& program,
+                                        const std::vector<std::string>& arguments,
+                                        const std::string& folder = {}) {
+  std::vector<std::string> command = {
+      "/bin/sh", "-c", "ulimit -v " + std::to_string(kibibytes) + " && exec \"$@\"", "sh"};
+  for (const std::string& word : ProgramCommand(program, arguments))
+    command.push_back(word);
+  return RunCommand(command, folder, true);
+}
+
+// The user and group that own nothing: permissions bite for them even when the tests run as root.
+inline constexpr uid_t kUnprivilegedUser = 65534;
+
+// Runs the built `program` with `arguments` in `folder` as a user without any rights: as root
+// through setpriv as kUnprivilegedUser, otherwise as this user, whom permissions already bind.
+// The user must be able to reach the program (a copy in a folder open to all, say).
+inline ProgramResult RunProgramUnprivileged(const std::string& program,
+                                            const std::vector<std::string>& arguments,
+                                            const std::string& folder, bool withErrors = false) {
+  if (geteuid() != 0) return RunProgram(program, arguments, folder, withErrors);
+  const std::string setpriv =
+      access("/usr/bin/setpriv", X_OK) == 0 ? "/usr/bin/setpriv" : "/bin/setpriv";
+  EXPECT_EQ(access(setpriv.c_str(), X_OK), 0) << "setpriv (util-linux) is needed as root";
+  const std::string id = std::to_string(kUnprivilegedUser);
+  std::vector<std::string> command = {setpriv, "--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                      "--"};
+  for (const std::string& word : ProgramCommand(program, arguments))
+    command.push_back(word);
+  return RunCommand(command, folder, withErrors);
 }

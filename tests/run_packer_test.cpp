@@ -1,16 +1,23 @@
 // Tests of the packers' run: the command line, the files it reads and the one it replaces.
 #include "run_packer.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "database_cases.h"
+#include "platform.h"
 #include "program_run.h"
 #include "quest_walker.h"
 #include "run_unpacker.h"
@@ -246,6 +253,171 @@ TEST(RunPackerTest, WholeNumbersWithDecimalsTakeTheTablesSeparator) {
     EXPECT_FALSE(std::filesystem::exists(folder / "refused"));
   }
   unsetenv("LC_ALL");
+}
+
+// A run killed while it writes leaves nothing behind: the new database has no name until it is
+// checked. The kill is SIGXFSZ from the file size limit, sent at the write that crosses it; like
+// SIGKILL it ends the run without any handler.
+TEST(RunPackerTest, RunKilledWhileWritingLeavesNothingBehind) {
+  PackFolder pack;
+  PlatformFile probe;
+  if (!CreateUnnamedFile(FolderPart(pack.original), 0600, probe)) {
+    GTEST_SKIP() << "the file system of " << pack.folder.path << " has no unnamed files";
+  }
+  static_cast<void>(CloseFile(probe));
+  const std::string target = pack.folder / "new.sdb";
+  WriteWholeFile(target, "old");
+  std::vector<std::string> command = {"/bin/sh", "-c", "ulimit -c 0 && ulimit -f 1 && exec \"$@\"",
+                                      "sh"};
+  for (const std::string& word :
+       ProgramCommand(GRIMPACK_PATH, {pack.original, pack.tables, target}))
+    command.push_back(word);
+  ASSERT_GT(std::filesystem::file_size(pack.original), 1024u) << "more than the limit's block";
+  const ProgramResult result = RunCommand(command);
+  EXPECT_EQ(result.signal, SIGXFSZ);
+  EXPECT_EQ(pack.Files(), (std::vector<std::string>{"new.sdb", "spells.sdb", "tables"}));
+  EXPECT_EQ(ReadWholeFile(target), "old");
+}
+
+// The temporary file's name is short and random: a NEW whose name fills the folder's limit is
+// written, and no number of stale files beside it (the counted names of earlier versions among
+// them) stops a run.
+TEST(RunPackerTest, TemporaryNamesFitBesideAnyNewAndNeverRunOut) {
+  PackFolder pack;
+  std::vector<std::string> stale;
+  for (int number = 1; number <= 100; ++number) {
+    stale.push_back("new.sdb.pack" + std::to_string(number) + ".tmp");
+    stale.push_back(".pack-" + std::string(10, static_cast<char>('a' + number % 26)) +
+                    std::to_string(number) + ".tmp");
+  }
+  for (const std::string& name : stale)
+    WriteWholeFile(pack.folder / name, "stale");
+  for (const std::string& name : {std::string("new.sdb"), std::string(250, 'n') + ".sdb"}) {
+    SCOPED_TRACE(name.size());
+    const std::string target = pack.folder / name;
+    const RunResult result =
+        RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    EXPECT_EQ(ReadWholeFile(target), ReadWholeFile(pack.original));
+  }
+  EXPECT_EQ(pack.Files().size(), stale.size() + 4);
+  for (const std::string& name : stale)
+    EXPECT_EQ(ReadWholeFile(pack.folder / name), "stale") << name;
+}
+
+// NEW keeps its permissions; a new NEW takes the original's without execute bits (less the
+// umask): a copy of a private database is as private, from the temporary file on.
+TEST(RunPackerTest, NewDatabaseIsAsPrivateAsTheFileItReplacesOrItsOriginal) {
+  using std::filesystem::perms;
+  const struct {
+    perms original;
+    bool newExists;
+    perms existing;
+    perms expected;
+  } cases[] = {
+      {perms{0644}, false, perms{}, perms{0644}},    {perms{0600}, false, perms{}, perms{0600}},
+      {perms{0755}, false, perms{}, perms{0644}},    {perms{0644}, true, perms{0600}, perms{0600}},
+      {perms{0600}, true, perms{0664}, perms{0664}},  // beyond what the umask lets through
+  };
+  const mode_t umaskBefore = umask(022);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.original)) + " " +
+                 std::to_string(static_cast<int>(c.existing)));
+    PackFolder pack;
+    std::filesystem::permissions(pack.original, c.original);
+    const std::string target = pack.folder / "new.sdb";
+    if (c.newExists) {
+      WriteWholeFile(target, "old");
+      std::filesystem::permissions(target, c.existing);
+    }
+    const RunResult result =
+        RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    EXPECT_EQ(std::filesystem::status(target).permissions(), c.expected);
+  }
+  umask(umaskBefore);
+}
+
+// A NEW that the user may not write is not replaced, as cp leaves it without -f: read-only, or
+// someone else's in a shared folder (one with the sticky bit, as /tmp), also when it is ORIGINAL.
+// Root may write any file, and replaces a read-only one.
+TEST(RunPackerTest, NewThatTheUserMayNotWriteIsNotReplaced) {
+  const bool asRoot = geteuid() == 0;
+  const uid_t user = asRoot ? kUnprivilegedUser : geteuid();
+  const struct {
+    std::string name;
+    bool usersOwn;
+    std::filesystem::perms mode;
+    bool replaced;
+  } cases[] = {
+      {"read-only.sdb", true, std::filesystem::perms{0444}, false},
+      {"others.sdb", false, std::filesystem::perms{0644}, false},
+      {"others-open.sdb", false, std::filesystem::perms{0666}, false},
+      {"own.sdb", true, std::filesystem::perms{0644}, true},
+      {"spells.sdb", true, std::filesystem::perms{0444}, false},  // ORIGINAL itself
+  };
+  PackFolder pack;
+  const std::string program = pack.folder / "grimpack";
+  std::filesystem::copy_file(GRIMPACK_PATH, program);
+  std::filesystem::permissions(pack.folder.path, std::filesystem::perms{01777});
+  const std::string sample = ReadWholeFile(pack.original);
+  const std::string edited = pack.tables + "/SpellModifiers.txt";
+  std::string text = ReadWholeFile(edited);
+  WriteWholeFile(edited, text.replace(text.find("\t1\t"), 3, "\t2\t"));
+  for (const auto& c : cases) {
+    if (!c.usersOwn && !asRoot) continue;  // only root can give a file to someone else
+    SCOPED_TRACE(c.name);
+    const std::string target = pack.folder / c.name;
+    WriteWholeFile(target, sample);
+    ASSERT_EQ(chown(target.c_str(), c.usersOwn ? user : 0, static_cast<gid_t>(-1)), 0);
+    std::filesystem::permissions(target, c.mode);
+    const ProgramResult result = RunProgramUnprivileged(program, {"spells.sdb", "tables", c.name},
+                                                        pack.folder.path.string(), true);
+    EXPECT_EQ(result.exitStatus, c.replaced ? kPackWritten : kPackFailed) << result.output;
+    EXPECT_EQ(ReadWholeFile(target) == sample, !c.replaced);
+    if (!c.replaced) {
+      EXPECT_TRUE(result.output.starts_with("grimpack: '" + c.name + "' may not be written by you"))
+          << result.output;
+    }
+  }
+  if (asRoot) {
+    const std::string target = pack.folder / "read-only.sdb";
+    const RunResult result =
+        RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(result.status, kPackWritten) << "root may write any file: " << result.errors;
+    EXPECT_NE(ReadWholeFile(target), sample);
+  }
+}
+
+// The 32-bit executables have 2 to 3 GB of address space: an original whose text is larger
+// than what is left used to end a packer with std::bad_alloc and status 134.
+TEST(RunPackerTest, TextLargerThanTheMemoryLeftFailsAndWritesNothing) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  struct Case {
+    std::string packer;
+    std::string program;
+    std::span<const TableSpec> tables;
+    std::uint8_t tableKind;
+    std::uint8_t textCode;
+  };
+  for (const Case& test : {Case{GRIMPACK_PATH, "grimpack", kSpellTables, 3, 1},
+                           Case{LORUPACK_PATH, "lorupack", kQuestTables, 1, 0}}) {
+    SCOPED_TRACE(test.program);
+    TempFolder folder;
+    WriteDatabaseWithHugeText(folder / "original", test.tableKind, test.textCode);
+    std::filesystem::create_directory(folder / "tables");
+    for (const TableSpec& table : test.tables) {
+      WriteWholeFile(folder / "tables/" + std::string(table.fileName),
+                     std::string(table.headerRow) + "\r\n");
+    }
+    const ProgramResult result = RunProgramInMemory(
+        kMemoryBelowHugeText, test.packer, {"original", "tables", "new"}, folder.path.string());
+    EXPECT_EQ(result.exitStatus, kPackFailed);
+    EXPECT_EQ(result.output, test.program + ": cannot read 'original': out of memory\n" +
+                                 test.program + ": nothing was written\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "new"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 2);
+  }
 }
 
 }  // namespace

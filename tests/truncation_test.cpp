@@ -28,18 +28,7 @@ constexpr std::int64_t kParallelRuns = 4;
 // Under the sanitizers a run of the tools costs ten times as much, and under an emulator (the
 // 32-bit build under qemu-i386) a run starts slowly: there the cuts are the bytes around every
 // record's end and every kStride-th byte, not every byte.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-constexpr bool kStrided = kSanitized || kProgramsRunUnderEmulator;
+constexpr bool kStrided = kProgramsRunUnderSanitizers || kProgramsRunUnderEmulator;
 constexpr std::int64_t kStride = 97;
 constexpr int kNoTable = -1;
 
