@@ -244,6 +244,8 @@ struct Planner {
                     RecordChange& change);
   void DescribeSource(TablePlanning& planning, SourceTable& from,
                       std::vector<RecordChange>& changes, std::vector<AddedLine>& added);
+  bool SameCellValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
+                     const std::string& a, const std::string& b);
   void MergeSources(TablePlanning& planning);
   void OrderNewLines(TablePlanning& planning);
   Anchor AnchorOf(const TablePlanning& planning, std::size_t newLine) const;
@@ -318,8 +320,19 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
   const RecordSpot& spot = Spot(planning.table, change.record);
   if (!from.source->database) {
     if (from.pairing.equal[line]) return;
-    const std::string before(RecordLine(original, rules, layout, spot, row));
-    AddCellChanges(before, ReadSourceLine(from, line), change);
+    const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
+    const std::string text(ReadSourceLine(from, line));
+    AddCellChanges(StoredLine(record), text, change);
+    // Cells that show the stored value otherwise ("12.50" for 12.5) change nothing.
+    RebuiltRecord rebuilt;
+    std::vector<CellProblem> ignored;
+    if (RebuildRecord(record, text, false, decimalSeparator, rebuilt, ignored)) {
+      std::erase_if(change.units, [&](const UnitChange& unit) {
+        return unit.unit.kind == UnitKind::Cell &&
+               std::ranges::find(rebuilt.changedColumns, unit.unit.index) ==
+                   rebuilt.changedColumns.end();
+      });
+    }
     return;
   }
   const RecordSpot& sourceSpot = from.source->layout.tables[planning.table].spots[line];
@@ -377,6 +390,27 @@ void Planner::DescribeSource(TablePlanning& planning, SourceTable& from,
   }
 }
 
+// Whether two texts of a record's cell store the same value: the record rebuilt with either
+// has the same bytes.
+bool Planner::SameCellValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
+                            const std::string& a, const std::string& b) {
+  if (unit.kind != UnitKind::Cell) return false;
+  const StoredRecord stored =
+      ReadStoredRecord(original, rules, layout, Spot(table, record), decimalSeparator);
+  std::vector<std::string> cells = CellsOf(StoredLine(stored));
+  if (unit.index >= cells.size()) return false;
+  RebuiltRecord withA;
+  RebuiltRecord withB;
+  std::vector<CellProblem> ignored;
+  cells[unit.index] = a;
+  const bool storedA = RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withA,
+                                     ignored);
+  cells[unit.index] = b;
+  const bool storedB = RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withB,
+                                     ignored);
+  return storedA && storedB && withA.bytes == withB.bytes;
+}
+
 void Planner::MergeSources(TablePlanning& planning) {
   std::vector<RecordChange> changes;
   std::vector<AddedLine> added;
@@ -389,8 +423,10 @@ void Planner::MergeSources(TablePlanning& planning) {
   }
   for (const AddedLine& line : added)
     ++counts[line.source].added;
-  planning.merged = MergeTable(layout.tables[planning.table].spots.size(), std::move(changes),
-                               std::move(added));
+  planning.merged = MergeTable(
+      layout.tables[planning.table].spots.size(), std::move(changes), std::move(added),
+      [&](std::uint32_t record, const ChangeUnit& unit, const std::string& a,
+          const std::string& b) { return SameCellValue(planning.table, record, unit, a, b); });
 }
 
 // The new table's lines: one source's in its order, several sources' in the original's.
@@ -572,9 +608,22 @@ bool Planner::MergedBytes(TablePlanning& planning, const MergedRecord& merged,
 void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
                                const StoredRecord& record) {
   const std::vector<std::string> cells = CellsOf(StoredLine(record));
+  const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
+  // A field's bytes are an item of their own only where no cell of the same source shows them.
+  auto shownByCells = [&](std::size_t field, std::size_t source) {
+    for (std::size_t at = 0; at < merged.units.size(); ++at) {
+      const ChangeUnit& unit = merged.units[at].unit;
+      if (merged.unitSources[at] == source && unit.kind == UnitKind::Cell &&
+          std::ranges::find(fieldColumns[field], unit.index) != fieldColumns[field].end()) {
+        return true;
+      }
+    }
+    return false;
+  };
   for (std::size_t at = 0; at < merged.units.size(); ++at) {
     const UnitChange& unit = merged.units[at];
     const std::size_t source = merged.unitSources[at];
+    if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) continue;
     const std::size_t line = planning.lineOfChange.at({merged.record, source});
     PlanItem item = Item(PlanAction::Changed, planning.table, source,
                          FileLineOf(*planning.sources[source].index, line), merged.record + 2);

@@ -157,7 +157,9 @@ std::string Summary(std::string_view program, const PackRules& rules, const Pack
     text += "  source " + std::to_string(source + 1) + ": " + sources[source] + "\n";
   for (std::size_t table = 0; table < rules.tables.size(); ++table) {
     text += TableSummary(rules.tables[table].fileName, plan.changes[table]);
-    for (std::size_t source = 0; several && source < sources.size(); ++source) {
+    const TableChanges& result = plan.changes[table];
+    const bool changed = result.changed + result.added + result.removed + result.moved > 0;
+    for (std::size_t source = 0; several && changed && source < sources.size(); ++source) {
       const SourceChanges& changes = plan.sourceChanges[table][source];
       text += "    source " + std::to_string(source + 1) + ": " + std::to_string(changes.changed) +
               " changed, " + std::to_string(changes.added) + " added, " +

@@ -138,17 +138,6 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
   return ok;
 }
 
-// The columns each field's text stands in.
-std::vector<std::vector<std::size_t>> ColumnsOfFields(const StoredRecord& record) {
-  const ColumnParts columns = PartsOfColumns(record);
-  std::vector<std::vector<std::size_t>> fieldColumns(record.fields.size());
-  for (std::size_t column = 0; column < columns.size(); ++column) {
-    for (const ColumnPart& part : columns[column])
-      fieldColumns[part.field].push_back(column);
-  }
-  return fieldColumns;
-}
-
 // The first column of every field with a text.
 std::vector<std::size_t> FirstColumns(const StoredRecord& record) {
   std::vector<std::size_t> first(record.fields.size(), 0);
@@ -197,6 +186,16 @@ std::string StoredLine(const StoredRecord& record) {
   for (const StoredField& field : record.fields)
     line += field.text;
   return line;
+}
+
+std::vector<std::vector<std::size_t>> ColumnsOfFields(const StoredRecord& record) {
+  const ColumnParts columns = PartsOfColumns(record);
+  std::vector<std::vector<std::size_t>> fieldColumns(record.fields.size());
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    for (const ColumnPart& part : columns[column])
+      fieldColumns[part.field].push_back(column);
+  }
+  return fieldColumns;
 }
 
 bool SameFields(const StoredRecord& a, const StoredRecord& b) {

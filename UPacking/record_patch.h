@@ -30,6 +30,10 @@ struct StoredRecord {
 // The record's line: its fields' texts one after another.
 std::string StoredLine(const StoredRecord& record);
 
+// The columns of the record's line that each of its fields' text stands in (none for a field
+// without a column).
+std::vector<std::vector<std::size_t>> ColumnsOfFields(const StoredRecord& record);
+
 // Whether two records are stored with the same fields, by code, in the same order.
 bool SameFields(const StoredRecord& a, const StoredRecord& b);
 

@@ -43,7 +43,7 @@ bool SettleRemoval(const std::vector<const RecordChange*>& changes, MergedRecord
 // The changes of a record that stays, unit by unit. A source that changes the record as a whole
 // stands against every other source that changes it: the later one's changes are taken alone.
 void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
-                std::vector<Conflict>& conflicts) {
+                const SameUnitValue& sameValue, std::vector<Conflict>& conflicts) {
   std::erase_if(changes, [](const RecordChange* change) { return change->removed || change->units.empty(); });
   if (changes.size() > 1 && std::ranges::any_of(changes, [](const RecordChange* change) {
         return ChangesWholeRecord(*change);
@@ -67,8 +67,9 @@ void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
     const auto& [winner, value] = values.back();
     merged.units.push_back({unit, *value});
     merged.unitSources.push_back(winner);
-    const bool agree = std::ranges::all_of(
-        values, [&](const auto& other) { return *other.second == *value; });
+    const bool agree = std::ranges::all_of(values, [&](const auto& other) {
+      return *other.second == *value || sameValue(merged.record, unit, *other.second, *value);
+    });
     if (agree) continue;
     Conflict conflict{merged.record, unit, {}, {}, {}, winner};
     for (const auto& [source, text] : values) {
@@ -134,7 +135,7 @@ std::vector<MergedLine> MergedOrder(const std::vector<MergedRecord>& records,
 }  // namespace
 
 MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> changes,
-                       std::vector<AddedLine> added) {
+                       std::vector<AddedLine> added, const SameUnitValue& sameValue) {
   MergedTable table;
   table.records.resize(recordCount);
   std::ranges::stable_sort(changes, [](const RecordChange& a, const RecordChange& b) {
@@ -149,7 +150,7 @@ MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> change
       ofRecord.push_back(&changes[at]);
     if (ofRecord.empty()) continue;
     if (SettleRemoval(ofRecord, merged, table.conflicts)) {
-      MergeUnits(ofRecord, merged, table.conflicts);
+      MergeUnits(ofRecord, merged, sameValue, table.conflicts);
     }
   }
   table.added = AddedOnce(std::move(added));

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,5 +96,9 @@ struct MergedTable {
 // kept. Added lines: each added once (a line equal to one another source added goes where the
 // later one put it), after the record it follows in its source, or the nearest one before it
 // that stays. The original's records that stay keep their order.
+// `sameValue(record, unit, a, b)` tells whether two values of a unit that differ as text are
+// the same value (a cell's "44" and "44.0" in a number column).
+using SameUnitValue = std::function<bool(std::uint32_t record, const ChangeUnit& unit,
+                                         const std::string& a, const std::string& b)>;
 MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> changes,
-                       std::vector<AddedLine> added);
+                       std::vector<AddedLine> added, const SameUnitValue& sameValue);
