@@ -95,9 +95,9 @@ std::string CellProblemText(const PackRules& rules, std::size_t table, std::size
   if (problem.wholeLine) return text + " " + problem.why;
   text += ", column ";
   text += ColumnName(rules.tables[table], problem.column);
-  text += ": \"";
-  text += problem.cell;
-  text += "\" ";
+  text += ": ";
+  text += QuotedText(problem.cell);
+  text += " ";
   text += problem.why;
   return text;
 }

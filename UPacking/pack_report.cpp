@@ -30,9 +30,9 @@ std::string PlanLine(const PackRules& rules, const PlanItem& item) {
     const std::string column = item.columnText.empty()
                                    ? BareColumnName(rules.tables[item.table], item.column)
                                    : item.columnText;
-    text += '\t' + EscapedCell(column);
-    text += '\t' + EscapedCell(item.oldText);
-    text += '\t' + EscapedCell(item.newText);
+    text += '\t' + EscapedText(column);
+    text += '\t' + EscapedText(item.oldText);
+    text += '\t' + EscapedText(item.newText);
   }
   return text + '\n';
 }
@@ -50,13 +50,13 @@ std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
   std::string text = "conflict\t" + TableName(rules, noted.table) + "\t" +
                      std::to_string(conflict.winner + 1) + "\t-\t" +
                      std::to_string(noted.originalLine) + "\t" +
-                     EscapedCell(ConflictSubject(rules, noted));
+                     EscapedText(ConflictSubject(rules, noted));
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += "\t" + std::to_string(conflict.sources[at] + 1) + "\t";
     if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? "(removed)" : "(changed)";
     } else {
-      text += EscapedCell(conflict.values[at]);
+      text += EscapedText(conflict.values[at]);
     }
   }
   return text + "\n";
@@ -78,9 +78,9 @@ std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
   for (std::size_t index = 0; index < plan.rounded.size() && index < kRoundedListed; ++index) {
     const RoundedValue& value = plan.rounded[index];
     text += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
-            ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": \"" +
-            value.cell.cell + "\" is stored as " + value.cell.stored + " and reads back as \"" +
-            value.cell.readBack + "\"\n";
+            ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
+            QuotedText(value.cell.cell) + " is stored as " + value.cell.stored +
+            " and reads back as " + QuotedText(value.cell.readBack) + "\n";
   }
   if (plan.rounded.size() > kRoundedListed) {
     text += "  ... and " + std::to_string(plan.rounded.size() - kRoundedListed) + " more\n";
@@ -92,30 +92,6 @@ std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
 
 std::string Plural(std::size_t count, std::string_view noun) {
   return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
-}
-
-std::string EscapedCell(std::string_view cell) {
-  std::string text;
-  text.reserve(cell.size());
-  for (char c : cell) {
-    switch (c) {
-      case '\\':
-        text += "\\\\";
-        break;
-      case '\t':
-        text += "\\t";
-        break;
-      case '\r':
-        text += "\\r";
-        break;
-      case '\n':
-        text += "\\n";
-        break;
-      default:
-        text += c;
-    }
-  }
-  return text;
 }
 
 std::string PlanText(const PackRules& rules, const PackPlan& plan) {
@@ -138,7 +114,7 @@ std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
     if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? " removed it" : " changed it";
     } else if (conflict.unit.kind == UnitKind::Cell) {
-      text += " \"" + EscapedCell(conflict.values[at]) + "\"";
+      text += " " + QuotedText(conflict.values[at]);
     } else {
       text += " other bytes";
     }

@@ -11,10 +11,6 @@
 // "1 byte", "2 bytes".
 std::string Plural(std::size_t count, std::string_view noun);
 
-// A cell as a plan item shows it: a backslash, tab, CR and LF written as \\, \t, \r and \n,
-// every other byte as it is.
-std::string EscapedCell(std::string_view cell);
-
 // The plan, one item a line, fields separated by tabs:
 //   moved    TABLE SOURCE LINE ORIGINAL_LINE
 //   changed  TABLE SOURCE LINE ORIGINAL_LINE COLUMN OLD NEW   (one line per changed cell)
@@ -26,7 +22,7 @@ std::string EscapedCell(std::string_view cell);
 // rows being line 1), TEMPLATE_LINE that of the record an added line is built on; COLUMN is the
 // header's name, or what else changed in parentheses: "(field code 5)", "(the record's header)",
 // "(the record)", whose OLD and NEW are bytes in hexadecimal; COLUMN, OLD and NEW are escaped
-// (EscapedCell). An added line that no record of the original stands under (a database source's
+// (EscapedText). An added line that no record of the original stands under (a database source's
 // record, added as it is) has "-" for TEMPLATE_LINE. A conflict gives the source whose value won,
 // then each source's number and value, "(removed)" or "(changed)" for a record one source
 // removed and another changed.

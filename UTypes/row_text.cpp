@@ -530,10 +530,40 @@ std::string TextMisreadReason(std::string_view value, std::string_view readBack)
   if (!value.empty() && value.front() == '\x01') {
     return "begins with the byte 01, which marks a list in this field";
   }
-  return "cannot be stored as it is: it reads back as \"" + std::string(readBack) + "\"";
+  return "cannot be stored as it is: it reads back as " + QuotedText(readBack);
 }
 
 }  // namespace
+
+std::string EscapedText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string QuotedText(std::string_view text) {
+  if (text.size() <= kLongestQuote) return '"' + EscapedText(text) + '"';
+  return '"' + EscapedText(text.substr(0, kLongestQuote)) + "...\" (" +
+         std::to_string(text.size()) + " bytes)";
+}
 
 std::vector<std::string_view> SplitColumns(std::string_view text) {
   std::vector<std::string_view> columns;
