@@ -355,7 +355,6 @@ TEST(NumberTextTest, MatchesExactReferenceOnSample) {
       ++failures;
     }
   }
-  EXPECT_GT(patterns.size(), 1500000u);
 }
 
 // ---- Number text read back.
