@@ -134,8 +134,11 @@ struct WalkEnd {
   std::vector<std::vector<std::string>> lines;
 };
 
+// Walks the bytes, copied to a buffer of their own size, so that under the sanitizers a read
+// past them is caught rather than landing in the rest of the sample.
 WalkEnd WalkBytes(const Tool& tool, std::string_view bytes, char decimalSeparator) {
-  NodeReader reader = MemoryNodeReader(BytesOf(bytes));
+  const std::vector<std::uint8_t> held(bytes.begin(), bytes.end());
+  NodeReader reader = MemoryNodeReader(held);
   LineCollector collector;
   collector.lines.resize(tool.tables.size());
   WalkEnd end;
