@@ -35,11 +35,11 @@ constexpr std::int64_t kParallelRuns = 4;
 // in-process already takes every cut. UNPACKER_EVERY_CUT_THROUGH_PROGRAMS=ON runs them on every
 // cut as well (thousands of runs: minutes).
 constexpr std::int64_t kStride = 97;
-constexpr std::string_view kEveryCutSwitch = "UNPACKER_EVERY_CUT_THROUGH_PROGRAMS";
+constexpr const char* kEveryCutSwitch = "UNPACKER_EVERY_CUT_THROUGH_PROGRAMS";
 constexpr int kNoTable = -1;
 
 bool EveryCutThroughPrograms() {
-  const char* value = std::getenv(kEveryCutSwitch.data());
+  const char* value = std::getenv(kEveryCutSwitch);
   return value != nullptr && std::string_view(value) == "ON";
 }
 
