@@ -2,7 +2,7 @@
 # Cross-compiles the Windows executables and runs them under Wine on the same databases as the
 # Linux build, comparing exit status, console bytes and every table byte for byte.
 # Usage: bash scripts/windows-check.sh   (Linux programs from $LINUX_BUILD, default build/release,
-# configured here when missing)
+# configured and built here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
