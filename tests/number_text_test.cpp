@@ -261,7 +261,9 @@ TEST(ToDecimalDigitsTest, WorkingDigitsTieToEven) {
 
 // ---- The sample compared with the slow exact reference.
 
-constexpr int kRandomPatterns = 1500000;
+// Random patterns beside the chosen ones (powers of ten, subnormals, ties), which hold the cases
+// that go wrong; the exhaustive check (tools/number_check) takes every pattern.
+constexpr int kRandomPatterns = 500000;
 constexpr int kTiesPerKind = 1 << 16;
 
 std::uint32_t BitsOf(float value) {
@@ -355,7 +357,6 @@ TEST(NumberTextTest, MatchesExactReferenceOnSample) {
       ++failures;
     }
   }
-  EXPECT_GT(patterns.size(), 1500000u);
 }
 
 // ---- Number text read back.
