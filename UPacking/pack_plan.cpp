@@ -134,6 +134,26 @@ void NearestLinesInPlace(const std::vector<bool>& inPlace, std::vector<std::size
     below[line] = inPlace[line] ? line : (line + 1 < lines ? below[line + 1] : kNone);
 }
 
+// A line whose end is not the header row's: an LF alone in a table whose lines end in CR LF (the
+// next line joined to it), or a CR ending a line of a table whose lines end in LF; unless the
+// record's own line holds such bytes (a stored text's line breaks). Empty when there is none.
+std::string LineEndProblem(std::string_view text, std::string_view lineEnd,
+                           std::string_view recordLine) {
+  if (lineEnd == "\r\n") {
+    for (std::size_t feed = text.find('\n'); feed != std::string_view::npos;
+         feed = text.find('\n', feed + 1)) {
+      if ((feed == 0 || text[feed - 1] != '\r') && recordLine.find('\n') == std::string_view::npos) {
+        return "ends in LF (\\n) where the header row ends in CR LF (\\r\\n), and the line after it "
+               "is read as part of it: save the table with one kind of line end";
+      }
+    }
+  } else if (text.ends_with('\r') && !recordLine.ends_with('\r')) {
+    return "ends in CR LF (\\r\\n) where the header row ends in LF (\\n): save the table with one "
+           "kind of line end";
+  }
+  return {};
+}
+
 // The bytes as hexadecimal pairs, for a plan item about bytes no column shows.
 std::string HexBytes(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -510,6 +530,12 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
                       bool neighbour, std::size_t source, std::size_t line,
                       RebuiltRecord& rebuilt) {
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line);
+  const std::string lineEndProblem =
+      LineEndProblem(text, planning.sources[source].index->lineEnd, StoredLine(base));
+  if (!lineEndProblem.empty()) {
+    Problem(Where(planning, source, line) + ": " + lineEndProblem);
+    return false;
+  }
   if (LooksLikeUtf8(text) && !TableHasUtf8(planning.table)) {
     Problem(Where(planning, source, line) +
             ": the line is in UTF-8, but the table's text is in the game's single-byte "
@@ -526,6 +552,8 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
   }
   for (const RoundedCell& cell : rebuilt.rounded)
     plan.rounded.push_back({planning.table, fileLine, cell});
+  for (const SpacedListCell& cell : rebuilt.spacedLists)
+    plan.spacedLists.push_back({planning.table, fileLine, cell});
   return true;
 }
 

@@ -35,6 +35,13 @@ struct RoundedValue {
   RoundedCell cell;
 };
 
+// A list stored with an element that is empty or begins or ends with a space.
+struct SpacedListValue {
+  std::size_t table = 0;
+  std::size_t line = 0;
+  SpacedListCell cell;
+};
+
 // What one source did to one table, each compared with the original on its own.
 struct SourceChanges {
   std::size_t changed = 0;
@@ -87,6 +94,7 @@ struct PackPlan {
   std::vector<TableChanges> changes;                   // per table
   std::vector<std::vector<SourceChanges>> sourceChanges;  // per table, per source
   std::vector<RoundedValue> rounded;
+  std::vector<SpacedListValue> spacedLists;
   std::vector<PlanItem> items;  // per table, in the order of the new table's lines, then removals
   std::vector<TableConflict> conflicts;
 };

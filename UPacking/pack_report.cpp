@@ -47,12 +47,18 @@ std::string ConflictSubject(const PackRules& rules, const TableConflict& conflic
 
 std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
   const Conflict& conflict = noted.conflict;
-  std::string text = "conflict\t" + TableName(rules, noted.table) + "\t" +
-                     std::to_string(conflict.winner + 1) + "\t-\t" +
-                     std::to_string(noted.originalLine) + "\t" +
-                     EscapedText(ConflictSubject(rules, noted));
+  std::string text = "conflict\t";
+  text += TableName(rules, noted.table);
+  text += '\t';
+  text += std::to_string(conflict.winner + 1);
+  text += "\t-\t";
+  text += std::to_string(noted.originalLine);
+  text += '\t';
+  text += EscapedText(ConflictSubject(rules, noted));
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
-    text += "\t" + std::to_string(conflict.sources[at] + 1) + "\t";
+    text += '\t';
+    text += std::to_string(conflict.sources[at] + 1);
+    text += '\t';
     if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? "(removed)" : "(changed)";
     } else {
@@ -88,6 +94,19 @@ std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
   return text;
 }
 
+std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
+  if (plan.spacedLists.empty()) return {};
+  std::string text = Plural(plan.spacedLists.size(), "list") +
+                     " stored with an element that is empty or begins or ends with a space, "
+                     "as written (the elements are split at the joiner \",\" alone):\n";
+  for (const SpacedListValue& value : plan.spacedLists) {
+    text += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
+            ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
+            QuotedText(value.cell.cell) + "\n";
+  }
+  return text;
+}
+
 }  // namespace
 
 std::string Plural(std::size_t count, std::string_view noun) {
@@ -114,7 +133,8 @@ std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
     if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? " removed it" : " changed it";
     } else if (conflict.unit.kind == UnitKind::Cell) {
-      text += " " + QuotedText(conflict.values[at]);
+      text += ' ';
+      text += QuotedText(conflict.values[at]);
     } else {
       text += " other bytes";
     }
@@ -147,5 +167,5 @@ std::string Summary(std::string_view program, const PackRules& rules, const Pack
     for (const TableConflict& conflict : plan.conflicts)
       text += "  " + ConflictText(rules, conflict) + "\n";
   }
-  return text + RoundedSummary(rules, plan);
+  return text + RoundedSummary(rules, plan) + SpacedListSummary(rules, plan);
 }

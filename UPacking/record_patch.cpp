@@ -179,6 +179,23 @@ std::string StoredValueText(const FieldRule& rule, std::string_view payload) {
   }
 }
 
+// Whether a list stored with the joiner "," has an element that is empty or begins or ends with
+// a space (a list stored with ", " cannot: its elements are split at the space).
+bool HasSpacedElement(const FieldRule& rule, std::string_view payload, std::string_view text) {
+  if (rule.decoder != Decoder::TextOrList || rule.joiner != Joiner::Comma) return false;
+  if (payload.empty() || payload.front() != '\x01') return false;
+  const std::string_view value = text.substr(LeadText(rule).size());
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = value.find(',', start);
+    const std::string_view element =
+        value.substr(start, comma == std::string_view::npos ? comma : comma - start);
+    if (element.empty() || element.front() == ' ' || element.back() == ' ') return true;
+    if (comma == std::string_view::npos) return false;
+    start = comma + 1;
+  }
+}
+
 }  // namespace
 
 std::string StoredLine(const StoredRecord& record) {
@@ -279,6 +296,10 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
     }
     payload += node;
     rebuilt.line += encoded.readBack;
+    if (HasSpacedElement(field.rule, encoded.payload, texts[index])) {
+      rebuilt.spacedLists.push_back(
+          {firstColumns[index], texts[index].substr(LeadText(field.rule).size())});
+    }
     if (encoded.rounded) {
       const std::string_view lead = LeadText(field.rule);
       rebuilt.rounded.push_back({firstColumns[index], texts[index].substr(lead.size()),

@@ -58,6 +58,13 @@ struct RoundedCell {
   std::string readBack;  // the cell as the unpacker now writes it
 };
 
+// A list stored with an element that is empty or begins or ends with a space: as written, but
+// perhaps not as meant ("burn, area_up" in a table whose joiner is ",").
+struct SpacedListCell {
+  std::size_t column = 0;
+  std::string cell;
+};
+
 // A record made from an edited line.
 struct RebuiltRecord {
   std::string given;  // the line it was made from
@@ -66,6 +73,7 @@ struct RebuiltRecord {
   bool changed = false;
   std::vector<std::size_t> changedColumns;  // the columns of the fields stored anew, in order
   std::vector<RoundedCell> rounded;
+  std::vector<SpacedListCell> spacedLists;
 };
 
 // Rebuilds `record` with the cells of `line`: each field owns the columns it produced (a text

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "database_kinds.h"
 #include "pack_report.h"
 #include "pack_sources.h"
 #include "packed_file.h"
@@ -129,6 +130,20 @@ struct OpenSources {
   }
 };
 
+// A database of the other packer's kind, or an empty one, named in one line for what it is;
+// empty when it is neither.
+std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
+                                 const PackerSpec& packer) {
+  const DatabaseOutline outline = OutlineOf(database);
+  if (outline.size == 0) {
+    return name + " is empty: it holds no record to build the tables' lines on";
+  }
+  const KnownDatabase* known = KnownDatabaseOf(outline);
+  if (known == nullptr || known->packer == packer.program) return {};
+  return name + " holds " + std::string(known->description) + ": " + std::string(known->packer) +
+         " packs it, not " + std::string(packer.program);
+}
+
 // Opens each source: a folder of tables, or a database of the packer's kind.
 void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments,
                     char decimalSeparator, OpenSources& open) {
@@ -148,6 +163,9 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments,
       default:
         InStep("cannot read '" + path + "'", [&] {
           OpenDatabaseSource(path, packer.rules, decimalSeparator, open.sources.back());
+          const std::string wrong =
+              WrongDatabaseProblem(open.sources.back().reader, "the source '" + path + "'", packer);
+          if (!wrong.empty()) throw PackFailure{{wrong}};
         });
     }
   }
@@ -203,7 +221,14 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     if (!arguments.target.empty()) CheckTargetAgainstSources(arguments, packer, open, original);
     PackPlan plan;
     InStep("cannot read '" + arguments.original + "'", [&] {
-      plan = PlanPack(original, packer.rules, decimalSeparator, open.sources);
+      try {
+        plan = PlanPack(original, packer.rules, decimalSeparator, open.sources);
+      } catch (const PackFailure&) {
+        const std::string wrong =
+            WrongDatabaseProblem(original, "the original '" + arguments.original + "'", packer);
+        if (!wrong.empty()) throw PackFailure{{wrong}};
+        throw;
+      }
     });
     if (arguments.strict) RefuseConflicts(packer.rules, plan);
     std::vector<std::string> sourceNames;

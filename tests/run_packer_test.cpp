@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <tuple>
@@ -98,6 +99,77 @@ TEST(RunPackerTest, NewDatabaseMayReplaceTheOriginal) {
   EXPECT_NE(result.output.find("SpellModifiers.txt: 19 kept, 1 changed, 0 added, 0 removed"),
             std::string::npos)
       << result.output;
+}
+
+// The mistakes people make are refused in one line that says what happened; nothing is written.
+TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
+  const struct {
+    const char* name;
+    std::function<void(PackFolder&)> make;  // a mistake made in the folder
+    std::vector<std::string> arguments;     // beside the folder's ORIGINAL and tables
+    std::string problem;
+  } cases[] = {
+      {"quest database", [](PackFolder& p) {
+         WriteWholeFile(p.original, ReadWholeFile(SAMPLES_FOLDER "/quests.qdb"));
+       }, {}, "holds a quest database (briefings and quests): lorupack packs it, not grimpack"},
+      {"empty original", [](PackFolder& p) { WriteWholeFile(p.original, ""); }, {},
+       "is empty: it holds no record to build the tables' lines on"},
+      {"a file of another kind", [](PackFolder& p) { WriteWholeFile(p.original, "PNG\r\n\x1a"); },
+       {}, "the original database is damaged"},
+      {"table that is a folder", [](PackFolder& p) {
+         std::filesystem::remove(p.tables + "/S_Spells.txt");
+         std::filesystem::create_directory(p.tables + "/S_Spells.txt");
+       }, {}, "S_Spells.txt' is a folder, not a table"},
+      {"table that is a fifo", [](PackFolder& p) {
+         std::filesystem::remove(p.tables + "/S_Spells.txt");
+         mkfifo((p.tables + "/S_Spells.txt").c_str(), 0600);
+       }, {}, "S_Spells.txt' is not an ordinary file"},
+      {"table saved as UTF-16", [](PackFolder& p) {
+         WriteWholeFile(p.tables + "/S_Spells.txt", std::string("\xFF\xFEP\0r\0", 6));
+       }, {}, "S_Spells.txt line 1: the table is in UTF-16"},
+      {"mixed line ends", [](PackFolder& p) {
+         std::string text = ReadWholeFile(p.tables + "/S_Spells.txt");
+         text.erase(text.find("\r\n", text.find("\r\n") + 2), 1);  // line 2 ends in LF
+         WriteWholeFile(p.tables + "/S_Spells.txt", text);
+       }, {}, "S_Spells.txt line 2: ends in LF (\\n) where the header row ends in CR LF (\\r\\n)"},
+      {"a long cell", [](PackFolder& p) {
+         std::string text = ReadWholeFile(p.tables + "/SpellPrototypes.txt");
+         const std::size_t mana = text.find("\t12.5\t") + 1;
+         text.replace(mana, 4, std::string(70, '9') + "\r" + std::string(30, '8'));
+         WriteWholeFile(p.tables + "/SpellPrototypes.txt", text);
+       }, {}, "column \"Mana\": \"" + std::string(60, '9') + "...\" (101 bytes) is not a number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackFolder pack;
+    c.make(pack);
+    const std::string target = pack.folder / "new.sdb";
+    const RunResult result =
+        RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(result.status, kPackFailed);
+    EXPECT_NE(result.errors.find(c.problem), std::string::npos) << result.errors;
+    EXPECT_EQ(std::ranges::count(result.errors, '\n'), 2) << result.errors;
+    EXPECT_FALSE(std::filesystem::exists(target));
+  }
+}
+
+// A list element that is empty or begins or ends with a space is stored as written, and noted.
+TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
+  PackFolder pack;
+  std::string text = ReadWholeFile(pack.tables + "/S_Spells.txt");
+  const std::size_t list = text.find("\tburn,area_up\t");
+  ASSERT_NE(list, std::string::npos);
+  text.replace(list + 1, 12, "burn, area_up");
+  WriteWholeFile(pack.tables + "/S_Spells.txt", text);
+  const std::string target = pack.folder / "new.sdb";
+  const RunResult result = RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(result.status, kPackWritten) << result.errors;
+  EXPECT_NE(result.output.find("1 list stored with an element that is empty or begins or ends "
+                               "with a space, as written (the elements are split at the joiner "
+                               "\",\" alone):\n  S_Spells.txt line "),
+            std::string::npos)
+      << result.output;
+  EXPECT_NE(result.output.find("column \"Required\": \"burn, area_up\""), std::string::npos);
 }
 
 TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
