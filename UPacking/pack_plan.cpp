@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <map>
 #include <thread>
 
 #include "line_pairing.h"
@@ -20,6 +19,8 @@ constexpr std::int64_t kLongestPayload = (std::int64_t{1} << 30) - 1;
 constexpr std::size_t kMostProblems = 40;
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::uint32_t kNoNewLine = UINT32_MAX;
+constexpr std::uint16_t kNoSource = UINT16_MAX;
 
 // A record's place for an edit: before it or after it, in its table node.
 struct Anchor {
@@ -51,11 +52,11 @@ struct SourceTable {
 // (MergedTable::added[added]). `source` and `line` name the source line it comes from (for a
 // changed record, the last source that changed it; kNone for a record no source changed).
 struct NewLine {
-  bool isAdded = false;
   std::uint32_t record = kNoRecord;
-  std::size_t added = 0;
-  std::size_t source = kNone;
-  std::size_t line = 0;
+  std::uint32_t added = 0;
+  std::uint32_t line = 0;
+  std::uint16_t source = kNoSource;
+  bool isAdded = false;
 };
 
 // One table while it is planned.
@@ -63,14 +64,13 @@ struct TablePlanning {
   std::size_t table;
   std::vector<SourceTable> sources;
   MergedTable merged;
-  std::map<std::pair<std::uint32_t, std::size_t>, std::size_t> lineOfChange;  // record, source
   std::vector<NewLine> lines;
   std::vector<bool> inPlace;  // per new line: its record keeps its place
-  std::vector<std::size_t> newLineOfRecord;
+  std::vector<std::uint32_t> newLineOfRecord;
   // Per new line: the nearest line at or above it, and at or below it, whose record keeps its
-  // place.
-  std::vector<std::size_t> inPlaceAbove;
-  std::vector<std::size_t> inPlaceBelow;
+  // place (kNoNewLine for none).
+  std::vector<std::uint32_t> inPlaceAbove;
+  std::vector<std::uint32_t> inPlaceBelow;
 };
 
 PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::size_t line,
@@ -122,16 +122,16 @@ std::vector<std::uint64_t> PartHashes(std::string_view line, std::string_view li
 }
 
 // For every line, the nearest line at or above it (or at or below it) that keeps its place,
-// kNone where there is none.
-void NearestLinesInPlace(const std::vector<bool>& inPlace, std::vector<std::size_t>& above,
-                         std::vector<std::size_t>& below) {
-  const std::size_t lines = inPlace.size();
-  above.assign(lines, kNone);
-  below.assign(lines, kNone);
-  for (std::size_t line = 0; line < lines; ++line)
-    above[line] = inPlace[line] ? line : (line > 0 ? above[line - 1] : kNone);
-  for (std::size_t line = lines; line-- > 0;)
-    below[line] = inPlace[line] ? line : (line + 1 < lines ? below[line + 1] : kNone);
+// kNoNewLine where there is none.
+void NearestLinesInPlace(const std::vector<bool>& inPlace, std::vector<std::uint32_t>& above,
+                         std::vector<std::uint32_t>& below) {
+  const auto lines = static_cast<std::uint32_t>(inPlace.size());
+  above.assign(lines, kNoNewLine);
+  below.assign(lines, kNoNewLine);
+  for (std::uint32_t line = 0; line < lines; ++line)
+    above[line] = inPlace[line] ? line : (line > 0 ? above[line - 1] : kNoNewLine);
+  for (std::uint32_t line = lines; line-- > 0;)
+    below[line] = inPlace[line] ? line : (line + 1 < lines ? below[line + 1] : kNoNewLine);
 }
 
 // A line whose end is not the header row's: an LF alone in a table whose lines end in CR LF (the
@@ -397,7 +397,6 @@ void Planner::DescribeSource(TablePlanning& planning, SourceTable& from,
     change.record = record;
     change.sourceLine = line;
     DescribeLine(planning, from, line, change);
-    planning.lineOfChange[{record, from.number}] = line;
     if (!change.units.empty()) changes.push_back(std::move(change));
   }
   for (std::uint32_t record = 0; record < pairing.lineOfRecord.size(); ++record) {
@@ -446,52 +445,54 @@ void Planner::MergeSources(TablePlanning& planning) {
   planning.merged = MergeTable(
       layout.tables[planning.table].spots.size(), std::move(changes), std::move(added),
       [&](std::uint32_t record, const ChangeUnit& unit, const std::string& a,
-          const std::string& b) { return SameCellValue(planning.table, record, unit, a, b); });
+          const std::string& b) { return SameCellValue(planning.table, record, unit, a, b); },
+      Several());
 }
 
 // The new table's lines: one source's in its order, several sources' in the original's.
 void Planner::OrderNewLines(TablePlanning& planning) {
   const MergedTable& merged = planning.merged;
-  auto lastChanger = [&](std::uint32_t record, NewLine& line) {
-    const std::vector<std::size_t>& of = merged.records[record].unitSources;
-    if (of.empty()) return;
-    line.source = *std::ranges::max_element(of);
-    line.line = planning.lineOfChange.at({record, line.source});
-  };
   if (!Several()) {
     const TablePairing& pairing = planning.sources.front().pairing;
-    std::size_t added = 0;
-    for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
-      NewLine newLine;
+    std::uint32_t added = 0;
+    planning.lines.resize(pairing.recordOfLine.size());
+    for (std::uint32_t line = 0; line < pairing.recordOfLine.size(); ++line) {
+      NewLine& newLine = planning.lines[line];
       newLine.source = 0;
       newLine.line = line;
       newLine.record = pairing.recordOfLine[line];
       newLine.isAdded = newLine.record == kNoRecord;
       if (newLine.isAdded) newLine.added = added++;
-      planning.lines.push_back(newLine);
     }
   } else {
-    for (const MergedLine& merged_line : merged.lines) {
+    for (const MergedLine& mergedLine : merged.lines) {
       NewLine newLine;
-      newLine.isAdded = merged_line.added;
+      newLine.isAdded = mergedLine.added;
       if (newLine.isAdded) {
-        newLine.added = merged_line.index;
-        newLine.source = merged.added[merged_line.index].source;
-        newLine.line = merged.added[merged_line.index].line;
+        const AddedLine& added = merged.added[mergedLine.index];
+        newLine.added = mergedLine.index;
+        newLine.source = static_cast<std::uint16_t>(added.source);
+        newLine.line = static_cast<std::uint32_t>(added.line);
       } else {
-        newLine.record = static_cast<std::uint32_t>(merged_line.index);
-        lastChanger(newLine.record, newLine);
+        newLine.record = mergedLine.index;
+        const MergedRecord* verdict = VerdictOf(merged, newLine.record);
+        if (verdict != nullptr && !verdict->unitSources.empty()) {
+          // Named for the last source that changed it.
+          newLine.source =
+              static_cast<std::uint16_t>(*std::ranges::max_element(verdict->unitSources));
+          newLine.line = static_cast<std::uint32_t>(SourceLineOf(*verdict, newLine.source));
+        }
       }
       planning.lines.push_back(newLine);
     }
   }
-  std::vector<std::uint32_t> records;
-  for (const NewLine& line : planning.lines)
-    records.push_back(line.isAdded ? kNoRecord : line.record);
+  std::vector<std::uint32_t> records(planning.lines.size());
+  for (std::size_t line = 0; line < planning.lines.size(); ++line)
+    records[line] = planning.lines[line].isAdded ? kNoRecord : planning.lines[line].record;
   planning.inPlace = LongestIncreasingRun(records);
   NearestLinesInPlace(planning.inPlace, planning.inPlaceAbove, planning.inPlaceBelow);
-  planning.newLineOfRecord.assign(layout.tables[planning.table].spots.size(), kNone);
-  for (std::size_t line = 0; line < planning.lines.size(); ++line) {
+  planning.newLineOfRecord.assign(layout.tables[planning.table].spots.size(), kNoNewLine);
+  for (std::uint32_t line = 0; line < planning.lines.size(); ++line) {
     if (!planning.lines[line].isAdded) planning.newLineOfRecord[planning.lines[line].record] = line;
   }
 }
@@ -499,15 +500,15 @@ void Planner::OrderNewLines(TablePlanning& planning) {
 // Where a moved or added line goes: after the record of the nearest line above that keeps its
 // place, else before the record of the nearest one below, else where the table's records began.
 Anchor Planner::AnchorOf(const TablePlanning& planning, std::size_t newLine) const {
-  const std::size_t above = newLine > 0 ? planning.inPlaceAbove[newLine - 1] : kNone;
-  if (above != kNone) {
+  const std::uint32_t above = newLine > 0 ? planning.inPlaceAbove[newLine - 1] : kNoNewLine;
+  if (above != kNoNewLine) {
     const RecordSpot& spot = Spot(planning.table, planning.lines[above].record);
     return {RecordEnd(spot), spot.tableNode, true};
   }
-  const std::size_t below =
-      newLine + 1 < planning.inPlaceBelow.size() ? planning.inPlaceBelow[newLine + 1] : kNone;
+  const std::uint32_t below =
+      newLine + 1 < planning.inPlaceBelow.size() ? planning.inPlaceBelow[newLine + 1] : kNoNewLine;
   const RecordSpot& spot =
-      Spot(planning.table, below != kNone ? planning.lines[below].record : 0);
+      Spot(planning.table, below != kNoNewLine ? planning.lines[below].record : 0);
   return {spot.offset, spot.tableNode, false};
 }
 
@@ -562,7 +563,7 @@ void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit ed
   const NewLine& line = planning.lines[newLine];
   const Anchor anchor = AnchorOf(planning, newLine);
   edit.at = anchor.at;
-  const std::size_t source = line.source == kNone ? 0 : line.source;
+  const std::size_t source = line.source == kNoSource ? 0 : line.source;
   AddEdit(std::move(edit), anchor.tableNode, anchor.after ? 0 : 2,
           TableName(rules, planning.table) + " line " + std::to_string(newLine + 2));
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
@@ -603,8 +604,7 @@ bool Planner::MergedBytes(TablePlanning& planning, const MergedRecord& merged,
         break;
       }
       bytes = unit.value;
-      expected = ReadSourceLine(planning.sources[source],
-                                planning.lineOfChange.at({merged.record, source}));
+      expected = ReadSourceLine(planning.sources[source], SourceLineOf(merged, source));
       return true;
     }
     if (unit.unit.kind == UnitKind::Cell && unit.unit.index < cells.size()) {
@@ -620,8 +620,7 @@ bool Planner::MergedBytes(TablePlanning& planning, const MergedRecord& merged,
       header = header || merged.units[at].unit.kind == UnitKind::RecordHeader;
     }
     if (fields.empty() && !header) continue;
-    const StoredRecord stored =
-        ReadSourceRecord(planning, source, planning.lineOfChange.at({merged.record, source}));
+    const StoredRecord stored = ReadSourceRecord(planning, source, SourceLineOf(merged, source));
     base = WithPartsOf(base, stored, fields, header);
   }
   if (text.empty()) text = JoinedCells(cells);
@@ -652,7 +651,7 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     const UnitChange& unit = merged.units[at];
     const std::size_t source = merged.unitSources[at];
     if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) continue;
-    const std::size_t line = planning.lineOfChange.at({merged.record, source});
+    const std::size_t line = SourceLineOf(merged, source);
     PlanItem item = Item(PlanAction::Changed, planning.table, source,
                          FileLineOf(*planning.sources[source].index, line), merged.record + 2);
     item.newText = unit.value;
@@ -686,7 +685,7 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
 
 void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine) {
   const std::uint32_t recordIndex = planning.lines[newLine].record;
-  const MergedRecord& merged = planning.merged.records[recordIndex];
+  const MergedRecord& merged = *VerdictOf(planning.merged, recordIndex);
   const RecordSpot& spot = Spot(planning.table, recordIndex);
   const NewLine& line = planning.lines[newLine];
   if (const ReadOffLengths* held = ReadOffWithin(layout, spot.offset, RecordEnd(spot))) {
@@ -768,8 +767,8 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine) {
 void Planner::PlanRemovals(TablePlanning& planning) {
   const std::string name = TableName(rules, planning.table);
   for (std::size_t record = 0; record < planning.newLineOfRecord.size(); ++record) {
-    const std::size_t newLine = planning.newLineOfRecord[record];
-    const bool removed = newLine == kNone;
+    const std::uint32_t newLine = planning.newLineOfRecord[record];
+    const bool removed = newLine == kNoNewLine;
     if (!removed && planning.inPlace[newLine]) continue;
     const RecordSpot& spot = Spot(planning.table, record);
     ByteEdit edit;
@@ -781,7 +780,8 @@ void Planner::PlanRemovals(TablePlanning& planning) {
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
     plan.items.push_back(Item(PlanAction::Removed, planning.table,
-                              planning.merged.records[record].removedBy, 0, record + 2));
+                              VerdictOf(planning.merged, static_cast<std::uint32_t>(record))->removedBy,
+                              0, record + 2));
   }
 }
 
@@ -812,7 +812,7 @@ void Planner::NoteConflicts(const TablePlanning& planning) {
 }
 
 void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes) {
-  TablePlanning planning{table, {}, {}, {}, {}, {}, {}, {}, {}};
+  TablePlanning planning{table, {}, {}, {}, {}, {}, {}, {}};
   for (std::size_t source = 0; source < sources.size(); ++source) {
     TableIndex& index = indexes[source][table];
     planning.sources.push_back(
@@ -827,7 +827,8 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
   for (std::size_t line = 0; line < planning.lines.size(); ++line) {
     if (planning.lines[line].isAdded) {
       PlanAdded(planning, line);
-    } else if (planning.merged.records[planning.lines[line].record].units.empty()) {
+    } else if (const MergedRecord* verdict = VerdictOf(planning.merged, planning.lines[line].record);
+               verdict == nullptr || verdict->units.empty()) {
       PlanKept(planning, line);
     } else {
       PlanChanged(planning, line);
@@ -835,6 +836,8 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
   }
   PlanRemovals(planning);
   NoteConflicts(planning);
+  for (SourceTable& from : planning.sources)
+    *from.index = TableIndex{};  // its lines are planned: let them go
 }
 
 void Planner::PlanNodeHeaders() {

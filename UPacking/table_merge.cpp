@@ -95,13 +95,17 @@ std::vector<AddedLine> AddedOnce(std::vector<AddedLine> added) {
 
 // The new table: the records that stay in their order, each added line after the record it
 // follows, or the nearest one before it that stays.
-std::vector<MergedLine> MergedOrder(const std::vector<MergedRecord>& records,
-                                    const std::vector<AddedLine>& added) {
+std::vector<MergedLine> MergedOrder(const MergedTable& table) {
+  const std::vector<AddedLine>& added = table.added;
+  auto removed = [&](std::uint32_t record) {
+    const MergedRecord* verdict = VerdictOf(table, record);
+    return verdict != nullptr && verdict->removed;
+  };
   // The record each added line goes after: kNoPrecedingRecord for the top.
   std::vector<std::uint32_t> place(added.size());
   for (std::size_t at = 0; at < added.size(); ++at) {
     std::uint32_t after = added[at].after;
-    while (after != kNoPrecedingRecord && records[after].removed)
+    while (after != kNoPrecedingRecord && removed(after))
       after = after == 0 ? kNoPrecedingRecord : after - 1;
     place[at] = after;
   }
@@ -121,39 +125,51 @@ std::vector<MergedLine> MergedOrder(const std::vector<MergedRecord>& records,
   std::size_t next = 0;
   auto addLinesAfter = [&](std::int64_t record) {
     while (next < order.size() && placeOf(order[next]) == record)
-      lines.push_back({true, order[next++]});
+      lines.push_back({static_cast<std::uint32_t>(order[next++]), true});
   };
   addLinesAfter(-1);
-  for (std::size_t record = 0; record < records.size(); ++record) {
-    if (records[record].removed) continue;
-    lines.push_back({false, record});
-    addLinesAfter(static_cast<std::int64_t>(record));
+  for (std::uint32_t record = 0; record < table.verdictOf.size(); ++record) {
+    if (removed(record)) continue;
+    lines.push_back({record, false});
+    addLinesAfter(record);
   }
   return lines;
 }
 
 }  // namespace
 
+std::size_t SourceLineOf(const MergedRecord& record, std::size_t source) {
+  for (const auto& [changer, line] : record.sourceLines) {
+    if (changer == source) return line;
+  }
+  return 0;
+}
+
 MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> changes,
-                       std::vector<AddedLine> added, const SameUnitValue& sameValue) {
+                       std::vector<AddedLine> added, const SameUnitValue& sameValue,
+                       bool orderLines) {
   MergedTable table;
-  table.records.resize(recordCount);
+  table.verdictOf.assign(recordCount, kNoVerdict);
   std::ranges::stable_sort(changes, [](const RecordChange& a, const RecordChange& b) {
     return a.record != b.record ? a.record < b.record : a.source < b.source;
   });
-  std::size_t at = 0;
-  for (std::uint32_t record = 0; record < recordCount; ++record) {
-    MergedRecord& merged = table.records[record];
-    merged.record = record;
+  for (std::size_t at = 0; at < changes.size();) {
+    const std::uint32_t record = changes[at].record;
     std::vector<const RecordChange*> ofRecord;
     for (; at < changes.size() && changes[at].record == record; ++at)
       ofRecord.push_back(&changes[at]);
-    if (ofRecord.empty()) continue;
+    MergedRecord merged;
+    merged.record = record;
+    for (const RecordChange* change : ofRecord) {
+      if (!change->removed) merged.sourceLines.emplace_back(change->source, change->sourceLine);
+    }
     if (SettleRemoval(ofRecord, merged, table.conflicts)) {
       MergeUnits(ofRecord, merged, sameValue, table.conflicts);
     }
+    table.verdictOf[record] = static_cast<std::uint32_t>(table.verdicts.size());
+    table.verdicts.push_back(std::move(merged));
   }
   table.added = AddedOnce(std::move(added));
-  table.lines = MergedOrder(table.records, table.added);
+  if (orderLines) table.lines = MergedOrder(table);
   return table;
 }

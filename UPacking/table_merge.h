@@ -63,29 +63,42 @@ struct Conflict {
   std::size_t winner = 0;            // the source whose verdict or value was taken
 };
 
-// What the sources make of one record: removed (by `removedBy`), or kept with the winning
-// change of each unit (none: unchanged).
+// What the sources make of a record that one of them changed or removed: removed (by
+// `removedBy`), or kept with the winning change of each unit (none: unchanged).
 struct MergedRecord {
   std::uint32_t record = 0;
   bool removed = false;
   std::size_t removedBy = 0;
   std::vector<UnitChange> units;         // the winning values, in the order of their units
   std::vector<std::size_t> unitSources;  // the source whose value each is
+  // The line of each source that changed the record: source, line.
+  std::vector<std::pair<std::size_t, std::size_t>> sourceLines;
 };
 
-// A line of the merged table, in order: an original record (merged[index]), or an added line
-// (added[index]).
+inline constexpr std::uint32_t kNoVerdict = UINT32_MAX;
+
+// A line of the merged table, in order: an original record, or an added line (added[index]).
 struct MergedLine {
+  std::uint32_t index = 0;
   bool added = false;
-  std::size_t index = 0;
 };
 
 struct MergedTable {
-  std::vector<MergedRecord> records;  // one per original record, in record order
-  std::vector<AddedLine> added;       // after removing lines several sources added alike
-  std::vector<MergedLine> lines;      // the new table, in order
+  std::vector<MergedRecord> verdicts;    // of the records sources changed or removed, in order
+  std::vector<std::uint32_t> verdictOf;  // per record: its verdict's index, or kNoVerdict
+  std::vector<AddedLine> added;          // after removing lines several sources added alike
+  std::vector<MergedLine> lines;         // the new table, in order (when asked for)
   std::vector<Conflict> conflicts;
 };
+
+// The sources' verdict on a record, null when no source changed or removed it.
+inline const MergedRecord* VerdictOf(const MergedTable& table, std::uint32_t record) {
+  const std::uint32_t verdict = table.verdictOf[record];
+  return verdict == kNoVerdict ? nullptr : &table.verdicts[verdict];
+}
+
+// The line of the source that changed the record.
+std::size_t SourceLineOf(const MergedRecord& record, std::size_t source);
 
 // Combines the changes of several sources to a table of `recordCount` records: `changes` hold
 // every source's change of every record it changed or removed, in any order; `added` every
@@ -100,5 +113,7 @@ struct MergedTable {
 // the same value (a cell's "44" and "44.0" in a number column).
 using SameUnitValue = std::function<bool(std::uint32_t record, const ChangeUnit& unit,
                                          const std::string& a, const std::string& b)>;
+// `orderLines`: also the merged table's order of lines (the original's).
 MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> changes,
-                       std::vector<AddedLine> added, const SameUnitValue& sameValue);
+                       std::vector<AddedLine> added, const SameUnitValue& sameValue,
+                       bool orderLines);
