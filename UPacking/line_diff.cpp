@@ -68,7 +68,10 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
            edited[stretch.editedStart + static_cast<std::size_t>(y)];
   };
   const auto most = std::min<std::ptrdiff_t>(n + m, kMostEdits);
-  if (FewestEdits(original, edited, stretch) > most) return false;
+  // The search costs about (n + m) steps per edit: beyond its budget of work the stretch is
+  // walked line by line instead.
+  const std::ptrdiff_t fewest = FewestEdits(original, edited, stretch);
+  if (fewest > most || (n + m) * fewest > kMostEditWork) return false;
   // reach[d][k + d]: the furthest x on diagonal k = x - y after d edits.
   std::vector<std::vector<std::ptrdiff_t>> reach;
   std::vector<std::ptrdiff_t> previous;

@@ -14,7 +14,8 @@ struct LineMatch {
 
 // A common subsequence of the two sequences of line hashes, as pairs in increasing order of
 // both. Equal first and last lines are paired first; the rest by a shortest edit script
-// (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits.
+// (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits
+// and kMostEditWork steps.
 // Beyond that, lines that occur once on each side anchor the alignment in their longest
 // increasing run, and the stretches between anchors get their own scripts; a stretch that needs
 // more edits still is walked line by line, each line that differs taken as replaced, deleted or
@@ -26,4 +27,6 @@ std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
                                   std::span<const std::uint64_t> edited);
 
 inline constexpr std::size_t kMostEdits = 2000;
+// The most steps a shortest edit script of a stretch may take (about its lines times its edits).
+inline constexpr std::ptrdiff_t kMostEditWork = std::ptrdiff_t{1} << 22;
 inline constexpr std::size_t kLookAhead = 32;

@@ -78,18 +78,24 @@ std::vector<LineMatch> PairEqualLines(std::span<const std::uint64_t> recordHashe
     pairing.lineOfRecord[match.original] = static_cast<std::uint32_t>(match.edited);
   }
   if (aligned.size() == lineHashes.size()) return aligned;
-  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> leftOver;
-  for (std::size_t record = recordHashes.size(); record-- > 0;) {
-    if (pairing.lineOfRecord[record] == kNoLine) {
-      leftOver[recordHashes[record]].push_back(static_cast<std::uint32_t>(record));
-    }
+  // The records left over, by hash and then position: each line left takes the earliest one
+  // left with its hash.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> leftOver;
+  for (std::uint32_t record = 0; record < recordHashes.size(); ++record) {
+    if (pairing.lineOfRecord[record] == kNoLine) leftOver.emplace_back(recordHashes[record], record);
   }
+  std::ranges::sort(leftOver);
+  std::vector<std::uint32_t> taken(leftOver.size(), 0);  // at a group's start: how many it gave
   for (std::size_t line = 0; line < lineHashes.size(); ++line) {
     if (pairing.recordOfLine[line] != kNoRecord) continue;
-    const auto found = leftOver.find(lineHashes[line]);
-    if (found == leftOver.end() || found->second.empty()) continue;
-    const std::uint32_t record = found->second.back();  // the earliest: pushed last
-    found->second.pop_back();
+    const auto group = std::ranges::lower_bound(
+        leftOver, lineHashes[line], {}, &std::pair<std::uint64_t, std::uint32_t>::first);
+    if (group == leftOver.end() || group->first != lineHashes[line]) continue;
+    const auto start = static_cast<std::size_t>(group - leftOver.begin());
+    const std::size_t next = start + taken[start];
+    if (next >= leftOver.size() || leftOver[next].first != lineHashes[line]) continue;
+    ++taken[start];
+    const std::uint32_t record = leftOver[next].second;
     pairing.recordOfLine[line] = record;
     pairing.lineOfRecord[record] = static_cast<std::uint32_t>(line);
   }

@@ -111,15 +111,43 @@ struct Utf8LineFinder : WatchLinesOnly {
   }
 };
 
-// Walks the one record at `spot` with its table's rules.
+// The record's bytes and the few after it that a value of its last field may reach, read at
+// once: records are read again in any order, one system call each.
+std::string HeldBytesOf(NodeReader& database, const RecordSpot& spot) {
+  const auto count = static_cast<std::size_t>(
+      std::min<std::int64_t>(spot.size + kHeldRecordMargin, Size(database) - spot.offset));
+  std::string bytes(count, '\0');
+  ReadBytesAt(database, spot.offset, count, reinterpret_cast<std::uint8_t*>(bytes.data()));
+  return bytes;
+}
+
+// Walks the one record at `spot` with its table's rules over `reader`, where it lies at `at`.
 template <typename Watcher>
-void WalkOneRecord(NodeReader& database, const PackRules& rules, const Layout& layout,
-                   const RecordSpot& spot, RowBuilder& row, Watcher& watcher) {
+void WalkOneRecord(NodeReader& reader, std::int64_t at, const PackRules& rules,
+                   const Layout& layout, const RecordSpot& spot, RowBuilder& row,
+                   Watcher& watcher) {
   const TableNodeSpot& node = layout.tableNodes[spot.tableNode];
   const TableRules tableRules = rules.walk->tableRules(node.header.kind);
-  SeekTo(database, spot.offset);
-  WalkRecord(database, row, tableRules, kDropLine, rules.walk->moveToNodeEnds,
-             NodeEnd(node.header), watcher);
+  SeekTo(reader, at);
+  WalkRecord(reader, row, tableRules, kDropLine, rules.walk->moveToNodeEnds,
+             NodeEnd(node.header) - spot.offset + at, watcher);
+}
+
+// Walks the record over its held bytes; false, the row emptied, where the walk reads further (a
+// record read off its stored lengths), which only the file holds.
+template <typename Watcher>
+bool WalkHeldRecord(std::string_view bytes, const PackRules& rules, const Layout& layout,
+                    const RecordSpot& spot, RowBuilder& row, Watcher& watcher) {
+  NodeReader held = MemoryNodeReader(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  try {
+    WalkOneRecord(held, 0, rules, layout, spot, row, watcher);
+    return true;
+  } catch (const RunFailure& failure) {
+    if (failure.errorNumber != kErrorReadBeyondEnd) throw;
+  }
+  row.size = 0;
+  return false;
 }
 
 // Notes the database nodes and the field codes of each table kind.
@@ -186,22 +214,29 @@ StoredRecord ReadStoredRecord(NodeReader& database, const PackRules& rules, cons
   FieldCollector collector{{}, record, *rules.walk->tableRules(node.header.kind).catalogue};
   RowBuilder row;
   row.decimalSeparator = decimalSeparator;
-  WalkOneRecord(database, rules, layout, spot, row, collector);
-  record.bytes = ReadRecordBytes(database, spot);
+  std::string bytes = HeldBytesOf(database, spot);
+  if (!WalkHeldRecord(bytes, rules, layout, spot, row, collector)) {
+    record = StoredRecord{};
+    WalkOneRecord(database, spot.offset, rules, layout, spot, row, collector);
+  }
+  bytes.resize(spot.size);
+  record.bytes = std::move(bytes);
   return record;
 }
 
 std::string ReadRecordBytes(NodeReader& database, const RecordSpot& spot) {
   std::string bytes(spot.size, '\0');
-  SeekTo(database, spot.offset);
-  ReadBytes(database, spot.size, reinterpret_cast<std::uint8_t*>(bytes.data()));
+  ReadBytesAt(database, spot.offset, spot.size, reinterpret_cast<std::uint8_t*>(bytes.data()));
   return bytes;
 }
 
 std::string_view RecordLine(NodeReader& database, const PackRules& rules, const Layout& layout,
                             const RecordSpot& spot, RowBuilder& row) {
   LineKeeper keeper;
-  WalkOneRecord(database, rules, layout, spot, row, keeper);
+  const std::string bytes = HeldBytesOf(database, spot);
+  if (!WalkHeldRecord(bytes, rules, layout, spot, row, keeper)) {
+    WalkOneRecord(database, spot.offset, rules, layout, spot, row, keeper);
+  }
   return keeper.line;
 }
 

@@ -33,10 +33,21 @@ struct Anchor {
 // order among edits at one offset.
 struct PendingEdit {
   ByteEdit edit;
-  std::size_t tableNode;
-  int rank;  // 0: appended to the node ending at `at`; 1: a node's header; 2: at a record
-  std::size_t sequence;
-  std::string source;  // what asked for it, for problems
+  std::uint32_t tableNode;
+  std::uint32_t origin;  // what asked for it (Planner::origins), named only in problems
+  std::uint8_t rank;     // 0: appended to the node ending at `at`; 1: a node's header; 2: at a record
+};
+
+// What asked for edits: a source's line, a record of the original moved or removed, or a node
+// whose header changes.
+struct EditOrigin {
+  enum class Kind : std::uint8_t { Line, Record, Node };
+  Kind kind = Kind::Line;
+  std::uint16_t table = 0;
+  std::uint16_t source = 0;  // a line's
+  bool removed = false;      // a record: removed, or moved
+  bool database = false;     // a node: a database node, or a table
+  std::int64_t number = 0;   // a line's file line, a record's line, a node's offset
 };
 
 // One source's table while it is planned: its lines and the records they stand for.
@@ -77,10 +88,10 @@ PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::siz
               std::size_t originalLine) {
   PlanItem item;
   item.action = action;
-  item.table = table;
-  item.source = source;
-  item.line = line;
-  item.originalLine = originalLine;
+  item.table = static_cast<std::uint16_t>(table);
+  item.source = static_cast<std::uint16_t>(source);
+  item.line = static_cast<std::uint32_t>(line);
+  item.originalLine = static_cast<std::uint32_t>(originalLine);
   return item;
 }
 
@@ -207,6 +218,7 @@ struct Planner {
   Layout layout;
   PackPlan plan;
   std::vector<PendingEdit> edits;
+  std::vector<EditOrigin> origins;
   std::vector<std::string> problems;
   std::size_t problemsLeftOut = 0;
   std::vector<int> utf8Tables;  // per table: -1 not yet known, else whether a line is in UTF-8
@@ -220,8 +232,44 @@ struct Planner {
     }
   }
 
-  void AddEdit(ByteEdit edit, std::size_t tableNode, int rank, std::string source) {
-    edits.push_back({std::move(edit), tableNode, rank, edits.size(), std::move(source)});
+  // Edits asked for by one line or node share its origin.
+  std::uint32_t Origin(const EditOrigin& origin) {
+    origins.push_back(origin);
+    return static_cast<std::uint32_t>(origins.size() - 1);
+  }
+
+  std::uint32_t LineOrigin(const TablePlanning& planning, std::size_t source, std::size_t line) {
+    EditOrigin origin;
+    origin.table = static_cast<std::uint16_t>(planning.table);
+    origin.source = static_cast<std::uint16_t>(source);
+    origin.number = static_cast<std::int64_t>(FileLineOf(*planning.sources[source].index, line));
+    return Origin(origin);
+  }
+
+  // An edit, with the bytes it inserts (if any), in its table node, in its rank at its offset.
+  void AddEdit(ByteEdit edit, std::string inserted, std::size_t tableNode, int rank,
+               std::uint32_t origin) {
+    if (!inserted.empty()) {
+      edit.inserted = static_cast<std::uint32_t>(plan.insertions.size());
+      plan.insertions.push_back(std::move(inserted));
+    }
+    edits.push_back({edit, static_cast<std::uint32_t>(tableNode), origin,
+                     static_cast<std::uint8_t>(rank)});
+  }
+
+  std::string OriginText(const EditOrigin& origin) const {
+    switch (origin.kind) {
+      case EditOrigin::Kind::Line:
+        return (Several() ? sources[origin.source].path + ": " : std::string()) +
+               TableName(rules, origin.table) + " line " + std::to_string(origin.number);
+      case EditOrigin::Kind::Record:
+        return TableName(rules, origin.table) + ": the record unpacked as line " +
+               std::to_string(origin.number) + (origin.removed ? ", removed" : ", moved");
+      case EditOrigin::Kind::Node:
+        break;
+    }
+    return std::string(origin.database ? "the database node @" : "the table @") +
+           std::to_string(origin.number);
   }
 
   const RecordSpot& Spot(std::size_t table, std::size_t record) const {
@@ -272,7 +320,8 @@ struct Planner {
   std::size_t NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const;
   bool Rebuild(TablePlanning& planning, const StoredRecord& base, std::string_view text,
                bool neighbour, std::size_t source, std::size_t line, RebuiltRecord& rebuilt);
-  void PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit);
+  void PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit,
+                std::string inserted);
   void PlanKept(TablePlanning& planning, std::size_t newLine);
   bool MergedBytes(TablePlanning& planning, const MergedRecord& merged, const StoredRecord& record,
                    std::string& bytes, std::string& expected);
@@ -559,13 +608,14 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
 }
 
 // The record of the new line, copied to the line's place when it does not keep its own.
-void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit) {
+void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit,
+                       std::string inserted) {
   const NewLine& line = planning.lines[newLine];
   const Anchor anchor = AnchorOf(planning, newLine);
   edit.at = anchor.at;
   const std::size_t source = line.source == kNoSource ? 0 : line.source;
-  AddEdit(std::move(edit), anchor.tableNode, anchor.after ? 0 : 2,
-          TableName(rules, planning.table) + " line " + std::to_string(newLine + 2));
+  AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2,
+          LineOrigin(planning, source, line.line));
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
   plan.items.push_back(
       Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
@@ -582,7 +632,7 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine) {
   ByteEdit edit;
   edit.copyFrom = spot.offset;
   edit.copySize = spot.size;
-  PlanMove(planning, newLine, std::move(edit));
+  PlanMove(planning, newLine, edit, {});
 }
 
 // The bytes of a record as the sources' winning changes make it, and the line it must read as;
@@ -654,31 +704,34 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     const std::size_t line = SourceLineOf(merged, source);
     PlanItem item = Item(PlanAction::Changed, planning.table, source,
                          FileLineOf(*planning.sources[source].index, line), merged.record + 2);
-    item.newText = unit.value;
+    ChangedCell cell;
+    cell.newText = unit.value;
     switch (unit.unit.kind) {
       case UnitKind::Cell:
-        item.column = unit.unit.index;
-        if (unit.unit.index < cells.size()) item.oldText = cells[unit.unit.index];
+        cell.column = unit.unit.index;
+        if (unit.unit.index < cells.size()) cell.oldText = cells[unit.unit.index];
         break;
       case UnitKind::Field: {
         const StoredField& field = record.fields[unit.unit.index];
-        item.columnText = "(field code " + std::to_string(field.code) + ")";
-        item.oldText = HexBytes(std::string_view(record.bytes)
+        cell.columnText = "(field code " + std::to_string(field.code) + ")";
+        cell.oldText = HexBytes(std::string_view(record.bytes)
                                     .substr(field.offset, field.headerSize + field.payloadSize));
-        item.newText = HexBytes(unit.value);
+        cell.newText = HexBytes(unit.value);
         break;
       }
       case UnitKind::RecordHeader:
-        item.columnText = "(the record's header)";
-        item.oldText = HexBytes(std::string_view(record.bytes).substr(0, record.headerSize));
-        item.newText = HexBytes(unit.value);
+        cell.columnText = "(the record's header)";
+        cell.oldText = HexBytes(std::string_view(record.bytes).substr(0, record.headerSize));
+        cell.newText = HexBytes(unit.value);
         break;
       case UnitKind::WholeRecord:
-        item.columnText = "(the record)";
-        item.oldText = StoredLine(record);
-        if (sources[source].database) item.newText = HexBytes(unit.value);
+        cell.columnText = "(the record)";
+        cell.oldText = StoredLine(record);
+        if (sources[source].database) cell.newText = HexBytes(unit.value);
         break;
     }
+    item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
+    plan.changedCells.push_back(std::move(cell));
     plan.items.push_back(std::move(item));
   }
 }
@@ -701,14 +754,14 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine) {
   ++changes.changed;
   plan.lineHashes[planning.table].push_back(LineHash(expected));
   ByteEdit edit;
-  edit.bytes = std::move(bytes);
   if (planning.inPlace[newLine]) {
     edit.at = spot.offset;
     edit.removed = spot.size;
-    AddEdit(std::move(edit), spot.tableNode, 2, Where(planning, line.source, line.line));
+    AddEdit(edit, std::move(bytes), spot.tableNode, 2,
+            LineOrigin(planning, line.source, line.line));
   } else {
     ++changes.changedMoved;
-    PlanMove(planning, newLine, std::move(edit));
+    PlanMove(planning, newLine, edit, std::move(bytes));
   }
   NoteChangedUnits(planning, merged, record);
 }
@@ -757,26 +810,36 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine) {
   const Anchor anchor = AnchorOf(planning, newLine);
   ByteEdit edit;
   edit.at = anchor.at;
-  edit.bytes = std::move(bytes);
-  AddEdit(std::move(edit), anchor.tableNode, anchor.after ? 0 : 2, where);
+  AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
+          LineOrigin(planning, line.source, line.line));
   plan.items.push_back(Item(PlanAction::Added, planning.table, line.source, fileLine,
                             base == kNone ? 0 : base + 2));
 }
 
 // Records removed, and records that moved, leave their places.
+// Records that leave their places one after another leave as one stretch of bytes.
 void Planner::PlanRemovals(TablePlanning& planning) {
-  const std::string name = TableName(rules, planning.table);
+  const std::size_t firstEdit = edits.size();
   for (std::size_t record = 0; record < planning.newLineOfRecord.size(); ++record) {
     const std::uint32_t newLine = planning.newLineOfRecord[record];
     const bool removed = newLine == kNoNewLine;
     if (!removed && planning.inPlace[newLine]) continue;
     const RecordSpot& spot = Spot(planning.table, record);
-    ByteEdit edit;
-    edit.at = spot.offset;
-    edit.removed = spot.size;
-    AddEdit(std::move(edit), spot.tableNode, 2,
-            name + ": the record unpacked as line " + std::to_string(record + 2) +
-                (removed ? ", removed" : ", moved"));
+    PendingEdit* last = edits.size() > firstEdit ? &edits.back() : nullptr;
+    if (last != nullptr && last->tableNode == spot.tableNode &&
+        last->edit.at + last->edit.removed == spot.offset) {
+      last->edit.removed += spot.size;
+    } else {
+      EditOrigin origin;
+      origin.kind = EditOrigin::Kind::Record;
+      origin.table = static_cast<std::uint16_t>(planning.table);
+      origin.removed = removed;
+      origin.number = static_cast<std::int64_t>(record) + 2;
+      ByteEdit edit;
+      edit.at = spot.offset;
+      edit.removed = spot.size;
+      AddEdit(edit, {}, spot.tableNode, 2, Origin(origin));
+    }
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
     plan.items.push_back(Item(PlanAction::Removed, planning.table,
@@ -845,7 +908,7 @@ void Planner::PlanNodeHeaders() {
   for (const PendingEdit& pending : edits) {
     const ByteEdit& edit = pending.edit;
     tableGrowth[pending.tableNode] +=
-        static_cast<std::int64_t>(edit.bytes.size()) + edit.copySize - edit.removed;
+        static_cast<std::int64_t>(InsertedBytes(plan, edit).size()) + edit.copySize - edit.removed;
   }
   std::vector<std::int64_t> databaseGrowth(layout.databases.size(), 0);
   auto resize = [&](std::int64_t offset, const NodeHeader& header, std::int64_t growth,
@@ -859,9 +922,13 @@ void Planner::PlanNodeHeaders() {
     ByteEdit edit;
     edit.at = offset;
     edit.removed = header.payloadStart - offset;
-    edit.bytes = ResizedHeader(header, offset, length);
-    const std::int64_t headerGrowth = static_cast<std::int64_t>(edit.bytes.size()) - edit.removed;
-    AddEdit(std::move(edit), tableNode, 1, "the " + what + " @" + std::to_string(offset));
+    std::string bytes = ResizedHeader(header, offset, length);
+    const std::int64_t headerGrowth = static_cast<std::int64_t>(bytes.size()) - edit.removed;
+    EditOrigin origin;
+    origin.kind = EditOrigin::Kind::Node;
+    origin.database = what != "table";
+    origin.number = offset;
+    AddEdit(edit, std::move(bytes), tableNode, 1, Origin(origin));
     return headerGrowth;
   };
   const std::size_t tableNodes = layout.tableNodes.size();
@@ -888,7 +955,7 @@ void Planner::CheckReadOffLengths() {
                                ? edit.at < held.end && edit.at + edit.removed > held.start
                                : edit.at > held.start && edit.at < held.end;
       if (!touches) continue;
-      Problem(ReadOffProblem(pending.source, held));
+      Problem(ReadOffProblem(OriginText(origins[pending.origin]), held));
       break;
     }
   }
@@ -900,7 +967,8 @@ void Planner::NoteChangedRanges() {
   std::int64_t shift = 0;
   for (const ByteEdit& edit : plan.edits) {
     const std::int64_t at = edit.at + shift;
-    const std::int64_t written = static_cast<std::int64_t>(edit.bytes.size()) + edit.copySize;
+    const std::int64_t written =
+        static_cast<std::int64_t>(InsertedBytes(plan, edit).size()) + edit.copySize;
     const ByteRange range{std::max<std::int64_t>(at - 1, 0), at + written + 1};
     if (!plan.changed.empty() && plan.changed.back().end >= range.start) {
       plan.changed.back().end = std::max(plan.changed.back().end, range.end);
@@ -923,11 +991,13 @@ PackPlan Planner::Finish() {
     return a.rank < b.rank;
   });
   plan.newSize = layout.size;
-  for (PendingEdit& pending : edits) {
-    plan.newSize += static_cast<std::int64_t>(pending.edit.bytes.size()) + pending.edit.copySize -
-                    pending.edit.removed;
-    plan.edits.push_back(std::move(pending.edit));
+  plan.edits.reserve(edits.size());
+  for (const PendingEdit& pending : edits) {
+    plan.newSize += static_cast<std::int64_t>(InsertedBytes(plan, pending.edit).size()) +
+                    pending.edit.copySize - pending.edit.removed;
+    plan.edits.push_back(pending.edit);
   }
+  edits = {};
   NoteChangedRanges();
   return std::move(plan);
 }
@@ -1003,8 +1073,8 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
                        " (nodedump shows it); only a sound database is packed"}};
   }
   if (walkFailure) std::rethrow_exception(walkFailure);
-  Planner planner{original, rules, decimalSeparator, sources, std::move(layout), {}, {}, {}, 0,
-                  {}, {}};
+  Planner planner{original, rules, decimalSeparator, sources, std::move(layout), {}, {}, {}, {},
+                  0, {}, {}};
   planner.row.decimalSeparator = decimalSeparator;
   planner.utf8Tables.assign(rules.tables.size(), -1);
   planner.plan.lineHashes.resize(rules.tables.size());

@@ -62,29 +62,39 @@ enum class PlanAction : std::uint8_t { Moved, Changed, Added, Removed };
 
 struct PlanItem {
   PlanAction action = PlanAction::Moved;
-  std::size_t table = 0;
-  std::size_t source = 0;        // the source (from 0) whose line or verdict it is
-  std::size_t line = 0;          // in the edited table file (0 for a removed record)
-  std::size_t originalLine = 0;  // of the record in the original's table; an added line's template
-  std::size_t column = 0;        // a changed cell's column, from 0
-  std::string columnText;        // instead, what else changed: "(field code 5)", "(the record)"
-  std::string oldText;           // a changed cell's text in the original
-  std::string newText;           // and in the edited table
+  std::uint16_t table = 0;
+  std::uint16_t source = 0;        // the source (from 0) whose line or verdict it is
+  std::uint32_t line = 0;          // in the source's table file (0 for a removed record)
+  std::uint32_t originalLine = 0;  // of the record in the original's table; an added line's
+                                   // template (0: none)
+  std::uint32_t cell = 0;          // a changed cell: PackPlan::changedCells[cell]
 };
 
-// A change to the original's bytes: the `removed` bytes at `at` give way to `bytes`, then to
-// the original's [copyFrom, copyFrom + copySize) (a moved record).
+// A changed cell of a plan item.
+struct ChangedCell {
+  std::size_t column = 0;  // from 0
+  std::string columnText;  // instead, what else changed: "(field code 5)", "(the record)"
+  std::string oldText;     // in the original
+  std::string newText;     // as the source gives it
+};
+
+inline constexpr std::uint32_t kNoInsertion = UINT32_MAX;
+
+// A change to the original's bytes: the `removed` bytes at `at` give way to the bytes of
+// PackPlan::insertions[inserted] (if any), then to the original's [copyFrom, copyFrom +
+// copySize) (a moved record).
 struct ByteEdit {
   std::int64_t at = 0;
   std::int64_t removed = 0;
-  std::string bytes;
   std::int64_t copyFrom = 0;
   std::int64_t copySize = 0;
+  std::uint32_t inserted = kNoInsertion;
 };
 
 // The new database as edits of the original, and what its tables must read as.
 struct PackPlan {
   std::vector<ByteEdit> edits;  // in the order of their offsets
+  std::vector<std::string> insertions;
   std::int64_t newSize = 0;
   // Where the new database's bytes differ from the original's, a byte wider on each side (a
   // removal is a place between bytes), in the new database's offsets: the nodes to look into
@@ -96,8 +106,14 @@ struct PackPlan {
   std::vector<RoundedValue> rounded;
   std::vector<SpacedListValue> spacedLists;
   std::vector<PlanItem> items;  // per table, in the order of the new table's lines, then removals
+  std::vector<ChangedCell> changedCells;
   std::vector<TableConflict> conflicts;
 };
+
+// The bytes an edit inserts before any it copies.
+inline std::string_view InsertedBytes(const PackPlan& plan, const ByteEdit& edit) {
+  return edit.inserted == kNoInsertion ? std::string_view() : plan.insertions[edit.inserted];
+}
 
 // The file name of the table with the given index.
 std::string TableName(const PackRules& rules, std::size_t table);

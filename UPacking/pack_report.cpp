@@ -18,7 +18,7 @@ std::string BareColumnName(const TableSpec& table, std::size_t column) {
   return column < names.size() ? std::string(names[column]) : std::to_string(column + 1);
 }
 
-std::string PlanLine(const PackRules& rules, const PlanItem& item) {
+std::string PlanLine(const PackRules& rules, const PackPlan& plan, const PlanItem& item) {
   std::string text(kActionNames[static_cast<std::size_t>(item.action)]);
   text += '\t';
   text += rules.tables[item.table].fileName;
@@ -27,12 +27,13 @@ std::string PlanLine(const PackRules& rules, const PlanItem& item) {
   text += '\t';
   text += item.originalLine == 0 ? "-" : std::to_string(item.originalLine);
   if (item.action == PlanAction::Changed) {
-    const std::string column = item.columnText.empty()
-                                   ? BareColumnName(rules.tables[item.table], item.column)
-                                   : item.columnText;
+    const ChangedCell& cell = plan.changedCells[item.cell];
+    const std::string column = cell.columnText.empty()
+                                   ? BareColumnName(rules.tables[item.table], cell.column)
+                                   : cell.columnText;
     text += '\t' + EscapedText(column);
-    text += '\t' + EscapedText(item.oldText);
-    text += '\t' + EscapedText(item.newText);
+    text += '\t' + EscapedText(cell.oldText);
+    text += '\t' + EscapedText(cell.newText);
   }
   return text + '\n';
 }
@@ -116,7 +117,7 @@ std::string Plural(std::size_t count, std::string_view noun) {
 std::string PlanText(const PackRules& rules, const PackPlan& plan) {
   std::string text;
   for (const PlanItem& item : plan.items)
-    text += PlanLine(rules, item);
+    text += PlanLine(rules, plan, item);
   for (const TableConflict& conflict : plan.conflicts)
     text += ConflictLine(rules, conflict);
   return text;

@@ -12,6 +12,9 @@
 
 namespace {
 
+// Copies shorter than this are read on their own; longer ones through the reader's window.
+constexpr std::int64_t kSmallestWindowedCopy = 16 * 1024;
+
 // Random names tried beside NEW before giving up: a clash is rare, so many of them in a row
 // mean that something else is wrong.
 constexpr int kTemporaryNameTries = 100;
@@ -48,6 +51,19 @@ struct OutputBuffer {
 // Copies the original's [start, end), read straight into the output's buffer.
 void CopyOriginal(NodeReader& original, std::int64_t start, std::int64_t end,
                   OutputBuffer& output) {
+  // A moved record, read where it lies without reading a window around it; bytes that go on
+  // from what the window holds are read through it.
+  const std::int64_t windowEnd =
+      original.windowStart + static_cast<std::int64_t>(original.windowSize);
+  const bool onward = start >= original.windowStart &&
+                      start <= windowEnd + static_cast<std::int64_t>(kReadBufferSize);
+  if (end - start < kSmallestWindowedCopy && !onward) {
+    const auto count = static_cast<std::size_t>(end - start);
+    if (output.size + count > kReadBufferSize) output.Flush();
+    ReadBytesAt(original, start, count, output.bytes.get() + output.size);
+    output.size += count;
+    return;
+  }
   SeekTo(original, start);
   while (start < end) {
     if (output.size == kReadBufferSize) output.Flush();
@@ -203,7 +219,7 @@ void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output
   std::int64_t copied = 0;
   for (const ByteEdit& edit : plan.edits) {
     CopyOriginal(original, copied, edit.at, buffer);
-    buffer.Append(edit.bytes);
+    buffer.Append(InsertedBytes(plan, edit));
     CopyOriginal(original, edit.copyFrom, edit.copyFrom + edit.copySize, buffer);
     copied = std::max(copied, edit.at + edit.removed);
   }

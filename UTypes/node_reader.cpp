@@ -102,6 +102,18 @@ void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destin
   }
 }
 
+void ReadBytesAt(NodeReader& reader, std::int64_t offset, std::size_t count,
+                 std::uint8_t* destination) {
+  const std::int64_t windowEnd = reader.windowStart + static_cast<std::int64_t>(reader.windowSize);
+  if (offset >= reader.windowStart && offset + static_cast<std::int64_t>(count) <= windowEnd) {
+    if (count > 0) std::memcpy(destination, reader.window + (offset - reader.windowStart), count);
+  } else if (IsMemoryReader(reader)) {
+    FailRun(kErrorReadBeyondEnd);
+  } else {
+    ReadFileExactly(reader, offset, count, destination);
+  }
+}
+
 void FailReadBeyondEnd() {
   FailRun(kErrorReadBeyondEnd);
 }

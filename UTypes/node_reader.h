@@ -122,6 +122,12 @@ inline const std::uint8_t* ReadView(NodeReader& reader, std::size_t count, std::
 
 [[noreturn]] void FailReadBeyondEnd();
 
+// Reads `count` bytes at `offset` without moving the position or the held window: from the held
+// bytes where they are, otherwise straight from the file, so that small pieces read in any order
+// cost one system call each rather than a window each. Fewer bytes available ends the run.
+void ReadBytesAt(NodeReader& reader, std::int64_t offset, std::size_t count,
+                 std::uint8_t* destination);
+
 // Ends the run with "Read beyond end of file" when fewer than `count` bytes are left before the
 // end of the database, as reading them would; checked before a large payload is made room for.
 inline void RequireAvailable(const NodeReader& reader, std::int64_t count) {
