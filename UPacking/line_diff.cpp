@@ -59,7 +59,7 @@ std::ptrdiff_t FewestEdits(Hashes original, Hashes edited, const Stretch& stretc
 // forward search of Myers' algorithm, keeping each round's furthest reaches to trace the path
 // back. False, pairing nothing, when more than kMostEdits edits would be needed.
 bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
-                         std::vector<LineMatch>& matches) {
+                         std::vector<LineMatch>& matches, bool betweenAnchors = false) {
   const auto n = static_cast<std::ptrdiff_t>(stretch.originalEnd - stretch.originalStart);
   const auto m = static_cast<std::ptrdiff_t>(stretch.editedEnd - stretch.editedStart);
   if (n == 0 || m == 0) return true;
@@ -70,21 +70,24 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
   const auto most = std::min<std::ptrdiff_t>(n + m, kMostEdits);
   // The search costs about (n + m) steps per edit: beyond its budget of work the stretch is
   // walked line by line instead.
+  // Between anchors, a long stretch whose lines mostly have no equal on the other side (lines
+  // moved far, as in a sorted table) is not worth the search either.
   const std::ptrdiff_t fewest = FewestEdits(original, edited, stretch);
   if (fewest > most || (n + m) * fewest > kMostEditWork) return false;
+  if (betweenAnchors && n + m > static_cast<std::ptrdiff_t>(kLookAhead) * 8 && 2 * fewest > n + m) return false;
   // reach[d][k + d]: the furthest x on diagonal k = x - y after d edits.
   std::vector<std::vector<std::ptrdiff_t>> reach;
-  std::vector<std::ptrdiff_t> previous;
   for (std::ptrdiff_t d = 0; d <= most; ++d) {
     std::vector<std::ptrdiff_t> current(static_cast<std::size_t>(2 * d + 1));
+    const std::vector<std::ptrdiff_t>* previous = reach.empty() ? nullptr : &reach.back();
     for (std::ptrdiff_t k = -d; k <= d; k += 2) {
       auto at = [&](const std::vector<std::ptrdiff_t>& row, std::ptrdiff_t diagonal) {
         return row[static_cast<std::size_t>(diagonal + d - 1)];
       };
       std::ptrdiff_t x = 0;
       if (d > 0) {
-        const bool down = k == -d || (k != d && at(previous, k - 1) < at(previous, k + 1));
-        x = down ? at(previous, k + 1) : at(previous, k - 1) + 1;
+        const bool down = k == -d || (k != d && at(*previous, k - 1) < at(*previous, k + 1));
+        x = down ? at(*previous, k + 1) : at(*previous, k - 1) + 1;
       }
       std::ptrdiff_t y = x - k;
       while (x < n && y < m && same(x, y)) {
@@ -132,8 +135,7 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
         return true;
       }
     }
-    reach.push_back(current);
-    previous = std::move(current);
+    reach.push_back(std::move(current));
   }
   return false;
 }
@@ -259,7 +261,7 @@ std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
       Stretch gap{originalAt, originalEnd, editedAt, editedEnd};
       std::vector<LineMatch> gapTail;
       PairCommonEnds(original, edited, gap, matches, gapTail);
-      if (!PairByShortestEdits(original, edited, gap, matches)) {
+      if (!PairByShortestEdits(original, edited, gap, matches, true)) {
         PairStepByStep(original, edited, gap, matches);
       }
       matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
