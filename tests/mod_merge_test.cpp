@@ -1,10 +1,12 @@
 // Several sources packed together: folders of tables edited as in a spreadsheet and mods'
 // databases, each compared with the original on its own and merged cell by cell in load order.
 // On generated databases the test knows which record each source's line stands for, merges the
-// tables itself and checks NEW's tables, its bytes and --strict against that.
+// tables itself and checks NEW's tables, its bytes and --strict against that; then the README's
+// example on the spell sample.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -1180,6 +1182,135 @@ TEST(ModMergeTest, SpellSourcesMergeAsTheRulesSay) {
 
 TEST(ModMergeTest, QuestSourcesMergeAsTheRulesSay) {
   ExpectMergesAsTheRulesSay(kQuests, kFewCases ? 12 : 40);
+}
+
+// ---- The README's example on the spell sample.
+
+std::size_t ColumnOf(const CellTable& table, std::string_view name) {
+  const Cells header = CellsOf(table.header);
+  return static_cast<std::size_t>(std::ranges::find(header, name) - header.begin());
+}
+
+void WriteTables(const Tool& tool, const std::vector<CellTable>& tables,
+                 const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  for (std::size_t table = 0; table < tables.size(); ++table) {
+    WriteWholeFile(folder + "/" + std::string(tool.tables[table].fileName),
+                   TableText(tables[table].header, tables[table].lines));
+  }
+}
+
+Cells* LineNamed(CellTable& table, std::string_view name) {
+  for (Cells& line : table.lines) {
+    if (line[0] == name) return &line;
+  }
+  ADD_FAILURE() << "the sample has no spell named " << name;
+  return &table.lines.front();
+}
+
+// A number cell a quarter higher, as the shortest text of the double.
+std::string QuarterHigher(const std::string& cell) {
+  char text[32];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, std::stod(cell) * 1.25);
+  return std::string(text, end);
+}
+
+// The README's example: mod A raises the Mana of every fire spell by a quarter; mod B adds a
+// spell, a copy of Frost Lance named Frost Storm, and changes two prices, one of them
+// Fireball's. Packed together they make one database with both and no conflict, whether mod A
+// comes as its tables or as the database packed from them. A third mod that gives Fireball
+// other Mana is one conflict: the later mod wins, and --strict refuses it.
+TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
+  TempFolder folder;
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  std::vector<CellTable> tables;
+  std::string problem;
+  ASSERT_TRUE(Unpack(kSpells, sample, folder / "original", tables, problem)) << problem;
+  const CellTable& prototypes = tables[0];
+  const std::size_t subtype = ColumnOf(prototypes, "Subtype");
+  const std::size_t type = ColumnOf(prototypes, "Type");
+  const std::size_t mana = ColumnOf(prototypes, "Mana");
+  const std::size_t price = ColumnOf(prototypes, "Price");
+
+  std::vector<CellTable> modA = tables;
+  std::size_t fireSpells = 0;
+  for (Cells& line : modA[0].lines) {
+    if (line[type] != "elemental" || line[subtype] != "Fire") continue;
+    line[mana] = QuarterHigher(line[mana]);
+    ++fireSpells;
+  }
+  ASSERT_EQ(fireSpells, 5u);
+  ASSERT_EQ((*LineNamed(modA[0], "Fireball"))[mana], "15.625");
+  WriteTables(kSpells, modA, folder / "modA");
+
+  std::vector<CellTable> modB = tables;
+  Cells frostStorm = *LineNamed(modB[0], "Frost Lance");
+  frostStorm[0] = "Frost Storm";
+  frostStorm[1] = "frost_storm";
+  const auto frostLance = std::ranges::find(modB[0].lines, *LineNamed(modB[0], "Frost Lance"));
+  modB[0].lines.insert(frostLance + 1, frostStorm);
+  (*LineNamed(modB[0], "Fireball"))[price] = "175";
+  (*LineNamed(modB[0], "Gust"))[price] = "50";
+  WriteTables(kSpells, modB, folder / "modB");
+
+  // Both mods: mod A's Mana and mod B's prices and spell.
+  std::vector<CellTable> both = modB;
+  for (std::size_t line = 0; line < modA[0].lines.size(); ++line) {
+    const auto at = std::ranges::find(both[0].lines, tables[0].lines[line][0],
+                                      [](const Cells& cells) { return cells[0]; });
+    (*at)[mana] = modA[0].lines[line][mana];
+  }
+  const PackResult merged =
+      Pack(kSpells, {sample, folder / "modA", folder / "modB", folder / "new.sdb"});
+  ASSERT_EQ(merged.status, kPackWritten) << merged.errors;
+  EXPECT_NE(merged.output.find("\n0 conflicts\n"), std::string::npos) << merged.output;
+  std::vector<CellTable> packed;
+  ASSERT_TRUE(Unpack(kSpells, folder / "new.sdb", folder / "new", packed, problem)) << problem;
+  for (std::size_t table = 0; table < both.size(); ++table) {
+    EXPECT_EQ(TableText(packed[table].header, packed[table].lines),
+              TableText(both[table].header, both[table].lines))
+        << kSpellTables[table].fileName;
+  }
+
+  // Mod A as the database packed from its tables: the same database.
+  ASSERT_EQ(Pack(kSpells, {sample, folder / "modA", folder / "modA.sdb"}).status, kPackWritten);
+  const PackResult fromDatabase =
+      Pack(kSpells, {sample, folder / "modA.sdb", folder / "modB", folder / "new2.sdb"});
+  ASSERT_EQ(fromDatabase.status, kPackWritten) << fromDatabase.errors;
+  EXPECT_NE(fromDatabase.output.find("\n0 conflicts\n"), std::string::npos) << fromDatabase.output;
+  EXPECT_TRUE(ReadWholeFile(folder / "new2.sdb") == ReadWholeFile(folder / "new.sdb"));
+
+  // Mod C gives Fireball 20 Mana: one conflict, which mod C, the later, wins.
+  std::vector<CellTable> modC = tables;
+  (*LineNamed(modC[0], "Fireball"))[mana] = "20";
+  WriteTables(kSpells, modC, folder / "modC");
+  const std::string conflictItem =
+      "conflict\tSpellPrototypes.txt\t3\t-\t2\tMana\t1\t15.625\t3\t20\n";
+  const std::string conflictText =
+      "SpellPrototypes.txt line 2, column \"Mana\": source 1 \"15.625\", source 3 \"20\"; "
+      "source 3 won";
+  const PackResult plan =
+      Pack(kSpells, {"--dry-run", sample, folder / "modA", folder / "modB", folder / "modC"});
+  ASSERT_EQ(plan.status, kPackWritten) << plan.errors;
+  EXPECT_NE(plan.output.find(conflictItem), std::string::npos) << plan.output;
+  EXPECT_EQ(plan.output.find("conflict\t"), plan.output.rfind("conflict\t")) << plan.output;
+  EXPECT_NE(plan.output.find("\n1 conflict:\n  " + conflictText + "\n"), std::string::npos)
+      << plan.output;
+  ASSERT_EQ(Pack(kSpells,
+                 {sample, folder / "modA", folder / "modB", folder / "modC", folder / "new3.sdb"})
+                .status,
+            kPackWritten);
+  ASSERT_TRUE(Unpack(kSpells, folder / "new3.sdb", folder / "new3", packed, problem)) << problem;
+  EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], "20");
+  EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[price], "175");
+
+  const PackResult strict = Pack(kSpells, {"--strict", sample, folder / "modA", folder / "modB",
+                                           folder / "modC", folder / "strict.sdb"});
+  EXPECT_EQ(strict.status, kPackFailed);
+  EXPECT_EQ(strict.errors, "grimpack: " + conflictText +
+                               "\ngrimpack: 1 conflict of sources, and --strict packs none\n"
+                               "grimpack: nothing was written\n");
+  EXPECT_FALSE(std::filesystem::exists(folder / "strict.sdb"));
 }
 
 }  // namespace
