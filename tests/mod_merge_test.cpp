@@ -2,7 +2,7 @@
 // databases, each compared with the original on its own and merged cell by cell in load order.
 // On generated databases the test knows which record each source's line stands for, merges the
 // tables itself and checks NEW's tables, its bytes and --strict against that; then the README's
-// example on the spell sample.
+// example on the spell sample, and the sources that are refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
 #include "row_text.h"
@@ -1311,6 +1312,143 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
                                "\ngrimpack: 1 conflict of sources, and --strict packs none\n"
                                "grimpack: nothing was written\n");
   EXPECT_FALSE(std::filesystem::exists(folder / "strict.sdb"));
+}
+
+// ---- Sources that cannot be taken.
+
+// What a folder holds: each file's name and bytes, its folders' names.
+std::map<std::string, std::string> FolderContent(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> content;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    content[name] = entry.is_directory() ? "(a folder)" : ReadWholeFile(entry.path().string());
+  }
+  return content;
+}
+
+// A source that is not a sound database of the packer's kind is refused as ORIGINAL would be,
+// with nothing written and the source named: a database of the other kind, a cut one. ORIGINAL
+// itself as a source changes nothing; NEW as a source is refused unless NEW is ORIGINAL.
+TEST(ModMergeTest, SourcesThatCannotBeTakenAreRefused) {
+  enum class Outcome : std::uint8_t { Refused, Original, TablesAlone };
+  const struct {
+    const Tool* tool;
+    std::vector<std::string> sources;  // in the folder; "tables" an edited folder of tables
+    std::string target;
+    Outcome outcome;
+    std::string problem;  // a refusal's message names the source
+  } cases[] = {
+      {&kSpells, {"quests.qdb"}, "new.sdb", Outcome::Refused, "quests.qdb"},
+      {&kSpells, {"tables", "quests.qdb"}, "new.sdb", Outcome::Refused, "quests.qdb"},
+      {&kQuests, {"spells.sdb"}, "new.qdb", Outcome::Refused, "spells.sdb"},
+      {&kSpells,
+       {"cut.sdb"},
+       "new.sdb",
+       Outcome::Refused,
+       "the source database '{}/cut.sdb' is damaged, the database @0: the file ends @"},
+      {&kQuests,
+       {"cut.qdb"},
+       "new.qdb",
+       Outcome::Refused,
+       "the source database '{}/cut.qdb' is damaged"},
+      {&kSpells, {"original"}, "new.sdb", Outcome::Original, ""},
+      {&kQuests, {"original"}, "new.qdb", Outcome::Original, ""},
+      {&kSpells, {"original", "tables"}, "new.sdb", Outcome::TablesAlone, ""},
+      {&kSpells, {"tables", "original"}, "new.sdb", Outcome::TablesAlone, ""},
+      {&kSpells,
+       {"existing.sdb"},
+       "existing.sdb",
+       Outcome::Refused,
+       "the source '{}/existing.sdb' is NEW itself"},
+      {&kSpells,
+       {"tables", "./existing.sdb"},
+       "existing.sdb",
+       Outcome::Refused,
+       "the source '{}/./existing.sdb' is NEW itself"},
+      {&kSpells, {"original"}, "original", Outcome::Original, ""},
+      {&kSpells, {"tables", "original"}, "original", Outcome::TablesAlone, ""},
+  };
+  for (const auto& c : cases) {
+    const bool spells = c.tool == &kSpells;
+    SCOPED_TRACE(std::string(c.tool->packer.program) + " with " + c.sources.front() + " to " +
+                 c.target);
+    TempFolder folder;
+    const std::string sample = ReadWholeFile(SAMPLES_FOLDER "/spells.sdb");
+    const std::string questSample = ReadWholeFile(SAMPLES_FOLDER "/quests.qdb");
+    const std::string& own = spells ? sample : questSample;
+    WriteWholeFile(folder / "original", own);
+    WriteWholeFile(folder / "spells.sdb", sample);
+    WriteWholeFile(folder / "quests.qdb", questSample);
+    WriteWholeFile(folder / "cut.sdb", sample.substr(0, sample.size() / 2));
+    WriteWholeFile(folder / "cut.qdb", questSample.substr(0, questSample.size() / 2));
+    WriteWholeFile(folder / "existing.sdb", sample);
+    // The tables with one price changed, and the database they make alone.
+    std::vector<CellTable> tables;
+    std::string problem;
+    ASSERT_TRUE(Unpack(*c.tool, folder / "original", folder / "tables", tables, problem));
+    tables[0].lines[0][spells ? 3 : 1] = "777";
+    WriteTables(*c.tool, tables, folder / "tables");
+    ASSERT_EQ(Pack(*c.tool, {folder / "original", folder / "tables", folder / "alone"}).status,
+              kPackWritten);
+    const std::string alone = ReadWholeFile(folder / "alone");
+    std::filesystem::remove(folder / "alone");
+    const std::map<std::string, std::string> before = FolderContent(folder.path);
+
+    std::vector<std::string> paths = {folder / "original"};
+    for (const std::string& source : c.sources)
+      paths.push_back(folder / source);
+    paths.push_back(folder / c.target);
+    const PackResult result = Pack(*c.tool, paths);
+    if (c.outcome == Outcome::Refused) {
+      std::string problemText = c.problem;
+      if (const std::size_t at = problemText.find("{}"); at != std::string::npos)
+        problemText.replace(at, 2, folder.path.string());
+      EXPECT_EQ(result.status, kPackFailed) << result.output;
+      EXPECT_NE(result.errors.find(problemText), std::string::npos) << result.errors;
+      EXPECT_TRUE(
+          result.errors.ends_with(std::string(c.tool->packer.program) + ": nothing was written\n"));
+      EXPECT_TRUE(FolderContent(folder.path) == before) << "something was written";
+      continue;
+    }
+    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    const std::string packed = ReadWholeFile(folder / c.target);
+    EXPECT_TRUE(packed == (c.outcome == Outcome::Original ? own : alone));
+  }
+}
+
+// A mod of the spell sample made on its node tree: its first composed spell (S_Spells line 2)
+// gets the kind byte 2 and the field of the given code the text.
+std::string SampleWithKindAndText(std::uint8_t code, std::string_view text) {
+  DatabaseTree tree;
+  EXPECT_TRUE(
+      ReadDatabaseTree(DatabaseKind::Spells, ReadWholeFile(SAMPLES_FOLDER "/spells.sdb"), tree));
+  TreeNode& record = tree.databases[0].children[2].children[0];
+  record.kind = 2;
+  for (TreeNode& field : record.children) {
+    if (field.kind == code) field.value = TextPayload(text);
+  }
+  return WriteDatabaseTree(tree);
+}
+
+// Two mods that give a record the same kind byte agree on its header, though the other fields
+// they change give it other lengths: the record takes both mods' changes, without a conflict.
+TEST(ModMergeTest, ModsThatGiveARecordTheSameKindByteAgree) {
+  TempFolder folder;
+  WriteWholeFile(folder / "power.sdb", SampleWithKindAndText(4, "9"));        // Power 3 to 9
+  WriteWholeFile(folder / "required.sdb", SampleWithKindAndText(2, "ward"));  // burn to ward
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  const PackResult result = Pack(
+      kSpells, {"--strict", sample, folder / "power.sdb", folder / "required.sdb", folder / "new"});
+  EXPECT_EQ(result.status, kPackWritten) << result.errors;
+  ASSERT_EQ(
+      Pack(kSpells, {sample, folder / "power.sdb", folder / "required.sdb", folder / "new"}).status,
+      kPackWritten);
+  DatabaseTree packed;
+  ASSERT_TRUE(ReadDatabaseTree(DatabaseKind::Spells, ReadWholeFile(folder / "new"), packed));
+  const TreeNode& record = packed.databases[0].children[2].children[0];
+  EXPECT_EQ(record.kind, 2);
+  EXPECT_EQ(record.children[1].value, TextPayload("ward"));
+  EXPECT_EQ(record.children[3].value, TextPayload("9"));
 }
 
 }  // namespace
