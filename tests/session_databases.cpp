@@ -663,7 +663,8 @@ void TakeNamesAndCodes(TableDraw& draw, const std::vector<const TreeNode*>& reco
   }
 }
 
-// One or two fields of the record get other values of their kinds, in forms of their own.
+// One or two fields of the record get other values of their kinds, in forms of their own; now
+// and then the record gets a kind byte of a few that tools write.
 void ChangeFields(TreeNode& record, TableDraw& draw, Random& random) {
   if (record.children.empty()) return;
   for (std::size_t count = 1 + RandomBelow(random, 2); count > 0; --count) {
@@ -675,6 +676,7 @@ void ChangeFields(TreeNode& record, TableDraw& draw, Random& random) {
     field.value = DrawValue(*recipe, draw, random, shown);
     if (RandomChance(random, 20)) field.longForm = !field.longForm;
   }
+  if (RandomChance(random, 10)) record.kind = static_cast<std::uint8_t>(RandomBelow(random, 3));
 }
 
 // A copy of the record whose first field gets a new name.
@@ -692,14 +694,22 @@ TreeNode RenamedCopy(const TreeNode& record, TableDraw& draw, Random& random) {
   return copy;
 }
 
+// The records of a table node modded; `firstRecord` is the index of its first record among the
+// lines of its shown table, and the origin of each modded record is appended to `origins`.
 std::vector<TreeNode> ModRecords(const std::vector<TreeNode>& records, TableDraw& draw,
-                                 Random& random) {
+                                 Random& random, std::size_t firstRecord,
+                                 std::vector<ModRecordOrigin>& origins) {
   std::vector<TreeNode> modded;
-  for (const TreeNode& record : records) {
+  for (std::size_t index = 0; index < records.size(); ++index) {
+    const TreeNode& record = records[index];
     if (RandomChance(random, 5)) continue;
     modded.push_back(record);
+    origins.push_back({firstRecord + index, false});
     if (RandomChance(random, 15)) ChangeFields(modded.back(), draw, random);
-    if (RandomChance(random, 5)) modded.push_back(RenamedCopy(record, draw, random));
+    if (RandomChance(random, 5)) {
+      modded.push_back(RenamedCopy(record, draw, random));
+      origins.push_back({firstRecord + index, true});
+    }
   }
   return modded;
 }
@@ -766,7 +776,8 @@ std::string GenerateDatabase(DatabaseKind kind, std::uint64_t seed, std::size_t 
                                                         : QuestDatabase(random, size));
 }
 
-std::string MakeModDatabase(DatabaseKind kind, std::string_view database, std::uint64_t seed) {
+std::string MakeModDatabase(DatabaseKind kind, std::string_view database, std::uint64_t seed,
+                            std::vector<std::vector<ModRecordOrigin>>* origins) {
   DatabaseTree tree;
   if (!ReadDatabaseTree(kind, database, tree)) std::abort();
   Random random{seed};
@@ -784,21 +795,28 @@ std::string MakeModDatabase(DatabaseKind kind, std::string_view database, std::u
     draws.push_back({recipe, prototypeCodes, {}, {}, {}, {}, {}});
   for (std::size_t table = 0; table < draws.size(); ++table)
     TakeNamesAndCodes(draws[table], shown[table]);
-  std::vector<std::pair<TreeNode*, TableDraw*>> shownTables;
+  std::vector<std::pair<TreeNode*, std::size_t>> shownTables;  // table nodes and their tables
   for (TreeNode& databaseNode : tree.databases) {
     for (TreeNode& tableNode : databaseNode.children) {
       const int table = ShownTableOf(kind, databaseNode.kind, tableNode.kind);
-      if (table >= 0) shownTables.emplace_back(&tableNode, &draws[static_cast<std::size_t>(table)]);
+      if (table >= 0) shownTables.emplace_back(&tableNode, static_cast<std::size_t>(table));
     }
   }
-  for (auto [tableNode, draw] : shownTables)
-    tableNode->children = ModRecords(tableNode->children, *draw, random);
+  std::vector<std::vector<ModRecordOrigin>> modOrigins(draws.size());
+  std::vector<std::size_t> recordsBefore(draws.size(), 0);
+  for (auto [tableNode, table] : shownTables) {
+    const std::size_t records = tableNode->children.size();
+    tableNode->children = ModRecords(tableNode->children, draws[table], random,
+                                     recordsBefore[table], modOrigins[table]);
+    recordsBefore[table] += records;
+  }
+  if (origins != nullptr) *origins = std::move(modOrigins);
   // In a small database the chances above may change nothing; a mod changes something.
   std::string mod = WriteDatabaseTree(tree);
   for (int attempt = 0; mod == database && !shownTables.empty() && attempt < 100; ++attempt) {
-    auto [tableNode, draw] = shownTables[RandomBelow(random, shownTables.size())];
+    auto [tableNode, table] = shownTables[RandomBelow(random, shownTables.size())];
     if (tableNode->children.empty()) continue;
-    ChangeFields(tableNode->children.front(), *draw, random);
+    ChangeFields(tableNode->children.front(), draws[table], random);
     mod = WriteDatabaseTree(tree);
   }
   return mod;
@@ -854,4 +872,60 @@ const std::vector<ColumnRecipe>& TableColumns(DatabaseKind kind, std::size_t tab
   static const std::vector<std::vector<ColumnRecipe>> questColumns = {
       ColumnsOf(kQuestTableRecipes[0]), ColumnsOf(kQuestTableRecipes[1])};
   return (kind == DatabaseKind::Spells ? spellColumns : questColumns)[table];
+}
+
+std::string_view BytesOf(std::string_view bytes, const TreeNode& node) {
+  return bytes.substr(node.offset, node.size);
+}
+
+std::string Hex(std::string_view bytes) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t index = 0; index < bytes.size() && index < 24; ++index) {
+    const auto byte = static_cast<std::uint8_t>(bytes[index]);
+    text += std::string(index > 0 ? " " : "") + kDigits[byte >> 4] + kDigits[byte & 15];
+  }
+  return bytes.size() > 24 ? text + " ..." : text;
+}
+
+bool KeepsLengthForm(const TreeNode& original, const TreeNode& packed) {
+  const std::size_t payloadSize = packed.size - (packed.longForm ? 5 : 2);
+  return packed.longForm == original.longForm || (!original.longForm && payloadSize > 127);
+}
+
+std::vector<std::string> HiddenPartDifferences(DatabaseKind kind, const DatabaseTree& original,
+                                               std::string_view originalBytes,
+                                               const DatabaseTree& packed,
+                                               std::string_view packedBytes) {
+  std::vector<std::string> differences;
+  if (packed.trailing != original.trailing) {
+    differences.push_back("the bytes after the database node are not the original's");
+  }
+  if (packed.databases.size() != original.databases.size()) {
+    differences.push_back("NEW has " + std::to_string(packed.databases.size()) +
+                          " database nodes, the original " +
+                          std::to_string(original.databases.size()));
+    return differences;
+  }
+  for (std::size_t database = 0; database < original.databases.size(); ++database) {
+    const TreeNode& was = original.databases[database];
+    const TreeNode& now = packed.databases[database];
+    const std::string place = "database node " + std::to_string(database + 1);
+    if (now.kind != was.kind || !KeepsLengthForm(was, now) ||
+        now.children.size() != was.children.size()) {
+      differences.push_back(place + " is not the original's kind, length form or table count");
+      continue;
+    }
+    for (std::size_t table = 0; table < was.children.size(); ++table) {
+      const TreeNode& wasTable = was.children[table];
+      const TreeNode& nowTable = now.children[table];
+      const bool shown = ShownTableOf(kind, was.kind, wasTable.kind) >= 0;
+      if (nowTable.kind != wasTable.kind || !KeepsLengthForm(wasTable, nowTable) ||
+          (!shown && BytesOf(packedBytes, nowTable) != BytesOf(originalBytes, wasTable))) {
+        differences.push_back(place + ", table node " + std::to_string(table + 1) +
+                              " is not the original's");
+      }
+    }
+  }
+  return differences;
 }

@@ -32,12 +32,22 @@ bool RandomChance(Random& random, unsigned percent);
 // database it makes is sound and unpacks without a failure report.
 std::string GenerateDatabase(DatabaseKind kind, std::uint64_t seed, std::size_t size);
 
+// Where a record of a mod comes from: the record of the database it was made of (its index
+// among the lines of its shown table) that it is, changed or not, or that it is a copy of.
+struct ModRecordOrigin {
+  std::size_t record = 0;
+  bool copy = false;
+};
+
 // A mod of `database` (one GenerateDatabase made, or a mod of one), as another tool would write
 // it, the same bytes for the same seed: some records' fields get other values of their kinds
 // (and may get other hidden bytes with them: list element bytes, length forms, shop flag bits,
-// float bits), some records are removed, and some are added, each a copy of another with a new
-// name placed after it. Records and fields it leaves alone keep their bytes.
-std::string MakeModDatabase(DatabaseKind kind, std::string_view database, std::uint64_t seed);
+// float bits, the record's kind byte), some records are removed, and some are added, each a copy of
+// another with a new name placed after it. Records and fields it leaves alone keep their bytes.
+// `origins`, when given, gets the origin of every record of each shown table of the mod, in the
+// order of its lines.
+std::string MakeModDatabase(DatabaseKind kind, std::string_view database, std::uint64_t seed,
+                            std::vector<std::vector<ModRecordOrigin>>* origins = nullptr);
 
 // ---- The node tree of a database.
 
@@ -74,6 +84,24 @@ int ShownTableOf(DatabaseKind kind, std::uint8_t databaseKind, std::uint8_t tabl
 // The record nodes of every shown table, in the order of their lines.
 std::vector<std::vector<const TreeNode*>> RecordsOfTables(DatabaseKind kind,
                                                           const DatabaseTree& tree);
+
+// The bytes of a node read from `bytes`, header included.
+std::string_view BytesOf(std::string_view bytes, const TreeNode& node);
+
+// Bytes in hexadecimal for a report, the first 24 of them.
+std::string Hex(std::string_view bytes);
+
+// Whether a packed node keeps the original's length form: the same, or the 4-byte form for a
+// 1-byte one that its new length no longer fits.
+bool KeepsLengthForm(const TreeNode& original, const TreeNode& packed);
+
+// What a packed database changed of what no table shows, in words (none: it kept it): the
+// database and table nodes with their kinds and length forms, the tables of kinds no table shows
+// byte for byte, and the bytes after a spell database's database node.
+std::vector<std::string> HiddenPartDifferences(DatabaseKind kind, const DatabaseTree& original,
+                                               std::string_view originalBytes,
+                                               const DatabaseTree& packed,
+                                               std::string_view packedBytes);
 
 // ---- The columns of the shown tables.
 

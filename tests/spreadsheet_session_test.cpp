@@ -453,29 +453,6 @@ PackResult PackSession(const Tool& tool, const std::vector<TableSession>& sessio
 
 // ---- Step 5: check.
 
-std::string_view BytesOf(std::string_view bytes, const TreeNode& node) {
-  return bytes.substr(node.offset, node.size);
-}
-
-std::size_t PayloadSize(const TreeNode& node) {
-  return node.size - (node.longForm ? 5 : 2);
-}
-
-// A node keeps its length form, but for a 1-byte form that its new length no longer fits.
-bool KeepsLengthForm(const TreeNode& original, const TreeNode& packed) {
-  return packed.longForm == original.longForm || (!original.longForm && PayloadSize(packed) > 127);
-}
-
-std::string Hex(std::string_view bytes) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (std::size_t index = 0; index < bytes.size() && index < 24; ++index) {
-    const auto byte = static_cast<std::uint8_t>(bytes[index]);
-    text += std::string(index > 0 ? " " : "") + kDigits[byte >> 4] + kDigits[byte & 15];
-  }
-  return bytes.size() > 24 ? text + " ..." : text;
-}
-
 bool IsList(const TreeNode& field) {
   return !field.value.empty() && field.value.front() == '\x01';
 }
@@ -632,43 +609,6 @@ void CheckTableRecords(const Tool& tool, std::size_t table, const Table& origina
   }
 }
 
-// What no table shows stays as it was: the database and table nodes with their kinds and
-// length forms, the tables of kinds no table shows byte for byte, and the bytes after a spell
-// database's database node.
-void CheckWhatNoTableShows(const Tool& tool, const DatabaseTree& original,
-                           std::string_view originalBytes, const DatabaseTree& packed,
-                           std::string_view newBytes, std::vector<std::string>& differences) {
-  if (packed.trailing != original.trailing) {
-    differences.push_back("the bytes after the database node are not the original's");
-  }
-  if (packed.databases.size() != original.databases.size()) {
-    differences.push_back("NEW has " + std::to_string(packed.databases.size()) +
-                          " database nodes, the original " +
-                          std::to_string(original.databases.size()));
-    return;
-  }
-  for (std::size_t database = 0; database < original.databases.size(); ++database) {
-    const TreeNode& was = original.databases[database];
-    const TreeNode& now = packed.databases[database];
-    const std::string place = "database node " + std::to_string(database + 1);
-    if (now.kind != was.kind || !KeepsLengthForm(was, now) ||
-        now.children.size() != was.children.size()) {
-      differences.push_back(place + " is not the original's kind, length form or table count");
-      continue;
-    }
-    for (std::size_t table = 0; table < was.children.size(); ++table) {
-      const TreeNode& wasTable = was.children[table];
-      const TreeNode& nowTable = now.children[table];
-      const bool shown = ShownTableOf(tool.kind, was.kind, wasTable.kind) >= 0;
-      if (nowTable.kind != wasTable.kind || !KeepsLengthForm(wasTable, nowTable) ||
-          (!shown && BytesOf(newBytes, nowTable) != BytesOf(originalBytes, wasTable))) {
-        differences.push_back(place + ", table node " + std::to_string(table + 1) +
-                              " is not the original's");
-      }
-    }
-  }
-}
-
 // NEW unpacks to exactly the session's tables.
 void CheckUnpackedTables(const Tool& tool, const std::string& database, const std::string& folder,
                          const std::vector<TableSession>& sessions,
@@ -691,12 +631,12 @@ std::vector<std::string> CheckNewDatabase(const Tool& tool, const std::vector<Ta
                                           const std::vector<TableSession>& sessions,
                                           std::string_view originalBytes,
                                           std::string_view newBytes) {
-  std::vector<std::string> differences;
   DatabaseTree original;
   DatabaseTree packed;
   if (!ReadDatabaseTree(tool.kind, originalBytes, original)) return {"the original is not sound"};
   if (!ReadDatabaseTree(tool.kind, newBytes, packed)) return {"NEW is not a sound database"};
-  CheckWhatNoTableShows(tool, original, originalBytes, packed, newBytes, differences);
+  std::vector<std::string> differences =
+      HiddenPartDifferences(tool.kind, original, originalBytes, packed, newBytes);
   const TableRecords originalRecords{originalBytes, RecordsOfTables(tool.kind, original)};
   const TableRecords newRecords{newBytes, RecordsOfTables(tool.kind, packed)};
   for (std::size_t table = 0; table < sessions.size(); ++table) {

@@ -1,0 +1,1454 @@
+// Several sources packed together: folders of tables edited as in a spreadsheet and mods'
+// databases, each compared with the original on its own and merged cell by cell in load order.
+// On generated databases the test knows which record each source's line stands for, merges the
+// tables itself and checks NEW's tables, its bytes and --strict against that; then the README's
+// example on the spell sample, and the sources that are refused.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "node_writer.h"
+#include "program_run.h"
+#include "quest_walker.h"
+#include "row_text.h"
+#include "run_packer.h"
+#include "run_unpacker.h"
+#include "session_databases.h"
+#include "spell_walker.h"
+#include "test_files.h"
+
+namespace {
+
+struct Tool {
+  DatabaseKind kind;
+  std::string_view name;
+  std::span<const std::string_view> banner;
+  std::span<const TableSpec> tables;
+  Walker walker;
+  PackerSpec packer;
+};
+
+const Tool kSpells{DatabaseKind::Spells,
+                   "spells",
+                   kSpellBanner,
+                   kSpellTables,
+                   RunSpellWalk,
+                   PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}}};
+const Tool kQuests{DatabaseKind::Quests,
+                   "quests",
+                   kQuestBanner,
+                   kQuestTables,
+                   RunQuestWalk,
+                   PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}}};
+
+// Under the sanitizers and under an emulator a case costs about ten times as much.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+constexpr bool kFewCases = kSanitized || kProgramsRunUnderEmulator;
+
+// ---- Tables as cells.
+
+using Cells = std::vector<std::string>;
+
+Cells CellsOf(std::string_view line) {
+  Cells cells;
+  for (std::string_view cell : SplitColumns(line))
+    cells.emplace_back(cell);
+  return cells;
+}
+
+std::string LineOf(const Cells& cells) {
+  std::string line;
+  for (std::size_t index = 0; index < cells.size(); ++index)
+    line += (index > 0 ? "\t" : "") + cells[index];
+  return line;
+}
+
+// A table file: its header row and the cells of its lines.
+struct CellTable {
+  std::string header;
+  std::vector<Cells> lines;
+};
+
+CellTable CellTableOf(std::string_view text) {
+  CellTable table;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find("\r\n", start);
+    const std::string_view line = text.substr(start, end - start);
+    if (start == 0) {
+      table.header = line;
+    } else {
+      table.lines.push_back(CellsOf(line));
+    }
+    start = end == std::string_view::npos ? text.size() : end + 2;
+  }
+  return table;
+}
+
+std::string TableText(const std::string& header, const std::vector<Cells>& lines) {
+  std::string text = header + "\r\n";
+  for (const Cells& line : lines)
+    text += LineOf(line) + "\r\n";
+  return text;
+}
+
+// Unpacks the database into `folder` and reads its tables; false, with why, when the unpacker
+// does not end normally with nothing on its console.
+bool Unpack(const Tool& tool, const std::string& database, const std::string& folder,
+            std::vector<CellTable>& tables, std::string& problem) {
+  std::string console;
+  const char* arguments[] = {"unpacker", database.c_str(), folder.c_str()};
+  const int status =
+      RunUnpacker(arguments, tool.banner, tool.tables, tool.walker, Console{&console});
+  if (status != 0 || !console.empty()) {
+    problem = "the unpacker ended with status " + std::to_string(status) + ": " + console;
+    return false;
+  }
+  tables.clear();
+  for (const TableSpec& table : tool.tables)
+    tables.push_back(CellTableOf(ReadWholeFile(folder + "/" + std::string(table.fileName))));
+  return true;
+}
+
+struct PackResult {
+  int status = -1;
+  std::string output;
+  std::string errors;
+};
+
+PackResult Pack(const Tool& tool, const std::vector<std::string>& paths) {
+  std::vector<const char*> arguments = {"packer"};
+  for (const std::string& path : paths)
+    arguments.push_back(path.c_str());
+  PackResult result;
+  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
+  return result;
+}
+
+// The number of conflicts the summary gives ("0 conflicts", "1 conflict:"), or -1.
+long ConflictsInSummary(const std::string& output) {
+  for (std::size_t start = 0; start < output.size();) {
+    const std::size_t end = output.find('\n', start);
+    const std::string line = output.substr(start, end - start);
+    const std::size_t space = line.find(' ');
+    const std::string words = space == std::string::npos ? "" : line.substr(space);
+    if (space > 0 && (words == " conflicts" || words == " conflict:" || words == " conflicts:") &&
+        line.find_first_not_of("0123456789") == space) {
+      return std::stol(line.substr(0, space));
+    }
+    start = end == std::string::npos ? output.size() : end + 1;
+  }
+  return -1;
+}
+
+// ---- Sources as the test makes them.
+
+// A line of a source and the original's record behind it: the record it stands for, or the one
+// it is a renamed copy of.
+struct SourceLine {
+  Cells cells;
+  std::size_t record = 0;
+  bool copy = false;
+};
+
+using SourceTable = std::vector<SourceLine>;
+
+struct Source {
+  bool database = false;
+  std::vector<SourceTable> tables;
+  std::string bytes;  // a database source's
+};
+
+// A database's bytes, its node tree and the record nodes of its shown tables, in line order.
+struct ParsedDatabase {
+  std::string_view bytes;
+  DatabaseTree tree;
+  std::vector<std::vector<const TreeNode*>> records;
+};
+
+bool Parse(DatabaseKind kind, std::string_view bytes, ParsedDatabase& parsed) {
+  parsed.bytes = bytes;
+  if (!ReadDatabaseTree(kind, bytes, parsed.tree)) return false;
+  parsed.records = RecordsOfTables(kind, parsed.tree);
+  return true;
+}
+
+// ---- Lines a person can pair with their records.
+
+// How much the cells a line shares with a record's line tell that record apart: a shared value
+// that k of the table's n records hold in its column weighs log2((n + 1) / k) bits, so a value
+// no other record holds weighs most.
+struct ValueCounts {
+  std::vector<std::map<std::string, std::size_t>> ofColumn;
+  double threshold = 0;  // log2(n + 1): one value no other record holds
+};
+
+ValueCounts CountValues(const CellTable& table) {
+  ValueCounts counts;
+  counts.ofColumn.resize(CellsOf(table.header).size());
+  for (const Cells& line : table.lines) {
+    for (std::size_t column = 0; column < line.size() && column < counts.ofColumn.size(); ++column)
+      ++counts.ofColumn[column][line[column]];
+  }
+  counts.threshold = std::log2(static_cast<double>(table.lines.size() + 1));
+  return counts;
+}
+
+double Resemblance(const ValueCounts& counts, const Cells& line, const Cells& record) {
+  double weight = 0;
+  for (std::size_t column = 0; column < line.size() && column < record.size(); ++column) {
+    if (line[column] != record[column]) continue;
+    const auto found = counts.ofColumn[column].find(line[column]);
+    weight += counts.threshold - std::log2(static_cast<double>(found->second));
+  }
+  return weight;
+}
+
+std::size_t CellsDiffering(const Cells& a, const Cells& b) {
+  std::size_t count = 0;
+  for (std::size_t column = 0; column < a.size() && column < b.size(); ++column)
+    if (a[column] != b[column]) ++count;
+  return count;
+}
+
+// By how many bits a line must resemble its record more than anything that could take its
+// place: well beyond the rounding of any weighing.
+constexpr double kClearMargin = 1.0;
+
+// Whether a person could tell what a changed line or a copy of a source stands for, without
+// doubt: it equals no line of the original nor another line of the source; a changed line
+// resembles its record by more than one unique value's weight and clearly more than it
+// resembles any other record, and than any other changed line or copy resembles its record; a
+// copy is of a record whose line the source keeps as it is, resembles it by more than one unique
+// value's weight and clearly more than any other record, from which it differs in two cells at
+// least. Cases that fail this are not made: the line is put back as it was, or the copy left out.
+bool IsClear(const CellTable& original, const ValueCounts& counts, const SourceTable& lines,
+             std::size_t at) {
+  const SourceLine& line = lines[at];
+  const Cells& own = original.lines[line.record];
+  if (std::ranges::find(original.lines, line.cells) != original.lines.end()) return false;
+  for (std::size_t other = 0; other < lines.size(); ++other) {
+    if (other != at && lines[other].cells == line.cells) return false;
+  }
+  const double resemblance = Resemblance(counts, line.cells, own);
+  if (resemblance < counts.threshold + kClearMargin) return false;
+  for (std::size_t record = 0; record < original.lines.size(); ++record) {
+    if (record == line.record) continue;
+    const Cells& other = original.lines[record];
+    if (Resemblance(counts, line.cells, other) + kClearMargin > resemblance) return false;
+    if (line.copy && CellsDiffering(line.cells, other) < 2) return false;
+  }
+  if (line.copy) {
+    return std::ranges::any_of(lines, [&](const SourceLine& kept) {
+      return !kept.copy && kept.record == line.record && kept.cells == own;
+    });
+  }
+  for (std::size_t other = 0; other < lines.size(); ++other) {
+    const SourceLine& rival = lines[other];
+    const bool remaining = rival.copy || rival.cells != original.lines[rival.record];
+    if (other != at && remaining &&
+        Resemblance(counts, rival.cells, own) + kClearMargin > resemblance) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// What becomes of a source's line that is not clear: kept, put back as its record's, or left out.
+enum class LineFate : std::uint8_t { Kept, PutBack, LeftOut };
+
+// The fate of each line of a source table: the lines that are not clear (IsClear) put back or
+// left out, until every line is.
+std::vector<LineFate> ClearFates(const CellTable& original, const SourceTable& lines) {
+  const ValueCounts counts = CountValues(original);
+  std::vector<LineFate> fates(lines.size(), LineFate::Kept);
+  SourceTable current = lines;
+  std::vector<std::size_t> places(lines.size());  // of each current line in `lines`
+  for (std::size_t at = 0; at < places.size(); ++at)
+    places[at] = at;
+  for (bool changed = true; changed;) {
+    changed = false;
+    SourceTable next;
+    std::vector<std::size_t> nextPlaces;
+    for (std::size_t at = 0; at < current.size(); ++at) {
+      SourceLine line = current[at];
+      const bool edited = line.copy || line.cells != original.lines[line.record];
+      if (edited && !IsClear(original, counts, current, at)) {
+        changed = true;
+        fates[places[at]] = line.copy ? LineFate::LeftOut : LineFate::PutBack;
+        if (line.copy) continue;
+        line.cells = original.lines[line.record];
+      }
+      next.push_back(std::move(line));
+      nextPlaces.push_back(places[at]);
+    }
+    current = std::move(next);
+    places = std::move(nextPlaces);
+  }
+  return fates;
+}
+
+void ApplyFates(const CellTable& original, const std::vector<LineFate>& fates, SourceTable& lines) {
+  SourceTable kept;
+  for (std::size_t at = 0; at < lines.size(); ++at) {
+    if (fates[at] == LineFate::LeftOut) continue;
+    kept.push_back(std::move(lines[at]));
+    if (fates[at] == LineFate::PutBack) kept.back().cells = original.lines[kept.back().record];
+  }
+  lines = std::move(kept);
+}
+
+// ---- Mods' databases.
+
+// A mod of the original made by MakeModDatabase, its lines as the unpacker writes them and their
+// records; records whose lines are not clear are put back as the original has them, copies that
+// are not clear left out.
+bool MakeModSource(const Tool& tool, const std::vector<CellTable>& original,
+                   const ParsedDatabase& originalDatabase, std::uint64_t seed,
+                   const std::string& folder, Source& source, std::string& problem) {
+  std::vector<std::vector<ModRecordOrigin>> origins;
+  source.database = true;
+  source.bytes = MakeModDatabase(tool.kind, originalDatabase.bytes, seed, &origins);
+  WriteWholeFile(folder + ".db", source.bytes);
+  std::vector<CellTable> tables;
+  if (!Unpack(tool, folder + ".db", folder, tables, problem)) return false;
+  std::vector<std::vector<LineFate>> fates;
+  bool unclear = false;
+  for (std::size_t table = 0; table < tables.size(); ++table) {
+    if (tables[table].lines.size() != origins[table].size()) {
+      problem = "the mod's " + std::string(tool.tables[table].fileName) + " has " +
+                std::to_string(tables[table].lines.size()) + " lines for " +
+                std::to_string(origins[table].size()) + " records";
+      return false;
+    }
+    SourceTable lines;
+    for (std::size_t line = 0; line < tables[table].lines.size(); ++line) {
+      const ModRecordOrigin& origin = origins[table][line];
+      lines.push_back({tables[table].lines[line], origin.record, origin.copy});
+    }
+    fates.push_back(ClearFates(original[table], lines));
+    unclear = unclear || std::ranges::any_of(fates.back(),
+                                             [](LineFate fate) { return fate != LineFate::Kept; });
+    ApplyFates(original[table], fates.back(), lines);
+    source.tables.push_back(std::move(lines));
+  }
+  if (!unclear) return true;
+  // The mod's records with the same fates.
+  DatabaseTree tree;
+  if (!ReadDatabaseTree(tool.kind, source.bytes, tree)) {
+    problem = "the mod is not sound";
+    return false;
+  }
+  std::vector<std::size_t> seen(tables.size(), 0);
+  for (TreeNode& databaseNode : tree.databases) {
+    for (TreeNode& tableNode : databaseNode.children) {
+      const int shown = ShownTableOf(tool.kind, databaseNode.kind, tableNode.kind);
+      if (shown < 0) continue;
+      const auto table = static_cast<std::size_t>(shown);
+      std::vector<TreeNode> records;
+      for (TreeNode& record : tableNode.children) {
+        const std::size_t line = seen[table]++;
+        const LineFate fate = fates[table][line];
+        if (fate == LineFate::LeftOut) continue;
+        records.push_back(fate == LineFate::Kept
+                              ? std::move(record)
+                              : *originalDatabase.records[table][origins[table][line].record]);
+      }
+      tableNode.children = std::move(records);
+    }
+  }
+  source.bytes = WriteDatabaseTree(tree);
+  return true;
+}
+
+// ---- Folders of edited tables.
+
+// What the sources made so far did to one record: removed it, changed it, and the values they
+// gave each column they changed.
+struct EarlierTouches {
+  bool removed = false;
+  bool changed = false;
+  std::map<std::size_t, std::set<std::string>> cells;
+};
+
+// Fresh names for a case: no table holds them.
+struct FreshNames {
+  std::size_t next = 1;
+};
+
+std::string FreshName(FreshNames& names) {
+  return "Renamed " + std::to_string(names.next++);
+}
+
+// Another valid value for a cell of the column, none of `avoided`: a fresh name for names and
+// codes, otherwise a value another line of the original holds in the column (so that every
+// value has one text: the one the unpacker writes); nothing when the column holds no other.
+std::optional<std::string> OtherValue(const CellTable& original, CellKind kind, std::size_t column,
+                                      const std::set<std::string>& avoided, FreshNames& names,
+                                      Random& random) {
+  if (kind == CellKind::UniqueText) return FreshName(names);
+  std::vector<std::string> values;
+  for (const Cells& line : original.lines) {
+    if (!avoided.contains(line[column]) && std::ranges::find(values, line[column]) == values.end())
+      values.push_back(line[column]);
+  }
+  if (values.empty()) return std::nullopt;
+  return values[RandomBelow(random, values.size())];
+}
+
+// A folder's table while it is edited: each record's line or none (deleted), and the copies
+// after it.
+struct TableEdit {
+  const CellTable& original;
+  const std::vector<ColumnRecipe>& columns;
+  const std::vector<EarlierTouches>& earlier;
+  std::vector<std::optional<Cells>> lines;
+  std::vector<std::vector<SourceLine>> copiesAfter;  // each copy's cells and record
+};
+
+bool Changed(const TableEdit& edit, std::size_t record) {
+  return edit.lines[record] && *edit.lines[record] != edit.original.lines[record];
+}
+
+// Changes a cell of the record to a value none of `avoided` and not the original's; false when
+// the column holds no such value.
+bool ChangeCell(TableEdit& edit, std::size_t record, std::size_t column,
+                std::set<std::string> avoided, FreshNames& names, Random& random) {
+  avoided.insert(edit.original.lines[record][column]);
+  const std::optional<std::string> value =
+      OtherValue(edit.original, edit.columns[column].kind, column, avoided, names, random);
+  if (!value || !edit.lines[record]) return false;
+  (*edit.lines[record])[column] = *value;
+  return true;
+}
+
+// A record that `wanted` accepts, or none.
+template <typename Wanted>
+std::optional<std::size_t> PickRecord(const TableEdit& edit, Random& random, Wanted wanted) {
+  std::vector<std::size_t> records;
+  for (std::size_t record = 0; record < edit.lines.size(); ++record) {
+    if (wanted(record)) records.push_back(record);
+  }
+  if (records.empty()) return std::nullopt;
+  return records[RandomBelow(random, records.size())];
+}
+
+// One conflict with the sources made so far: a cell they changed given a third value, a record
+// they removed changed, or a record they changed removed; whichever of them the table allows.
+void MakeConflict(TableEdit& edit, FreshNames& names, Random& random) {
+  const std::size_t first = RandomBelow(random, 3);
+  for (std::size_t attempt = 0; attempt < 3; ++attempt) {
+    const std::size_t how = (first + attempt) % 3;
+    const auto record = PickRecord(edit, random, [&](std::size_t at) {
+      const EarlierTouches& touches = edit.earlier[at];
+      return edit.lines[at] && (how == 0   ? !touches.cells.empty()
+                                : how == 1 ? touches.removed
+                                           : touches.changed);
+    });
+    if (!record) continue;
+    const EarlierTouches& touches = edit.earlier[*record];
+    if (how == 0) {
+      auto cell = touches.cells.begin();
+      std::advance(cell, static_cast<std::ptrdiff_t>(RandomBelow(random, touches.cells.size())));
+      if (ChangeCell(edit, *record, cell->first, cell->second, names, random)) return;
+    } else if (how == 1) {
+      if (ChangeCell(edit, *record, RandomBelow(random, edit.columns.size()), {}, names, random))
+        return;
+    } else {
+      edit.lines[*record].reset();
+      return;
+    }
+  }
+}
+
+// A cell of a record the sources made so far changed: another cell, or the same cell to the
+// same value as theirs. No conflict.
+void ChangeBeside(TableEdit& edit, FreshNames& names, Random& random) {
+  const auto record = PickRecord(edit, random, [&](std::size_t at) {
+    return edit.lines[at] && edit.earlier[at].changed && !edit.earlier[at].removed;
+  });
+  if (!record) return;
+  const EarlierTouches& touches = edit.earlier[*record];
+  const std::size_t column = RandomBelow(random, edit.columns.size());
+  const auto theirs = touches.cells.find(column);
+  if (theirs == touches.cells.end()) {
+    ChangeCell(edit, *record, column, {}, names, random);
+  } else if (theirs->second.size() == 1) {
+    (*edit.lines[*record])[column] = *theirs->second.begin();
+  }
+}
+
+// A cell of a record no source made so far removed, in a column none of them changed.
+void ChangeFreely(TableEdit& edit, FreshNames& names, Random& random) {
+  const auto record = PickRecord(
+      edit, random, [&](std::size_t at) { return edit.lines[at] && !edit.earlier[at].removed; });
+  if (!record) return;
+  const std::size_t column = RandomBelow(random, edit.columns.size());
+  if (!edit.earlier[*record].cells.contains(column))
+    ChangeCell(edit, *record, column, {}, names, random);
+}
+
+// A record that no source made so far changed, and this one neither.
+void RemoveFreely(TableEdit& edit, Random& random) {
+  const auto record = PickRecord(edit, random, [&](std::size_t at) {
+    return edit.lines[at] && !edit.earlier[at].changed && !Changed(edit, at);
+  });
+  if (record) edit.lines[*record].reset();
+}
+
+// A copy of an unchanged line with a fresh first cell right after its record, or now and then
+// a line that a source made so far added (`copies`: their cells and records), after its record
+// or another.
+void CopyLine(TableEdit& edit, const std::vector<SourceLine>& copies, FreshNames& names,
+              Random& random) {
+  const auto unchanged = [&](std::size_t at) { return edit.lines[at] && !Changed(edit, at); };
+  if (!copies.empty() && RandomChance(random, 40)) {
+    const SourceLine& copy = copies[RandomBelow(random, copies.size())];
+    if (!unchanged(copy.record)) return;
+    const auto elsewhere = PickRecord(edit, random, [&](std::size_t at) { return edit.lines[at]; });
+    const bool moved = elsewhere && RandomChance(random, 50);
+    edit.copiesAfter[moved ? *elsewhere : copy.record].push_back(copy);
+    return;
+  }
+  const auto record = PickRecord(edit, random, unchanged);
+  if (!record) return;
+  Cells copy = edit.original.lines[*record];
+  copy[0] = FreshName(names);
+  edit.copiesAfter[*record].push_back({std::move(copy), *record, true});
+}
+
+// A folder's table, edited as in a spreadsheet without sorting: cells changed (some beside the
+// changes of the sources made so far, the same cells to the same values or other cells), lines
+// deleted, renamed copies after their records, and with `conflict` one conflict with those
+// sources. Lines that are not clear are put back or left out.
+SourceTable EditTable(const CellTable& original, const std::vector<ColumnRecipe>& columns,
+                      const std::vector<EarlierTouches>& earlier,
+                      const std::vector<SourceLine>& earlierCopies, bool conflict,
+                      FreshNames& names, Random& random) {
+  TableEdit edit{original, columns, earlier, {}, {}};
+  for (const Cells& line : original.lines)
+    edit.lines.emplace_back(line);
+  edit.copiesAfter.resize(original.lines.size());
+  if (conflict) MakeConflict(edit, names, random);
+  for (std::size_t count = RandomBelow(random, 3); count > 0; --count)
+    ChangeBeside(edit, names, random);
+  for (std::size_t count = RandomBelow(random, 3); count > 0; --count)
+    ChangeFreely(edit, names, random);
+  if (RandomChance(random, 40)) RemoveFreely(edit, random);
+  if (RandomChance(random, 50)) CopyLine(edit, earlierCopies, names, random);
+  SourceTable lines;
+  for (std::size_t record = 0; record < original.lines.size(); ++record) {
+    if (edit.lines[record]) lines.push_back({*edit.lines[record], record, false});
+    for (const SourceLine& copy : edit.copiesAfter[record])
+      lines.push_back(copy);
+  }
+  ApplyFates(original, ClearFates(original, lines), lines);
+  return lines;
+}
+
+// ---- What each source did, each compared with the original on its own.
+
+// What one source did to one record of the original.
+struct Touch {
+  std::size_t source = 0;
+  std::size_t line = 0;  // its line that stands for the record (not removed)
+  bool removed = false;
+  std::map<std::size_t, std::string> cells;   // changed columns and their cells
+  std::map<std::size_t, std::string> fields;  // a database's changed fields (by place), as bytes
+  std::optional<std::pair<std::uint8_t, bool>> header;  // a database's other kind or length form
+};
+
+// A line a source adds, after the original record of the nearest line above it that stands for
+// one (none: the table's top).
+struct Addition {
+  std::size_t source = 0;
+  std::size_t line = 0;
+  Cells cells;
+  std::optional<std::size_t> after;
+};
+
+struct TableTouches {
+  std::vector<std::vector<Touch>> ofRecord;  // per record, in the order the sources are given
+  std::vector<Addition> added;
+};
+
+// A database source's record against the original's: the fields and the header it changed.
+void AddStoredChanges(std::string_view originalBytes, const TreeNode& was,
+                      std::string_view sourceBytes, const TreeNode& now, Touch& touch) {
+  if (BytesOf(originalBytes, was) == BytesOf(sourceBytes, now)) return;
+  if (now.kind != was.kind || now.longForm != was.longForm) {
+    touch.header = std::pair{now.kind, now.longForm};
+  }
+  for (std::size_t field = 0; field < was.children.size() && field < now.children.size(); ++field) {
+    const std::string_view bytes = BytesOf(sourceBytes, now.children[field]);
+    if (BytesOf(originalBytes, was.children[field]) != bytes)
+      touch.fields[field] = std::string(bytes);
+  }
+}
+
+// Adds what the source did to one table: every record it changed or removed, every line it added.
+void AddTouches(std::size_t index, const Source& source, const CellTable& original,
+                const ParsedDatabase& originalDatabase, const ParsedDatabase* sourceDatabase,
+                std::size_t table, TableTouches& touches) {
+  const SourceTable& lines = source.tables[table];
+  std::vector<bool> present(original.lines.size(), false);
+  std::optional<std::size_t> after;
+  for (std::size_t line = 0; line < lines.size(); ++line) {
+    const SourceLine& at = lines[line];
+    if (at.copy) {
+      touches.added.push_back({index, line, at.cells, after});
+      continue;
+    }
+    after = at.record;
+    present[at.record] = true;
+    Touch touch{index, line, false, {}, {}, {}};
+    const Cells& was = original.lines[at.record];
+    for (std::size_t column = 0; column < was.size(); ++column) {
+      if (at.cells[column] != was[column]) touch.cells[column] = at.cells[column];
+    }
+    if (sourceDatabase != nullptr) {
+      AddStoredChanges(originalDatabase.bytes, *originalDatabase.records[table][at.record],
+                       sourceDatabase->bytes, *sourceDatabase->records[table][line], touch);
+    }
+    if (!touch.cells.empty() || !touch.fields.empty() || touch.header)
+      touches.ofRecord[at.record].push_back(std::move(touch));
+  }
+  for (std::size_t record = 0; record < present.size(); ++record) {
+    if (!present[record]) touches.ofRecord[record].push_back({index, 0, true, {}, {}, {}});
+  }
+}
+
+// The touches of every source to every table, the sources given in load order; `parsed` holds
+// each database source's parse (none for a folder).
+std::vector<TableTouches> TouchesOf(const std::vector<CellTable>& original,
+                                    const ParsedDatabase& originalDatabase,
+                                    const std::vector<const Source*>& sources,
+                                    const std::vector<const ParsedDatabase*>& parsed) {
+  std::vector<TableTouches> touches(original.size());
+  for (std::size_t table = 0; table < original.size(); ++table) {
+    touches[table].ofRecord.resize(original[table].lines.size());
+    for (std::size_t source = 0; source < sources.size(); ++source) {
+      AddTouches(source, *sources[source], original[table], originalDatabase, parsed[source], table,
+                 touches[table]);
+    }
+  }
+  return touches;
+}
+
+// ---- The merge, as the rules state it.
+
+// What the merge makes of one record of the original.
+struct MergedRecord {
+  bool removed = false;
+  bool touched = false;
+  Cells cells;
+  std::set<std::size_t> changedColumns;
+  std::set<std::size_t> changedFields;               // by a database source
+  std::map<std::size_t, const Touch*> fieldWinners;  // the touch whose bytes a field takes
+  const Touch* headerWinner = nullptr;
+};
+
+// A line of the merged table: a record of the original, or a line a source added.
+struct MergedLine {
+  Cells cells;
+  std::optional<std::size_t> record;
+  const Addition* addition = nullptr;
+};
+
+struct MergedTable {
+  std::vector<MergedRecord> records;
+  std::vector<MergedLine> lines;
+};
+
+struct Merge {
+  std::vector<MergedTable> tables;
+  std::vector<std::string> conflicts;  // in words, for reports
+  std::size_t mergedRecords = 0;       // records several sources changed, without a conflict
+};
+
+// Whether the values that several sources gave one thing differ.
+template <typename Value>
+bool Disagree(const std::vector<Value>& values) {
+  return std::ranges::any_of(values, [&](const Value& value) { return value != values.front(); });
+}
+
+// One record: a removal against a change takes the later verdict, a conflict; a record that
+// stays takes every change, and where sources gave one cell, field or header different values
+// the later one, a conflict each.
+MergedRecord MergeRecord(const Cells& original, const std::vector<Touch>& touches,
+                         const std::string& where, std::vector<std::string>& conflicts) {
+  MergedRecord merged;
+  merged.cells = original;
+  merged.touched = !touches.empty();
+  if (touches.empty()) return merged;
+  const bool anyRemoval = std::ranges::any_of(touches, [](const Touch& t) { return t.removed; });
+  const bool anyChange = std::ranges::any_of(touches, [](const Touch& t) { return !t.removed; });
+  if (anyRemoval && anyChange) conflicts.push_back(where + ": removed and changed");
+  merged.removed = touches.back().removed;
+  if (merged.removed) return merged;
+  std::map<std::size_t, std::vector<std::string>> cells;
+  std::map<std::size_t, std::vector<std::string>> fields;
+  std::vector<std::pair<std::uint8_t, bool>> headers;
+  for (const Touch& touch : touches) {
+    for (const auto& [column, cell] : touch.cells) {
+      cells[column].push_back(cell);
+      merged.cells[column] = cell;
+      merged.changedColumns.insert(column);
+    }
+    for (const auto& [field, bytes] : touch.fields) {
+      fields[field].push_back(bytes);
+      merged.changedFields.insert(field);
+      merged.fieldWinners[field] = &touch;
+    }
+    if (touch.header) {
+      headers.push_back(*touch.header);
+      merged.headerWinner = &touch;
+    }
+  }
+  for (const auto& [column, values] : cells) {
+    if (Disagree(values)) conflicts.push_back(where + ", column " + std::to_string(column + 1));
+  }
+  for (const auto& [field, values] : fields) {
+    if (Disagree(values)) conflicts.push_back(where + ", field " + std::to_string(field + 1));
+  }
+  if (Disagree(headers)) conflicts.push_back(where + ": the record's header");
+  return merged;
+}
+
+// The merged table: the records that stay in the original's order, and each line added once
+// (a line that several sources added, where the later one put it) after the record it follows
+// in its source, or the nearest one before that record that stays.
+void OrderLines(const TableTouches& touches, MergedTable& merged) {
+  std::vector<const Addition*> added;
+  for (const Addition& addition : touches.added) {
+    const bool laterAddsIt = std::ranges::any_of(touches.added, [&](const Addition& other) {
+      return other.source > addition.source && other.cells == addition.cells;
+    });
+    if (!laterAddsIt) added.push_back(&addition);
+  }
+  auto placeOf = [&](const Addition& addition) {
+    std::optional<std::size_t> after = addition.after;
+    while (after && merged.records[*after].removed)
+      after = *after == 0 ? std::nullopt : std::optional<std::size_t>(*after - 1);
+    return after;
+  };
+  auto addAfter = [&](std::optional<std::size_t> record) {
+    for (const Addition* addition : added) {
+      if (placeOf(*addition) == record) merged.lines.push_back({addition->cells, {}, addition});
+    }
+  };
+  addAfter(std::nullopt);
+  for (std::size_t record = 0; record < merged.records.size(); ++record) {
+    if (merged.records[record].removed) continue;
+    merged.lines.push_back({merged.records[record].cells, record, nullptr});
+    addAfter(record);
+  }
+}
+
+Merge MergeSources(const Tool& tool, const std::vector<CellTable>& original,
+                   const std::vector<TableTouches>& touches) {
+  Merge merge;
+  for (std::size_t table = 0; table < original.size(); ++table) {
+    MergedTable merged;
+    for (std::size_t record = 0; record < original[table].lines.size(); ++record) {
+      const std::string where =
+          std::string(tool.tables[table].fileName) + " line " + std::to_string(record + 2);
+      const std::vector<Touch>& ofRecord = touches[table].ofRecord[record];
+      const std::size_t conflictsBefore = merge.conflicts.size();
+      merged.records.push_back(
+          MergeRecord(original[table].lines[record], ofRecord, where, merge.conflicts));
+      if (ofRecord.size() > 1 && !merged.records.back().removed &&
+          merge.conflicts.size() == conflictsBefore) {
+        ++merge.mergedRecords;
+      }
+    }
+    OrderLines(touches[table], merged);
+    merge.tables.push_back(std::move(merged));
+  }
+  return merge;
+}
+
+// ---- Checking NEW.
+
+// The columns a field's code stands in.
+std::vector<std::size_t> ColumnsOfCode(const std::vector<ColumnRecipe>& columns,
+                                       std::uint8_t code) {
+  std::vector<std::size_t> found;
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    if (std::ranges::find(columns[column].codes, code) != columns[column].codes.end())
+      found.push_back(column);
+  }
+  return found;
+}
+
+// Why NEW's record of a merged record of the original is not as the merge makes it, or empty:
+// an untouched record keeps its bytes; of a touched one, the fields that no source changed keep
+// theirs, and a field whose bytes a database source changed has that source's bytes where the
+// merged line shows what that source's line shows.
+std::string RecordDifference(const std::vector<ColumnRecipe>& columns, const MergedRecord& merged,
+                             const TreeNode& was, const TreeNode& now,
+                             std::string_view originalBytes, std::string_view newBytes,
+                             const std::vector<const Source*>& sources,
+                             const std::vector<const ParsedDatabase*>& parsed, std::size_t table) {
+  if (!merged.touched) {
+    return BytesOf(newBytes, now) == BytesOf(originalBytes, was)
+               ? std::string()
+               : "untouched, but its bytes are " + Hex(BytesOf(newBytes, now)) + ", not " +
+                     Hex(BytesOf(originalBytes, was));
+  }
+  const std::uint8_t kind =
+      merged.headerWinner != nullptr ? merged.headerWinner->header->first : was.kind;
+  if (now.kind != kind) return "its kind byte is " + std::to_string(now.kind);
+  if (now.children.size() != was.children.size()) return "it has other fields";
+  for (std::size_t field = 0; field < was.children.size(); ++field) {
+    const std::vector<std::size_t> shownIn = ColumnsOfCode(columns, was.children[field].kind);
+    const bool cellsChanged = std::ranges::any_of(
+        shownIn, [&](std::size_t column) { return merged.changedColumns.contains(column); });
+    const std::string_view bytes = BytesOf(newBytes, now.children[field]);
+    const std::string name = "field " + std::to_string(field + 1) + " (code " +
+                             std::to_string(was.children[field].kind) + ")";
+    if (!cellsChanged && !merged.changedFields.contains(field) &&
+        bytes != BytesOf(originalBytes, was.children[field])) {
+      return name + ", which no source changed, is " + Hex(bytes) + ", not " +
+             Hex(BytesOf(originalBytes, was.children[field]));
+    }
+    const auto winner = merged.fieldWinners.find(field);
+    if (winner == merged.fieldWinners.end()) continue;
+    const Touch& touch = *winner->second;
+    const Cells& theirs = sources[touch.source]->tables[table][touch.line].cells;
+    const bool showsTheirs = std::ranges::all_of(
+        shownIn, [&](std::size_t column) { return merged.cells[column] == theirs[column]; });
+    const TreeNode& stored = parsed[touch.source]->records[table][touch.line]->children[field];
+    if (showsTheirs && bytes != BytesOf(parsed[touch.source]->bytes, stored)) {
+      return name + " is " + Hex(bytes) + ", not source " + std::to_string(touch.source + 1) +
+             "'s " + Hex(BytesOf(parsed[touch.source]->bytes, stored));
+    }
+  }
+  return {};
+}
+
+struct CaseFiles {
+  const Tool& tool;
+  const std::vector<CellTable>& original;
+  const ParsedDatabase& originalDatabase;
+  const std::vector<const Source*>& sources;
+  const std::vector<const ParsedDatabase*>& parsed;
+};
+
+// NEW's lines against the merged tables, and where they agree its records' bytes.
+void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<CellTable>& tables,
+              std::string_view newBytes, std::vector<std::string>& differences) {
+  bool linesAgree = true;
+  for (std::size_t table = 0; table < tables.size(); ++table) {
+    const std::string name(files.tool.tables[table].fileName);
+    const std::vector<MergedLine>& expected = merge.tables[table].lines;
+    const std::vector<Cells>& lines = tables[table].lines;
+    for (std::size_t line = 0; line < std::max(expected.size(), lines.size()); ++line) {
+      const std::string want = line < expected.size() ? LineOf(expected[line].cells) : "(none)";
+      const std::string got = line < lines.size() ? LineOf(lines[line]) : "(none)";
+      if (want == got) continue;
+      differences.push_back(name + " line " + std::to_string(line + 2) + " of NEW is \"" +
+                            got.substr(0, 160) + "\", the merge makes \"" + want.substr(0, 160) +
+                            "\"");
+      linesAgree = false;
+      break;
+    }
+  }
+  ParsedDatabase packed;
+  if (!Parse(files.tool.kind, newBytes, packed)) {
+    differences.push_back("NEW is not a sound database");
+    return;
+  }
+  for (std::string& difference :
+       HiddenPartDifferences(files.tool.kind, files.originalDatabase.tree,
+                             files.originalDatabase.bytes, packed.tree, newBytes))
+    differences.push_back(std::move(difference));
+  if (!linesAgree) return;
+  for (std::size_t table = 0; table < tables.size(); ++table) {
+    const std::vector<ColumnRecipe>& columns = TableColumns(files.tool.kind, table);
+    const std::vector<MergedLine>& lines = merge.tables[table].lines;
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+      const TreeNode& now = *packed.records[table][line];
+      std::string difference;
+      if (lines[line].record) {
+        const std::size_t record = *lines[line].record;
+        difference = RecordDifference(columns, merge.tables[table].records[record],
+                                      *files.originalDatabase.records[table][record], now,
+                                      files.originalDatabase.bytes, newBytes, files.sources,
+                                      files.parsed, table);
+      } else if (const ParsedDatabase* from = files.parsed[lines[line].addition->source]) {
+        const TreeNode& added = *from->records[table][lines[line].addition->line];
+        if (BytesOf(newBytes, now) != BytesOf(from->bytes, added))
+          difference = "a database's added record, but not its bytes";
+      }
+      if (!difference.empty()) {
+        differences.push_back(std::string(files.tool.tables[table].fileName) + " line " +
+                              std::to_string(line + 2) + " of NEW: " + difference);
+      }
+    }
+  }
+}
+
+// ---- A whole case.
+
+constexpr std::size_t kSizes[] = {4, 8, 16, 32};
+
+// What a case made and found, for its report and the tally of what the cases covered.
+struct CaseResult {
+  std::string report;  // empty: NEW is the merge
+  bool conflicts = false;
+  std::size_t mergedRecords = 0;  // that several sources changed, merged without a conflict
+};
+
+// The earlier touches of every record of a table, for the next folder.
+std::vector<EarlierTouches> Earlier(const TableTouches& touches) {
+  std::vector<EarlierTouches> earlier(touches.ofRecord.size());
+  for (std::size_t record = 0; record < earlier.size(); ++record) {
+    for (const Touch& touch : touches.ofRecord[record]) {
+      earlier[record].removed = earlier[record].removed || touch.removed;
+      earlier[record].changed = earlier[record].changed || !touch.removed;
+      for (const auto& [column, cell] : touch.cells)
+        earlier[record].cells[column].insert(cell);
+    }
+  }
+  return earlier;
+}
+
+std::string Describe(const Tool& tool, const std::vector<const Source*>& sources,
+                     const std::vector<TableTouches>& touches) {
+  std::string text;
+  for (std::size_t source = 0; source < sources.size(); ++source) {
+    text += "  source " + std::to_string(source + 1) +
+            (sources[source]->database ? " (a database):" : " (tables):");
+    for (std::size_t table = 0; table < touches.size(); ++table) {
+      std::string what;
+      for (std::size_t record = 0; record < touches[table].ofRecord.size(); ++record) {
+        for (const Touch& touch : touches[table].ofRecord[record]) {
+          if (touch.source != source) continue;
+          what += " " + std::to_string(record + 2);
+          if (touch.removed) what += " removed";
+          for (const auto& [column, cell] : touch.cells)
+            what += " col " + std::to_string(column + 1) + "=\"" + cell.substr(0, 24) + "\"";
+          for (const auto& [field, bytes] : touch.fields)
+            what += " field " + std::to_string(field + 1);
+          if (touch.header) what += " header";
+          what += ";";
+        }
+      }
+      for (const Addition& addition : touches[table].added) {
+        if (addition.source == source) {
+          what += " adds \"" + addition.cells[0] + "\" after " +
+                  (addition.after ? std::to_string(*addition.after + 2) : "the top") + ";";
+        }
+      }
+      if (!what.empty()) text += " " + std::string(tool.tables[table].fileName) + ":" + what;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string Report(const Tool& tool, std::uint64_t seed, const std::string& sources,
+                   const Merge& merge, const std::vector<std::string>& differences) {
+  std::string report = std::string(tool.name) + " merge, seed " + std::to_string(seed) +
+                       " (UNPACKER_MERGE_SEED=" + std::to_string(seed) + " runs it alone):\n" +
+                       sources + "  conflicts expected: " + std::to_string(merge.conflicts.size()) +
+                       "\n";
+  for (const std::string& conflict : merge.conflicts)
+    report += "    " + conflict + "\n";
+  for (std::size_t index = 0; index < differences.size() && index < 8; ++index)
+    report += "  - " + differences[index] + "\n";
+  return report;
+}
+
+// Makes the sources of a case: mods' databases first, then folders in load order, each knowing
+// what the sources made before it did; the last folder makes one conflict in some cases.
+bool MakeSources(const Tool& tool, const std::vector<CellTable>& original,
+                 const ParsedDatabase& originalDatabase, std::uint64_t seed,
+                 const std::vector<bool>& databases, bool conflict, const TempFolder& folder,
+                 std::vector<Source>& sources, std::string& problem) {
+  sources.assign(databases.size(), {});
+  std::vector<ParsedDatabase> parses(databases.size());
+  std::vector<std::size_t> made;
+  for (std::size_t at = 0; at < databases.size(); ++at) {
+    if (!databases[at]) continue;
+    const std::string path = folder / ("source" + std::to_string(at + 1));
+    if (!MakeModSource(tool, original, originalDatabase, seed * 31 + at, path, sources[at],
+                       problem)) {
+      return false;
+    }
+    if (!Parse(tool.kind, sources[at].bytes, parses[at])) {
+      problem = "a mod is not sound";
+      return false;
+    }
+    made.push_back(at);
+  }
+  const std::size_t lastFolder = static_cast<std::size_t>(
+      std::ranges::find(databases.rbegin(), databases.rend(), false).base() - databases.begin() -
+      1);
+  Random random{seed * 7919 + 17};
+  FreshNames names;
+  for (std::size_t at = 0; at < databases.size(); ++at) {
+    if (databases[at]) continue;
+    std::vector<const Source*> before;
+    std::vector<const ParsedDatabase*> beforeParsed;
+    for (std::size_t earlier : made) {
+      before.push_back(&sources[earlier]);
+      beforeParsed.push_back(sources[earlier].database ? &parses[earlier] : nullptr);
+    }
+    const std::vector<TableTouches> touches =
+        TouchesOf(original, originalDatabase, before, beforeParsed);
+    // The table of the conflict: one that the sources made so far touched.
+    std::vector<std::size_t> touched;
+    for (std::size_t table = 0; table < original.size(); ++table) {
+      if (std::ranges::any_of(touches[table].ofRecord,
+                              [](const std::vector<Touch>& ofRecord) { return !ofRecord.empty(); }))
+        touched.push_back(table);
+    }
+    const std::size_t conflictTable = conflict && at == lastFolder && !touched.empty()
+                                          ? touched[RandomBelow(random, touched.size())]
+                                          : original.size();
+    for (std::size_t table = 0; table < original.size(); ++table) {
+      std::vector<SourceLine> copies;
+      for (std::size_t earlier : made) {
+        for (const SourceLine& line : sources[earlier].tables[table])
+          if (line.copy) copies.push_back(line);
+      }
+      sources[at].tables.push_back(EditTable(original[table], TableColumns(tool.kind, table),
+                                             Earlier(touches[table]), copies,
+                                             table == conflictTable, names, random));
+    }
+    made.push_back(at);
+  }
+  return true;
+}
+
+// Writes the sources beside each other: folders of tables, or databases; returns their paths.
+std::vector<std::string> WriteSources(const Tool& tool, const std::vector<CellTable>& original,
+                                      const std::vector<Source>& sources,
+                                      const TempFolder& folder) {
+  std::vector<std::string> paths;
+  for (std::size_t at = 0; at < sources.size(); ++at) {
+    const std::string path = folder / ("source" + std::to_string(at + 1));
+    if (sources[at].database) {
+      WriteWholeFile(path + ".db", sources[at].bytes);
+      paths.push_back(path + ".db");
+      continue;
+    }
+    std::filesystem::create_directories(path);
+    for (std::size_t table = 0; table < original.size(); ++table) {
+      std::vector<Cells> lines;
+      for (const SourceLine& line : sources[at].tables[table])
+        lines.push_back(line.cells);
+      WriteWholeFile(path + "/" + std::string(tool.tables[table].fileName),
+                     TableText(original[table].header, lines));
+    }
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+CaseResult RunCase(const Tool& tool, std::uint64_t seed) {
+  TempFolder folder;
+  const std::string originalBytes =
+      GenerateDatabase(tool.kind, seed, kSizes[seed % std::size(kSizes)]);
+  const std::string originalPath = folder / "original";
+  WriteWholeFile(originalPath, originalBytes);
+  std::vector<CellTable> original;
+  std::string problem;
+  ParsedDatabase originalDatabase;
+  if (!Unpack(tool, originalPath, folder / "original-tables", original, problem) ||
+      !Parse(tool.kind, originalBytes, originalDatabase)) {
+    return {"seed " + std::to_string(seed) + ": the generated database: " + problem, false, 0};
+  }
+  Random random{seed * 104729 + 3};
+  std::vector<bool> databases(2 + RandomBelow(random, 2));
+  for (std::size_t at = 0; at < databases.size(); ++at)
+    databases[at] = RandomChance(random, 40);
+  if (std::ranges::all_of(databases, [](bool database) { return database; }))
+    databases[RandomBelow(random, databases.size())] = false;
+  const bool conflict = RandomChance(random, 50);
+  std::vector<Source> sources;
+  if (!MakeSources(tool, original, originalDatabase, seed, databases, conflict, folder, sources,
+                   problem)) {
+    return {"seed " + std::to_string(seed) + ": " + problem, false, 0};
+  }
+  const std::vector<std::string> sourcePaths = WriteSources(tool, original, sources, folder);
+  std::vector<ParsedDatabase> parses(sources.size());
+  std::vector<const Source*> given;
+  std::vector<const ParsedDatabase*> parsed;
+  for (std::size_t at = 0; at < sources.size(); ++at) {
+    given.push_back(&sources[at]);
+    parsed.push_back(nullptr);
+    if (!sources[at].database) continue;
+    if (!Parse(tool.kind, sources[at].bytes, parses[at])) return {"a mod is not sound", false, 0};
+    parsed.back() = &parses[at];
+  }
+  const std::vector<TableTouches> touches = TouchesOf(original, originalDatabase, given, parsed);
+  const Merge merge = MergeSources(tool, original, touches);
+  const std::string described = Describe(tool, given, touches);
+  CaseResult result{{}, !merge.conflicts.empty(), merge.mergedRecords};
+  std::vector<std::string> differences;
+
+  // --strict packs exactly when no source conflicts with another.
+  const std::string target = folder / "new";
+  std::vector<std::string> paths = {"--strict", originalPath};
+  paths.insert(paths.end(), sourcePaths.begin(), sourcePaths.end());
+  paths.push_back(target);
+  PackResult packed = Pack(tool, paths);
+  if (result.conflicts) {
+    if (packed.status != kPackFailed || std::filesystem::exists(target) ||
+        packed.errors.find("--strict packs none") == std::string::npos) {
+      differences.push_back("--strict did not refuse the conflicts: status " +
+                            std::to_string(packed.status) + ", " + packed.errors.substr(0, 300));
+    }
+    paths.erase(paths.begin());
+    packed = Pack(tool, paths);
+  }
+  if (packed.status != kPackWritten) {
+    differences.push_back("the packer ended with status " + std::to_string(packed.status) + ": " +
+                          packed.errors.substr(0, 600));
+    result.report = Report(tool, seed, described, merge, differences);
+    return result;
+  }
+  const long reported = ConflictsInSummary(packed.output);
+  if (reported != static_cast<long>(merge.conflicts.size())) {
+    differences.push_back("the summary gives " + std::to_string(reported) + " conflicts:\n" +
+                          packed.output);
+  }
+  std::vector<CellTable> tables;
+  if (!Unpack(tool, target, folder / "new-tables", tables, problem)) {
+    differences.push_back("NEW: " + problem);
+  } else {
+    const CaseFiles files{tool, original, originalDatabase, given, parsed};
+    CheckNew(files, merge, tables, ReadWholeFile(target), differences);
+  }
+  if (!differences.empty()) result.report = Report(tool, seed, described, merge, differences);
+  return result;
+}
+
+std::vector<std::uint64_t> Seeds(std::size_t count) {
+  if (const char* seed = std::getenv("UNPACKER_MERGE_SEED")) return {std::stoull(seed)};
+  std::vector<std::uint64_t> seeds;
+  for (std::uint64_t seed = 1; seed <= count; ++seed)
+    seeds.push_back(seed);
+  return seeds;
+}
+
+// Runs the cases of one packer; reports the first few that fail in full, and checks that the
+// cases met conflicts and merged records that several sources changed, both in fair shares.
+void ExpectMergesAsTheRulesSay(const Tool& tool, std::size_t count) {
+  const std::vector<std::uint64_t> seeds = Seeds(count);
+  std::size_t failed = 0;
+  std::size_t withConflicts = 0;
+  std::size_t mergedRecords = 0;
+  for (std::uint64_t seed : seeds) {
+    const CaseResult result = RunCase(tool, seed);
+    withConflicts += result.conflicts ? 1 : 0;
+    mergedRecords += result.mergedRecords;
+    if (result.report.empty()) continue;
+    if (++failed <= 6) ADD_FAILURE() << result.report;
+  }
+  EXPECT_EQ(failed, 0u) << tool.name << " merges failed of " << seeds.size();
+  if (seeds.size() < count) return;
+  EXPECT_GE(withConflicts * 5, seeds.size()) << withConflicts << " cases with conflicts";
+  EXPECT_GE((seeds.size() - withConflicts) * 5, seeds.size()) << "too few without conflicts";
+  EXPECT_GE(mergedRecords, seeds.size() / 2) << "records several sources changed, merged";
+}
+
+TEST(ModMergeTest, SpellSourcesMergeAsTheRulesSay) {
+  ExpectMergesAsTheRulesSay(kSpells, kFewCases ? 12 : 40);
+}
+
+TEST(ModMergeTest, QuestSourcesMergeAsTheRulesSay) {
+  ExpectMergesAsTheRulesSay(kQuests, kFewCases ? 12 : 40);
+}
+
+// ---- The README's example on the spell sample.
+
+std::size_t ColumnOf(const CellTable& table, std::string_view name) {
+  const Cells header = CellsOf(table.header);
+  return static_cast<std::size_t>(std::ranges::find(header, name) - header.begin());
+}
+
+void WriteTables(const Tool& tool, const std::vector<CellTable>& tables,
+                 const std::string& folder) {
+  std::filesystem::create_directories(folder);
+  for (std::size_t table = 0; table < tables.size(); ++table) {
+    WriteWholeFile(folder + "/" + std::string(tool.tables[table].fileName),
+                   TableText(tables[table].header, tables[table].lines));
+  }
+}
+
+Cells* LineNamed(CellTable& table, std::string_view name) {
+  for (Cells& line : table.lines) {
+    if (line[0] == name) return &line;
+  }
+  ADD_FAILURE() << "the sample has no spell named " << name;
+  return &table.lines.front();
+}
+
+// A number cell a quarter higher, as the shortest text of the double.
+std::string QuarterHigher(const std::string& cell) {
+  char text[32];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, std::stod(cell) * 1.25);
+  return std::string(text, end);
+}
+
+// The README's example: mod A raises the Mana of every fire spell by a quarter; mod B adds a
+// spell, a copy of Frost Lance named Frost Storm, and changes two prices, one of them
+// Fireball's. Packed together they make one database with both and no conflict, whether mod A
+// comes as its tables or as the database packed from them. A third mod that gives Fireball
+// other Mana is one conflict: the later mod wins, and --strict refuses it.
+TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
+  TempFolder folder;
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  std::vector<CellTable> tables;
+  std::string problem;
+  ASSERT_TRUE(Unpack(kSpells, sample, folder / "original", tables, problem)) << problem;
+  const CellTable& prototypes = tables[0];
+  const std::size_t subtype = ColumnOf(prototypes, "Subtype");
+  const std::size_t type = ColumnOf(prototypes, "Type");
+  const std::size_t mana = ColumnOf(prototypes, "Mana");
+  const std::size_t price = ColumnOf(prototypes, "Price");
+
+  std::vector<CellTable> modA = tables;
+  std::size_t fireSpells = 0;
+  for (Cells& line : modA[0].lines) {
+    if (line[type] != "elemental" || line[subtype] != "Fire") continue;
+    line[mana] = QuarterHigher(line[mana]);
+    ++fireSpells;
+  }
+  ASSERT_EQ(fireSpells, 5u);
+  ASSERT_EQ((*LineNamed(modA[0], "Fireball"))[mana], "15.625");
+  WriteTables(kSpells, modA, folder / "modA");
+
+  std::vector<CellTable> modB = tables;
+  Cells frostStorm = *LineNamed(modB[0], "Frost Lance");
+  frostStorm[0] = "Frost Storm";
+  frostStorm[1] = "frost_storm";
+  const auto frostLance = std::ranges::find(modB[0].lines, *LineNamed(modB[0], "Frost Lance"));
+  modB[0].lines.insert(frostLance + 1, frostStorm);
+  (*LineNamed(modB[0], "Fireball"))[price] = "175";
+  (*LineNamed(modB[0], "Gust"))[price] = "50";
+  WriteTables(kSpells, modB, folder / "modB");
+
+  // Both mods: mod A's Mana and mod B's prices and spell.
+  std::vector<CellTable> both = modB;
+  for (std::size_t line = 0; line < modA[0].lines.size(); ++line) {
+    const auto at = std::ranges::find(both[0].lines, tables[0].lines[line][0],
+                                      [](const Cells& cells) { return cells[0]; });
+    (*at)[mana] = modA[0].lines[line][mana];
+  }
+  const PackResult merged =
+      Pack(kSpells, {sample, folder / "modA", folder / "modB", folder / "new.sdb"});
+  ASSERT_EQ(merged.status, kPackWritten) << merged.errors;
+  EXPECT_NE(merged.output.find("\n0 conflicts\n"), std::string::npos) << merged.output;
+  std::vector<CellTable> packed;
+  ASSERT_TRUE(Unpack(kSpells, folder / "new.sdb", folder / "new", packed, problem)) << problem;
+  for (std::size_t table = 0; table < both.size(); ++table) {
+    EXPECT_EQ(TableText(packed[table].header, packed[table].lines),
+              TableText(both[table].header, both[table].lines))
+        << kSpellTables[table].fileName;
+  }
+
+  // Mod A as the database packed from its tables: the same database.
+  ASSERT_EQ(Pack(kSpells, {sample, folder / "modA", folder / "modA.sdb"}).status, kPackWritten);
+  const PackResult fromDatabase =
+      Pack(kSpells, {sample, folder / "modA.sdb", folder / "modB", folder / "new2.sdb"});
+  ASSERT_EQ(fromDatabase.status, kPackWritten) << fromDatabase.errors;
+  EXPECT_NE(fromDatabase.output.find("\n0 conflicts\n"), std::string::npos) << fromDatabase.output;
+  EXPECT_TRUE(ReadWholeFile(folder / "new2.sdb") == ReadWholeFile(folder / "new.sdb"));
+
+  // Mod C gives Fireball 20 Mana: one conflict, which mod C, the later, wins.
+  std::vector<CellTable> modC = tables;
+  (*LineNamed(modC[0], "Fireball"))[mana] = "20";
+  WriteTables(kSpells, modC, folder / "modC");
+  const std::string conflictItem =
+      "conflict\tSpellPrototypes.txt\t3\t-\t2\tMana\t1\t15.625\t3\t20\n";
+  const std::string conflictText =
+      "SpellPrototypes.txt line 2, column \"Mana\": source 1 \"15.625\", source 3 \"20\"; "
+      "source 3 won";
+  const PackResult plan =
+      Pack(kSpells, {"--dry-run", sample, folder / "modA", folder / "modB", folder / "modC"});
+  ASSERT_EQ(plan.status, kPackWritten) << plan.errors;
+  EXPECT_NE(plan.output.find(conflictItem), std::string::npos) << plan.output;
+  EXPECT_EQ(plan.output.find("conflict\t"), plan.output.rfind("conflict\t")) << plan.output;
+  EXPECT_NE(plan.output.find("\n1 conflict:\n  " + conflictText + "\n"), std::string::npos)
+      << plan.output;
+  ASSERT_EQ(Pack(kSpells,
+                 {sample, folder / "modA", folder / "modB", folder / "modC", folder / "new3.sdb"})
+                .status,
+            kPackWritten);
+  ASSERT_TRUE(Unpack(kSpells, folder / "new3.sdb", folder / "new3", packed, problem)) << problem;
+  EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], "20");
+  EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[price], "175");
+
+  const PackResult strict = Pack(kSpells, {"--strict", sample, folder / "modA", folder / "modB",
+                                           folder / "modC", folder / "strict.sdb"});
+  EXPECT_EQ(strict.status, kPackFailed);
+  EXPECT_EQ(strict.errors, "grimpack: " + conflictText +
+                               "\ngrimpack: 1 conflict of sources, and --strict packs none\n"
+                               "grimpack: nothing was written\n");
+  EXPECT_FALSE(std::filesystem::exists(folder / "strict.sdb"));
+}
+
+// ---- Sources that cannot be taken.
+
+// What a folder holds: each file's name and bytes, its folders' names.
+std::map<std::string, std::string> FolderContent(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> content;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    content[name] = entry.is_directory() ? "(a folder)" : ReadWholeFile(entry.path().string());
+  }
+  return content;
+}
+
+// A source that is not a sound database of the packer's kind is refused as ORIGINAL would be,
+// with nothing written and the source named: a database of the other kind, a cut one. ORIGINAL
+// itself as a source changes nothing; NEW as a source is refused unless NEW is ORIGINAL.
+TEST(ModMergeTest, SourcesThatCannotBeTakenAreRefused) {
+  enum class Outcome : std::uint8_t { Refused, Original, TablesAlone };
+  const struct {
+    const Tool* tool;
+    std::vector<std::string> sources;  // in the folder; "tables" an edited folder of tables
+    std::string target;
+    Outcome outcome;
+    std::string problem;  // a refusal's message names the source
+  } cases[] = {
+      {&kSpells, {"quests.qdb"}, "new.sdb", Outcome::Refused, "quests.qdb"},
+      {&kSpells, {"tables", "quests.qdb"}, "new.sdb", Outcome::Refused, "quests.qdb"},
+      {&kQuests, {"spells.sdb"}, "new.qdb", Outcome::Refused, "spells.sdb"},
+      {&kSpells,
+       {"cut.sdb"},
+       "new.sdb",
+       Outcome::Refused,
+       "the source database '{}/cut.sdb' is damaged, the database @0: the file ends @"},
+      {&kQuests,
+       {"cut.qdb"},
+       "new.qdb",
+       Outcome::Refused,
+       "the source database '{}/cut.qdb' is damaged"},
+      {&kSpells, {"original"}, "new.sdb", Outcome::Original, ""},
+      {&kQuests, {"original"}, "new.qdb", Outcome::Original, ""},
+      {&kSpells, {"original", "tables"}, "new.sdb", Outcome::TablesAlone, ""},
+      {&kSpells, {"tables", "original"}, "new.sdb", Outcome::TablesAlone, ""},
+      {&kSpells,
+       {"existing.sdb"},
+       "existing.sdb",
+       Outcome::Refused,
+       "the source '{}/existing.sdb' is NEW itself"},
+      {&kSpells,
+       {"tables", "./existing.sdb"},
+       "existing.sdb",
+       Outcome::Refused,
+       "the source '{}/./existing.sdb' is NEW itself"},
+      {&kSpells, {"original"}, "original", Outcome::Original, ""},
+      {&kSpells, {"tables", "original"}, "original", Outcome::TablesAlone, ""},
+  };
+  for (const auto& c : cases) {
+    const bool spells = c.tool == &kSpells;
+    SCOPED_TRACE(std::string(c.tool->packer.program) + " with " + c.sources.front() + " to " +
+                 c.target);
+    TempFolder folder;
+    const std::string sample = ReadWholeFile(SAMPLES_FOLDER "/spells.sdb");
+    const std::string questSample = ReadWholeFile(SAMPLES_FOLDER "/quests.qdb");
+    const std::string& own = spells ? sample : questSample;
+    WriteWholeFile(folder / "original", own);
+    WriteWholeFile(folder / "spells.sdb", sample);
+    WriteWholeFile(folder / "quests.qdb", questSample);
+    WriteWholeFile(folder / "cut.sdb", sample.substr(0, sample.size() / 2));
+    WriteWholeFile(folder / "cut.qdb", questSample.substr(0, questSample.size() / 2));
+    WriteWholeFile(folder / "existing.sdb", sample);
+    // The tables with one price changed, and the database they make alone.
+    std::vector<CellTable> tables;
+    std::string problem;
+    ASSERT_TRUE(Unpack(*c.tool, folder / "original", folder / "tables", tables, problem));
+    tables[0].lines[0][spells ? 3 : 1] = "777";
+    WriteTables(*c.tool, tables, folder / "tables");
+    ASSERT_EQ(Pack(*c.tool, {folder / "original", folder / "tables", folder / "alone"}).status,
+              kPackWritten);
+    const std::string alone = ReadWholeFile(folder / "alone");
+    std::filesystem::remove(folder / "alone");
+    const std::map<std::string, std::string> before = FolderContent(folder.path);
+
+    std::vector<std::string> paths = {folder / "original"};
+    for (const std::string& source : c.sources)
+      paths.push_back(folder / source);
+    paths.push_back(folder / c.target);
+    const PackResult result = Pack(*c.tool, paths);
+    if (c.outcome == Outcome::Refused) {
+      std::string problemText = c.problem;
+      if (const std::size_t at = problemText.find("{}"); at != std::string::npos)
+        problemText.replace(at, 2, folder.path.string());
+      EXPECT_EQ(result.status, kPackFailed) << result.output;
+      EXPECT_NE(result.errors.find(problemText), std::string::npos) << result.errors;
+      EXPECT_TRUE(
+          result.errors.ends_with(std::string(c.tool->packer.program) + ": nothing was written\n"));
+      EXPECT_TRUE(FolderContent(folder.path) == before) << "something was written";
+      continue;
+    }
+    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    const std::string packed = ReadWholeFile(folder / c.target);
+    EXPECT_TRUE(packed == (c.outcome == Outcome::Original ? own : alone));
+  }
+}
+
+// A mod of the spell sample made on its node tree: its first composed spell (S_Spells line 2)
+// gets the kind byte 2 and the field of the given code the text.
+std::string SampleWithKindAndText(std::uint8_t code, std::string_view text) {
+  DatabaseTree tree;
+  EXPECT_TRUE(
+      ReadDatabaseTree(DatabaseKind::Spells, ReadWholeFile(SAMPLES_FOLDER "/spells.sdb"), tree));
+  TreeNode& record = tree.databases[0].children[2].children[0];
+  record.kind = 2;
+  for (TreeNode& field : record.children) {
+    if (field.kind == code) field.value = TextPayload(text);
+  }
+  return WriteDatabaseTree(tree);
+}
+
+// Two mods that give a record the same kind byte agree on its header, though the other fields
+// they change give it other lengths: the record takes both mods' changes, without a conflict.
+TEST(ModMergeTest, ModsThatGiveARecordTheSameKindByteAgree) {
+  TempFolder folder;
+  WriteWholeFile(folder / "power.sdb", SampleWithKindAndText(4, "9"));        // Power 3 to 9
+  WriteWholeFile(folder / "required.sdb", SampleWithKindAndText(2, "ward"));  // burn to ward
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  const PackResult result = Pack(
+      kSpells, {"--strict", sample, folder / "power.sdb", folder / "required.sdb", folder / "new"});
+  EXPECT_EQ(result.status, kPackWritten) << result.errors;
+  ASSERT_EQ(
+      Pack(kSpells, {sample, folder / "power.sdb", folder / "required.sdb", folder / "new"}).status,
+      kPackWritten);
+  DatabaseTree packed;
+  ASSERT_TRUE(ReadDatabaseTree(DatabaseKind::Spells, ReadWholeFile(folder / "new"), packed));
+  const TreeNode& record = packed.databases[0].children[2].children[0];
+  EXPECT_EQ(record.kind, 2);
+  EXPECT_EQ(record.children[1].value, TextPayload("ward"));
+  EXPECT_EQ(record.children[3].value, TextPayload("9"));
+}
+
+}  // namespace
