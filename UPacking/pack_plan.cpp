@@ -177,6 +177,12 @@ std::string HexBytes(std::string_view bytes) {
   return text;
 }
 
+// A record node's kind byte and length form, as a plan item shows them: "kind 2, long form".
+std::string HeaderText(char kind, std::size_t headerSize) {
+  return "kind " + std::to_string(static_cast<std::uint8_t>(kind)) +
+         (headerSize == 2 ? ", short form" : ", long form");
+}
+
 // The cells of a line as strings.
 std::vector<std::string> CellsOf(std::string_view line) {
   std::vector<std::string> cells;
@@ -414,8 +420,10 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
   }
   const std::string_view ownHeader = std::string_view(record.bytes).substr(0, record.headerSize);
   const std::string_view header = std::string_view(stored.bytes).substr(0, stored.headerSize);
+  // The header's kind byte and length form; its length follows from the fields.
   if (header[0] != ownHeader[0] || header.size() != ownHeader.size()) {
-    change.units.push_back({{UnitKind::RecordHeader, 0}, std::string(header)});
+    change.units.push_back(
+        {{UnitKind::RecordHeader, 0}, std::string{header[0], static_cast<char>(header.size())}});
   }
   AddCellChanges(StoredLine(record), StoredLine(stored), change);
   for (std::size_t field = 0; field < record.fields.size(); ++field) {
@@ -721,8 +729,8 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
       }
       case UnitKind::RecordHeader:
         cell.columnText = "(the record's header)";
-        cell.oldText = HexBytes(std::string_view(record.bytes).substr(0, record.headerSize));
-        cell.newText = HexBytes(unit.value);
+        cell.oldText = HeaderText(record.bytes.front(), record.headerSize);
+        cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
         break;
       case UnitKind::WholeRecord:
         cell.columnText = "(the record)";
