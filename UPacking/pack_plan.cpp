@@ -70,18 +70,17 @@ struct NewLine {
   bool isAdded = false;
 };
 
-// One table while it is planned.
+// One table while it is planned, its new lines taken in order.
 struct TablePlanning {
-  std::size_t table;
+  std::size_t table = 0;
   std::vector<SourceTable> sources;
   MergedTable merged;
-  std::vector<NewLine> lines;
-  std::vector<bool> inPlace;  // per new line: its record keeps its place
-  std::vector<std::uint32_t> newLineOfRecord;
-  // Per new line: the nearest line at or above it, and at or below it, whose record keeps its
-  // place (kNoNewLine for none).
-  std::vector<std::uint32_t> inPlaceAbove;
-  std::vector<std::uint32_t> inPlaceBelow;
+  std::size_t newLines = 0;
+  std::vector<bool> inPlace;      // per new line: its record keeps its place
+  std::vector<bool> recordStays;  // per record: it keeps its place
+  std::uint32_t firstInPlace = kNoNewLine;  // the first new line whose record keeps its place
+  std::uint32_t lastInPlace = kNoNewLine;   // the last such line planned so far
+  std::uint32_t lastRecordLine = kNoNewLine;  // the last line planned that stands for a record
 };
 
 PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::size_t line,
@@ -130,19 +129,6 @@ std::vector<std::uint64_t> PartHashes(std::string_view line, std::string_view li
     if (end == std::string_view::npos) return parts;
     start = end + lineEnd.size();
   }
-}
-
-// For every line, the nearest line at or above it (or at or below it) that keeps its place,
-// kNoNewLine where there is none.
-void NearestLinesInPlace(const std::vector<bool>& inPlace, std::vector<std::uint32_t>& above,
-                         std::vector<std::uint32_t>& below) {
-  const auto lines = static_cast<std::uint32_t>(inPlace.size());
-  above.assign(lines, kNoNewLine);
-  below.assign(lines, kNoNewLine);
-  for (std::uint32_t line = 0; line < lines; ++line)
-    above[line] = inPlace[line] ? line : (line > 0 ? above[line - 1] : kNoNewLine);
-  for (std::uint32_t line = lines; line-- > 0;)
-    below[line] = inPlace[line] ? line : (line + 1 < lines ? below[line + 1] : kNoNewLine);
 }
 
 // A line whose end is not the header row's: an LF alone in a table whose lines end in CR LF (the
@@ -263,6 +249,27 @@ struct Planner {
                      static_cast<std::uint8_t>(rank)});
   }
 
+  // A moved record copied to `anchor`: joined to the edit before it where that copies to the same
+  // place, so that a sorted table's moves take few edits.
+  void AddCopy(const Anchor& anchor, const RecordSpot& spot, std::uint32_t origin) {
+    const int rank = anchor.after ? 0 : 2;
+    PendingEdit* last = edits.empty() ? nullptr : &edits.back();
+    const bool joins = last != nullptr && last->edit.at == anchor.at && last->rank == rank &&
+                       last->tableNode == anchor.tableNode && last->edit.removed == 0 &&
+                       last->edit.copies > 0 &&
+                       last->edit.firstCopy + last->edit.copies == plan.copies.size();
+    if (!joins) {
+      ByteEdit edit;
+      edit.at = anchor.at;
+      edit.firstCopy = static_cast<std::uint32_t>(plan.copies.size());
+      AddEdit(edit, {}, anchor.tableNode, rank, origin);
+      last = &edits.back();
+    }
+    plan.copies.push_back({spot.offset, spot.size});
+    ++last->edit.copies;
+    last->edit.copiedSize += spot.size;
+  }
+
   std::string OriginText(const EditOrigin& origin) const {
     switch (origin.kind) {
       case EditOrigin::Kind::Line:
@@ -321,20 +328,20 @@ struct Planner {
   bool SameCellValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
                      const std::string& a, const std::string& b);
   void MergeSources(TablePlanning& planning);
-  void OrderNewLines(TablePlanning& planning);
-  Anchor AnchorOf(const TablePlanning& planning, std::size_t newLine) const;
+  NewLine NewLineAt(const TablePlanning& planning, std::size_t index) const;
+  void PlaceNewLines(TablePlanning& planning);
+  Anchor AnchorOf(const TablePlanning& planning) const;
   std::size_t NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const;
   bool Rebuild(TablePlanning& planning, const StoredRecord& base, std::string_view text,
                bool neighbour, std::size_t source, std::size_t line, RebuiltRecord& rebuilt);
-  void PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit,
-                std::string inserted);
-  void PlanKept(TablePlanning& planning, std::size_t newLine);
-  bool MergedBytes(TablePlanning& planning, const MergedRecord& merged, const StoredRecord& record,
-                   std::string& bytes, std::string& expected);
+  void PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted);
+  void PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line);
+  bool MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
+                   const StoredRecord& record, std::string& bytes, std::string& expected);
   void NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
                         const StoredRecord& record);
-  void PlanChanged(TablePlanning& planning, std::size_t newLine);
-  void PlanAdded(TablePlanning& planning, std::size_t newLine);
+  void PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line);
+  void PlanAdded(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanRemovals(TablePlanning& planning);
   void NoteConflicts(const TablePlanning& planning);
   void PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes);
@@ -506,78 +513,83 @@ void Planner::MergeSources(TablePlanning& planning) {
       Several());
 }
 
-// The new table's lines: one source's in its order, several sources' in the original's.
-void Planner::OrderNewLines(TablePlanning& planning) {
-  const MergedTable& merged = planning.merged;
+// A line of the new table: one source's lines in their order, several sources' records in the
+// original's order with their added lines among them.
+NewLine Planner::NewLineAt(const TablePlanning& planning, std::size_t index) const {
+  NewLine newLine;
   if (!Several()) {
     const TablePairing& pairing = planning.sources.front().pairing;
-    std::uint32_t added = 0;
-    planning.lines.resize(pairing.recordOfLine.size());
-    for (std::uint32_t line = 0; line < pairing.recordOfLine.size(); ++line) {
-      NewLine& newLine = planning.lines[line];
-      newLine.source = 0;
-      newLine.line = line;
-      newLine.record = pairing.recordOfLine[line];
-      newLine.isAdded = newLine.record == kNoRecord;
-      if (newLine.isAdded) newLine.added = added++;
-    }
-  } else {
-    for (const MergedLine& mergedLine : merged.lines) {
-      NewLine newLine;
-      newLine.isAdded = mergedLine.added;
-      if (newLine.isAdded) {
-        const AddedLine& added = merged.added[mergedLine.index];
-        newLine.added = mergedLine.index;
-        newLine.source = static_cast<std::uint16_t>(added.source);
-        newLine.line = static_cast<std::uint32_t>(added.line);
-      } else {
-        newLine.record = mergedLine.index;
-        const MergedRecord* verdict = VerdictOf(merged, newLine.record);
-        if (verdict != nullptr && !verdict->unitSources.empty()) {
-          // Named for the last source that changed it.
-          newLine.source =
-              static_cast<std::uint16_t>(*std::ranges::max_element(verdict->unitSources));
-          newLine.line = static_cast<std::uint32_t>(SourceLineOf(*verdict, newLine.source));
-        }
-      }
-      planning.lines.push_back(newLine);
-    }
+    newLine.source = 0;
+    newLine.line = static_cast<std::uint32_t>(index);
+    newLine.record = pairing.recordOfLine[index];
+    newLine.isAdded = newLine.record == kNoRecord;
+    return newLine;
   }
-  std::vector<std::uint32_t> records(planning.lines.size());
-  for (std::size_t line = 0; line < planning.lines.size(); ++line)
-    records[line] = planning.lines[line].isAdded ? kNoRecord : planning.lines[line].record;
-  planning.inPlace = LongestIncreasingRun(records);
-  NearestLinesInPlace(planning.inPlace, planning.inPlaceAbove, planning.inPlaceBelow);
-  planning.newLineOfRecord.assign(layout.tables[planning.table].spots.size(), kNoNewLine);
-  for (std::uint32_t line = 0; line < planning.lines.size(); ++line) {
-    if (!planning.lines[line].isAdded) planning.newLineOfRecord[planning.lines[line].record] = line;
+  const MergedTable& merged = planning.merged;
+  const MergedLine& mergedLine = merged.lines[index];
+  newLine.isAdded = mergedLine.added;
+  if (newLine.isAdded) {
+    const AddedLine& added = merged.added[mergedLine.index];
+    newLine.added = mergedLine.index;
+    newLine.source = static_cast<std::uint16_t>(added.source);
+    newLine.line = static_cast<std::uint32_t>(added.line);
+    return newLine;
+  }
+  newLine.record = mergedLine.index;
+  const MergedRecord* verdict = VerdictOf(merged, newLine.record);
+  if (verdict != nullptr && !verdict->unitSources.empty()) {
+    // Named for the last source that changed it.
+    newLine.source = static_cast<std::uint16_t>(*std::ranges::max_element(verdict->unitSources));
+    newLine.line = static_cast<std::uint32_t>(SourceLineOf(*verdict, newLine.source));
+  }
+  return newLine;
+}
+
+// Which new lines' records keep their place: the longest run of them in increasing order.
+void Planner::PlaceNewLines(TablePlanning& planning) {
+  if (!Several()) {
+    planning.newLines = planning.sources.front().pairing.recordOfLine.size();
+    planning.inPlace = planning.sources.front().pairing.inPlace;
+  } else {
+    planning.newLines = planning.merged.lines.size();
+    std::vector<std::uint32_t> records(planning.newLines);
+    for (std::size_t line = 0; line < planning.newLines; ++line) {
+      const MergedLine& merged = planning.merged.lines[line];
+      records[line] = merged.added ? kNoRecord : merged.index;
+    }
+    planning.inPlace = LongestIncreasingRun(records);
+  }
+  planning.recordStays.assign(layout.tables[planning.table].spots.size(), false);
+  for (std::uint32_t line = 0; line < planning.newLines; ++line) {
+    if (!planning.inPlace[line]) continue;
+    planning.recordStays[NewLineAt(planning, line).record] = true;
+    if (planning.firstInPlace == kNoNewLine) planning.firstInPlace = line;
   }
 }
 
 // Where a moved or added line goes: after the record of the nearest line above that keeps its
 // place, else before the record of the nearest one below, else where the table's records began.
-Anchor Planner::AnchorOf(const TablePlanning& planning, std::size_t newLine) const {
-  const std::uint32_t above = newLine > 0 ? planning.inPlaceAbove[newLine - 1] : kNoNewLine;
-  if (above != kNoNewLine) {
-    const RecordSpot& spot = Spot(planning.table, planning.lines[above].record);
+// Lines are planned in order, so the nearest one above is the last one planned.
+Anchor Planner::AnchorOf(const TablePlanning& planning) const {
+  if (planning.lastInPlace != kNoNewLine) {
+    const RecordSpot& spot = Spot(planning.table, NewLineAt(planning, planning.lastInPlace).record);
     return {RecordEnd(spot), spot.tableNode, true};
   }
-  const std::uint32_t below =
-      newLine + 1 < planning.inPlaceBelow.size() ? planning.inPlaceBelow[newLine + 1] : kNoNewLine;
+  const std::uint32_t below = planning.firstInPlace;
   const RecordSpot& spot =
-      Spot(planning.table, below != kNoNewLine ? planning.lines[below].record : 0);
+      Spot(planning.table, below != kNoNewLine ? NewLineAt(planning, below).record : 0);
   return {spot.offset, spot.tableNode, false};
 }
 
 // The record a line that resembles none is built on: the record of the nearest line above that
 // stands for one, else of the nearest one below, else the table's first record.
 std::size_t Planner::NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const {
-  const std::vector<NewLine>& lines = planning.lines;
-  for (std::size_t above = newLine; above-- > 0;) {
-    if (!lines[above].isAdded) return lines[above].record;
+  if (planning.lastRecordLine != kNoNewLine) {
+    return NewLineAt(planning, planning.lastRecordLine).record;
   }
-  for (std::size_t below = newLine + 1; below < lines.size(); ++below) {
-    if (!lines[below].isAdded) return lines[below].record;
+  for (std::size_t below = newLine + 1; below < planning.newLines; ++below) {
+    const NewLine line = NewLineAt(planning, below);
+    if (!line.isAdded) return line.record;
   }
   return 0;
 }
@@ -615,41 +627,40 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
   return true;
 }
 
-// The record of the new line, copied to the line's place when it does not keep its own.
-void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, ByteEdit edit,
-                       std::string inserted) {
-  const NewLine& line = planning.lines[newLine];
-  const Anchor anchor = AnchorOf(planning, newLine);
-  edit.at = anchor.at;
+// The record of the new line, or its new bytes, put at the line's place when it does not keep
+// its own.
+void Planner::PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted) {
+  const Anchor anchor = AnchorOf(planning);
   const std::size_t source = line.source == kNoSource ? 0 : line.source;
-  AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2,
-          LineOrigin(planning, source, line.line));
+  const std::uint32_t origin = LineOrigin(planning, source, line.line);
+  if (inserted.empty()) {
+    AddCopy(anchor, Spot(planning.table, line.record), origin);
+  } else {
+    ByteEdit edit;
+    edit.at = anchor.at;
+    AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin);
+  }
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
   plan.items.push_back(
       Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
 }
 
-void Planner::PlanKept(TablePlanning& planning, std::size_t newLine) {
-  const std::uint32_t record = planning.lines[newLine].record;
+void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
   TableChanges& changes = plan.changes[planning.table];
   ++changes.kept;
-  plan.lineHashes[planning.table].push_back(layout.tables[planning.table].hashes[record]);
+  plan.lineHashes[planning.table].push_back(layout.tables[planning.table].hashes[line.record]);
   if (planning.inPlace[newLine]) return;
   ++changes.moved;
-  const RecordSpot& spot = Spot(planning.table, record);
-  ByteEdit edit;
-  edit.copyFrom = spot.offset;
-  edit.copySize = spot.size;
-  PlanMove(planning, newLine, edit, {});
+  PlanMove(planning, line, {});
 }
 
 // The bytes of a record as the sources' winning changes make it, and the line it must read as;
 // false, with the problems, when they cannot be stored. A database source's record as a whole
 // comes as it is; otherwise the fields and header that database sources changed come as they
 // store them, and the cells as the sources give them are stored on those.
-bool Planner::MergedBytes(TablePlanning& planning, const MergedRecord& merged,
-                          const StoredRecord& record, std::string& bytes, std::string& expected) {
-  const NewLine& line = planning.lines[planning.newLineOfRecord[merged.record]];
+bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line,
+                          const MergedRecord& merged, const StoredRecord& record,
+                          std::string& bytes, std::string& expected) {
   StoredRecord base = record;
   std::vector<std::string> cells = CellsOf(StoredLine(record));
   std::string text;
@@ -744,11 +755,9 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
   }
 }
 
-void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine) {
-  const std::uint32_t recordIndex = planning.lines[newLine].record;
-  const MergedRecord& merged = *VerdictOf(planning.merged, recordIndex);
-  const RecordSpot& spot = Spot(planning.table, recordIndex);
-  const NewLine& line = planning.lines[newLine];
+void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
+  const MergedRecord& merged = *VerdictOf(planning.merged, line.record);
+  const RecordSpot& spot = Spot(planning.table, line.record);
   if (const ReadOffLengths* held = ReadOffWithin(layout, spot.offset, RecordEnd(spot))) {
     Problem(ReadOffProblem(Where(planning, line.source, line.line), *held));
     return;
@@ -756,8 +765,8 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine) {
   const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
   std::string bytes;
   std::string expected;
-  if (!MergedBytes(planning, merged, record, bytes, expected)) return;
-  if (bytes == record.bytes) return PlanKept(planning, newLine);
+  if (!MergedBytes(planning, line, merged, record, bytes, expected)) return;
+  if (bytes == record.bytes) return PlanKept(planning, newLine, line);
   TableChanges& changes = plan.changes[planning.table];
   ++changes.changed;
   plan.lineHashes[planning.table].push_back(LineHash(expected));
@@ -769,15 +778,14 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine) {
             LineOrigin(planning, line.source, line.line));
   } else {
     ++changes.changedMoved;
-    PlanMove(planning, newLine, edit, std::move(bytes));
+    PlanMove(planning, line, std::move(bytes));
   }
   NoteChangedUnits(planning, merged, record);
 }
 
 // An added line: a database source's record as it stores it; a line of tables built on the
 // record it resembles most, or its neighbour's.
-void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine) {
-  const NewLine& line = planning.lines[newLine];
+void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
   SourceTable& from = planning.sources[line.source];
   const std::string where = Where(planning, line.source, line.line);
   const std::size_t fileLine = FileLineOf(*from.index, line.line);
@@ -815,7 +823,7 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine) {
   }
   ++plan.changes[planning.table].added;
   plan.lineHashes[planning.table].push_back(LineHash(expected));
-  const Anchor anchor = AnchorOf(planning, newLine);
+  const Anchor anchor = AnchorOf(planning);
   ByteEdit edit;
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
@@ -828,10 +836,10 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine) {
 // Records that leave their places one after another leave as one stretch of bytes.
 void Planner::PlanRemovals(TablePlanning& planning) {
   const std::size_t firstEdit = edits.size();
-  for (std::size_t record = 0; record < planning.newLineOfRecord.size(); ++record) {
-    const std::uint32_t newLine = planning.newLineOfRecord[record];
-    const bool removed = newLine == kNoNewLine;
-    if (!removed && planning.inPlace[newLine]) continue;
+  for (std::uint32_t record = 0; record < planning.recordStays.size(); ++record) {
+    if (planning.recordStays[record]) continue;
+    const MergedRecord* verdict = VerdictOf(planning.merged, record);
+    const bool removed = verdict != nullptr && verdict->removed;
     const RecordSpot& spot = Spot(planning.table, record);
     PendingEdit* last = edits.size() > firstEdit ? &edits.back() : nullptr;
     if (last != nullptr && last->tableNode == spot.tableNode &&
@@ -850,9 +858,8 @@ void Planner::PlanRemovals(TablePlanning& planning) {
     }
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
-    plan.items.push_back(Item(PlanAction::Removed, planning.table,
-                              VerdictOf(planning.merged, static_cast<std::uint32_t>(record))->removedBy,
-                              0, record + 2));
+    plan.items.push_back(
+        Item(PlanAction::Removed, planning.table, verdict->removedBy, 0, record + std::size_t{2}));
   }
 }
 
@@ -883,7 +890,8 @@ void Planner::NoteConflicts(const TablePlanning& planning) {
 }
 
 void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes) {
-  TablePlanning planning{table, {}, {}, {}, {}, {}, {}, {}};
+  TablePlanning planning;
+  planning.table = table;
   for (std::size_t source = 0; source < sources.size(); ++source) {
     TableIndex& index = indexes[source][table];
     planning.sources.push_back(
@@ -894,16 +902,19 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
     PairTable(table, from);
   }
   MergeSources(planning);
-  OrderNewLines(planning);
-  for (std::size_t line = 0; line < planning.lines.size(); ++line) {
-    if (planning.lines[line].isAdded) {
-      PlanAdded(planning, line);
-    } else if (const MergedRecord* verdict = VerdictOf(planning.merged, planning.lines[line].record);
+  PlaceNewLines(planning);
+  for (std::uint32_t index = 0; index < planning.newLines; ++index) {
+    const NewLine line = NewLineAt(planning, index);
+    if (line.isAdded) {
+      PlanAdded(planning, index, line);
+    } else if (const MergedRecord* verdict = VerdictOf(planning.merged, line.record);
                verdict == nullptr || verdict->units.empty()) {
-      PlanKept(planning, line);
+      PlanKept(planning, index, line);
     } else {
-      PlanChanged(planning, line);
+      PlanChanged(planning, index, line);
     }
+    if (!line.isAdded) planning.lastRecordLine = index;
+    if (planning.inPlace[index]) planning.lastInPlace = index;
   }
   PlanRemovals(planning);
   NoteConflicts(planning);
@@ -916,7 +927,7 @@ void Planner::PlanNodeHeaders() {
   for (const PendingEdit& pending : edits) {
     const ByteEdit& edit = pending.edit;
     tableGrowth[pending.tableNode] +=
-        static_cast<std::int64_t>(InsertedBytes(plan, edit).size()) + edit.copySize - edit.removed;
+        WrittenSize(plan, edit) - edit.removed;
   }
   std::vector<std::int64_t> databaseGrowth(layout.databases.size(), 0);
   auto resize = [&](std::int64_t offset, const NodeHeader& header, std::int64_t growth,
@@ -975,8 +986,7 @@ void Planner::NoteChangedRanges() {
   std::int64_t shift = 0;
   for (const ByteEdit& edit : plan.edits) {
     const std::int64_t at = edit.at + shift;
-    const std::int64_t written =
-        static_cast<std::int64_t>(InsertedBytes(plan, edit).size()) + edit.copySize;
+    const std::int64_t written = WrittenSize(plan, edit);
     const ByteRange range{std::max<std::int64_t>(at - 1, 0), at + written + 1};
     if (!plan.changed.empty() && plan.changed.back().end >= range.start) {
       plan.changed.back().end = std::max(plan.changed.back().end, range.end);
@@ -1001,8 +1011,7 @@ PackPlan Planner::Finish() {
   plan.newSize = layout.size;
   plan.edits.reserve(edits.size());
   for (const PendingEdit& pending : edits) {
-    plan.newSize += static_cast<std::int64_t>(InsertedBytes(plan, pending.edit).size()) +
-                    pending.edit.copySize - pending.edit.removed;
+    plan.newSize += WrittenSize(plan, pending.edit) - pending.edit.removed;
     plan.edits.push_back(pending.edit);
   }
   edits = {};

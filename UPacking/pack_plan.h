@@ -80,21 +80,29 @@ struct ChangedCell {
 
 inline constexpr std::uint32_t kNoInsertion = UINT32_MAX;
 
+// A piece of the original copied elsewhere: a moved record.
+struct CopiedPiece {
+  std::int64_t offset = 0;
+  std::uint32_t size = 0;
+};
+
 // A change to the original's bytes: the `removed` bytes at `at` give way to the bytes of
-// PackPlan::insertions[inserted] (if any), then to the original's [copyFrom, copyFrom +
-// copySize) (a moved record).
+// PackPlan::insertions[inserted] (if any), then to the original's pieces
+// PackPlan::copies[firstCopy, firstCopy + copies) (moved records), `copiedSize` bytes in all.
 struct ByteEdit {
   std::int64_t at = 0;
   std::int64_t removed = 0;
-  std::int64_t copyFrom = 0;
-  std::int64_t copySize = 0;
+  std::int64_t copiedSize = 0;
   std::uint32_t inserted = kNoInsertion;
+  std::uint32_t firstCopy = 0;
+  std::uint32_t copies = 0;
 };
 
 // The new database as edits of the original, and what its tables must read as.
 struct PackPlan {
   std::vector<ByteEdit> edits;  // in the order of their offsets
   std::vector<std::string> insertions;
+  std::vector<CopiedPiece> copies;
   std::int64_t newSize = 0;
   // Where the new database's bytes differ from the original's, a byte wider on each side (a
   // removal is a place between bytes), in the new database's offsets: the nodes to look into
@@ -113,6 +121,11 @@ struct PackPlan {
 // The bytes an edit inserts before any it copies.
 inline std::string_view InsertedBytes(const PackPlan& plan, const ByteEdit& edit) {
   return edit.inserted == kNoInsertion ? std::string_view() : plan.insertions[edit.inserted];
+}
+
+// All the bytes an edit writes in place of those it removes.
+inline std::int64_t WrittenSize(const PackPlan& plan, const ByteEdit& edit) {
+  return static_cast<std::int64_t>(InsertedBytes(plan, edit).size()) + edit.copiedSize;
 }
 
 // The file name of the table with the given index.

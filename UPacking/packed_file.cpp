@@ -220,7 +220,10 @@ void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output
   for (const ByteEdit& edit : plan.edits) {
     CopyOriginal(original, copied, edit.at, buffer);
     buffer.Append(InsertedBytes(plan, edit));
-    CopyOriginal(original, edit.copyFrom, edit.copyFrom + edit.copySize, buffer);
+    for (std::uint32_t piece = edit.firstCopy; piece < edit.firstCopy + edit.copies; ++piece) {
+      const CopiedPiece& copy = plan.copies[piece];
+      CopyOriginal(original, copy.offset, copy.offset + copy.size, buffer);
+    }
     copied = std::max(copied, edit.at + edit.removed);
   }
   CopyOriginal(original, copied, Size(original), buffer);
