@@ -206,7 +206,8 @@ std::vector<HashedLine> UniqueLines(Hashes lines, std::size_t start, std::size_t
 
 // Pairs of lines that occur once on each side of the stretch, in their longest run that
 // increases on both sides (patience sorting).
-std::vector<LineMatch> Anchors(Hashes original, Hashes edited, const Stretch& stretch) {
+std::vector<LineMatch> Anchors(Hashes original, Hashes edited, const Stretch& stretch,
+                               std::size_t& uniquePairs) {
   const std::vector<HashedLine> left =
       UniqueLines(original, stretch.originalStart, stretch.originalEnd);
   const std::vector<HashedLine> right = UniqueLines(edited, stretch.editedStart, stretch.editedEnd);
@@ -220,6 +221,7 @@ std::vector<LineMatch> Anchors(Hashes original, Hashes edited, const Stretch& st
       candidates.push_back({left[a++].index, right[b++].index});
     }
   }
+  uniquePairs = candidates.size();
   std::ranges::sort(candidates, {}, &LineMatch::original);
   // Longest increasing run of the edited indices: tails[k] ends the best run of length k + 1.
   std::vector<std::size_t> tails;
@@ -266,13 +268,19 @@ std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
       }
       matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
     };
-    for (const LineMatch& anchor : Anchors(original, edited, whole)) {
-      pairUpTo(anchor.original, anchor.edited);
+    std::size_t uniquePairs = 0;
+    const std::vector<LineMatch> anchors = Anchors(original, edited, whole, uniquePairs);
+    // Most lines occur once, but few of them in order: the table was reordered (sorted), and
+    // the stretches between anchors hold lines that moved far, which no script pairs.
+    const std::size_t lines = whole.editedEnd - whole.editedStart;
+    const bool reordered = 2 * uniquePairs >= lines && 8 * anchors.size() < uniquePairs;
+    for (const LineMatch& anchor : anchors) {
+      if (!reordered) pairUpTo(anchor.original, anchor.edited);
       matches.push_back(anchor);
       originalAt = anchor.original + 1;
       editedAt = anchor.edited + 1;
     }
-    pairUpTo(whole.originalEnd, whole.editedEnd);
+    if (!reordered) pairUpTo(whole.originalEnd, whole.editedEnd);
   }
   matches.insert(matches.end(), tail.rbegin(), tail.rend());
   return matches;

@@ -20,7 +20,8 @@ struct LineMatch {
 // increasing run, and the stretches between anchors get their own scripts; a stretch that needs
 // more edits still is walked line by line, each line that differs taken as replaced, deleted or
 // inserted by the nearest equal lines ahead (within kLookAhead), so that lines that repeat stay
-// paired in place. So an unedited table costs one pass, any edit of up to kMostEdits lines gives
+// paired in place. A table whose lines mostly occur once but few of them in order (a sorted
+// one) is paired by its anchors alone. So an unedited table costs one pass, any edit of up to kMostEdits lines gives
 // the longest common subsequence, and a reordered or heavily edited table of a million lines
 // still aligns in O(n log n).
 std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,

@@ -78,26 +78,30 @@ std::vector<LineMatch> PairEqualLines(std::span<const std::uint64_t> recordHashe
     pairing.lineOfRecord[match.original] = static_cast<std::uint32_t>(match.edited);
   }
   if (aligned.size() == lineHashes.size()) return aligned;
-  // The records left over, by hash and then position: each line left takes the earliest one
-  // left with its hash.
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> leftOver;
+  // The lines and records left over, each by hash and then position: the k-th line left with a
+  // hash takes the k-th record left with it.
+  using Left = std::pair<std::uint64_t, std::uint32_t>;
+  std::vector<Left> records;
   for (std::uint32_t record = 0; record < recordHashes.size(); ++record) {
-    if (pairing.lineOfRecord[record] == kNoLine) leftOver.emplace_back(recordHashes[record], record);
+    if (pairing.lineOfRecord[record] == kNoLine) records.emplace_back(recordHashes[record], record);
   }
-  std::ranges::sort(leftOver);
-  std::vector<std::uint32_t> taken(leftOver.size(), 0);  // at a group's start: how many it gave
-  for (std::size_t line = 0; line < lineHashes.size(); ++line) {
-    if (pairing.recordOfLine[line] != kNoRecord) continue;
-    const auto group = std::ranges::lower_bound(
-        leftOver, lineHashes[line], {}, &std::pair<std::uint64_t, std::uint32_t>::first);
-    if (group == leftOver.end() || group->first != lineHashes[line]) continue;
-    const auto start = static_cast<std::size_t>(group - leftOver.begin());
-    const std::size_t next = start + taken[start];
-    if (next >= leftOver.size() || leftOver[next].first != lineHashes[line]) continue;
-    ++taken[start];
-    const std::uint32_t record = leftOver[next].second;
-    pairing.recordOfLine[line] = record;
-    pairing.lineOfRecord[record] = static_cast<std::uint32_t>(line);
+  std::vector<Left> lines;
+  for (std::uint32_t line = 0; line < lineHashes.size(); ++line) {
+    if (pairing.recordOfLine[line] == kNoRecord) lines.emplace_back(lineHashes[line], line);
+  }
+  std::ranges::sort(records);
+  std::ranges::sort(lines);
+  for (std::size_t a = 0, b = 0; a < records.size() && b < lines.size();) {
+    if (records[a].first < lines[b].first) {
+      ++a;
+    } else if (lines[b].first < records[a].first) {
+      ++b;
+    } else {
+      pairing.recordOfLine[lines[b].second] = records[a].second;
+      pairing.lineOfRecord[records[a].second] = lines[b].second;
+      ++a;
+      ++b;
+    }
   }
   return aligned;
 }
@@ -421,6 +425,11 @@ void PairResemblingLines(const RowIndex& lines, const RowIndex& records,
   }
 }
 
+// The lines whose records keep their place.
+void MarkRecordsInPlace(TablePairing& pairing) {
+  pairing.inPlace = LongestIncreasingRun(pairing.recordOfLine);
+}
+
 // The number of cells of the row standing for `id` in the index.
 std::size_t CellCountOf(const RowIndex& index, std::uint32_t id) {
   const auto row = static_cast<std::size_t>(std::ranges::lower_bound(index.ids, id) - index.ids.begin());
@@ -444,6 +453,7 @@ void PairLonePlaces(const RowIndex& lines, const RowIndex& records,
     if (pairing.lineOfRecord[record] == kNoLine) freeRecords.push_back(record);
   }
   if (freeLines.empty() || freeRecords.empty()) return;
+  MarkRecordsInPlace(pairing);
   // The pairs that keep their place, with one before the first and one after the last.
   std::vector<std::pair<std::int64_t, std::int64_t>> bounds{{-1, -1}};
   for (std::uint32_t line = 0; line < pairing.inPlace.size(); ++line) {
@@ -499,10 +509,6 @@ void ChooseTemplates(const RowIndex& lines, const std::vector<Candidate>& anywhe
 
 // ---- Records that keep their place.
 
-// The lines whose records keep their place.
-void MarkRecordsInPlace(TablePairing& pairing) {
-  pairing.inPlace = LongestIncreasingRun(pairing.recordOfLine);
-}
 
 // An unedited table: every line stands for the record at its place.
 TablePairing UneditedPairing(std::size_t lines) {
@@ -576,7 +582,6 @@ TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
     std::vector<Candidate> anywhere(lines.ids.size(), Candidate{kNoLine, kNoRecord, 0, 0, 0});
     PairResemblingLines(lines, records, weights, expected, texts, pairing, anywhere);
     FindBestRecordsOfUnpairedLines(lines, records, weights, expected, texts, pairing, anywhere);
-    MarkRecordsInPlace(pairing);
     PairLonePlaces(lines, records, anywhere, pairing);
     ChooseTemplates(lines, anywhere, pairing);
     pairing.inPlace.assign(lineHashes.size(), false);

@@ -58,4 +58,4 @@ TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
 std::vector<bool> LongestIncreasingRun(std::span<const std::uint32_t> values);
 
 // Records whose values weigh the cells, at most: the whole table up to that size.
-inline constexpr std::size_t kWeightSample = std::size_t{1} << 16;
+inline constexpr std::size_t kWeightSample = std::size_t{1} << 14;

@@ -251,7 +251,8 @@ struct Planner {
 
   // A moved record copied to `anchor`: joined to the edit before it where that copies to the same
   // place, so that a sorted table's moves take few edits.
-  void AddCopy(const Anchor& anchor, const RecordSpot& spot, std::uint32_t origin) {
+  template <typename MakeOrigin>
+  void AddCopy(const Anchor& anchor, const RecordSpot& spot, MakeOrigin origin) {
     const int rank = anchor.after ? 0 : 2;
     PendingEdit* last = edits.empty() ? nullptr : &edits.back();
     const bool joins = last != nullptr && last->edit.at == anchor.at && last->rank == rank &&
@@ -262,7 +263,7 @@ struct Planner {
       ByteEdit edit;
       edit.at = anchor.at;
       edit.firstCopy = static_cast<std::uint32_t>(plan.copies.size());
-      AddEdit(edit, {}, anchor.tableNode, rank, origin);
+      AddEdit(edit, {}, anchor.tableNode, rank, origin());
       last = &edits.back();
     }
     plan.copies.push_back({spot.offset, spot.size});
@@ -632,13 +633,13 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
 void Planner::PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted) {
   const Anchor anchor = AnchorOf(planning);
   const std::size_t source = line.source == kNoSource ? 0 : line.source;
-  const std::uint32_t origin = LineOrigin(planning, source, line.line);
+  const auto origin = [&] { return LineOrigin(planning, source, line.line); };
   if (inserted.empty()) {
     AddCopy(anchor, Spot(planning.table, line.record), origin);
   } else {
     ByteEdit edit;
     edit.at = anchor.at;
-    AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin);
+    AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin());
   }
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
   plan.items.push_back(

@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <thread>
 #include <random>
 #include <string_view>
 
+#include "packed_bytes.h"
 #include "table_text.h"
 
 namespace {
-
-// Copies shorter than this are read on their own; longer ones through the reader's window.
-constexpr std::int64_t kSmallestWindowedCopy = 16 * 1024;
 
 // Random names tried beside NEW before giving up: a clash is rare, so many of them in a row
 // mean that something else is wrong.
@@ -22,58 +22,6 @@ constexpr int kTemporaryNameTries = 100;
 // The letters of a temporary file's random part, and how many of them it has.
 constexpr std::string_view kNameSymbols = "0123456789abcdefghijklmnopqrstuvwxyz";
 constexpr int kRandomNameLength = 10;
-
-// Bytes on their way to the output file, written in large pieces.
-struct OutputBuffer {
-  PlatformFile file;
-  std::unique_ptr<std::uint8_t[]> bytes =
-      std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
-  std::size_t size = 0;
-
-  void Flush() {
-    const int error = WriteFileFully(file, bytes.get(), size);
-    size = 0;
-    if (error != 0) FailRun(error);
-  }
-  void Append(std::string_view text) {
-    if (text.empty()) return;
-    if (size + text.size() > kReadBufferSize) Flush();
-    if (text.size() > kReadBufferSize) {
-      const int error = WriteFileFully(file, text.data(), text.size());
-      if (error != 0) FailRun(error);
-      return;
-    }
-    std::memcpy(bytes.get() + size, text.data(), text.size());
-    size += text.size();
-  }
-};
-
-// Copies the original's [start, end), read straight into the output's buffer.
-void CopyOriginal(NodeReader& original, std::int64_t start, std::int64_t end,
-                  OutputBuffer& output) {
-  // A moved record, read where it lies without reading a window around it; bytes that go on
-  // from what the window holds are read through it.
-  const std::int64_t windowEnd =
-      original.windowStart + static_cast<std::int64_t>(original.windowSize);
-  const bool onward = start >= original.windowStart &&
-                      start <= windowEnd + static_cast<std::int64_t>(kReadBufferSize);
-  if (end - start < kSmallestWindowedCopy && !onward) {
-    const auto count = static_cast<std::size_t>(end - start);
-    if (output.size + count > kReadBufferSize) output.Flush();
-    ReadBytesAt(original, start, count, output.bytes.get() + output.size);
-    output.size += count;
-    return;
-  }
-  SeekTo(original, start);
-  while (start < end) {
-    if (output.size == kReadBufferSize) output.Flush();
-    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
-        end - start, static_cast<std::int64_t>(kReadBufferSize - output.size)));
-    ReadBytes(original, count, output.bytes.get() + output.size);
-    output.size += count;
-    start += static_cast<std::int64_t>(count);
-  }
-}
 
 struct LineChecker : WatchLinesOnly {
   const PackPlan& plan;
@@ -214,21 +162,6 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
   static_cast<void>(CloseFile(existing));
 }
 
-void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output) {
-  OutputBuffer buffer{output};
-  std::int64_t copied = 0;
-  for (const ByteEdit& edit : plan.edits) {
-    CopyOriginal(original, copied, edit.at, buffer);
-    buffer.Append(InsertedBytes(plan, edit));
-    for (std::uint32_t piece = edit.firstCopy; piece < edit.firstCopy + edit.copies; ++piece) {
-      const CopiedPiece& copy = plan.copies[piece];
-      CopyOriginal(original, copy.offset, copy.offset + copy.size, buffer);
-    }
-    copied = std::max(copied, edit.at + edit.removed);
-  }
-  CopyOriginal(original, copied, Size(original), buffer);
-  buffer.Flush();
-}
 
 void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,
                  const PackPlan& plan) {
@@ -236,11 +169,31 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
     throw PackFailure{{"the packed database has " + std::to_string(Size(packed)) + " bytes where " +
                        std::to_string(plan.newSize) + " were written"}};
   }
-  const std::string damage = FirstStoredDamage(packed, plan.changed);
-  if (!damage.empty()) throw PackFailure{{"the packed database is damaged, " + damage}};
+  // The stored lengths are checked on a second thread, through a reader of its own, while the
+  // unpacker's walk reads the lines here; damage is the first thing said.
+  NodeReader second = SecondNodeReader(packed);
+  std::string damage;
+  std::exception_ptr checkFailure;
+  std::thread lengths([&] {
+    try {
+      damage = FirstStoredDamage(second, plan.changed);
+    } catch (...) {
+      checkFailure = std::current_exception();
+    }
+  });
   LineChecker checker{{}, plan, rules, std::vector<std::size_t>(rules.tables.size(), 0), {}};
-  SeekTo(packed, 0);
-  WalkDatabase(packed, decimalSeparator, *rules.walk, checker);
+  std::exception_ptr walkFailure;
+  try {
+    SeekTo(packed, 0);
+    WalkDatabase(packed, decimalSeparator, *rules.walk, checker);
+  } catch (...) {
+    walkFailure = std::current_exception();
+  }
+  lengths.join();
+  static_cast<void>(CloseFile(second.file));  // read only: nothing is lost if closing fails
+  if (checkFailure) std::rethrow_exception(checkFailure);
+  if (!damage.empty()) throw PackFailure{{"the packed database is damaged, " + damage}};
+  if (walkFailure) std::rethrow_exception(walkFailure);
   for (std::size_t table = 0; table < rules.tables.size() && checker.difference.empty(); ++table) {
     if (checker.linesRead[table] != plan.lineHashes[table].size()) {
       checker.difference = TableName(rules, table) + " line " +

@@ -11,9 +11,6 @@
 #include "platform.h"
 #include "run_failure.h"
 
-// Writes the original with the plan's edits to `output`. File failures end the run.
-void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output);
-
 // Reads the packed database back as the unpacker does and compares every line of every table
 // with the plan's. Raises PackFailure at the first difference.
 void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,

@@ -13,6 +13,7 @@ struct FirstDamageFinder {
   std::string damage;
   bool lookEverywhere = true;
   std::span<const ByteRange> changed = {};
+  std::size_t nextChanged = 0;  // the first changed range that may end after the node visited
 
   bool Node(int level, std::int64_t offset, const NodeHeader& header, std::int64_t parentEnd) {
     if (!damage.empty()) return false;
@@ -27,10 +28,12 @@ struct FirstDamageFinder {
     damage = "the " + std::string(LevelName(level)) + " @" + std::to_string(offset) + ": " +
              NodeDamage(level, header, parentEnd, Size(reader)).front();
   }
-  // Whether [start, end) meets a changed range.
-  bool HoldsChangedBytes(std::int64_t start, std::int64_t end) const {
-    const auto after = std::ranges::upper_bound(changed, start, {}, &ByteRange::end);
-    return after != changed.end() && after->start < end;
+  // Whether [start, end) meets a changed range. Nodes are visited in the order of their
+  // offsets, so the ranges that end before a node's start are passed over once.
+  bool HoldsChangedBytes(std::int64_t start, std::int64_t end) {
+    while (nextChanged < changed.size() && changed[nextChanged].end <= start)
+      ++nextChanged;
+    return nextChanged < changed.size() && changed[nextChanged].start < end;
   }
   void HeaderCut(int level, std::int64_t offset) {
     if (damage.empty()) damage = HeaderCutDamage(level, offset, Position(reader), Size(reader));

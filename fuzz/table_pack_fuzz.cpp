@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pack_plan.h"
+#include "packed_bytes.h"
 #include "packed_file.h"
 #include "fuzz_support.h"
 #include "quest_walker.h"
