@@ -3,6 +3,7 @@
 #include "line_diff.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -208,9 +209,12 @@ std::vector<HashedLine> UniqueLines(Hashes lines, std::size_t start, std::size_t
 // increases on both sides (patience sorting).
 std::vector<LineMatch> Anchors(Hashes original, Hashes edited, const Stretch& stretch,
                                std::size_t& uniquePairs) {
-  const std::vector<HashedLine> left =
-      UniqueLines(original, stretch.originalStart, stretch.originalEnd);
+  // Each side's on a core of its own.
+  std::vector<HashedLine> left;
+  std::thread leftSide(
+      [&] { left = UniqueLines(original, stretch.originalStart, stretch.originalEnd); });
   const std::vector<HashedLine> right = UniqueLines(edited, stretch.editedStart, stretch.editedEnd);
+  leftSide.join();
   std::vector<LineMatch> candidates;
   for (std::size_t a = 0, b = 0; a < left.size() && b < right.size();) {
     if (left[a].hash < right[b].hash) {

@@ -3,6 +3,7 @@
 #include "line_pairing.h"
 
 #include <algorithm>
+#include <thread>
 #include <bit>
 #include <cstdlib>
 #include <unordered_set>
@@ -89,8 +90,9 @@ std::vector<LineMatch> PairEqualLines(std::span<const std::uint64_t> recordHashe
   for (std::uint32_t line = 0; line < lineHashes.size(); ++line) {
     if (pairing.recordOfLine[line] == kNoRecord) lines.emplace_back(lineHashes[line], line);
   }
-  std::ranges::sort(records);
+  std::thread recordSide([&] { std::ranges::sort(records); });  // beside the lines' on a core
   std::ranges::sort(lines);
+  recordSide.join();
   for (std::size_t a = 0, b = 0; a < records.size() && b < lines.size();) {
     if (records[a].first < lines[b].first) {
       ++a;

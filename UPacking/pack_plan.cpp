@@ -406,7 +406,9 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
     const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
     const std::string text(ReadSourceLine(from, line));
     AddCellChanges(StoredLine(record), text, change);
-    // Cells that show the stored value otherwise ("12.50" for 12.5) change nothing.
+    // Cells that show the stored value otherwise ("12.50" for 12.5) change nothing; one source
+    // has nothing to weigh them against, and its record is rebuilt once it is planned.
+    if (!Several()) return;
     RebuiltRecord rebuilt;
     std::vector<CellProblem> ignored;
     if (RebuildRecord(record, text, false, decimalSeparator, rebuilt, ignored)) {
