@@ -7,6 +7,9 @@
 
 namespace {
 
+// Lines walked step by step between looks at how many of them paired.
+constexpr std::size_t kWalkedBeforeGivingUp = 4096;
+
 using Hashes = std::span<const std::uint64_t>;
 
 // A stretch of both sides still to align: [originalStart, originalEnd) and [editedStart,
@@ -145,11 +148,23 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
 // equal lines ahead, at most kLookAhead lines on, tell whether lines were replaced (both sides
 // go on), records deleted (the original goes on) or lines inserted (the edited side goes on);
 // with none ahead, the line is taken as replaced.
-void PairStepByStep(Hashes original, Hashes edited, const Stretch& stretch,
-                    std::vector<LineMatch>& matches) {
+// With `giveUp`: false, pairing nothing, as soon as fewer than half the lines walked pair (the
+// lines moved far rather than changed in place).
+bool PairStepByStep(Hashes original, Hashes edited, const Stretch& stretch,
+                    std::vector<LineMatch>& matches, bool giveUp = false) {
+  const std::size_t firstMatch = matches.size();
   std::size_t at = stretch.originalStart;
   std::size_t line = stretch.editedStart;
+  std::size_t nextLook = kWalkedBeforeGivingUp;
   while (at < stretch.originalEnd && line < stretch.editedEnd) {
+    const std::size_t walked = line - stretch.editedStart;
+    if (giveUp && walked >= nextLook) {
+      if (2 * (matches.size() - firstMatch) < walked) {
+        matches.resize(firstMatch);
+        return false;
+      }
+      nextLook += kWalkedBeforeGivingUp;
+    }
     if (original[at] == edited[line]) {
       matches.push_back({at++, line++});
       continue;
@@ -177,6 +192,7 @@ void PairStepByStep(Hashes original, Hashes edited, const Stretch& stretch,
     at += skipOriginal;
     line += skipEdited;
   }
+  return true;
 }
 
 // A line of one side with its hash, for finding the lines that occur once.
@@ -258,9 +274,11 @@ std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
   std::vector<LineMatch> tail;
   Stretch whole{0, original.size(), 0, edited.size()};
   PairCommonEnds(original, edited, whole, matches, tail);
-  if (!PairByShortestEdits(original, edited, whole, matches)) {
-    // Too many edits for the shortest script: lines that occur once on each side anchor the
-    // alignment, and the stretches between them get their own scripts.
+  // Too many edits for the shortest script: lines changed in place pair walked step by step;
+  // where they moved far (a sorted table), lines that occur once on each side anchor the
+  // alignment, and the stretches between them get their own scripts.
+  if (!PairByShortestEdits(original, edited, whole, matches) &&
+      !PairStepByStep(original, edited, whole, matches, true)) {
     std::size_t originalAt = whole.originalStart;
     std::size_t editedAt = whole.editedStart;
     auto pairUpTo = [&](std::size_t originalEnd, std::size_t editedEnd) {

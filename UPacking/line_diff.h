@@ -16,8 +16,9 @@ struct LineMatch {
 // both. Equal first and last lines are paired first; the rest by a shortest edit script
 // (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits
 // and kMostEditWork steps.
-// Beyond that, lines that occur once on each side anchor the alignment in their longest
-// increasing run, and the stretches between anchors get their own scripts; a stretch that needs
+// Beyond that, the lines are walked step by step (below) while at least half of them pair (lines
+// changed in place); otherwise lines that occur once on each side anchor the alignment in their
+// longest increasing run, and the stretches between anchors get their own scripts; a stretch that needs
 // more edits still is walked line by line, each line that differs taken as replaced, deleted or
 // inserted by the nearest equal lines ahead (within kLookAhead), so that lines that repeat stay
 // paired in place. A table whose lines mostly occur once but few of them in order (a sorted
