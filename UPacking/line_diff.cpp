@@ -3,7 +3,6 @@
 #include "line_diff.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -63,7 +62,7 @@ std::ptrdiff_t FewestEdits(Hashes original, Hashes edited, const Stretch& stretc
 // forward search of Myers' algorithm, keeping each round's furthest reaches to trace the path
 // back. False, pairing nothing, when more than kMostEdits edits would be needed.
 bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
-                         std::vector<LineMatch>& matches, bool betweenAnchors = false) {
+                         std::vector<LineMatch>& matches) {
   const auto n = static_cast<std::ptrdiff_t>(stretch.originalEnd - stretch.originalStart);
   const auto m = static_cast<std::ptrdiff_t>(stretch.editedEnd - stretch.editedStart);
   if (n == 0 || m == 0) return true;
@@ -78,7 +77,6 @@ bool PairByShortestEdits(Hashes original, Hashes edited, const Stretch& stretch,
   // moved far, as in a sorted table) is not worth the search either.
   const std::ptrdiff_t fewest = FewestEdits(original, edited, stretch);
   if (fewest > most || (n + m) * fewest > kMostEditWork) return false;
-  if (betweenAnchors && n + m > static_cast<std::ptrdiff_t>(kLookAhead) * 8 && 2 * fewest > n + m) return false;
   // reach[d][k + d]: the furthest x on diagonal k = x - y after d edits.
   std::vector<std::vector<std::ptrdiff_t>> reach;
   for (std::ptrdiff_t d = 0; d <= most; ++d) {
@@ -195,78 +193,6 @@ bool PairStepByStep(Hashes original, Hashes edited, const Stretch& stretch,
   return true;
 }
 
-// A line of one side with its hash, for finding the lines that occur once.
-struct HashedLine {
-  std::uint64_t hash;
-  std::size_t index;
-};
-
-// The lines of [start, end) that occur there once, sorted by hash.
-std::vector<HashedLine> UniqueLines(Hashes lines, std::size_t start, std::size_t end) {
-  std::vector<HashedLine> sorted;
-  sorted.reserve(end - start);
-  for (std::size_t index = start; index < end; ++index)
-    sorted.push_back({lines[index], index});
-  std::ranges::sort(sorted, [](const HashedLine& a, const HashedLine& b) {
-    return a.hash < b.hash || (a.hash == b.hash && a.index < b.index);
-  });
-  std::vector<HashedLine> unique;
-  for (std::size_t at = 0; at < sorted.size();) {
-    std::size_t next = at + 1;
-    while (next < sorted.size() && sorted[next].hash == sorted[at].hash)
-      ++next;
-    if (next == at + 1) unique.push_back(sorted[at]);
-    at = next;
-  }
-  return unique;
-}
-
-// Pairs of lines that occur once on each side of the stretch, in their longest run that
-// increases on both sides (patience sorting).
-std::vector<LineMatch> Anchors(Hashes original, Hashes edited, const Stretch& stretch,
-                               std::size_t& uniquePairs) {
-  // Each side's on a core of its own.
-  std::vector<HashedLine> left;
-  std::thread leftSide(
-      [&] { left = UniqueLines(original, stretch.originalStart, stretch.originalEnd); });
-  const std::vector<HashedLine> right = UniqueLines(edited, stretch.editedStart, stretch.editedEnd);
-  leftSide.join();
-  std::vector<LineMatch> candidates;
-  for (std::size_t a = 0, b = 0; a < left.size() && b < right.size();) {
-    if (left[a].hash < right[b].hash) {
-      ++a;
-    } else if (right[b].hash < left[a].hash) {
-      ++b;
-    } else {
-      candidates.push_back({left[a++].index, right[b++].index});
-    }
-  }
-  uniquePairs = candidates.size();
-  std::ranges::sort(candidates, {}, &LineMatch::original);
-  // Longest increasing run of the edited indices: tails[k] ends the best run of length k + 1.
-  std::vector<std::size_t> tails;
-  std::vector<std::size_t> before(candidates.size());
-  for (std::size_t at = 0; at < candidates.size(); ++at) {
-    const auto place = std::ranges::lower_bound(
-        tails, candidates[at].edited, {}, [&](std::size_t c) { return candidates[c].edited; });
-    const auto length = static_cast<std::size_t>(place - tails.begin());
-    before[at] = length == 0 ? at : tails[length - 1];
-    if (place == tails.end()) {
-      tails.push_back(at);
-    } else {
-      *place = at;
-    }
-  }
-  std::vector<LineMatch> run;
-  if (tails.empty()) return run;
-  for (std::size_t at = tails.back();; at = before[at]) {
-    run.push_back(candidates[at]);
-    if (before[at] == at) break;
-  }
-  std::ranges::reverse(run);
-  return run;
-}
-
 }  // namespace
 
 std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
@@ -274,35 +200,11 @@ std::vector<LineMatch> AlignLines(Hashes original, Hashes edited) {
   std::vector<LineMatch> tail;
   Stretch whole{0, original.size(), 0, edited.size()};
   PairCommonEnds(original, edited, whole, matches, tail);
-  // Too many edits for the shortest script: lines changed in place pair walked step by step;
-  // where they moved far (a sorted table), lines that occur once on each side anchor the
-  // alignment, and the stretches between them get their own scripts.
-  if (!PairByShortestEdits(original, edited, whole, matches) &&
-      !PairStepByStep(original, edited, whole, matches, true)) {
-    std::size_t originalAt = whole.originalStart;
-    std::size_t editedAt = whole.editedStart;
-    auto pairUpTo = [&](std::size_t originalEnd, std::size_t editedEnd) {
-      Stretch gap{originalAt, originalEnd, editedAt, editedEnd};
-      std::vector<LineMatch> gapTail;
-      PairCommonEnds(original, edited, gap, matches, gapTail);
-      if (!PairByShortestEdits(original, edited, gap, matches, true)) {
-        PairStepByStep(original, edited, gap, matches);
-      }
-      matches.insert(matches.end(), gapTail.rbegin(), gapTail.rend());
-    };
-    std::size_t uniquePairs = 0;
-    const std::vector<LineMatch> anchors = Anchors(original, edited, whole, uniquePairs);
-    // Most lines occur once, but few of them in order: the table was reordered (sorted), and
-    // the stretches between anchors hold lines that moved far, which no script pairs.
-    const std::size_t lines = whole.editedEnd - whole.editedStart;
-    const bool reordered = 2 * uniquePairs >= lines && 8 * anchors.size() < uniquePairs;
-    for (const LineMatch& anchor : anchors) {
-      if (!reordered) pairUpTo(anchor.original, anchor.edited);
-      matches.push_back(anchor);
-      originalAt = anchor.original + 1;
-      editedAt = anchor.edited + 1;
-    }
-    if (!reordered) pairUpTo(whole.originalEnd, whole.editedEnd);
+  // Too many edits for the shortest script: lines changed in place pair walked step by step.
+  // Where fewer than half pair, the lines moved far (a sorted table): they are left to pairing
+  // by their hashes, which does not need them in order.
+  if (!PairByShortestEdits(original, edited, whole, matches)) {
+    PairStepByStep(original, edited, whole, matches, true);
   }
   matches.insert(matches.end(), tail.rbegin(), tail.rend());
   return matches;

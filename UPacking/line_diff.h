@@ -15,16 +15,13 @@ struct LineMatch {
 // A common subsequence of the two sequences of line hashes, as pairs in increasing order of
 // both. Equal first and last lines are paired first; the rest by a shortest edit script
 // (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits
-// and kMostEditWork steps.
-// Beyond that, the lines are walked step by step (below) while at least half of them pair (lines
-// changed in place); otherwise lines that occur once on each side anchor the alignment in their
-// longest increasing run, and the stretches between anchors get their own scripts; a stretch that needs
-// more edits still is walked line by line, each line that differs taken as replaced, deleted or
-// inserted by the nearest equal lines ahead (within kLookAhead), so that lines that repeat stay
-// paired in place. A table whose lines mostly occur once but few of them in order (a sorted
-// one) is paired by its anchors alone. So an unedited table costs one pass, any edit of up to kMostEdits lines gives
-// the longest common subsequence, and a reordered or heavily edited table of a million lines
-// still aligns in O(n log n).
+// and kMostEditWork steps. Beyond that the lines are walked step by step, each line that
+// differs taken as replaced, deleted or inserted by the nearest equal lines ahead (within
+// kLookAhead), so that lines changed in place, and lines that repeat, stay paired in place;
+// the walk gives up, pairing nothing more, where fewer than half the lines walked pair (lines
+// that moved far, as in a sorted table, are for pairing by their hashes). So an unedited table
+// costs one pass, any edit of up to kMostEdits lines gives the longest common subsequence, and
+// a heavily edited or reordered table of a million lines still aligns in linear time.
 std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
                                   std::span<const std::uint64_t> edited);
 
