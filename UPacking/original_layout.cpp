@@ -9,6 +9,9 @@
 
 namespace {
 
+// Records read of a table node before the room for all of them is estimated.
+constexpr std::size_t kRecordsBeforeEstimate = 16384;
+
 // Watches the unpacker's walk over the original.
 struct LayoutWatcher : WatchLinesOnly {
   Layout& layout;
@@ -19,12 +22,14 @@ struct LayoutWatcher : WatchLinesOnly {
   std::int64_t furthest = 0;
   std::int64_t misreadField = -1;
   bool readOffToTheEnd = false;
+  std::size_t recordsInNode = 0;  // of the table node being read
 
   void Database(std::int64_t offset, const NodeHeader& header) {
     layout.databases.push_back({offset, header});
   }
   void Table(std::int64_t offset, const NodeHeader& header, int /*route*/) {
     layout.tableNodes.push_back({offset, header, layout.databases.size() - 1});
+    recordsInNode = 0;
   }
   void Record(std::int64_t offset, const NodeHeader& header) {
     recordOffset = offset;
@@ -47,6 +52,7 @@ struct LayoutWatcher : WatchLinesOnly {
     table.spots.push_back({recordOffset, static_cast<std::uint32_t>(recordEnd - recordOffset),
                            static_cast<std::uint32_t>(layout.tableNodes.size() - 1)});
     table.hashes.push_back(LineHash(line));
+    if (++recordsInNode == kRecordsBeforeEstimate) ReserveForTheNode(table);
     if (rendered != nullptr) {
       std::string& text = rendered->texts[static_cast<std::size_t>(route)];
       TableIndex& index = rendered->indexes[static_cast<std::size_t>(route)];
@@ -55,6 +61,21 @@ struct LayoutWatcher : WatchLinesOnly {
       index.hashes.push_back(table.hashes.back());
       text += "\r\n";
     }
+  }
+
+  // Room for the records the rest of the table node will hold at the size of those so far,
+  // taken at once rather than by doubling, which would hold up to twice the room, and more
+  // while it moves.
+  void ReserveForTheNode(TableRecords& table) const {
+    const NodeHeader& node = layout.tableNodes.back().header;
+    const std::int64_t read = recordEnd - node.payloadStart;
+    const std::int64_t left = NodeEnd(node) - recordEnd;
+    if (read <= 0 || left <= 0) return;
+    const auto more = static_cast<std::size_t>(
+        static_cast<double>(left) / static_cast<double>(read) * static_cast<double>(recordsInNode));
+    const std::size_t room = table.spots.size() + more + more / 32;
+    table.spots.reserve(room);
+    table.hashes.reserve(room);
   }
 
   // A walk that moves to node ends re-aligns after the record: only what the record read is

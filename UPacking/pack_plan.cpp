@@ -215,6 +215,11 @@ struct Planner {
   std::size_t problemsLeftOut = 0;
   std::vector<int> utf8Tables;  // per table: -1 not yet known, else whether a line is in UTF-8
   RowBuilder row;
+  bool withItems = true;
+
+  void AddItem(PlanItem item) {
+    if (withItems) plan.items.push_back(item);
+  }
 
   void Problem(std::string text) {
     if (problems.size() < kMostProblems) {
@@ -563,11 +568,18 @@ void Planner::PlaceNewLines(TablePlanning& planning) {
     planning.inPlace = LongestIncreasingRun(records);
   }
   planning.recordStays.assign(layout.tables[planning.table].spots.size(), false);
+  std::size_t staying = 0;
   for (std::uint32_t line = 0; line < planning.newLines; ++line) {
     if (!planning.inPlace[line]) continue;
     planning.recordStays[NewLineAt(planning, line).record] = true;
     if (planning.firstInPlace == kNoNewLine) planning.firstInPlace = line;
+    ++staying;
   }
+  // Room for every record that may move, and its plan item, at once.
+  const std::size_t moving = planning.newLines - staying;
+  plan.copies.reserve(plan.copies.size() + moving);
+  if (withItems) plan.items.reserve(plan.items.size() + moving);
+  plan.lineHashes[planning.table].reserve(planning.newLines);
 }
 
 // Where a moved or added line goes: after the record of the nearest line above that keeps its
@@ -644,8 +656,7 @@ void Planner::PlanMove(TablePlanning& planning, const NewLine& line, std::string
     AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin());
   }
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
-  plan.items.push_back(
-      Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
+  AddItem(Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
 }
 
 void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
@@ -752,9 +763,10 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
         if (sources[source].database) cell.newText = HexBytes(unit.value);
         break;
     }
+    if (!withItems) continue;
     item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
     plan.changedCells.push_back(std::move(cell));
-    plan.items.push_back(std::move(item));
+    plan.items.push_back(item);
   }
 }
 
@@ -831,7 +843,7 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
           LineOrigin(planning, line.source, line.line));
-  plan.items.push_back(Item(PlanAction::Added, planning.table, line.source, fileLine,
+  AddItem(Item(PlanAction::Added, planning.table, line.source, fileLine,
                             base == kNone ? 0 : base + 2));
 }
 
@@ -861,7 +873,7 @@ void Planner::PlanRemovals(TablePlanning& planning) {
     }
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
-    plan.items.push_back(
+    AddItem(
         Item(PlanAction::Removed, planning.table, verdict->removedBy, 0, record + std::size_t{2}));
   }
 }
@@ -1060,7 +1072,7 @@ std::string ColumnName(const TableSpec& table, std::size_t column) {
 
 
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
-                  std::vector<PackSource>& sources) {
+                  std::vector<PackSource>& sources, bool withItems) {
   // On a second thread the stored lengths are checked, through a reader of its own, and the
   // sources' tables are read and their lines found, while the unpacker's walk reads the
   // original here. A database source's lines are found already.
@@ -1096,6 +1108,7 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
   Planner planner{original, rules, decimalSeparator, sources, std::move(layout), {}, {}, {}, {},
                   0, {}, {}};
   planner.row.decimalSeparator = decimalSeparator;
+  planner.withItems = withItems;
   planner.utf8Tables.assign(rules.tables.size(), -1);
   planner.plan.lineHashes.resize(rules.tables.size());
   planner.plan.changes.resize(rules.tables.size());

@@ -222,7 +222,8 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     PackPlan plan;
     InStep("cannot read '" + arguments.original + "'", [&] {
       try {
-        plan = PlanPack(original, packer.rules, decimalSeparator, open.sources);
+        plan = PlanPack(original, packer.rules, decimalSeparator, open.sources,
+                        arguments.dryRun || arguments.verbose);
       } catch (const PackFailure&) {
         const std::string wrong =
             WrongDatabaseProblem(original, "the original '" + arguments.original + "'", packer);

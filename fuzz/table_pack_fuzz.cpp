@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<PackSource> sources(1);
     for (std::size_t index = 0; index < sample.tables.size(); ++index)
       sources[0].tables.push_back(MemoryTableSource(index == edited ? table : sample.tables[index]));
-    plan = PlanPack(original, sample.rules, '.', sources);
+    plan = PlanPack(original, sample.rules, '.', sources, true);
   } catch (const PackFailure& failure) {
     RequireInvariant(!failure.problems.empty(), "a refused pack says why");
     return 0;
