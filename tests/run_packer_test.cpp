@@ -493,3 +493,25 @@ TEST(RunPackerTest, TextLargerThanTheMemoryLeftFailsAndWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table of a gigabyte without a tab is refused under a limit of memory far below its size, at
+// once: its header row is read first, alone.
+TEST(RunPackerTest, AGigabyteTableWithoutATabIsRefusedByItsStartAlone) {
+  if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
+  PackFolder pack;
+  const std::string table = pack.tables + "/S_Spells.txt";
+  WriteWholeFile(table, std::string(64, '9'));
+  std::filesystem::resize_file(table, std::uintmax_t{1} << 30);
+  const ProgramResult result = RunProgramInMemory(
+      kMemoryBelowHugeText, GRIMPACK_PATH, {"spells.sdb", "tables", "new.sdb"},
+      pack.folder.path.string());
+  EXPECT_EQ(result.exitStatus, kPackFailed);
+  EXPECT_EQ(result.output,
+            "grimpack: S_Spells.txt line 1: the header row has no tab: save the table with the tab "
+            "as the only separator\ngrimpack: nothing was written\n");
+  EXPECT_FALSE(std::filesystem::exists(pack.folder / "new.sdb"));
+}
+
+}  // namespace
