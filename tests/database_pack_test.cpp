@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "database_cases.h"
+#include "node_writer.h"
+#include "pack_sources.h"
+#include "packed_bytes.h"
+#include "packed_file.h"
 #include "quest_walker.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
@@ -447,3 +451,83 @@ TEST(DatabasePackTest, ColumnsMapBackByTheRecordsOwnLayout) {
 }
 
 }  // namespace
+
+// A packed database that does not read back as the plan says is refused by the check before it
+// replaces anything: a changed text, a stored length damaged, a byte missing.
+TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
+  const std::string longName = "Fireball of the Long Name";
+  TempFolder folder;
+  ASSERT_EQ(Unpack(kSpells, kSpells.sample, folder / "tables"), 0);
+  std::vector<std::string> lines = TableLines(folder / "tables/SpellPrototypes.txt");
+  std::vector<std::string> cells = Cells(lines[1]);
+  ASSERT_EQ(cells[0], "Fireball");
+  cells[0] = longName;
+  lines[1] = Joined(cells);
+  WriteTableLines(folder / "tables/SpellPrototypes.txt", lines);
+
+  const std::string database = ReadWholeFile(kSpells.sample);
+  NodeReader original =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
+  PackSource source;
+  std::vector<std::string> tableNames;
+  for (const TableSpec& table : kSpellTables)
+    tableNames.emplace_back(table.fileName);
+  OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
+  std::vector<PackSource> sources;
+  sources.push_back(std::move(source));
+  const PackPlan plan = PlanPack(original, kSpells.packer.rules, '.', sources, false);
+  CloseSource(sources[0]);
+  PlatformFile output;
+  ASSERT_EQ(CreateFileForWriting((folder / "packed").c_str(), output), 0);
+  WritePacked(original, plan, output);
+  ASSERT_EQ(CloseFile(output), 0);
+  const std::string packed = ReadWholeFile(folder / "packed");
+  const std::size_t name = packed.find(longName + '\0');
+  ASSERT_NE(name, std::string::npos);
+  const std::string header = packed.substr(name - 2, 2);
+  ASSERT_EQ(header, NodeHeaderBytes(static_cast<std::uint8_t>(header[0]), longName.size() + 1,
+                                    LengthForm::Short));
+  // The record's header stands before its first field, the name; its last field is a float.
+  NodeReader packedReader =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size()});
+  SeekTo(packedReader, static_cast<std::int64_t>(name) - 7);
+  const std::size_t lastFieldAt =
+      static_cast<std::size_t>(NodeEnd(ReadNodeHeader(packedReader))) - 6;
+  ASSERT_EQ(packed.substr(lastFieldAt, 6), NodeBytes(27, Float32Payload(0.5f)));
+
+  struct Tampering {
+    std::string name;
+    std::function<void(std::string&)> apply;
+    std::string problem;  // empty: the check passes
+  };
+  const Tampering tamperings[] = {
+      {"none", [](std::string&) {}, ""},
+      {"a letter of the changed text", [&](std::string& bytes) { bytes[name + 17] = 'i'; },
+       "does not read back as the edited tables, first at SpellPrototypes.txt line 2"},
+      {"the stored length of the changed record's last field, one past the record's end",
+       [&](std::string& bytes) {
+         bytes.replace(lastFieldAt, 2, NodeHeaderBytes(27, 5, LengthForm::Short));
+       },
+       "the packed database is damaged, "},
+      {"the last byte", [](std::string& bytes) { bytes.pop_back(); },
+       "bytes where " + std::to_string(packed.size()) + " were written"},
+  };
+  for (const Tampering& tampering : tamperings) {
+    SCOPED_TRACE(tampering.name);
+    std::string bytes = packed;
+    tampering.apply(bytes);
+    NodeReader reader =
+        MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    std::string problem;
+    try {
+      CheckPacked(reader, kSpells.packer.rules, '.', plan);
+    } catch (const PackFailure& failure) {
+      problem = failure.problems.at(0);
+    }
+    if (tampering.problem.empty()) {
+      EXPECT_EQ(problem, "");
+    } else {
+      EXPECT_NE(problem.find(tampering.problem), std::string::npos) << problem;
+    }
+  }
+}
