@@ -27,8 +27,8 @@ EnsurePackages() {
       dpkg --add-architecture "$architecture"
     done
     echo "Installing: ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+    UpdatePackageLists
+    InstallWithRetries "${missing[@]}"
   else
     echo "Missing Debian packages. Install them with:"
     for architecture in ${architectures[@]+"${architectures[@]}"}; do
@@ -38,6 +38,29 @@ EnsurePackages() {
     echo "  sudo apt-get install -y ${missing[*]}"
     exit 1
   fi
+}
+
+# A mirror in the middle of a sync fails apt-get update for a while; the lists already on the
+# machine, or those of the next try, still serve. A failure to install is the real failure.
+UpdatePackageLists() {
+  local attempt
+  for attempt in 1 2 3; do
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq && return 0
+    echo "apt-get update failed (try $attempt of 3)"
+    [ "$attempt" -eq 3 ] || sleep 20
+  done
+  echo "Going on with the package lists at hand"
+}
+
+InstallWithRetries() {
+  local attempt
+  for attempt in 1 2 3; do
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" && return 0
+    echo "apt-get install failed (try $attempt of 3)"
+    [ "$attempt" -eq 3 ] && return 1
+    sleep 20
+    UpdatePackageLists
+  done
 }
 
 # What every build needs.
