@@ -14,21 +14,16 @@ struct LineMatch {
 
 // A common subsequence of the two sequences of line hashes, as pairs in increasing order of
 // both. Equal first and last lines are paired first; the rest by a shortest edit script
-// (Myers' algorithm), the longest common subsequence, when it takes at most kMostEdits edits
-// and kMostEditWork steps.
+// (Myers' algorithm), the longest common subsequence, when it takes at most 2,000 edits
+// and about four million steps.
 // Beyond that, the lines are walked step by step (below) while at least half of them pair (lines
 // changed in place); otherwise lines that occur once on each side anchor the alignment in their
 // longest increasing run, and the stretches between anchors get their own scripts; a stretch that needs
 // more edits still is walked line by line, each line that differs taken as replaced, deleted or
-// inserted by the nearest equal lines ahead (within kLookAhead), so that lines that repeat stay
+// inserted by the nearest equal lines ahead (within 32 lines), so that lines that repeat stay
 // paired in place. A table whose lines mostly occur once but few of them in order (a sorted
-// one) is paired by its anchors alone. So an unedited table costs one pass, any edit of up to kMostEdits lines gives
+// one) is paired by its anchors alone. So an unedited table costs one pass, any edit of up to 2,000 lines gives
 // the longest common subsequence, and a reordered or heavily edited table of a million lines
 // still aligns in O(n log n).
 std::vector<LineMatch> AlignLines(std::span<const std::uint64_t> original,
                                   std::span<const std::uint64_t> edited);
-
-inline constexpr std::size_t kMostEdits = 2000;
-// The most steps a shortest edit script of a stretch may take (about its lines times its edits).
-inline constexpr std::ptrdiff_t kMostEditWork = std::ptrdiff_t{1} << 22;
-inline constexpr std::size_t kLookAhead = 32;
