@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "line_pairing.h"
+#include "message_text.h"
 #include "node_writer.h"
 #include "run_failure.h"
+#include "split_text.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 
 #include <vector>
 
-#include "row_text.h"
+#include "message_text.h"
+#include "split_text.h"
 
 namespace {
 

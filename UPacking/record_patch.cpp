@@ -5,6 +5,7 @@
 
 #include "node_writer.h"
 #include "number_text.h"
+#include "split_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstdlib>
 
-#include "row_text.h"
+#include "field_codec.h"
 
 namespace {
 

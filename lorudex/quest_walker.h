@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "node_reader.h"
-#include "row_text.h"
+#include "field_codec.h"
 #include "table_set.h"
 #include "tree_walk.h"
 

@@ -1,24 +1,21 @@
-// Row text and the value decoders.
-#include "row_text.h"
+// The value decoders and their inverses.
+#include "field_codec.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <vector>
 
+#include "message_text.h"
 #include "number_text.h"
 #include "run_failure.h"
+#include "split_text.h"
 
 namespace {
 
 constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
-
-// The row's room doubles up to this growth at a time; beyond it, it grows by an eighth.
-constexpr std::size_t kMostRowDoubling = std::size_t{1} << 20;
-constexpr std::size_t kSmallestRowCapacity = 4096;
 
 // The most row room a field takes beyond its payload's bytes. A text list appends its lead and
 // no more than the bytes its elements take, which reach at most 1 + 127 bytes past its payload
@@ -159,27 +156,7 @@ std::int32_t ColourChannelValue(float channel) {
   return static_cast<std::int32_t>(rounded);
 }
 
-// Removes every NUL byte of the row in place.
-void RemoveNulBytes(RowBuilder& row) {
-  char* const begin = row.bytes.get();
-  char* const end = begin + row.size;
-  char* nul = row.size == 0 ? nullptr : static_cast<char*>(std::memchr(begin, 0, row.size));
-  if (nul == nullptr) return;
-  char* out = nul;
-  const char* in = nul + 1;
-  while (in < end) {
-    const char* next =
-        static_cast<const char*>(std::memchr(in, 0, static_cast<std::size_t>(end - in)));
-    if (next == nullptr) next = end;
-    const auto piece = static_cast<std::size_t>(next - in);
-    std::memmove(out, in, piece);
-    out += piece;
-    in = next + 1;
-  }
-  row.size = static_cast<std::size_t>(out - begin);
-}
-
-// The decoders, each for either reader and either row (DecodeField); Decoder in row_text.h says
+// The decoders, each for either reader and either row (DecodeField); Decoder in field_codec.h says
 // what each consumes and appends.
 
 template <typename Reader, typename Row>
@@ -270,28 +247,6 @@ void DiscardField(Reader& reader, const NodeHeader& field) {
 }
 
 }  // namespace
-
-void GrowRow(RowBuilder& row, std::size_t count) {
-  const std::size_t growth = std::max(std::min(row.capacity, kMostRowDoubling), row.capacity / 8);
-  const std::size_t capacity =
-      std::max({row.capacity + growth, row.size + count, kSmallestRowCapacity});
-  // An empty row keeps nothing, so its old bytes are let go rather than copied (a record's
-  // room is reserved before its first field).
-  if (row.size == 0) row.bytes.reset();
-  // realloc moves a large row's pages instead of copying them, so a long text is never held twice.
-  char* const bytes = static_cast<char*>(std::realloc(row.bytes.get(), capacity));
-  if (bytes == nullptr) throw std::bad_alloc();
-  static_cast<void>(row.bytes.release());  // realloc has taken them over
-  row.bytes.reset(bytes);
-  row.capacity = capacity;
-}
-
-std::string_view FinishRow(RowBuilder& row) {
-  RemoveNulBytes(row);
-  const std::string_view line = RowText(row);
-  row.size = 0;
-  return line;
-}
 
 std::size_t RowRoomOfRecord(std::int64_t recordLength) {
   if (recordLength <= 0) return 0;
@@ -534,47 +489,6 @@ std::string TextMisreadReason(std::string_view value, std::string_view readBack)
 }
 
 }  // namespace
-
-std::string EscapedText(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        escaped += "\\\\";
-        break;
-      case '\t':
-        escaped += "\\t";
-        break;
-      case '\r':
-        escaped += "\\r";
-        break;
-      case '\n':
-        escaped += "\\n";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
-}
-
-std::string QuotedText(std::string_view text) {
-  if (text.size() <= kLongestQuote) return '"' + EscapedText(text) + '"';
-  return '"' + EscapedText(text.substr(0, kLongestQuote)) + "...\" (" +
-         std::to_string(text.size()) + " bytes)";
-}
-
-std::vector<std::string_view> SplitColumns(std::string_view text) {
-  std::vector<std::string_view> columns;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = text.find('\t', start);
-    columns.push_back(text.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos) return columns;
-    start = tab + 1;
-  }
-}
 
 char NumberSeparator(const FieldRule& rule, char decimalSeparator) {
   if (rule.decoder == Decoder::FloatPlain) return PlainPoint(decimalSeparator);
