@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "message_text.h"
+#include "node_writer.h"
 #include "number_text.h"
 #include "run_failure.h"
 #include "split_text.h"
@@ -293,13 +294,6 @@ template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowW
 
 namespace {
 
-std::string LittleEndianPayload(std::uint32_t value) {
-  std::string payload(4, '\0');
-  for (std::size_t index = 0; index < 4; ++index)
-    payload[index] = static_cast<char>((value >> (8 * index)) & 0xFF);
-  return payload;
-}
-
 bool Fail(FieldProblem& problem, std::size_t column, std::string_view cell, std::string why) {
   problem = {column, std::string(cell), std::move(why)};
   return false;
@@ -515,16 +509,6 @@ std::string EncodeTextValue(std::string_view text, bool withNul) {
   return payload;
 }
 
-bool AppendListElement(std::string& payload, std::string_view element) {
-  const std::size_t count = element.size() + 1;  // the text and its NUL
-  if (count > 127) return false;
-  payload += '\x01';
-  payload += static_cast<char>(count * 2);
-  payload += element;
-  payload += '\0';
-  return true;
-}
-
 bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
                     FieldProblem& problem) {
   const std::string_view joinerText = JoinerText(joiner);
@@ -549,14 +533,14 @@ bool EncodeInt32(std::string_view text, char separator, std::string& payload,
   if (!ReadWholeNumberText(text, separator, value)) {
     return Fail(problem, 0, text, "is not a whole number from -2147483648 to 2147483647");
   }
-  payload = LittleEndianPayload(static_cast<std::uint32_t>(value));
+  payload = Int32Payload(value);
   return true;
 }
 
 bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem) {
   for (std::size_t index = 0; index < std::size(kSchoolNames); ++index) {
     if (text == kSchoolNames[index]) {
-      payload = LittleEndianPayload(static_cast<std::uint32_t>(index));
+      payload = Int32Payload(static_cast<std::int32_t>(index));
       return true;
     }
   }
@@ -575,7 +559,7 @@ bool EncodeFloat(std::string_view text, char separator, std::string& payload,
   if (!NearestFloat(number, value)) {
     return Fail(problem, 0, text, "is beyond the largest value a float32 holds");
   }
-  payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(value));
+  payload = Float32BitsPayload(std::bit_cast<std::uint32_t>(value));
   return true;
 }
 
@@ -585,7 +569,7 @@ bool EncodeColourChannel(std::string_view text, char separator, std::string& pay
   if (!ReadWholeNumberText(text, separator, value)) {
     return Fail(problem, 0, text, "is not a whole number (a colour channel, 0 to 255)");
   }
-  payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(NearestChannelFloat(value)));
+  payload = Float32BitsPayload(std::bit_cast<std::uint32_t>(NearestChannelFloat(value)));
   return true;
 }
 

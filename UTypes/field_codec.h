@@ -99,9 +99,6 @@ std::string EncodeTextValue(std::string_view text, bool withNul);
 bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
                     FieldProblem& problem);
 
-// One list element appended to a list payload; false (nothing appended) beyond 126 bytes.
-bool AppendListElement(std::string& payload, std::string_view element);
-
 // The decimal separator of the field's numbers: the float decoders' own, else the table's.
 char NumberSeparator(const FieldRule& rule, char decimalSeparator);
 
