@@ -77,56 +77,21 @@ struct FieldRule {
 template <typename Reader, typename Row>
 void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, Row& row);
 
-// ---- Field text back into a payload: the inverse of each decoder, for tables edited by hand.
-// A field's text is what its decoder appended (its lead, then its columns, NUL bytes removed).
-// Each inverse takes the field's text after its lead; a whole number may be written with
-// decimals that are all zero, in `separator` (the table's, NumberSeparator): "3.00" is 3. On
-// failure it says why in `problem`
-// (completing "<the cell> ...", e.g. "is not a whole number") and names, in `column`, the
-// offending column counted from the field's first.
+// ---- Field text back into a payload, for tables edited by hand: each decoder has its inverse
+// beside it in field_codec.cpp. A field's text is what its decoder appended (its lead, then its
+// columns, NUL bytes removed); a whole number may be written with decimals that are all zero,
+// in the table's separator (NumberSeparator): "3.00" is 3.
 
+// Why a field's text cannot be stored: `why` completes "<the cell> ..." (e.g. "is not a whole
+// number"), `column` counts the offending column from the field's first.
 struct FieldProblem {
   std::size_t column = 0;
   std::string cell;
   std::string why;
 };
 
-// TextValue: the text, then a NUL when the stored text had one.
-std::string EncodeTextValue(std::string_view text, bool withNul);
-
-// TextOrList's list: the text split at the joiner into elements (element byte 1, length
-// byte 2 x (k + 1), the k bytes, NUL). False when an element is longer than 126 bytes.
-bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
-                    FieldProblem& problem);
-
 // The decimal separator of the field's numbers: the float decoders' own, else the table's.
 char NumberSeparator(const FieldRule& rule, char decimalSeparator);
-
-// Int32: a signed whole number within the int32 range.
-bool EncodeInt32(std::string_view text, char separator, std::string& payload,
-                 FieldProblem& problem);
-
-// SchoolName: "elemental", "senses" or "astral".
-bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem);
-
-// FloatPlain and FloatGeneral: a number in the style's separator, "INF", "-INF" or
-// "NAN", rounded once to the nearest float32, ties to even.
-bool EncodeFloat(std::string_view text, char separator, std::string& payload,
-                 FieldProblem& problem);
-
-// ColourChannel: a whole number n, stored as the float32 nearest to n / 255.
-bool EncodeColourChannel(std::string_view text, char separator, std::string& payload,
-                         FieldProblem& problem);
-
-// ShopFlags: five tab-separated columns, each empty, 1 or 0 (read as empty); bits 5 to 7 and
-// the three filler bytes are those of `kept` (zero when it is empty).
-bool EncodeShopFlags(std::string_view text, char separator, std::string_view kept,
-                     std::string& payload, FieldProblem& problem);
-
-// ByteQuintuple: five tab-separated whole numbers from 0 to 255 (the text starts at the first
-// of them: the tab before it is the field's lead).
-bool EncodeByteQuintuple(std::string_view text, char separator, std::string& payload,
-                         FieldProblem& problem);
 
 // What the rule's decoder appends before its first column ("\t", "," or nothing); the
 // quintuple's first tab stands for its lead.
