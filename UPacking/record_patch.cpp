@@ -106,6 +106,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
     std::vector<std::string_view> split;
     std::string why;
     if (cells[column] == originalCells[column]) {
+      // An unedited cell stands for the texts it was made of, however its fields share it;
+      // whether each field still shows its stored value is ShowsStoredValue's to say.
       for (const ColumnPart& part : parts)
         split.push_back(part.text);
     } else if (IsQuoted(cells[column]) && !IsQuoted(originalCells[column])) {
@@ -266,20 +268,19 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
     const StoredField& field = record.fields[index];
     const std::string_view stored =
         std::string_view(record.bytes).substr(field.offset, field.headerSize + field.payloadSize);
+    const bool keepsStoredBytes =
+        !HasText(field.rule) || ShowsStoredValue(field.rule, field.text, PayloadOf(record, field),
+                                                 texts[index], decimalSeparator);
     EncodedField encoded;
     FieldProblem problem;
-    if (!HasText(field.rule) ||
-        (!EncodeField(field.rule, field.text, PayloadOf(record, field), neighbour, texts[index],
-                      decimalSeparator, encoded, problem))) {
-      if (HasText(field.rule)) {
-        problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
-        ok = false;
-      }
-      payload += stored;
-      rebuilt.line += field.text;
-      continue;
+    const bool encodes = !keepsStoredBytes && EncodeField(field.rule, PayloadOf(record, field),
+                                                          neighbour, texts[index],
+                                                          decimalSeparator, encoded, problem);
+    if (!keepsStoredBytes && !encodes) {
+      problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
+      ok = false;
     }
-    if (encoded.unchanged) {
+    if (!encodes) {
       payload += stored;
       rebuilt.line += field.text;
       continue;

@@ -479,15 +479,6 @@ bool RoundsToStoredFloat(std::string_view text, char separator, std::string_view
          std::bit_cast<std::uint32_t>(value) == StoredNumberValue(stored);
 }
 
-// Whether the text shows the value stored as `stored`, whose decoder wrote `storedText`: the
-// stored bytes then stay. The home of the rule for every decoder.
-bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
-                      std::string_view text, char decimalSeparator) {
-  if (SameValue(rule, storedText, text, decimalSeparator)) return true;
-  const bool isFloat = rule.decoder == Decoder::FloatPlain || rule.decoder == Decoder::FloatGeneral;
-  return isFloat && RoundsToStoredFloat(text, NumberSeparator(rule, decimalSeparator), stored);
-}
-
 // The field's text after its lead; false when the lead is not there.
 bool WithoutLead(const FieldRule& rule, std::string_view text, std::string_view& value) {
   const std::string_view lead = LeadText(rule);
@@ -626,19 +617,22 @@ std::string_view LeadText(const FieldRule& rule) {
   return "";
 }
 
-bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
-                 bool withoutHiddenBits, std::string_view text, char decimalSeparator,
-                 EncodedField& encoded, FieldProblem& problem) {
+bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
+                      std::string_view text, char decimalSeparator) {
+  std::string_view value;
+  std::string_view storedValue;
+  if (!WithoutLead(rule, text, value) || !WithoutLead(rule, storedText, storedValue)) return false;
+  if (SameValue(rule, storedValue, value, decimalSeparator)) return true;
+  const bool isFloat = rule.decoder == Decoder::FloatPlain || rule.decoder == Decoder::FloatGeneral;
+  return isFloat && RoundsToStoredFloat(value, NumberSeparator(rule, decimalSeparator), stored);
+}
+
+bool EncodeField(const FieldRule& rule, std::string_view original, bool withoutHiddenBits,
+                 std::string_view text, char decimalSeparator, EncodedField& encoded,
+                 FieldProblem& problem) {
   encoded = EncodedField{};
   std::string_view value;
-  std::string_view originalValue;
-  if (!WithoutLead(rule, text, value) || !WithoutLead(rule, originalText, originalValue)) {
-    return Fail(problem, 0, text, "lost the separator before it");
-  }
-  if (ShowsStoredValue(rule, originalValue, original, value, decimalSeparator)) {
-    encoded.unchanged = true;
-    return true;
-  }
+  if (!WithoutLead(rule, text, value)) return Fail(problem, 0, text, "lost the separator before it");
   if (!EncodeValue(rule, value, original, withoutHiddenBits, decimalSeparator, encoded.payload,
                    problem)) {
     return false;

@@ -97,9 +97,16 @@ char NumberSeparator(const FieldRule& rule, char decimalSeparator);
 // quintuple's first tab stands for its lead.
 std::string_view LeadText(const FieldRule& rule);
 
+// Whether `text` (a field's whole text, lead included) still shows the value stored as `stored`,
+// whose decoder wrote `storedText`: the same text, the same number written otherwise ("12.50"
+// for "12.5", "3.0" for "3"), flags or bytes that stand for the same bits, or for a float a
+// number that rounds to exactly the stored float ("7103.16992" for 7103.169922). The one rule
+// by which an edited field keeps its stored bytes.
+bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
+                      std::string_view text, char decimalSeparator);
+
 // A field's text encoded back and read again.
 struct EncodedField {
-  bool unchanged = false;  // the text shows the stored value: keep the stored bytes
   std::string payload;
   std::string readBack;  // the decoder's text of the payload, lead included
   bool rounded = false;  // the value stored is not the text's: readBack is its own text
@@ -108,13 +115,10 @@ struct EncodedField {
 // Reads `text` (a field's whole text, lead included) back into a payload for the rule's
 // decoder, with the forms of `original` (the stored payload the field had, or the one of the
 // field a new record is built on): a text keeps its NUL and its list form, shop flags their
-// hidden bits (zero `withoutHiddenBits`). A text that shows the stored value leaves the field
-// unchanged: the same value as `originalText` (for a number the same number written otherwise,
-// "12.50" for "12.5", "3.0" for "3"), or for a float a number that rounds to exactly the stored
-// float ("7103.16992" for 7103.169922). The payload is then decoded again: a number may read
+// hidden bits (zero `withoutHiddenBits`). The payload is then decoded again: a number may read
 // back as another text of its value ("3" for "3.0"), or as the text of another value
 // (rounded); any other text must read back as itself. False, with the problem, when the text
 // cannot be stored.
-bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
-                 bool withoutHiddenBits, std::string_view text, char decimalSeparator,
-                 EncodedField& encoded, FieldProblem& problem);
+bool EncodeField(const FieldRule& rule, std::string_view original, bool withoutHiddenBits,
+                 std::string_view text, char decimalSeparator, EncodedField& encoded,
+                 FieldProblem& problem);
