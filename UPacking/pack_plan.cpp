@@ -125,12 +125,9 @@ std::string ResizedHeader(const NodeHeader& header, std::int64_t offset, std::in
 // The parts a table's line ends split a line into.
 std::vector<std::uint64_t> PartHashes(std::string_view line, std::string_view lineEnd) {
   std::vector<std::uint64_t> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = line.find(lineEnd, start);
-    parts.push_back(LineHash(line.substr(start, end == std::string_view::npos ? end : end - start)));
-    if (end == std::string_view::npos) return parts;
-    start = end + lineEnd.size();
-  }
+  for (std::string_view part : SplitAt(line, lineEnd))
+    parts.push_back(LineHash(part));
+  return parts;
 }
 
 // A line whose end is not the header row's: an LF alone in a table whose lines end in CR LF (the

@@ -69,13 +69,7 @@ bool SplitSharedColumn(const std::vector<ColumnPart>& parts, std::string_view ce
           " fields meet, which cannot be told apart once changed";
     return false;
   }
-  pieces.clear();
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = cell.find(',', start);
-    pieces.push_back(cell.substr(start, comma == std::string_view::npos ? comma : comma - start));
-    if (comma == std::string_view::npos) break;
-    start = comma + 1;
-  }
+  pieces = SplitAt(cell, ",");
   if (pieces.size() == parts.size()) return true;
   why = "does not hold " + std::to_string(parts.size()) + " values separated by commas";
   if (pieces.size() == 1 && IsNumberText(cell)) {
@@ -188,15 +182,9 @@ bool HasSpacedElement(const FieldRule& rule, std::string_view payload, std::stri
   if (rule.decoder != Decoder::TextOrList || rule.joiner != Joiner::Comma) return false;
   if (payload.empty() || payload.front() != '\x01') return false;
   const std::string_view value = text.substr(LeadText(rule).size());
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = value.find(',', start);
-    const std::string_view element =
-        value.substr(start, comma == std::string_view::npos ? comma : comma - start);
-    if (element.empty() || element.front() == ' ' || element.back() == ' ') return true;
-    if (comma == std::string_view::npos) return false;
-    start = comma + 1;
-  }
+  return std::ranges::any_of(SplitAt(value, ","), [](std::string_view element) {
+    return element.empty() || element.front() == ' ' || element.back() == ' ';
+  });
 }
 
 }  // namespace

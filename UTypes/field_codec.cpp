@@ -187,20 +187,15 @@ void AppendTextOrList(Reader& reader, const NodeHeader& field, Row& row, Lead le
 // longer than 126 bytes.
 bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
                     FieldProblem& problem) {
-  const std::string_view joinerText = JoinerText(joiner);
   payload.clear();
-  for (std::size_t start = 0;;) {
-    const std::size_t next = text.find(joinerText, start);
-    const std::string_view element =
-        text.substr(start, next == std::string_view::npos ? next : next - start);
+  for (std::string_view element : SplitAt(text, JoinerText(joiner))) {
     if (!AppendListElement(payload, element)) {
       return Fail(problem, 0, text,
                   "has a list element of " + std::to_string(element.size()) +
                       " bytes; a list element holds at most 126");
     }
-    if (next == std::string_view::npos) return true;
-    start = next + joinerText.size();
   }
+  return true;
 }
 
 // Int32.
