@@ -96,10 +96,6 @@ PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::siz
   return item;
 }
 
-std::string Plural(std::size_t count, std::string_view noun) {
-  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
-}
-
 // "<table> line N, column "<name>": "<cell>" <why>", or "<table> line N <why>".
 std::string CellProblemText(const PackRules& rules, std::size_t table, std::size_t line,
                             const CellProblem& problem) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "message_text.h"
 #include "node_writer.h"
 #include "number_text.h"
 #include "split_text.h"
@@ -41,10 +42,6 @@ ColumnParts PartsOfColumns(const StoredRecord& record) {
     }
   }
   return columns;
-}
-
-std::string ColumnCount(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " column" : " columns");
 }
 
 // A spreadsheet's quoting of a cell: a quote at each end.
@@ -86,8 +83,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
   if (cells.size() != columns.size()) {
     problems.push_back({0,
                         {},
-                        "has " + ColumnCount(cells.size()) + "; the record it stands for has " +
-                            ColumnCount(columns.size()),
+                        "has " + Plural(cells.size(), "column") + "; the record it stands for has " +
+                            Plural(columns.size(), "column"),
                         true});
     return false;
   }

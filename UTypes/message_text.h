@@ -1,6 +1,7 @@
 // Texts as messages quote them.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -13,3 +14,9 @@ std::string EscapedText(std::string_view text);
 // kLongestQuote bytes cut off and followed by its length ("abc..." (1073741824 bytes)).
 std::string QuotedText(std::string_view text);
 inline constexpr std::size_t kLongestQuote = 60;
+
+// A count and its noun, the noun in the plural but for one: "1 byte", "2 bytes", "0 bytes".
+template <std::integral Count>
+std::string Plural(Count count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
