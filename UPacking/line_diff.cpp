@@ -6,6 +6,13 @@
 
 namespace {
 
+// The most edits a shortest edit script may take, and the most steps (about a stretch's lines
+// times its edits); beyond them a stretch is walked line by line.
+constexpr std::size_t kMostEdits = 2000;
+constexpr std::ptrdiff_t kMostEditWork = std::ptrdiff_t{1} << 22;
+// How far ahead the line-by-line walk looks for the nearest equal lines.
+constexpr std::size_t kLookAhead = 32;
+
 // Lines walked step by step between looks at how many of them paired.
 constexpr std::size_t kWalkedBeforeGivingUp = 4096;
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "line_diff.h"
-#include "row_text.h"
+#include "split_text.h"
 #include "table_text.h"
 
 namespace {

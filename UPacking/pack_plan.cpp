@@ -7,8 +7,10 @@
 #include <thread>
 
 #include "line_pairing.h"
+#include "message_text.h"
 #include "node_writer.h"
 #include "run_failure.h"
+#include "split_text.h"
 
 namespace {
 
@@ -94,10 +96,6 @@ PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::siz
   return item;
 }
 
-std::string Plural(std::size_t count, std::string_view noun) {
-  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
-}
-
 // "<table> line N, column "<name>": "<cell>" <why>", or "<table> line N <why>".
 std::string CellProblemText(const PackRules& rules, std::size_t table, std::size_t line,
                             const CellProblem& problem) {
@@ -123,12 +121,9 @@ std::string ResizedHeader(const NodeHeader& header, std::int64_t offset, std::in
 // The parts a table's line ends split a line into.
 std::vector<std::uint64_t> PartHashes(std::string_view line, std::string_view lineEnd) {
   std::vector<std::uint64_t> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t end = line.find(lineEnd, start);
-    parts.push_back(LineHash(line.substr(start, end == std::string_view::npos ? end : end - start)));
-    if (end == std::string_view::npos) return parts;
-    start = end + lineEnd.size();
-  }
+  for (std::string_view part : SplitAt(line, lineEnd))
+    parts.push_back(LineHash(part));
+  return parts;
 }
 
 // A line whose end is not the header row's: an LF alone in a table whose lines end in CR LF (the

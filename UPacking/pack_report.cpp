@@ -3,7 +3,8 @@
 
 #include <vector>
 
-#include "row_text.h"
+#include "message_text.h"
+#include "split_text.h"
 
 namespace {
 
@@ -109,10 +110,6 @@ std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
 }
 
 }  // namespace
-
-std::string Plural(std::size_t count, std::string_view noun) {
-  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
-}
 
 std::string PlanText(const PackRules& rules, const PackPlan& plan) {
   std::string text;

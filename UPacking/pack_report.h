@@ -8,9 +8,6 @@
 
 #include "pack_plan.h"
 
-// "1 byte", "2 bytes".
-std::string Plural(std::size_t count, std::string_view noun);
-
 // The plan, one item a line, fields separated by tabs:
 //   moved    TABLE SOURCE LINE ORIGINAL_LINE
 //   changed  TABLE SOURCE LINE ORIGINAL_LINE COLUMN OLD NEW   (one line per changed cell)

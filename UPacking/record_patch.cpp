@@ -3,8 +3,10 @@
 
 #include <algorithm>
 
+#include "message_text.h"
 #include "node_writer.h"
 #include "number_text.h"
+#include "split_text.h"
 
 namespace {
 
@@ -42,10 +44,6 @@ ColumnParts PartsOfColumns(const StoredRecord& record) {
   return columns;
 }
 
-std::string ColumnCount(std::size_t count) {
-  return std::to_string(count) + (count == 1 ? " column" : " columns");
-}
-
 // A spreadsheet's quoting of a cell: a quote at each end.
 bool IsQuoted(std::string_view cell) {
   return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
@@ -68,13 +66,7 @@ bool SplitSharedColumn(const std::vector<ColumnPart>& parts, std::string_view ce
           " fields meet, which cannot be told apart once changed";
     return false;
   }
-  pieces.clear();
-  for (std::size_t start = 0;;) {
-    const std::size_t comma = cell.find(',', start);
-    pieces.push_back(cell.substr(start, comma == std::string_view::npos ? comma : comma - start));
-    if (comma == std::string_view::npos) break;
-    start = comma + 1;
-  }
+  pieces = SplitAt(cell, ",");
   if (pieces.size() == parts.size()) return true;
   why = "does not hold " + std::to_string(parts.size()) + " values separated by commas";
   if (pieces.size() == 1 && IsNumberText(cell)) {
@@ -91,8 +83,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
   if (cells.size() != columns.size()) {
     problems.push_back({0,
                         {},
-                        "has " + ColumnCount(cells.size()) + "; the record it stands for has " +
-                            ColumnCount(columns.size()),
+                        "has " + Plural(cells.size(), "column") + "; the record it stands for has " +
+                            Plural(columns.size(), "column"),
                         true});
     return false;
   }
@@ -105,6 +97,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
     std::vector<std::string_view> split;
     std::string why;
     if (cells[column] == originalCells[column]) {
+      // An unedited cell stands for the texts it was made of, however its fields share it;
+      // whether each field still shows its stored value is ShowsStoredValue's to say.
       for (const ColumnPart& part : parts)
         split.push_back(part.text);
     } else if (IsQuoted(cells[column]) && !IsQuoted(originalCells[column])) {
@@ -185,15 +179,9 @@ bool HasSpacedElement(const FieldRule& rule, std::string_view payload, std::stri
   if (rule.decoder != Decoder::TextOrList || rule.joiner != Joiner::Comma) return false;
   if (payload.empty() || payload.front() != '\x01') return false;
   const std::string_view value = text.substr(LeadText(rule).size());
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t comma = value.find(',', start);
-    const std::string_view element =
-        value.substr(start, comma == std::string_view::npos ? comma : comma - start);
-    if (element.empty() || element.front() == ' ' || element.back() == ' ') return true;
-    if (comma == std::string_view::npos) return false;
-    start = comma + 1;
-  }
+  return std::ranges::any_of(SplitAt(value, ","), [](std::string_view element) {
+    return element.empty() || element.front() == ' ' || element.back() == ' ';
+  });
 }
 
 }  // namespace
@@ -265,20 +253,19 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
     const StoredField& field = record.fields[index];
     const std::string_view stored =
         std::string_view(record.bytes).substr(field.offset, field.headerSize + field.payloadSize);
+    const bool keepsStoredBytes =
+        !HasText(field.rule) || ShowsStoredValue(field.rule, field.text, PayloadOf(record, field),
+                                                 texts[index], decimalSeparator);
     EncodedField encoded;
     FieldProblem problem;
-    if (!HasText(field.rule) ||
-        (!EncodeField(field.rule, field.text, PayloadOf(record, field), neighbour, texts[index],
-                      decimalSeparator, encoded, problem))) {
-      if (HasText(field.rule)) {
-        problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
-        ok = false;
-      }
-      payload += stored;
-      rebuilt.line += field.text;
-      continue;
+    const bool encodes = !keepsStoredBytes && EncodeField(field.rule, PayloadOf(record, field),
+                                                          neighbour, texts[index],
+                                                          decimalSeparator, encoded, problem);
+    if (!keepsStoredBytes && !encodes) {
+      problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
+      ok = false;
     }
-    if (encoded.unchanged) {
+    if (!encodes) {
       payload += stored;
       rebuilt.line += field.text;
       continue;

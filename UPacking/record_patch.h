@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "row_text.h"
+#include "field_codec.h"
 
 // A field of a stored record as the walk read it.
 struct StoredField {

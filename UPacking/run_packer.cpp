@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "database_kinds.h"
+#include "message_text.h"
 #include "pack_report.h"
 #include "pack_sources.h"
 #include "packed_file.h"

@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "node_reader.h"
-#include "row_text.h"
 #include "run_failure.h"
+#include "split_text.h"
 
 namespace {
 

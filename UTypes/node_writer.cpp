@@ -4,8 +4,6 @@
 #include <bit>
 #include <cstdlib>
 
-#include "row_text.h"
-
 namespace {
 
 // The long form stores 2 x length + 1 in a signed 32-bit value.
@@ -16,20 +14,13 @@ void AppendInt32LittleEndian(std::string& bytes, std::uint32_t value) {
     bytes += static_cast<char>((value >> shift) & 0xFF);
 }
 
-void StoreLongLength(std::string& bytes, std::size_t at, std::int64_t length) {
-  const auto stored = static_cast<std::uint32_t>(length * 2 + 1);
-  for (int index = 0; index < 4; ++index) {
-    bytes[at + static_cast<std::size_t>(index)] = static_cast<char>((stored >> (8 * index)) & 0xFF);
-  }
-}
-
 // The length field of a payload of `length` bytes, aborting where the form cannot hold it.
 std::string LengthBytes(std::size_t length, LengthForm form) {
   const bool fitsShort = length <= 127;
   if (length > kLongestPayload || (form == LengthForm::Short && !fitsShort)) std::abort();
   if (form != LengthForm::Long && fitsShort) return std::string(1, static_cast<char>(length * 2));
-  std::string bytes(4, '\0');
-  StoreLongLength(bytes, 0, static_cast<std::int64_t>(length));
+  std::string bytes;
+  AppendInt32LittleEndian(bytes, static_cast<std::uint32_t>(length * 2 + 1));
   return bytes;
 }
 
@@ -60,13 +51,6 @@ void AppendNode(NodeWriter& writer, std::uint8_t kind, std::string_view payload,
   EndNode(writer);
 }
 
-void AppendLongHeader(NodeWriter& writer, std::uint8_t kind, std::int32_t storedLength) {
-  writer.bytes += static_cast<char>(kind);
-  const std::size_t at = writer.bytes.size();
-  writer.bytes.append(4, '\0');
-  StoreLongLength(writer.bytes, at, storedLength);
-}
-
 std::string NodeHeaderBytes(std::uint8_t kind, std::size_t length, LengthForm form) {
   return static_cast<char>(kind) + LengthBytes(length, form);
 }
@@ -81,6 +65,16 @@ std::string TextPayload(std::string_view text) {
   std::string payload(text);
   payload += '\0';
   return payload;
+}
+
+bool AppendListElement(std::string& payload, std::string_view element) {
+  const std::size_t count = element.size() + 1;  // the text and its NUL
+  if (count > 127) return false;
+  payload += '\x01';
+  payload += static_cast<char>(count * 2);
+  payload += element;
+  payload += '\0';
+  return true;
 }
 
 std::string TextListPayload(std::initializer_list<std::string_view> elements) {

@@ -35,10 +35,6 @@ void EndNode(NodeWriter& writer);
 void AppendNode(NodeWriter& writer, std::uint8_t kind, std::string_view payload,
                 LengthForm form = LengthForm::Auto);
 
-// A long-form header storing any length, negative or larger than what follows, for damaged
-// streams.
-void AppendLongHeader(NodeWriter& writer, std::uint8_t kind, std::int32_t storedLength);
-
 // The header of a node whose payload is `length` bytes, in the given form (Auto: short when it
 // fits). A length that the form cannot hold aborts.
 std::string NodeHeaderBytes(std::uint8_t kind, std::size_t length, LengthForm form);
@@ -49,6 +45,9 @@ std::string NodeBytes(std::uint8_t kind, std::string_view payload,
 
 // Value payloads.
 std::string TextPayload(std::string_view text);  // the text and its NUL
+// One list element (element byte 1, length byte 2 x (k + 1), the k bytes, NUL) appended to a
+// list payload; false, nothing appended, when the text is longer than 126 bytes.
+bool AppendListElement(std::string& payload, std::string_view element);
 std::string TextListPayload(std::initializer_list<std::string_view> elements);
 std::string TextListPayload(const std::vector<std::string>& elements);
 std::string Int32Payload(std::int32_t value);

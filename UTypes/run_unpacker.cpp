@@ -21,6 +21,14 @@ std::vector<std::string_view> CountedArguments(std::span<const char* const> argu
   return counted;
 }
 
+void WriteConsole(Console& console, std::string_view bytes) {
+  if (console.capture != nullptr) {
+    console.capture->append(bytes);
+  } else {
+    WriteStandardOutput(bytes);
+  }
+}
+
 void PrintLine(Console& console, std::string_view line) {
   WriteConsole(console, line);
   WriteConsole(console, kLineEnd);
@@ -36,16 +44,9 @@ int EndAfterFailure(NodeReader& reader, TableSet& tableSet, Console& console,
   return 1;
 }
 
-}  // namespace
-
-void WriteConsole(Console& console, std::string_view bytes) {
-  if (console.capture != nullptr) {
-    console.capture->append(bytes);
-  } else {
-    WriteStandardOutput(bytes);
-  }
-}
-
+// The output prefix from the second argument: empty without one; otherwise the folder (created
+// one level deep when missing) ending in the folder separator. False when the argument names
+// neither an existing folder nor one that can be created.
 bool ResolveOutputFolder(std::span<const std::string_view> arguments, std::string& outputPrefix) {
   outputPrefix.clear();
   if (arguments.size() < 2) return true;
@@ -56,15 +57,14 @@ bool ResolveOutputFolder(std::span<const std::string_view> arguments, std::strin
   return true;
 }
 
-bool OpenDatabase(const char* path, NodeReader& reader) {
-  return OpenNodeReader(path, reader);
-}
-
+// Closes the database, then every table in order; a failure ends the run.
 void CloseAll(NodeReader& reader, TableSet& tableSet) {
   CloseNodeReader(reader);
   for (Table& table : tableSet.tables)
     CloseTable(table);
 }
+
+}  // namespace
 
 int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
                 std::span<const TableSpec> tables, Walker walker, Console console) {
@@ -85,7 +85,7 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
   NodeReader reader;
   TableSet tableSet;
   try {
-    if (!OpenDatabase(databasePath.c_str(), reader)) {
+    if (!OpenNodeReader(databasePath.c_str(), reader)) {
       PrintLine(console, "Error opening file");
       return 1;
     }

@@ -13,8 +13,6 @@ struct Console {
   std::string* capture = nullptr;
 };
 
-void WriteConsole(Console& console, std::string_view bytes);
-
 // A program's walk over its open database; it writes rows to the tables and returns at the end
 // of the walk. File failures end the run inside it (FailRun).
 using Walker = void (*)(NodeReader& reader, TableSet& tables, char decimalSeparator);
@@ -25,14 +23,3 @@ using Walker = void (*)(NodeReader& reader, TableSet& tables, char decimalSepara
 // saving every line already handed to a table).
 int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
                 std::span<const TableSpec> tables, Walker walker, Console console = {});
-
-// The output prefix from the second argument: empty without one; otherwise the folder (created
-// one level deep when missing) ending in the folder separator. False when the argument names
-// neither an existing folder nor one that can be created.
-bool ResolveOutputFolder(std::span<const std::string_view> arguments, std::string& outputPrefix);
-
-// Opens the database named by `path`; false when it cannot be opened.
-bool OpenDatabase(const char* path, NodeReader& reader);
-
-// Closes the database, then every table in order; a failure ends the run.
-void CloseAll(NodeReader& reader, TableSet& tableSet);

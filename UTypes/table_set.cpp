@@ -26,6 +26,15 @@ void RefuseTablesThatAreTheDatabase(std::span<const TableSpec> specs, std::strin
   }
 }
 
+// Writes the table's pending lines; a failed write ends the run.
+void FlushTable(Table& table) {
+  if (table.pending.empty()) return;
+  const int error = WriteFileFully(table.file, table.pending.data(), table.pending.size());
+  // Cleared either way: a failed write is reported once, not retried by the save after failure.
+  table.pending.clear();
+  if (error != 0) FailRun(error);
+}
+
 }  // namespace
 
 void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
@@ -56,14 +65,6 @@ void WriteLine(Table& table, std::string_view line) {
   }
   table.pending.insert(table.pending.end(), line.begin(), line.end());
   table.pending.insert(table.pending.end(), kLineEnd.begin(), kLineEnd.end());
-}
-
-void FlushTable(Table& table) {
-  if (table.pending.empty()) return;
-  const int error = WriteFileFully(table.file, table.pending.data(), table.pending.size());
-  // Cleared either way: a failed write is reported once, not retried by the save after failure.
-  table.pending.clear();
-  if (error != 0) FailRun(error);
 }
 
 void CloseTable(Table& table) {

@@ -40,9 +40,6 @@ void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
 // Hands one line to the table; the line end CR LF is added. A failed write ends the run.
 void WriteLine(Table& table, std::string_view line);
 
-// Writes the table's pending lines; a failed write ends the run.
-void FlushTable(Table& table);
-
 // Writes pending lines and closes the file; a failure ends the run.
 void CloseTable(Table& table);
 

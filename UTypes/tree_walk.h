@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "node_reader.h"
-#include "row_text.h"
+#include "field_codec.h"
 #include "table_set.h"
 
 // Where a record's line goes: the index of a table, or kDropLine.

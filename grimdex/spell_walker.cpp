@@ -97,6 +97,8 @@ constexpr FieldCatalogue kPrototypeCatalogue = CatalogueOf(kPrototypeFields, Tab
 constexpr FieldCatalogue kModifierCatalogue = CatalogueOf(kModifierFields, TableStyle::Plain);
 constexpr FieldCatalogue kComposedCatalogue = CatalogueOf(kComposedFields, TableStyle::Plain);
 
+// Codes beyond a catalogue, codes without a column in table kinds 3 to 5 and every field of other
+// table kinds are skipped by their length.
 TableRules SpellTableRules(std::uint8_t tableKind) {
   switch (tableKind) {
     case 1:
@@ -125,15 +127,6 @@ constexpr WalkRules kSpellWalkRules = {
     .tableRules = SpellTableRules,
     .routeLine = RouteSpellLine,
 };
-
-FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
-  return (*SpellTableRules(tableKind).catalogue)[fieldCode];
-}
-
-void DecodeSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
-                      RowBuilder& row) {
-  DecodeField(SpellFieldRule(tableKind, field.kind), reader, field, row);
-}
 
 void RunSpellWalk(NodeReader& reader, TableSet& tables, char decimalSeparator) {
   WalkDatabase(reader, tables, decimalSeparator, kSpellWalkRules);

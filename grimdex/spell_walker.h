@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "node_reader.h"
-#include "row_text.h"
+#include "field_codec.h"
 #include "table_set.h"
 #include "tree_walk.h"
 
@@ -15,17 +15,8 @@ extern const std::array<std::string_view, 6> kSpellBanner;
 // Prototypes, modifiers, composed spells, armour spells, weapon spells: table kinds 1 to 5.
 extern const std::array<TableSpec, 5> kSpellTables;
 
-// The catalogue row of a field code in a table of the given kind. Codes beyond the catalogue,
-// codes without a column in table kinds 3 to 5 and every field of other table kinds are
-// skipped by their length.
-FieldRule SpellFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode);
-
 // The walk: which nodes are read, how fields are read, where lines go.
 extern const WalkRules kSpellWalkRules;
-
-// Decodes the field through the catalogue.
-void DecodeSpellField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
-                      RowBuilder& row);
 
 // Walks the first database node only; lines are written from a database node of kind 1, for
 // table kinds 1 to 5. Moves to every field's end in table kinds 3 to 5, and to every record's

@@ -81,15 +81,6 @@ constexpr WalkRules kQuestWalkRules = {
     .routeLine = RouteQuestLine,
 };
 
-FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode) {
-  return (*QuestTableRules(tableKind).catalogue)[fieldCode];
-}
-
-void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
-                      RowBuilder& row) {
-  DecodeField(QuestFieldRule(tableKind, field.kind), reader, field, row);
-}
-
 void RunQuestWalk(NodeReader& reader, TableSet& tables, char decimalSeparator) {
   WalkDatabase(reader, tables, decimalSeparator, kQuestWalkRules);
 }

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "node_reader.h"
-#include "row_text.h"
+#include "field_codec.h"
 #include "table_set.h"
 #include "tree_walk.h"
 
@@ -15,17 +15,8 @@ extern const std::array<std::string_view, 6> kQuestBanner;
 // Briefings (table kind 1) and quests (table kind 2).
 extern const std::array<TableSpec, 2> kQuestTables;
 
-// The catalogue row of a field code: the briefing half for table kind 1, the quest half for
-// table kind 2. Codes beyond a half and every field of other table kinds are skipped by their
-// length.
-FieldRule QuestFieldRule(std::uint8_t tableKind, std::uint8_t fieldCode);
-
 // The walk: which nodes are read, how fields are read, where lines go.
 extern const WalkRules kQuestWalkRules;
-
-// Decodes the field through the catalogue.
-void DecodeQuestField(std::uint8_t tableKind, const NodeHeader& field, NodeReader& reader,
-                      RowBuilder& row);
 
 // Walks every database node to the end of the file without moving to any node's end.
 // Briefing lines are written from database nodes of every kind, quest lines only from

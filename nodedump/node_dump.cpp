@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "message_text.h"
 #include "number_text.h"
 #include "run_failure.h"
 #include "stored_tree.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr std::string_view kLevelPlurals[] = {"", "database nodes", "tables", "records", "fields"};
+constexpr std::string_view kLevelNouns[] = {"", "database node", "table", "record", "field"};
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -49,13 +50,6 @@ void AppendNumber(std::string& out, std::int64_t value) {
 
 void AppendIndent(std::string& out, int level) {
   out.append(static_cast<std::size_t>(2 * (level - 1)), ' ');
-}
-
-std::string CountText(std::int64_t count, std::string_view plural) {
-  std::string text = std::to_string(count) + " ";
-  // Every plural here is its singular with an 's' added.
-  text += count == 1 ? plural.substr(0, plural.size() - 1) : plural;
-  return text;
 }
 
 // A mark line under a node: "damage: ..." or "note: ...", indented like the node.
@@ -190,7 +184,7 @@ void MarkFileEnd(DumpState& state) {
                      std::string(LevelName(state.reading.level)) + " @" +
                      std::to_string(state.reading.offset);
   if (end < Size(state.reader)) {
-    text += ", though it states " + CountText(Size(state.reader), "bytes");
+    text += ", though it states " + Plural(Size(state.reader), "byte");
   }
   AppendMark(state, state.reading.level, true, text);
 }
@@ -229,15 +223,15 @@ void AppendSummary(DumpState& state) {
   out += "summary: ";
   for (int level = kDatabaseLevel; level <= kFieldLevel; ++level) {
     if (level > kDatabaseLevel) out += ", ";
-    out += CountText(state.nodeCounts[level], kLevelPlurals[level]);
+    out += Plural(state.nodeCounts[level], kLevelNouns[level]);
   }
-  out += " in " + CountText(Size(state.reader), "bytes");
+  out += " in " + Plural(Size(state.reader), "byte");
   if (state.options.depth < kFieldLevel) {
     out += "; levels below " + std::to_string(state.options.depth) + " not read";
   }
-  if (state.noteCount > 0) out += "; " + CountText(state.noteCount, "notes");
+  if (state.noteCount > 0) out += "; " + Plural(state.noteCount, "note");
   out += state.damageCount == 0 ? "; well formed\n"
-                                : "; damaged: " + CountText(state.damageCount, "marks") + "\n";
+                                : "; damaged: " + Plural(state.damageCount, "mark") + "\n";
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "stored_tree.h"
 #include "test_files.h"
 

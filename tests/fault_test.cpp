@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "damaged_nodes.h"
 #include "database_cases.h"
 #include "node_writer.h"
 #include "program_run.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "damaged_nodes.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "test_files.h"

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "damaged_nodes.h"
+
 namespace {
 
 std::string Raw(std::initializer_list<int> bytes) {

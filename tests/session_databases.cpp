@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "node_writer.h"
-#include "row_text.h"
+#include "field_codec.h"
 
 namespace {
 

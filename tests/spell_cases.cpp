@@ -1,6 +1,8 @@
 // Spell databases for the whole-program tests of grimdex, with their expected tables.
 #include "database_cases.h"
 
+#include "damaged_nodes.h"
+
 namespace {
 
 constexpr std::string_view kPrototypes = "SpellPrototypes.txt";

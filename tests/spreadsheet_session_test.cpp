@@ -20,7 +20,7 @@
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
-#include "row_text.h"
+#include "split_text.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"

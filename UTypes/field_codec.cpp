@@ -1,24 +1,22 @@
-// Row text and the value decoders.
-#include "row_text.h"
+// The value decoders and their inverses.
+#include "field_codec.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <vector>
 
+#include "message_text.h"
+#include "node_writer.h"
 #include "number_text.h"
 #include "run_failure.h"
+#include "split_text.h"
 
 namespace {
 
 constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
-
-// The row's room doubles up to this growth at a time; beyond it, it grows by an eighth.
-constexpr std::size_t kMostRowDoubling = std::size_t{1} << 20;
-constexpr std::size_t kSmallestRowCapacity = 4096;
 
 // The most row room a field takes beyond its payload's bytes. A text list appends its lead and
 // no more than the bytes its elements take, which reach at most 1 + 127 bytes past its payload
@@ -92,25 +90,6 @@ void AppendPayloadBytes(Reader& reader, std::int64_t count, RowWithoutText&) {
   DiscardBytes(reader, count);
 }
 
-template <typename Reader, typename Row>
-void AppendTextList(Reader& reader, const NodeHeader& field, Row& row, Joiner joiner) {
-  const std::int64_t payloadEnd = NodeEnd(field);
-  const std::string_view joinerText = JoinerText(joiner);
-  bool first = true;
-  std::uint8_t scratch[127];
-  while (Position(reader) < payloadEnd) {
-    // The element byte (unused) and the length byte, always in the short form.
-    const std::size_t count = ReadView(reader, 2, scratch)[1] >> 1;
-    const std::uint8_t* element = ReadView(reader, count, scratch);
-    if (!first) AppendFieldText(reader, row, joinerText);
-    first = false;
-    // The element's last byte is its terminating NUL, dropped whatever its value.
-    if (count > 1) {
-      AppendFieldText(reader, row, {reinterpret_cast<const char*>(element), count - 1});
-    }
-  }
-}
-
 // The 32-bit value of a number field of a length other than 4, consuming exactly that length.
 template <typename Reader>
 std::uint32_t ReadNumberValueOfOtherLength(Reader& reader, const NodeHeader& field) {
@@ -142,50 +121,50 @@ void AppendNumber(const Reader& reader, Row& row, Lead lead, WriteNumber write) 
   KeepWritten(row, leadSize + write(out + leadSize));
 }
 
-// The channel times 255 (exact in double precision), rounded to nearest with ties to even.
-std::int32_t ColourChannelValue(float channel) {
-  const double product = static_cast<double>(channel) * 255.0;
-  if (std::isnan(product)) return 0;
-  if (std::isinf(product)) {
-    return product > 0 ? std::numeric_limits<std::int32_t>::max()
-                       : std::numeric_limits<std::int32_t>::min();
-  }
-  const double below = std::floor(product);
-  const double fraction = product - below;
-  double rounded = below;
-  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0)) rounded = below + 1.0;
-  if (rounded >= 2147483648.0) return std::numeric_limits<std::int32_t>::max();
-  if (rounded < -2147483648.0) return std::numeric_limits<std::int32_t>::min();
-  return static_cast<std::int32_t>(rounded);
+bool Fail(FieldProblem& problem, std::size_t column, std::string_view cell, std::string why) {
+  problem = {column, std::string(cell), std::move(why)};
+  return false;
 }
 
-// Removes every NUL byte of the row in place.
-void RemoveNulBytes(RowBuilder& row) {
-  char* const begin = row.bytes.get();
-  char* const end = begin + row.size;
-  char* nul = row.size == 0 ? nullptr : static_cast<char*>(std::memchr(begin, 0, row.size));
-  if (nul == nullptr) return;
-  char* out = nul;
-  const char* in = nul + 1;
-  while (in < end) {
-    const char* next =
-        static_cast<const char*>(std::memchr(in, 0, static_cast<std::size_t>(end - in)));
-    if (next == nullptr) next = end;
-    const auto piece = static_cast<std::size_t>(next - in);
-    std::memmove(out, in, piece);
-    out += piece;
-    in = next + 1;
-  }
-  row.size = static_cast<std::size_t>(out - begin);
-}
+// ---- The decoders and their inverses, a pair for each decoder. Each decoder serves either
+// reader and either row (DecodeField); Decoder in field_codec.h says what it consumes and
+// appends. Each inverse takes the field's text after its lead and writes the payload, or says
+// why it cannot (FieldProblem).
 
-// The decoders, each for either reader and either row (DecodeField); Decoder in row_text.h says
-// what each consumes and appends.
+// TextValue.
 
 template <typename Reader, typename Row>
 void AppendTextValue(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   AppendLead(reader, row, lead);
   AppendPayloadBytes(reader, PayloadLength(field), row);
+}
+
+// The inverse: the text, then a NUL when the stored text had one.
+std::string EncodeTextValue(std::string_view text, bool withNul) {
+  std::string payload(text);
+  if (withNul) payload += '\0';
+  return payload;
+}
+
+// TextOrList.
+
+template <typename Reader, typename Row>
+void AppendTextList(Reader& reader, const NodeHeader& field, Row& row, Joiner joiner) {
+  const std::int64_t payloadEnd = NodeEnd(field);
+  const std::string_view joinerText = JoinerText(joiner);
+  bool first = true;
+  std::uint8_t scratch[127];
+  while (Position(reader) < payloadEnd) {
+    // The element byte (unused) and the length byte, always in the short form.
+    const std::size_t count = ReadView(reader, 2, scratch)[1] >> 1;
+    const std::uint8_t* element = ReadView(reader, count, scratch);
+    if (!first) AppendFieldText(reader, row, joinerText);
+    first = false;
+    // The element's last byte is its terminating NUL, dropped whatever its value.
+    if (count > 1) {
+      AppendFieldText(reader, row, {reinterpret_cast<const char*>(element), count - 1});
+    }
+  }
 }
 
 template <typename Reader, typename Row>
@@ -204,11 +183,41 @@ void AppendTextOrList(Reader& reader, const NodeHeader& field, Row& row, Lead le
   }
 }
 
+// The inverse of a list: the text split at the joiner into elements. False when an element is
+// longer than 126 bytes.
+bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
+                    FieldProblem& problem) {
+  payload.clear();
+  for (std::string_view element : SplitAt(text, JoinerText(joiner))) {
+    if (!AppendListElement(payload, element)) {
+      return Fail(problem, 0, text,
+                  "has a list element of " + std::to_string(element.size()) +
+                      " bytes; a list element holds at most 126");
+    }
+  }
+  return true;
+}
+
+// Int32.
+
 template <typename Reader, typename Row>
 void AppendInt32(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const auto value = static_cast<std::int32_t>(ReadNumberValue(reader, field));
   AppendNumber(reader, row, lead, [&](char* out) { return IntegerText(value, out); });
 }
+
+// The inverse: a signed whole number within the int32 range.
+bool EncodeInt32(std::string_view text, char separator, std::string& payload,
+                 FieldProblem& problem) {
+  std::int32_t value = 0;
+  if (!ReadWholeNumberText(text, separator, value)) {
+    return Fail(problem, 0, text, "is not a whole number from -2147483648 to 2147483647");
+  }
+  payload = Int32Payload(value);
+  return true;
+}
+
+// SchoolName.
 
 template <typename Reader, typename Row>
 void AppendSchoolName(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
@@ -216,6 +225,19 @@ void AppendSchoolName(Reader& reader, const NodeHeader& field, Row& row, Lead le
   AppendLead(reader, row, lead);
   if (value < std::size(kSchoolNames)) AppendFieldText(reader, row, kSchoolNames[value]);
 }
+
+// The inverse: "elemental", "senses" or "astral".
+bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem) {
+  for (std::size_t index = 0; index < std::size(kSchoolNames); ++index) {
+    if (text == kSchoolNames[index]) {
+      payload = Int32Payload(static_cast<std::int32_t>(index));
+      return true;
+    }
+  }
+  return Fail(problem, 0, text, "is not a school (elemental, senses or astral)");
+}
+
+// FloatPlain and FloatGeneral.
 
 template <typename Reader, typename Row>
 void AppendFloatPlain(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
@@ -231,123 +253,47 @@ void AppendFloatGeneral(Reader& reader, const NodeHeader& field, Row& row, Lead 
                [&](char* out) { return GeneralNumberText(value, row.decimalSeparator, out); });
 }
 
+// The inverse of both: a number in the style's separator, "INF", "-INF" or "NAN",
+// rounded once to the nearest float32, ties to even.
+bool EncodeFloat(std::string_view text, char separator, std::string& payload,
+                 FieldProblem& problem) {
+  DecimalNumber number;
+  float value = 0.0f;
+  if (!ReadNumberText(text, separator, number)) {
+    return Fail(problem, 0, text,
+                std::string("is not a number in this table (the decimal separator here is '") +
+                    separator + "')");
+  }
+  if (!NearestFloat(number, value)) {
+    return Fail(problem, 0, text, "is beyond the largest value a float32 holds");
+  }
+  payload = Float32BitsPayload(std::bit_cast<std::uint32_t>(value));
+  return true;
+}
+
+// ColourChannel.
+
+// The channel times 255 (exact in double precision), rounded to nearest with ties to even.
+std::int32_t ColourChannelValue(float channel) {
+  const double product = static_cast<double>(channel) * 255.0;
+  if (std::isnan(product)) return 0;
+  if (std::isinf(product)) {
+    return product > 0 ? std::numeric_limits<std::int32_t>::max()
+                       : std::numeric_limits<std::int32_t>::min();
+  }
+  const double below = std::floor(product);
+  const double fraction = product - below;
+  double rounded = below;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(below, 2.0) != 0.0)) rounded = below + 1.0;
+  if (rounded >= 2147483648.0) return std::numeric_limits<std::int32_t>::max();
+  if (rounded < -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(rounded);
+}
+
 template <typename Reader, typename Row>
 void AppendColourChannel(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
   const std::int32_t value = ColourChannelValue(ReadFloatValue(reader, field));
   AppendNumber(reader, row, lead, [&](char* out) { return IntegerText(value, out); });
-}
-
-template <typename Reader, typename Row>
-void AppendShopFlags(Reader& reader, Row& row, Lead lead) {
-  std::uint8_t scratch[4];  // the flag byte, then three bytes that carry nothing
-  const std::uint8_t flags = ReadView(reader, 4, scratch)[0];
-  char* const start = FieldSpace(reader, row, 10);
-  char* out = start + PutLead(start, lead);
-  for (int bit = 0; bit < 5; ++bit) {
-    if (bit > 0) *out++ = '\t';
-    if ((flags >> bit) & 1) *out++ = '1';
-  }
-  KeepWritten(row, static_cast<std::size_t>(out - start));
-}
-
-template <typename Reader, typename Row>
-void AppendByteQuintuple(Reader& reader, Row& row) {
-  std::uint8_t scratch[5];
-  const std::uint8_t* bytes = ReadView(reader, 5, scratch);
-  for (int index = 0; index < 5; ++index) {
-    AppendNumber(reader, row, Lead::Tab, [&](char* out) { return IntegerText(bytes[index], out); });
-  }
-}
-
-template <typename Reader>
-void SkipField(Reader& reader, const NodeHeader& field) {
-  SeekTo(reader, NodeEnd(field));
-}
-
-template <typename Reader>
-void DiscardField(Reader& reader, const NodeHeader& field) {
-  DiscardBytes(reader, PayloadLength(field));
-}
-
-}  // namespace
-
-void GrowRow(RowBuilder& row, std::size_t count) {
-  const std::size_t growth = std::max(std::min(row.capacity, kMostRowDoubling), row.capacity / 8);
-  const std::size_t capacity =
-      std::max({row.capacity + growth, row.size + count, kSmallestRowCapacity});
-  // An empty row keeps nothing, so its old bytes are let go rather than copied (a record's
-  // room is reserved before its first field).
-  if (row.size == 0) row.bytes.reset();
-  // realloc moves a large row's pages instead of copying them, so a long text is never held twice.
-  char* const bytes = static_cast<char*>(std::realloc(row.bytes.get(), capacity));
-  if (bytes == nullptr) throw std::bad_alloc();
-  static_cast<void>(row.bytes.release());  // realloc has taken them over
-  row.bytes.reset(bytes);
-  row.capacity = capacity;
-}
-
-std::string_view FinishRow(RowBuilder& row) {
-  RemoveNulBytes(row);
-  const std::string_view line = RowText(row);
-  row.size = 0;
-  return line;
-}
-
-std::size_t RowRoomOfRecord(std::int64_t recordLength) {
-  if (recordLength <= 0) return 0;
-  const auto length = static_cast<std::size_t>(recordLength);
-  // Headers lie at least two bytes apart, the first at the record's start.
-  const std::size_t mostFields = (length + 1) / 2;
-  return length + mostFields * kMostFieldTextBeyondPayload;
-}
-
-template <typename Reader, typename Row>
-void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, Row& row) {
-  switch (rule.decoder) {
-    case Decoder::TextValue:
-      return AppendTextValue(reader, field, row, rule.lead);
-    case Decoder::TextOrList:
-      return AppendTextOrList(reader, field, row, rule.lead, rule.joiner);
-    case Decoder::Int32:
-      return AppendInt32(reader, field, row, rule.lead);
-    case Decoder::SchoolName:
-      return AppendSchoolName(reader, field, row, rule.lead);
-    case Decoder::FloatPlain:
-      return AppendFloatPlain(reader, field, row, rule.lead);
-    case Decoder::FloatGeneral:
-      return AppendFloatGeneral(reader, field, row, rule.lead);
-    case Decoder::ColourChannel:
-      return AppendColourChannel(reader, field, row, rule.lead);
-    case Decoder::ShopFlags:
-      return AppendShopFlags(reader, row, rule.lead);
-    case Decoder::ByteQuintuple:
-      return AppendByteQuintuple(reader, row);
-    case Decoder::Skip:
-      return SkipField(reader, field);
-    case Decoder::Discard:
-      return DiscardField(reader, field);
-  }
-}
-
-template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowBuilder&);
-template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowBuilder&);
-template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowWithoutText&);
-template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowWithoutText&);
-
-// ---- Field text back into a payload.
-
-namespace {
-
-std::string LittleEndianPayload(std::uint32_t value) {
-  std::string payload(4, '\0');
-  for (std::size_t index = 0; index < 4; ++index)
-    payload[index] = static_cast<char>((value >> (8 * index)) & 0xFF);
-  return payload;
-}
-
-bool Fail(FieldProblem& problem, std::size_t column, std::string_view cell, std::string why) {
-  problem = {column, std::string(cell), std::move(why)};
-  return false;
 }
 
 // The float32 nearest to n / 255, ties to even: the double quotient's float and its neighbours,
@@ -364,6 +310,32 @@ float NearestChannelFloat(std::int32_t n) {
     if (gap < distance(best) || evenTie) best = candidate;
   }
   return best;
+}
+
+// The inverse: a whole number n, stored as the float32 nearest to n / 255.
+bool EncodeColourChannel(std::string_view text, char separator, std::string& payload,
+                         FieldProblem& problem) {
+  std::int32_t value = 0;
+  if (!ReadWholeNumberText(text, separator, value)) {
+    return Fail(problem, 0, text, "is not a whole number (a colour channel, 0 to 255)");
+  }
+  payload = Float32BitsPayload(std::bit_cast<std::uint32_t>(NearestChannelFloat(value)));
+  return true;
+}
+
+// ShopFlags.
+
+template <typename Reader, typename Row>
+void AppendShopFlags(Reader& reader, Row& row, Lead lead) {
+  std::uint8_t scratch[4];  // the flag byte, then three bytes that carry nothing
+  const std::uint8_t flags = ReadView(reader, 4, scratch)[0];
+  char* const start = FieldSpace(reader, row, 10);
+  char* out = start + PutLead(start, lead);
+  for (int bit = 0; bit < 5; ++bit) {
+    if (bit > 0) *out++ = '\t';
+    if ((flags >> bit) & 1) *out++ = '1';
+  }
+  KeepWritten(row, static_cast<std::size_t>(out - start));
 }
 
 // Shop flag columns as the bits they stand for; false at the first column that is none.
@@ -386,6 +358,60 @@ bool ShopFlagBits(std::string_view text, char separator, std::uint8_t& bits,
     if (flag == 1) bits = static_cast<std::uint8_t>(bits | (1u << bit));
   }
   return true;
+}
+
+// The inverse: five tab-separated columns, each empty, 1 or 0 (read as empty); bits 5 to 7 and
+// the three filler bytes are those of `kept` (zero when it is empty).
+bool EncodeShopFlags(std::string_view text, char separator, std::string_view kept,
+                     std::string& payload, FieldProblem& problem) {
+  std::uint8_t bits = 0;
+  if (!ShopFlagBits(text, separator, bits, problem)) return false;
+  payload = kept.size() == 4 ? std::string(kept) : std::string(4, '\0');
+  payload[0] = static_cast<char>((static_cast<std::uint8_t>(payload[0]) & 0xE0) | bits);
+  return true;
+}
+
+// ByteQuintuple.
+
+template <typename Reader, typename Row>
+void AppendByteQuintuple(Reader& reader, Row& row) {
+  std::uint8_t scratch[5];
+  const std::uint8_t* bytes = ReadView(reader, 5, scratch);
+  for (int index = 0; index < 5; ++index) {
+    AppendNumber(reader, row, Lead::Tab, [&](char* out) { return IntegerText(bytes[index], out); });
+  }
+}
+
+// The inverse: five tab-separated whole numbers from 0 to 255 (the text starts at the first
+// of them: the tab before it is the field's lead).
+bool EncodeByteQuintuple(std::string_view text, char separator, std::string& payload,
+                         FieldProblem& problem) {
+  const std::vector<std::string_view> columns = SplitColumns(text);
+  if (columns.size() != 5) return Fail(problem, 0, text, "is not five byte columns");
+  payload.clear();
+  for (std::size_t index = 0; index < 5; ++index) {
+    std::int32_t value = 0;
+    if (!ReadWholeNumberText(columns[index], separator, value)) {
+      return Fail(problem, index, columns[index], "is not a whole number (a byte, 0 to 255)");
+    }
+    if (value < 0 || value > 255) {
+      return Fail(problem, index, columns[index], "is not a byte (0 to 255)");
+    }
+    payload += static_cast<char>(value);
+  }
+  return true;
+}
+
+// Skip and Discard, which show no text to read back.
+
+template <typename Reader>
+void SkipField(Reader& reader, const NodeHeader& field) {
+  SeekTo(reader, NodeEnd(field));
+}
+
+template <typename Reader>
+void DiscardField(Reader& reader, const NodeHeader& field) {
+  DiscardBytes(reader, PayloadLength(field));
 }
 
 // A reader over a payload held in memory, and the header of a field holding it.
@@ -446,15 +472,6 @@ bool RoundsToStoredFloat(std::string_view text, char separator, std::string_view
   float value = 0.0f;
   return ReadNumberText(text, separator, number) && NearestFloat(number, value) &&
          std::bit_cast<std::uint32_t>(value) == StoredNumberValue(stored);
-}
-
-// Whether the text shows the value stored as `stored`, whose decoder wrote `storedText`: the
-// stored bytes then stay. The home of the rule for every decoder.
-bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
-                      std::string_view text, char decimalSeparator) {
-  if (SameValue(rule, storedText, text, decimalSeparator)) return true;
-  const bool isFloat = rule.decoder == Decoder::FloatPlain || rule.decoder == Decoder::FloatGeneral;
-  return isFloat && RoundsToStoredFloat(text, NumberSeparator(rule, decimalSeparator), stored);
 }
 
 // The field's text after its lead; false when the lead is not there.
@@ -535,46 +552,46 @@ std::string TextMisreadReason(std::string_view value, std::string_view readBack)
 
 }  // namespace
 
-std::string EscapedText(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        escaped += "\\\\";
-        break;
-      case '\t':
-        escaped += "\\t";
-        break;
-      case '\r':
-        escaped += "\\r";
-        break;
-      case '\n':
-        escaped += "\\n";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
+std::size_t RowRoomOfRecord(std::int64_t recordLength) {
+  if (recordLength <= 0) return 0;
+  const auto length = static_cast<std::size_t>(recordLength);
+  // Headers lie at least two bytes apart, the first at the record's start.
+  const std::size_t mostFields = (length + 1) / 2;
+  return length + mostFields * kMostFieldTextBeyondPayload;
 }
 
-std::string QuotedText(std::string_view text) {
-  if (text.size() <= kLongestQuote) return '"' + EscapedText(text) + '"';
-  return '"' + EscapedText(text.substr(0, kLongestQuote)) + "...\" (" +
-         std::to_string(text.size()) + " bytes)";
-}
-
-std::vector<std::string_view> SplitColumns(std::string_view text) {
-  std::vector<std::string_view> columns;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = text.find('\t', start);
-    columns.push_back(text.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos) return columns;
-    start = tab + 1;
+template <typename Reader, typename Row>
+void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field, Row& row) {
+  switch (rule.decoder) {
+    case Decoder::TextValue:
+      return AppendTextValue(reader, field, row, rule.lead);
+    case Decoder::TextOrList:
+      return AppendTextOrList(reader, field, row, rule.lead, rule.joiner);
+    case Decoder::Int32:
+      return AppendInt32(reader, field, row, rule.lead);
+    case Decoder::SchoolName:
+      return AppendSchoolName(reader, field, row, rule.lead);
+    case Decoder::FloatPlain:
+      return AppendFloatPlain(reader, field, row, rule.lead);
+    case Decoder::FloatGeneral:
+      return AppendFloatGeneral(reader, field, row, rule.lead);
+    case Decoder::ColourChannel:
+      return AppendColourChannel(reader, field, row, rule.lead);
+    case Decoder::ShopFlags:
+      return AppendShopFlags(reader, row, rule.lead);
+    case Decoder::ByteQuintuple:
+      return AppendByteQuintuple(reader, row);
+    case Decoder::Skip:
+      return SkipField(reader, field);
+    case Decoder::Discard:
+      return DiscardField(reader, field);
   }
 }
+
+template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowBuilder&);
+template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowBuilder&);
+template void DecodeField(const FieldRule&, NodeReader&, const NodeHeader&, RowWithoutText&);
+template void DecodeField(const FieldRule&, HeldRecord&, const NodeHeader&, RowWithoutText&);
 
 char NumberSeparator(const FieldRule& rule, char decimalSeparator) {
   if (rule.decoder == Decoder::FloatPlain) return PlainPoint(decimalSeparator);
@@ -595,126 +612,22 @@ std::string_view LeadText(const FieldRule& rule) {
   return "";
 }
 
-std::string EncodeTextValue(std::string_view text, bool withNul) {
-  std::string payload(text);
-  if (withNul) payload += '\0';
-  return payload;
+bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
+                      std::string_view text, char decimalSeparator) {
+  std::string_view value;
+  std::string_view storedValue;
+  if (!WithoutLead(rule, text, value) || !WithoutLead(rule, storedText, storedValue)) return false;
+  if (SameValue(rule, storedValue, value, decimalSeparator)) return true;
+  const bool isFloat = rule.decoder == Decoder::FloatPlain || rule.decoder == Decoder::FloatGeneral;
+  return isFloat && RoundsToStoredFloat(value, NumberSeparator(rule, decimalSeparator), stored);
 }
 
-bool AppendListElement(std::string& payload, std::string_view element) {
-  const std::size_t count = element.size() + 1;  // the text and its NUL
-  if (count > 127) return false;
-  payload += '\x01';
-  payload += static_cast<char>(count * 2);
-  payload += element;
-  payload += '\0';
-  return true;
-}
-
-bool EncodeTextList(std::string_view text, Joiner joiner, std::string& payload,
-                    FieldProblem& problem) {
-  const std::string_view joinerText = JoinerText(joiner);
-  payload.clear();
-  for (std::size_t start = 0;;) {
-    const std::size_t next = text.find(joinerText, start);
-    const std::string_view element =
-        text.substr(start, next == std::string_view::npos ? next : next - start);
-    if (!AppendListElement(payload, element)) {
-      return Fail(problem, 0, text,
-                  "has a list element of " + std::to_string(element.size()) +
-                      " bytes; a list element holds at most 126");
-    }
-    if (next == std::string_view::npos) return true;
-    start = next + joinerText.size();
-  }
-}
-
-bool EncodeInt32(std::string_view text, char separator, std::string& payload,
+bool EncodeField(const FieldRule& rule, std::string_view original, bool withoutHiddenBits,
+                 std::string_view text, char decimalSeparator, EncodedField& encoded,
                  FieldProblem& problem) {
-  std::int32_t value = 0;
-  if (!ReadWholeNumberText(text, separator, value)) {
-    return Fail(problem, 0, text, "is not a whole number from -2147483648 to 2147483647");
-  }
-  payload = LittleEndianPayload(static_cast<std::uint32_t>(value));
-  return true;
-}
-
-bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem) {
-  for (std::size_t index = 0; index < std::size(kSchoolNames); ++index) {
-    if (text == kSchoolNames[index]) {
-      payload = LittleEndianPayload(static_cast<std::uint32_t>(index));
-      return true;
-    }
-  }
-  return Fail(problem, 0, text, "is not a school (elemental, senses or astral)");
-}
-
-bool EncodeFloat(std::string_view text, char separator, std::string& payload,
-                 FieldProblem& problem) {
-  DecimalNumber number;
-  float value = 0.0f;
-  if (!ReadNumberText(text, separator, number)) {
-    return Fail(problem, 0, text,
-                std::string("is not a number in this table (the decimal separator here is '") +
-                    separator + "')");
-  }
-  if (!NearestFloat(number, value)) {
-    return Fail(problem, 0, text, "is beyond the largest value a float32 holds");
-  }
-  payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(value));
-  return true;
-}
-
-bool EncodeColourChannel(std::string_view text, char separator, std::string& payload,
-                         FieldProblem& problem) {
-  std::int32_t value = 0;
-  if (!ReadWholeNumberText(text, separator, value)) {
-    return Fail(problem, 0, text, "is not a whole number (a colour channel, 0 to 255)");
-  }
-  payload = LittleEndianPayload(std::bit_cast<std::uint32_t>(NearestChannelFloat(value)));
-  return true;
-}
-
-bool EncodeShopFlags(std::string_view text, char separator, std::string_view kept,
-                     std::string& payload, FieldProblem& problem) {
-  std::uint8_t bits = 0;
-  if (!ShopFlagBits(text, separator, bits, problem)) return false;
-  payload = kept.size() == 4 ? std::string(kept) : std::string(4, '\0');
-  payload[0] = static_cast<char>((static_cast<std::uint8_t>(payload[0]) & 0xE0) | bits);
-  return true;
-}
-
-bool EncodeByteQuintuple(std::string_view text, char separator, std::string& payload,
-                         FieldProblem& problem) {
-  const std::vector<std::string_view> columns = SplitColumns(text);
-  if (columns.size() != 5) return Fail(problem, 0, text, "is not five byte columns");
-  payload.clear();
-  for (std::size_t index = 0; index < 5; ++index) {
-    std::int32_t value = 0;
-    if (!ReadWholeNumberText(columns[index], separator, value)) {
-      return Fail(problem, index, columns[index], "is not a whole number (a byte, 0 to 255)");
-    }
-    if (value < 0 || value > 255) {
-      return Fail(problem, index, columns[index], "is not a byte (0 to 255)");
-    }
-    payload += static_cast<char>(value);
-  }
-  return true;
-}
-
-bool EncodeField(const FieldRule& rule, std::string_view originalText, std::string_view original,
-                 bool withoutHiddenBits, std::string_view text, char decimalSeparator,
-                 EncodedField& encoded, FieldProblem& problem) {
   encoded = EncodedField{};
   std::string_view value;
-  std::string_view originalValue;
-  if (!WithoutLead(rule, text, value) || !WithoutLead(rule, originalText, originalValue)) {
-    return Fail(problem, 0, text, "lost the separator before it");
-  }
-  if (ShowsStoredValue(rule, originalValue, original, value, decimalSeparator)) {
-    encoded.unchanged = true;
-    return true;
-  }
+  if (!WithoutLead(rule, text, value)) return Fail(problem, 0, text, "lost the separator before it");
   if (!EncodeValue(rule, value, original, withoutHiddenBits, decimalSeparator, encoded.payload,
                    problem)) {
     return false;

@@ -1,5 +1,5 @@
-// Tests of the row text and the value decoders, on field nodes held in memory.
-#include "row_text.h"
+// Tests of the value decoders and their inverses, on field nodes held in memory.
+#include "field_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ struct TextCase {
   std::int64_t consumed;
 };
 
-TEST(RowTextTest, TextValuesAndListsWithTheirLeadsAndJoiners) {
+TEST(FieldCodecTest, TextValuesAndListsWithTheirLeadsAndJoiners) {
   const FieldRule listTab{TextOrList, Lead::Tab, Joiner::CommaSpace};
   const FieldRule listComma{TextOrList, Lead::None, Joiner::Comma};
   const FieldRule valueTab{TextValue, Lead::Tab};
@@ -94,7 +94,7 @@ TEST(RowTextTest, TextValuesAndListsWithTheirLeadsAndJoiners) {
   }
 }
 
-TEST(RowTextTest, ListElementRunningPastThePayloadIsReadWhole) {
+TEST(FieldCodecTest, ListElementRunningPastThePayloadIsReadWhole) {
   // The payload says 3 bytes, the element says 4: the element is read whole, and the list ends.
   const std::string node = Raw({0, 6, 1, 8, 'a', 'b', 'c', 0, 1, 4, 'z', 0});
   const Decoded decoded = Decode({TextOrList, Lead::None, Joiner::Comma}, node);
@@ -102,7 +102,7 @@ TEST(RowTextTest, ListElementRunningPastThePayloadIsReadWhole) {
   EXPECT_EQ(decoded.consumed, 6);
 }
 
-TEST(RowTextTest, ManyElementsAndLongTextsComeOutWhole) {
+TEST(FieldCodecTest, ManyElementsAndLongTextsComeOutWhole) {
   std::vector<std::string> letters;
   std::string joined;
   for (int index = 0; index < 600; ++index) {
@@ -124,7 +124,7 @@ TEST(RowTextTest, ManyElementsAndLongTextsComeOutWhole) {
   EXPECT_EQ(text.consumed, 5001);
 }
 
-TEST(RowTextTest, TextsRunningPastTheFileEndFail) {
+TEST(FieldCodecTest, TextsRunningPastTheFileEndFail) {
   std::string node = NodeBytes(0, TextPayload("abcdefghijklmnop"));
   node.resize(8);
   for (const FieldRule& rule : {FieldRule{TextValue}, FieldRule{TextOrList}, FieldRule{Discard}}) {
@@ -153,7 +153,7 @@ struct NumberCase {
   std::string line;
 };
 
-TEST(RowTextTest, IntegersAndSchoolNames) {
+TEST(FieldCodecTest, IntegersAndSchoolNames) {
   const FieldRule integer{Int32, Lead::Tab};
   const FieldRule school{SchoolName, Lead::Tab};
   const NumberCase cases[] = {
@@ -176,7 +176,7 @@ TEST(RowTextTest, IntegersAndSchoolNames) {
   }
 }
 
-TEST(RowTextTest, NumberPayloadsOfOtherLengthsConsumeExactlyTheirLength) {
+TEST(FieldCodecTest, NumberPayloadsOfOtherLengthsConsumeExactlyTheirLength) {
   const FieldRule integer{Int32, Lead::Tab};
   const struct {
     std::string payload;
@@ -201,7 +201,7 @@ TEST(RowTextTest, NumberPayloadsOfOtherLengthsConsumeExactlyTheirLength) {
   EXPECT_EQ(colour.consumed, 2);
 }
 
-TEST(RowTextTest, FloatsInBothStylesWithTheSeparator) {
+TEST(FieldCodecTest, FloatsInBothStylesWithTheSeparator) {
   const std::string half = Float32Payload(2.5f);
   EXPECT_EQ(DecodePayload({FloatPlain, Lead::Tab}, half).line, "\t2.5");
   EXPECT_EQ(DecodePayload({FloatGeneral, Lead::Tab}, half).line, "\t2.5");
@@ -211,7 +211,7 @@ TEST(RowTextTest, FloatsInBothStylesWithTheSeparator) {
             "0.100000001490116");
 }
 
-TEST(RowTextTest, ColourChannelsRoundTiesToEven) {
+TEST(FieldCodecTest, ColourChannelsRoundTiesToEven) {
   const struct {
     std::uint32_t bits;
     std::string text;
@@ -240,7 +240,7 @@ TEST(RowTextTest, ColourChannelsRoundTiesToEven) {
   }
 }
 
-TEST(RowTextTest, ThreeChannelsShareOneColumn) {
+TEST(FieldCodecTest, ThreeChannelsShareOneColumn) {
   const std::string bytes = NodeBytes(23, Float32Payload(1.0f)) +
                             NodeBytes(24, Float32Payload(0.5f)) +
                             NodeBytes(25, Float32Payload(0.0f));
@@ -254,7 +254,7 @@ TEST(RowTextTest, ThreeChannelsShareOneColumn) {
   EXPECT_EQ(FinishRow(row), "\t255,128,0");
 }
 
-TEST(RowTextTest, ShopFlagsAndQuintuplesConsumeTheirOwnSize) {
+TEST(FieldCodecTest, ShopFlagsAndQuintuplesConsumeTheirOwnSize) {
   const FieldRule flags{ShopFlags, Lead::Tab};
   const NumberCase cases[] = {
       {flags, ShopFlagsPayload(0x1F), "\t1\t1\t1\t1\t1"},
@@ -274,7 +274,7 @@ TEST(RowTextTest, ShopFlagsAndQuintuplesConsumeTheirOwnSize) {
   EXPECT_EQ(Decode({ByteQuintuple}, Raw({7}), LengthForm::Short).consumed, 5);
 }
 
-TEST(RowTextTest, SkipMovesAndDiscardReadsWithoutText) {
+TEST(FieldCodecTest, SkipMovesAndDiscardReadsWithoutText) {
   const Decoded skipped = DecodePayload({Skip, Lead::Tab}, "abcdef");
   EXPECT_EQ(skipped.line, "");
   EXPECT_EQ(skipped.consumed, 6);
@@ -289,7 +289,7 @@ TEST(RowTextTest, SkipMovesAndDiscardReadsWithoutText) {
   EXPECT_EQ(Decode({Discard}, beyond).failure, kErrorReadBeyondEnd);
 }
 
-TEST(RowTextTest, NegativeLengthsConsumeNothing) {
+TEST(FieldCodecTest, NegativeLengthsConsumeNothing) {
   std::string node;
   node += '\0';
   node += Raw({0xFF, 0xFF, 0xFF, 0xFF});
@@ -300,44 +300,24 @@ TEST(RowTextTest, NegativeLengthsConsumeNothing) {
   }
 }
 
-TEST(RowTextTest, FinishedRowsLoseTheirNulsAndLeaveTheBuilderEmpty) {
-  RowBuilder row;
-  AppendRowText(row, std::string_view("\0a\0\0b\0", 6));
-  EXPECT_EQ(FinishRow(row), "ab");
-  EXPECT_EQ(RowText(row), "");
-  AppendRowText(row, std::string(3, '\0'));
-  EXPECT_EQ(FinishRow(row), "");
-  EXPECT_EQ(FinishRow(row), "");
-  AppendRowText(row, std::string(7000, 'r'));
-  AppendRowText(row, std::string_view("\0s", 2));
-  EXPECT_EQ(FinishRow(row), std::string(7000, 'r') + "s");
-}
-
-// A payload longer than the row's growth, and text after it, are kept whole.
-TEST(RowTextTest, LongPayloadKeepsTheTextBeforeAndAfterIt) {
-  RowBuilder row;
-  AppendRowText(row, "a");
-  const std::string text(std::size_t{2} << 20, 'x');
-  AppendRowText(row, text);
-  AppendRowText(row, "\tb");
-  EXPECT_TRUE(FinishRow(row) == "a" + text + "\tb");
-}
-
 // ---- Field texts back into payloads.
 
 struct Encoded {
+  bool unchanged = false;  // the text shows the stored value: the stored bytes stay
   bool stored = false;
   EncodedField field;
   FieldProblem problem;
 };
 
-// Encodes `text` (lead included) for a field whose stored payload was `original`.
+// `text` (lead included) for a field whose stored payload was `original`, as a record is
+// rebuilt with it: kept when it shows the stored value, otherwise encoded.
 Encoded Encode(const FieldRule& rule, std::string_view original, std::string_view text,
                bool withoutHiddenBits = false, char separator = '.') {
   Encoded encoded;
   const std::string originalText = Decode(rule, NodeBytes(0, original), separator).line;
-  encoded.stored = EncodeField(rule, originalText, original, withoutHiddenBits, text, separator,
-                               encoded.field, encoded.problem);
+  encoded.unchanged = ShowsStoredValue(rule, originalText, original, text, separator);
+  encoded.stored = encoded.unchanged || EncodeField(rule, original, withoutHiddenBits, text,
+                                                    separator, encoded.field, encoded.problem);
   return encoded;
 }
 
@@ -401,7 +381,7 @@ TEST(EncodeFieldTest, EachDecoderReadsItsTextBack) {
   for (const auto& c : cases) {
     const Encoded encoded = Encode(c.rule, c.original, c.text);
     ASSERT_TRUE(encoded.stored) << c.text << ": " << encoded.problem.why;
-    EXPECT_EQ(encoded.field.unchanged, c.payload.empty()) << c.text;
+    EXPECT_EQ(encoded.unchanged, c.payload.empty()) << c.text;
     if (c.payload.empty()) continue;
     EXPECT_EQ(encoded.field.payload, c.payload) << c.text;
     EXPECT_EQ(encoded.field.rounded, c.rounded) << c.text;
@@ -445,7 +425,7 @@ TEST(EncodeFieldTest, NumbersRoundingToTheStoredFloatKeepIt) {
   for (const auto& c : cases) {
     const Encoded encoded = Encode(c.rule, c.original, c.text);
     ASSERT_TRUE(encoded.stored) << c.text << ": " << encoded.problem.why;
-    EXPECT_EQ(encoded.field.unchanged, c.payload.empty()) << c.text;
+    EXPECT_EQ(encoded.unchanged, c.payload.empty()) << c.text;
     if (c.payload.empty()) continue;
     EXPECT_EQ(encoded.field.payload, c.payload) << c.text;
     EXPECT_EQ(encoded.field.rounded, c.rounded) << c.text;
@@ -471,13 +451,13 @@ TEST(EncodeFieldTest, OtherToolsTextsOfAStoredFloatKeepIt) {
       for (const std::string& cell : {shortest, nineDigits}) {
         const Encoded encoded = Encode(rule, Float32BitsPayload(bits), lead + cell);
         ASSERT_TRUE(encoded.stored) << cell << ": " << encoded.problem.why;
-        EXPECT_TRUE(encoded.field.unchanged) << cell;
+        EXPECT_TRUE(encoded.unchanged) << cell;
       }
       if (rule.decoder != FloatGeneral) continue;
       const std::string other(text, std::to_chars(text, text + 64, neighbour).ptr);
       const Encoded encoded = Encode(rule, Float32BitsPayload(bits), lead + other);
       ASSERT_TRUE(encoded.stored) << other << ": " << encoded.problem.why;
-      EXPECT_FALSE(encoded.field.unchanged) << other;
+      EXPECT_FALSE(encoded.unchanged) << other;
       EXPECT_EQ(encoded.field.payload, Float32BitsPayload(bits + 1)) << other;
     }
   }
@@ -533,7 +513,7 @@ TEST(EncodeFieldTest, WholeNumbersWrittenWithZeroDecimals) {
       EXPECT_EQ(encoded.problem.column, c.column) << c.text;
       continue;
     }
-    EXPECT_EQ(encoded.field.unchanged, c.payload.empty()) << c.text;
+    EXPECT_EQ(encoded.unchanged, c.payload.empty()) << c.text;
     EXPECT_EQ(encoded.field.payload, c.payload) << c.text;
     EXPECT_FALSE(encoded.field.rounded) << c.text;
   }
@@ -604,7 +584,7 @@ TEST(EncodeFieldTest, DecodedTextsEncodeBackToTheirBytes) {
       const std::string zero = Raw({0, 0, 0, 0, 0});
       const Encoded encoded = Encode(rule, zero, text, true);
       ASSERT_TRUE(encoded.stored) << text << ": " << encoded.problem.why;
-      if (encoded.field.unchanged) {  // the text shows the value of the zero bytes
+      if (encoded.unchanged) {  // the text shows the value of the zero bytes
         EXPECT_EQ(text, DecodePayload(rule, zero).line);
         continue;
       }
@@ -614,27 +594,6 @@ TEST(EncodeFieldTest, DecodedTextsEncodeBackToTheirBytes) {
       }
     }
   }
-}
-
-}  // namespace
-
-namespace {
-
-// Messages quote a text on one line, and only its start when it is long.
-TEST(QuotedTextTest, TextsAreQuotedOnOneLineAndCutWhenLong) {
-  const struct {
-    std::string text;
-    std::string quoted;
-  } cases[] = {
-      {"", "\"\""},
-      {"Fireball", "\"Fireball\""},
-      {"a\tb\r\nc\\", "\"a\\tb\\r\\nc\\\\\""},
-      {std::string(60, 'x'), std::string("\"") + std::string(60, 'x') + "\""},
-      {std::string(61, 'x'), std::string("\"") + std::string(60, 'x') + "...\" (61 bytes)"},
-      {std::string(59, 'x') + "\n\n", std::string("\"") + std::string(59, 'x') + "\\n...\" (61 bytes)"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(QuotedText(c.text), c.quoted);
 }
 
 }  // namespace
