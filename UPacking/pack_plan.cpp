@@ -104,7 +104,7 @@ std::string CellProblemText(const PackRules& rules, std::size_t table, std::size
   text += ", column ";
   text += ColumnName(rules.tables[table], problem.column);
   text += ": ";
-  text += QuotedText(problem.cell);
+  text += problem.cell;
   text += " ";
   text += problem.why;
   return text;
@@ -174,6 +174,9 @@ std::vector<std::string> CellsOf(std::string_view line) {
 
 std::string JoinedCells(const std::vector<std::string>& cells) {
   std::string line;
+  std::size_t size = cells.size();
+  for (const std::string& cell : cells) size += cell.size();
+  line.reserve(size);
   for (std::size_t index = 0; index < cells.size(); ++index) {
     if (index > 0) line += '\t';
     line += cells[index];
@@ -404,7 +407,7 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
   if (!from.source->database) {
     if (from.pairing.equal[line]) return;
     const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
-    const std::string text(ReadSourceLine(from, line));
+    const std::string_view text = ReadSourceLine(from, line);
     AddCellChanges(StoredLine(record), text, change);
     // Cells that show the stored value otherwise ("12.50" for 12.5) change nothing; one source
     // has nothing to weigh them against, and its record is rebuilt once it is planned.
@@ -702,6 +705,7 @@ bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line,
     base = WithPartsOf(base, stored, fields, header);
   }
   if (text.empty()) text = JoinedCells(cells);
+  std::vector<std::string>().swap(cells);  // the line holds them now
   RebuiltRecord rebuilt;
   if (!Rebuild(planning, base, text, false, line.source, line.line, rebuilt)) return false;
   bytes = std::move(rebuilt.bytes);
@@ -826,7 +830,8 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
     }
     const StoredRecord stored = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
     RebuiltRecord rebuilt;
-    const std::string text(ReadSourceLine(from, line.line));
+    // The line stays in the reader's window, which nothing reads again before the rebuild.
+    const std::string_view text = ReadSourceLine(from, line.line);
     if (!Rebuild(planning, stored, text, neighbour, line.source, line.line, rebuilt)) return;
     bytes = std::move(rebuilt.bytes);
     expected = std::move(rebuilt.line);

@@ -111,7 +111,7 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
       SplitSharedColumn(parts, cells[column], split, why);
     }
     if (!why.empty()) {
-      problems.push_back({column, std::string(cells[column]), why});
+      problems.push_back({column, QuotedText(cells[column]), why});
       ok = false;
       continue;
     }
@@ -242,12 +242,16 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
                    char decimalSeparator, RebuiltRecord& rebuilt,
                    std::vector<CellProblem>& problems) {
   rebuilt = RebuiltRecord{};
-  rebuilt.given = line;
   std::vector<std::string> texts;
   if (!FieldTextsOfLine(record, line, texts, problems)) return false;
   const std::vector<std::size_t> firstColumns = FirstColumns(record);
   const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
-  std::string payload;
+  // The record is built in place behind its old header, which is framed anew at the end: a long
+  // text is then held once by the record rather than again by each step that frames it.
+  std::string& bytes = rebuilt.bytes;
+  bytes.reserve(record.bytes.size() + line.size() + 16);
+  bytes.assign(record.bytes, 0, record.headerSize);
+  rebuilt.line.reserve(line.size());
   bool ok = true;
   for (std::size_t index = 0; index < record.fields.size(); ++index) {
     const StoredField& field = record.fields[index];
@@ -262,26 +266,28 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
                                                           neighbour, texts[index],
                                                           decimalSeparator, encoded, problem);
     if (!keepsStoredBytes && !encodes) {
-      problems.push_back({firstColumns[index] + problem.column, problem.cell, problem.why});
+      problems.push_back(
+          {firstColumns[index] + problem.column, QuotedText(problem.cell), problem.why});
       ok = false;
     }
     if (!encodes) {
-      payload += stored;
+      bytes += stored;
       rebuilt.line += field.text;
       continue;
     }
     if (encoded.payload.size() > kLongestPayload) {
-      problems.push_back({firstColumns[index], texts[index], "is too long to be stored"});
+      problems.push_back({firstColumns[index], QuotedText(texts[index]), "is too long to be stored"});
       ok = false;
       continue;
     }
-    const std::string node = NodeBytes(field.code, encoded.payload, OwnForm(field.headerSize));
-    if (node != stored) {
+    const std::size_t nodeStart = bytes.size();
+    bytes += NodeHeaderBytes(field.code, encoded.payload.size(), OwnForm(field.headerSize));
+    bytes += encoded.payload;
+    if (std::string_view(bytes).substr(nodeStart) != stored) {
       rebuilt.changed = true;
       rebuilt.changedColumns.insert(rebuilt.changedColumns.end(), fieldColumns[index].begin(),
                                     fieldColumns[index].end());
     }
-    payload += node;
     rebuilt.line += encoded.readBack;
     if (HasSpacedElement(field.rule, encoded.payload, texts[index])) {
       rebuilt.spacedLists.push_back(
@@ -298,12 +304,17 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
   std::ranges::sort(rebuilt.changedColumns);
   const auto repeated = std::ranges::unique(rebuilt.changedColumns);
   rebuilt.changedColumns.erase(repeated.begin(), repeated.end());
-  if (payload.size() > kLongestPayload) {
+  const std::size_t payloadSize = bytes.size() - record.headerSize;
+  if (payloadSize > kLongestPayload) {
     problems.push_back({0, {}, "makes a record too long to be stored", true});
     return false;
   }
+  if (!rebuilt.changed) {
+    bytes = record.bytes;
+    return true;
+  }
   const auto kind = static_cast<std::uint8_t>(record.bytes.front());
-  rebuilt.bytes =
-      rebuilt.changed ? NodeBytes(kind, payload, OwnForm(record.headerSize)) : record.bytes;
+  bytes.replace(0, record.headerSize,
+                NodeHeaderBytes(kind, payloadSize, OwnForm(record.headerSize)));
   return true;
 }

@@ -45,7 +45,7 @@ StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
 // A cell that could not be stored, with the column (from 0) it stands in.
 struct CellProblem {
   std::size_t column = 0;
-  std::string cell;
+  std::string cell;  // quoted as messages quote it: a long cell is held by its start alone
   std::string why;
   bool wholeLine = false;  // about the line, not one cell: `column` and `cell` mean nothing
 };
@@ -67,7 +67,6 @@ struct SpacedListCell {
 
 // A record made from an edited line.
 struct RebuiltRecord {
-  std::string given;  // the line it was made from
   std::string bytes;  // the record node
   std::string line;   // how the unpacker reads it
   bool changed = false;

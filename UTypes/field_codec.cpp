@@ -141,9 +141,7 @@ void AppendTextValue(Reader& reader, const NodeHeader& field, Row& row, Lead lea
 
 // The inverse: the text, then a NUL when the stored text had one.
 std::string EncodeTextValue(std::string_view text, bool withNul) {
-  std::string payload(text);
-  if (withNul) payload += '\0';
-  return payload;
+  return withNul ? TextPayload(text) : std::string(text);
 }
 
 // TextOrList.

@@ -62,7 +62,9 @@ std::string NodeBytes(std::uint8_t kind, std::string_view payload, LengthForm fo
 }
 
 std::string TextPayload(std::string_view text) {
-  std::string payload(text);
+  std::string payload;
+  payload.reserve(text.size() + 1);  // a long text held once, not grown to twice its size
+  payload = text;
   payload += '\0';
   return payload;
 }
