@@ -19,10 +19,10 @@
 #include <string_view>
 #include <vector>
 
+#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
-#include "split_text.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"
@@ -70,20 +70,6 @@ constexpr bool kFewCases = kSanitized || kProgramsRunUnderEmulator;
 // ---- Tables as cells.
 
 using Cells = std::vector<std::string>;
-
-Cells CellsOf(std::string_view line) {
-  Cells cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string LineOf(const Cells& cells) {
-  std::string line;
-  for (std::size_t index = 0; index < cells.size(); ++index)
-    line += (index > 0 ? "\t" : "") + cells[index];
-  return line;
-}
 
 // A table file: its header row and the cells of its lines.
 struct CellTable {

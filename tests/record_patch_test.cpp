@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "line_cells.h"
 #include "original_layout.h"
 #include "quest_walker.h"
 #include "session_databases.h"
 #include "spell_walker.h"
-#include "split_text.h"
 
 namespace {
 
@@ -51,20 +51,6 @@ std::vector<SampleRecord> AllGeneratedRecords() {
     }
   }
   return records;
-}
-
-std::vector<std::string> CellsOf(std::string_view line) {
-  std::vector<std::string> cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string LineOf(const std::vector<std::string>& cells) {
-  std::string line;
-  for (std::size_t index = 0; index < cells.size(); ++index)
-    line += (index > 0 ? "\t" : "") + cells[index];
-  return line;
 }
 
 // The field nodes of a record node, header included, in order.

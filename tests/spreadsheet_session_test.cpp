@@ -17,10 +17,10 @@
 #include <tuple>
 #include <vector>
 
+#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
-#include "split_text.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"
@@ -87,20 +87,6 @@ struct Table {
   std::string header;
   std::vector<std::vector<std::string>> lines;
 };
-
-std::vector<std::string> CellsOf(std::string_view line) {
-  std::vector<std::string> cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string LineOf(const std::vector<std::string>& cells) {
-  std::string line;
-  for (std::size_t index = 0; index < cells.size(); ++index)
-    line += (index > 0 ? "\t" : "") + cells[index];
-  return line;
-}
 
 Table TableOf(std::string_view text) {
   Table table;
