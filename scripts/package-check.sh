@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
+source scripts/checks.sh
 EnsurePackages dpkg man-db binutils-mingw-w64-i686 cmake
 
 if [ $# -ne 3 ]; then
@@ -19,18 +20,6 @@ deb=$(realpath "$2")
 zip=$(realpath "$3")
 kPackage=marrowfjords-unpackers
 
-passed=0
-failed=0
-Pass() { passed=$((passed + 1)); }
-Fail() {
-  failed=$((failed + 1))
-  echo "FAIL: $*"
-}
-Expect() {  # Expect description command...: passes when the command succeeds
-  local description=$1
-  shift
-  if "$@"; then Pass; else Fail "$description"; fi
-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -181,5 +170,4 @@ if [ -f "$readme" ]; then
   done
 fi
 
-echo "package-check: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+ChecksSummary package-check

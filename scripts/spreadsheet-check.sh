@@ -13,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
+source scripts/products.sh
 # gnumeric for ssconvert; Debian's own Python for pandas and the office's UNO bridge.
 EnsurePackages "${kBuildPackages[@]}" libreoffice-calc-nogui python3 gnumeric python3-pandas \
   python3-uno
@@ -20,7 +21,7 @@ debian_python=/usr/bin/python3
 
 build=build/release
 cmake --preset release >/dev/null
-cmake --build --preset release --target grimdex lorudex grimpack lorupack nodedump
+cmake --build --preset release --target "${kPrograms[@]}"
 
 # The README's import: tab separated (9), no text delimiter, Windows-1251 (character set 34),
 # from line 1, the text columns as text (format 2) so that a name like 1e5 or 3-4 stays text and
@@ -56,8 +57,10 @@ Convert() {
   [ -f "$folder/$name.${filter%%:*}" ] || { cat "$work/soffice.log"; echo "no $folder/$name"; exit 1; }
 }
 
-tables=(samples/expected/grimdex/{SpellPrototypes,SpellModifiers,S_Spells,S_Armors,S_Weapons}.txt
-        samples/expected/lorudex/{Briefing,Quests}.txt)
+tables=("${kSpellTables[@]/#/samples/expected/grimdex/}"
+        "${kQuestTables[@]/#/samples/expected/lorudex/}")
+# The spell tables without a Light Color: all but SpellPrototypes.txt, the first.
+spell_tables=("${kSpellTables[@]:1}")
 
 echo "== Imported: rows, columns, texts and numbers as in the tables"
 for table in "${tables[@]}"; do
@@ -80,17 +83,15 @@ cmp samples/quests.qdb "$work/quests.qdb"
 
 echo "== One edited cell through the same path"
 cp samples/expected/grimdex/*.txt samples/expected/lorudex/*.txt "$work/edited/"
-# The first prototype's Mana (column 6) becomes 13.75.
-awk -F'\t' 'BEGIN { OFS = "\t" } NR == 2 { $6 = "13.75" } { print }' \
-  samples/expected/grimdex/SpellPrototypes.txt >"$work/edited/SpellPrototypes.txt"
+EditFirstPrototypeMana samples/expected/grimdex/SpellPrototypes.txt >"$work/edited/SpellPrototypes.txt"
 for table in "$work"/edited/*.txt; do
   Convert "$table" "txt:Text - txt - csv (StarCalc):$save_options" "$work/edited-saved"
 done
 "$build/grimdex/grimpack" samples/spells.sdb "$work/edited-saved" "$work/edited.sdb"
 "$build/grimdex/grimdex" "$work/edited.sdb" "$work/unpacked" >/dev/null
 cmp "$work/edited/SpellPrototypes.txt" "$work/unpacked/SpellPrototypes.txt"
-for name in SpellModifiers S_Spells S_Armors S_Weapons; do
-  cmp "samples/expected/grimdex/$name.txt" "$work/unpacked/$name.txt"
+for name in "${spell_tables[@]}"; do
+  cmp "samples/expected/grimdex/$name" "$work/unpacked/$name"
 done
 
 echo "== Gnumeric: Windows-1251 text import, saved with tabs, no quoting, values as shown"
@@ -104,8 +105,7 @@ done
 "$build/lorudex/lorupack" samples/quests.qdb "$work/gnumeric" "$work/gnumeric.qdb" |
   tee "$work/gnumeric-quests.log"
 cmp samples/quests.qdb "$work/gnumeric.qdb"
-# The four spell tables without a Light Color, beside the unpacked SpellPrototypes.txt.
-spell_tables=(SpellModifiers.txt S_Spells.txt S_Armors.txt S_Weapons.txt)
+# The spell tables without a Light Color, beside the unpacked SpellPrototypes.txt.
 cp "${spell_tables[@]/#/$work/gnumeric/}" samples/expected/grimdex/SpellPrototypes.txt \
   "$work/gnumeric-spells/"
 "$build/grimdex/grimpack" samples/spells.sdb "$work/gnumeric-spells" "$work/gnumeric.sdb" |

@@ -4,25 +4,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
+source scripts/products.sh
 EnsurePackages "${kBuildPackages[@]}"
 
 output="${1:-unpacked}"
 
 echo "== Building grimdex, lorudex and nodedump (release)"
 cmake --preset release >/dev/null
-cmake --build --preset release --target grimdex lorudex nodedump
+cmake --build --preset release --target "${kUnpackers[@]}" nodedump
 
 mkdir -p "$output"
 echo "== Unpacking samples/spells.sdb and samples/quests.qdb into $output/"
 build/release/grimdex/grimdex samples/spells.sdb "$output"
 build/release/lorudex/lorudex samples/quests.qdb "$output"
 
-tables=(SpellPrototypes.txt SpellModifiers.txt S_Spells.txt S_Armors.txt S_Weapons.txt
-        Briefing.txt Quests.txt)
 echo
 echo "The seven tables are in $(cd "$output" && pwd)/"
 echo "(tab separated, CR LF lines, text in the Windows-1251 code page):"
-for table in "${tables[@]}"; do
+for table in "${kTables[@]}"; do
   if [ ! -f "$output/$table" ]; then
     echo "missing: $output/$table" >&2
     exit 1

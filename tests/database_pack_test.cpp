@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "database_cases.h"
+#include "line_cells.h"
 #include "node_writer.h"
 #include "pack_sources.h"
 #include "packed_bytes.h"
@@ -18,7 +19,6 @@
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "spell_walker.h"
-#include "split_text.h"
 #include "stored_tree.h"
 #include "test_files.h"
 
@@ -78,20 +78,6 @@ void WriteTableLines(const std::string& path, const std::vector<std::string>& li
   WriteWholeFile(path, bytes);
 }
 
-std::vector<std::string> Cells(const std::string& line) {
-  std::vector<std::string> cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string Joined(const std::vector<std::string>& cells) {
-  std::string line;
-  for (std::size_t index = 0; index < cells.size(); ++index)
-    line += (index > 0 ? "\t" : "") + cells[index];
-  return line;
-}
-
 bool IsSound(const std::string& bytes) {
   NodeReader reader =
       MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
@@ -141,9 +127,9 @@ struct TableEdit {
 
 void SetCell(std::vector<std::string>& lines, std::size_t line, std::size_t column,
              const std::string& text) {
-  std::vector<std::string> cells = Cells(lines[line]);
+  std::vector<std::string> cells = CellsOf(lines[line]);
   cells[column] = text;
-  lines[line] = Joined(cells);
+  lines[line] = LineOf(cells);
 }
 
 const std::vector<TableEdit>& FixedPointEdits() {
@@ -163,9 +149,9 @@ const std::vector<TableEdit>& FixedPointEdits() {
        }},
       {"a line added after the first and at the end", &kSpells, 1,
        [](Lines& lines) {
-         std::vector<std::string> added = Cells(lines[1]);
+         std::vector<std::string> added = CellsOf(lines[1]);
          added[0] = "Brand New";
-         lines.insert(lines.begin() + 2, Joined(added));
+         lines.insert(lines.begin() + 2, LineOf(added));
          lines.push_back(lines[3]);
          SetCell(lines, lines.size() - 1, 0, "Last One");
        }},
@@ -460,10 +446,10 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
   TempFolder folder;
   ASSERT_EQ(Unpack(kSpells, kSpells.sample, folder / "tables"), 0);
   std::vector<std::string> lines = TableLines(folder / "tables/SpellPrototypes.txt");
-  std::vector<std::string> cells = Cells(lines[1]);
+  std::vector<std::string> cells = CellsOf(lines[1]);
   ASSERT_EQ(cells[0], "Fireball");
   cells[0] = longName;
-  lines[1] = Joined(cells);
+  lines[1] = LineOf(cells);
   WriteTableLines(folder / "tables/SpellPrototypes.txt", lines);
 
   const std::string database = ReadWholeFile(kSpells.sample);

@@ -19,116 +19,28 @@
 #include <string_view>
 #include <vector>
 
+#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
-#include "split_text.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"
+#include "session_tools.h"
 #include "spell_walker.h"
 #include "test_files.h"
 
 namespace {
 
-struct Tool {
-  DatabaseKind kind;
-  std::string_view name;
-  std::span<const std::string_view> banner;
-  std::span<const TableSpec> tables;
-  Walker walker;
-  PackerSpec packer;
-};
-
-const Tool kSpells{DatabaseKind::Spells,
-                   "spells",
-                   kSpellBanner,
-                   kSpellTables,
-                   RunSpellWalk,
-                   PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}}};
-const Tool kQuests{DatabaseKind::Quests,
-                   "quests",
-                   kQuestBanner,
-                   kQuestTables,
-                   RunQuestWalk,
-                   PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}}};
-
-// Under the sanitizers and under an emulator a case costs about ten times as much.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-constexpr bool kFewCases = kSanitized || kProgramsRunUnderEmulator;
-
 // ---- Tables as cells.
 
 using Cells = std::vector<std::string>;
-
-Cells CellsOf(std::string_view line) {
-  Cells cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string LineOf(const Cells& cells) {
-  std::string line;
-  for (std::size_t index = 0; index < cells.size(); ++index)
-    line += (index > 0 ? "\t" : "") + cells[index];
-  return line;
-}
-
-// A table file: its header row and the cells of its lines.
-struct CellTable {
-  std::string header;
-  std::vector<Cells> lines;
-};
-
-CellTable CellTableOf(std::string_view text) {
-  CellTable table;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find("\r\n", start);
-    const std::string_view line = text.substr(start, end - start);
-    if (start == 0) {
-      table.header = line;
-    } else {
-      table.lines.push_back(CellsOf(line));
-    }
-    start = end == std::string_view::npos ? text.size() : end + 2;
-  }
-  return table;
-}
 
 std::string TableText(const std::string& header, const std::vector<Cells>& lines) {
   std::string text = header + "\r\n";
   for (const Cells& line : lines)
     text += LineOf(line) + "\r\n";
   return text;
-}
-
-// Unpacks the database into `folder` and reads its tables; false, with why, when the unpacker
-// does not end normally with nothing on its console.
-bool Unpack(const Tool& tool, const std::string& database, const std::string& folder,
-            std::vector<CellTable>& tables, std::string& problem) {
-  std::string console;
-  const char* arguments[] = {"unpacker", database.c_str(), folder.c_str()};
-  const int status =
-      RunUnpacker(arguments, tool.banner, tool.tables, tool.walker, Console{&console});
-  if (status != 0 || !console.empty()) {
-    problem = "the unpacker ended with status " + std::to_string(status) + ": " + console;
-    return false;
-  }
-  tables.clear();
-  for (const TableSpec& table : tool.tables)
-    tables.push_back(CellTableOf(ReadWholeFile(folder + "/" + std::string(table.fileName))));
-  return true;
 }
 
 struct PackResult {
@@ -332,7 +244,7 @@ bool MakeModSource(const Tool& tool, const std::vector<CellTable>& original,
   source.bytes = MakeModDatabase(tool.kind, originalDatabase.bytes, seed, &origins);
   WriteWholeFile(folder + ".db", source.bytes);
   std::vector<CellTable> tables;
-  if (!Unpack(tool, folder + ".db", folder, tables, problem)) return false;
+  if (!UnpackTables(tool, folder + ".db", folder, tables, problem)) return false;
   std::vector<std::vector<LineFate>> fates;
   bool unclear = false;
   for (std::size_t table = 0; table < tables.size(); ++table) {
@@ -1078,7 +990,7 @@ CaseResult RunCase(const Tool& tool, std::uint64_t seed) {
   std::vector<CellTable> original;
   std::string problem;
   ParsedDatabase originalDatabase;
-  if (!Unpack(tool, originalPath, folder / "original-tables", original, problem) ||
+  if (!UnpackTables(tool, originalPath, folder / "original-tables", original, problem) ||
       !Parse(tool.kind, originalBytes, originalDatabase)) {
     return {"seed " + std::to_string(seed) + ": the generated database: " + problem, false, 0};
   }
@@ -1138,7 +1050,7 @@ CaseResult RunCase(const Tool& tool, std::uint64_t seed) {
                           packed.output);
   }
   std::vector<CellTable> tables;
-  if (!Unpack(tool, target, folder / "new-tables", tables, problem)) {
+  if (!UnpackTables(tool, target, folder / "new-tables", tables, problem)) {
     differences.push_back("NEW: " + problem);
   } else {
     const CaseFiles files{tool, original, originalDatabase, given, parsed};
@@ -1226,7 +1138,7 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   const std::string sample = SAMPLES_FOLDER "/spells.sdb";
   std::vector<CellTable> tables;
   std::string problem;
-  ASSERT_TRUE(Unpack(kSpells, sample, folder / "original", tables, problem)) << problem;
+  ASSERT_TRUE(UnpackTables(kSpells, sample, folder / "original", tables, problem)) << problem;
   const CellTable& prototypes = tables[0];
   const std::size_t subtype = ColumnOf(prototypes, "Subtype");
   const std::size_t type = ColumnOf(prototypes, "Type");
@@ -1266,7 +1178,7 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   ASSERT_EQ(merged.status, kPackWritten) << merged.errors;
   EXPECT_NE(merged.output.find("\n0 conflicts\n"), std::string::npos) << merged.output;
   std::vector<CellTable> packed;
-  ASSERT_TRUE(Unpack(kSpells, folder / "new.sdb", folder / "new", packed, problem)) << problem;
+  ASSERT_TRUE(UnpackTables(kSpells, folder / "new.sdb", folder / "new", packed, problem)) << problem;
   for (std::size_t table = 0; table < both.size(); ++table) {
     EXPECT_EQ(TableText(packed[table].header, packed[table].lines),
               TableText(both[table].header, both[table].lines))
@@ -1301,7 +1213,7 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
                  {sample, folder / "modA", folder / "modB", folder / "modC", folder / "new3.sdb"})
                 .status,
             kPackWritten);
-  ASSERT_TRUE(Unpack(kSpells, folder / "new3.sdb", folder / "new3", packed, problem)) << problem;
+  ASSERT_TRUE(UnpackTables(kSpells, folder / "new3.sdb", folder / "new3", packed, problem)) << problem;
   EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], "20");
   EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[price], "175");
 
@@ -1385,7 +1297,7 @@ TEST(ModMergeTest, SourcesThatCannotBeTakenAreRefused) {
     // The tables with one price changed, and the database they make alone.
     std::vector<CellTable> tables;
     std::string problem;
-    ASSERT_TRUE(Unpack(*c.tool, folder / "original", folder / "tables", tables, problem));
+    ASSERT_TRUE(UnpackTables(*c.tool, folder / "original", folder / "tables", tables, problem));
     tables[0].lines[0][spells ? 3 : 1] = "777";
     WriteTables(*c.tool, tables, folder / "tables");
     ASSERT_EQ(Pack(*c.tool, {folder / "original", folder / "tables", folder / "alone"}).status,

@@ -6,25 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "failure_of.h"
 #include "node_writer.h"
-#include "run_failure.h"
 #include "test_files.h"
 
 namespace {
 
 std::span<const std::uint8_t> Bytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// The error number a call ends the run with, or -1 when it returns normally.
-template <typename Call>
-int FailureOf(Call call) {
-  try {
-    call();
-  } catch (const RunFailure& failure) {
-    return failure.errorNumber;
-  }
-  return -1;
 }
 
 struct HeaderCase {

@@ -17,57 +17,18 @@
 #include <tuple>
 #include <vector>
 
+#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
-#include "split_text.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"
+#include "session_tools.h"
 #include "spell_walker.h"
 #include "test_files.h"
 
 namespace {
-
-struct Tool {
-  DatabaseKind kind;
-  std::string_view name;
-  std::span<const std::string_view> banner;
-  std::span<const TableSpec> tables;
-  Walker walker;
-  PackerSpec packer;
-  std::string sample;
-};
-
-const Tool kSpells{DatabaseKind::Spells,
-                   "spells",
-                   kSpellBanner,
-                   kSpellTables,
-                   RunSpellWalk,
-                   PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}},
-                   SAMPLES_FOLDER "/spells.sdb"};
-const Tool kQuests{DatabaseKind::Quests,
-                   "quests",
-                   kQuestBanner,
-                   kQuestTables,
-                   RunQuestWalk,
-                   PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}},
-                   SAMPLES_FOLDER "/quests.qdb"};
-
-// Under the sanitizers, and under an emulator (the 32-bit build under qemu-i386), a session
-// costs about ten times as much: fewer of them run there.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-constexpr bool kFewSessions = kSanitized || kProgramsRunUnderEmulator;
 
 // ---- Step 1: generate.
 
@@ -80,60 +41,7 @@ std::string GenerateSessionDatabase(const Tool& tool, std::uint64_t seed) {
                           kSizes[static_cast<std::size_t>(seed % std::size(kSizes))]);
 }
 
-// ---- Step 2: unpack.
-
-// A table as the cells of its lines, the header row apart.
-struct Table {
-  std::string header;
-  std::vector<std::vector<std::string>> lines;
-};
-
-std::vector<std::string> CellsOf(std::string_view line) {
-  std::vector<std::string> cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string LineOf(const std::vector<std::string>& cells) {
-  std::string line;
-  for (std::size_t index = 0; index < cells.size(); ++index)
-    line += (index > 0 ? "\t" : "") + cells[index];
-  return line;
-}
-
-Table TableOf(std::string_view text) {
-  Table table;
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find("\r\n", start);
-    const std::string_view line = text.substr(start, end - start);
-    if (start == 0) {
-      table.header = line;
-    } else {
-      table.lines.push_back(CellsOf(line));
-    }
-    start = end == std::string_view::npos ? text.size() : end + 2;
-  }
-  return table;
-}
-
-// Unpacks the database into `folder` and reads its tables; false, with why, when the unpacker
-// does not end normally with nothing on its console.
-bool UnpackTables(const Tool& tool, const std::string& database, const std::string& folder,
-                  std::vector<Table>& tables, std::string& problem) {
-  std::string console;
-  const char* arguments[] = {"unpacker", database.c_str(), folder.c_str()};
-  const int status =
-      RunUnpacker(arguments, tool.banner, tool.tables, tool.walker, Console{&console});
-  if (status != 0 || !console.empty()) {
-    problem = "the unpacker ended with status " + std::to_string(status) + ": " + console;
-    return false;
-  }
-  tables.clear();
-  for (const TableSpec& table : tool.tables)
-    tables.push_back(TableOf(ReadWholeFile(folder + "/" + std::string(table.fileName))));
-  return true;
-}
+// ---- Step 2: unpack: UnpackTables (session_tools.h).
 
 // ---- Step 3: edit.
 
@@ -164,7 +72,7 @@ struct SessionSteps {
   bool duplicate = false;
 };
 
-std::vector<TableSession> UneditedSessions(const Tool& tool, const std::vector<Table>& tables) {
+std::vector<TableSession> UneditedSessions(const Tool& tool, const std::vector<CellTable>& tables) {
   std::vector<TableSession> sessions;
   for (std::size_t table = 0; table < tables.size(); ++table) {
     TableSession session{
@@ -255,7 +163,7 @@ void DuplicateLine(TableSession& session, std::size_t index, const std::string& 
   session.lines.insert(session.lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(copy));
 }
 
-bool ColumnHolds(const Table& table, const TableSession& session, std::size_t column,
+bool ColumnHolds(const CellTable& table, const TableSession& session, std::size_t column,
                  const std::string& value) {
   const auto holds = [&](const std::vector<std::string>& cells) { return cells[column] == value; };
   return std::ranges::any_of(table.lines, holds) ||
@@ -264,7 +172,7 @@ bool ColumnHolds(const Table& table, const TableSession& session, std::size_t co
 }
 
 // A name that no line of the table holds in the column.
-std::string NewName(const Table& table, const TableSession& session, std::size_t column,
+std::string NewName(const CellTable& table, const TableSession& session, std::size_t column,
                     Random& random) {
   std::string name;
   do {
@@ -275,7 +183,7 @@ std::string NewName(const Table& table, const TableSession& session, std::size_t
 
 // Another valid value for a cell of the column: a new name for names and codes; otherwise
 // mostly a value another line holds in the column, as a person copies or retypes one.
-std::string OtherValue(const Table& table, const TableSession& session, std::size_t column,
+std::string OtherValue(const CellTable& table, const TableSession& session, std::size_t column,
                        CellKind kind, const std::string& current, Random& random) {
   constexpr std::string_view kSchools[] = {"elemental", "senses", "astral"};
   if (kind == CellKind::UniqueText) return NewName(table, session, column, random);
@@ -308,7 +216,7 @@ std::size_t CellsDiffering(const std::vector<std::string>& a, const std::vector<
 // How often each value stands in each column of the original table.
 using ValueCounts = std::vector<std::map<std::string, std::size_t>>;
 
-ValueCounts CountValues(const Table& table) {
+ValueCounts CountValues(const CellTable& table) {
   ValueCounts counts(CellsOf(table.header).size());
   for (const std::vector<std::string>& line : table.lines) {
     for (std::size_t column = 0; column < line.size(); ++column)
@@ -338,7 +246,7 @@ bool TellsAsWell(const ValueCounts& counts, const std::vector<std::string>& line
 // cell was the one changed"), so such sessions are not made. (A record that differs from the
 // changed line in no more cells than its own record is a tie, which the check allows; see
 // AcceptableBases.)
-bool CanBeToldApart(const Table& table, const TableSession& session, const ValueCounts& counts,
+bool CanBeToldApart(const CellTable& table, const TableSession& session, const ValueCounts& counts,
                     std::size_t record, const std::vector<std::string>& changed,
                     std::size_t column) {
   if (std::ranges::find(table.lines, changed) != table.lines.end()) return false;
@@ -360,7 +268,7 @@ bool CanBeToldApart(const Table& table, const TableSession& session, const Value
 // record's line differs from it in only one more cell, which a matching of lines with the
 // records left over might take for that record renamed and changed. (One that differs in the
 // name alone is a tie, which the check allows.)
-bool CopyCanBeToldApart(const Table& table, std::size_t record,
+bool CopyCanBeToldApart(const CellTable& table, std::size_t record,
                         const std::vector<std::string>& copy) {
   for (std::size_t other = 0; other < table.lines.size(); ++other) {
     if (other != record && CellsDiffering(table.lines[other], copy) == 2) return false;
@@ -370,7 +278,7 @@ bool CopyCanBeToldApart(const Table& table, std::size_t record,
 
 // Changes one cell in one to three lines not changed yet, each to another valid value of its
 // column that leaves the line's record recognisable.
-void ChangeCells(const Table& table, const std::vector<ColumnRecipe>& columns,
+void ChangeCells(const CellTable& table, const std::vector<ColumnRecipe>& columns,
                  TableSession& session, Random& random) {
   const ValueCounts counts = CountValues(table);
   for (std::size_t count = 1 + RandomBelow(random, 3); count > 0; --count) {
@@ -390,7 +298,7 @@ void ChangeCells(const Table& table, const std::vector<ColumnRecipe>& columns,
 }
 
 // What a person might do to one table in a spreadsheet, in the order they would do it.
-void EditTable(const Table& table, const std::vector<ColumnRecipe>& columns,
+void EditTable(const CellTable& table, const std::vector<ColumnRecipe>& columns,
                const SessionSteps& steps, TableSession& session, Random& random) {
   if (steps.reorder) {
     const std::size_t how = RandomBelow(random, 4);
@@ -413,7 +321,7 @@ void EditTable(const Table& table, const std::vector<ColumnRecipe>& columns,
   }
 }
 
-std::vector<TableSession> EditTables(const Tool& tool, const std::vector<Table>& tables,
+std::vector<TableSession> EditTables(const Tool& tool, const std::vector<CellTable>& tables,
                                      const SessionSteps& steps, Random& random) {
   std::vector<TableSession> sessions = UneditedSessions(tool, tables);
   for (std::size_t table = 0; table < tables.size(); ++table) {
@@ -530,7 +438,7 @@ std::string RecordDifference(std::string_view originalBytes, const TreeNode& bas
 // tell which of such records the line stands for, so the check allows any of them. Such ties
 // are rare: names and codes are unique in most tables, and only the composed spell tables hold
 // lines that share all but a cell or two (the same prototype with other modifiers).
-std::vector<std::size_t> AcceptableBases(const Table& original, const SessionLine& line) {
+std::vector<std::size_t> AcceptableBases(const CellTable& original, const SessionLine& line) {
   const std::size_t ownDifference = CellsDiffering(original.lines[line.record], line.cells);
   std::vector<std::size_t> bases = {line.record};
   for (std::size_t record = 0; record < original.lines.size(); ++record) {
@@ -560,7 +468,7 @@ struct TableRecords {
 
 // Why NEW's record of a line is built neither on the record the line came from nor on one
 // tied with it; empty when it is.
-std::string LineDifference(const std::vector<ColumnRecipe>& columns, const Table& original,
+std::string LineDifference(const std::vector<ColumnRecipe>& columns, const CellTable& original,
                            const SessionLine& line, const std::vector<const TreeNode*>& records,
                            std::string_view originalBytes, const TreeNode& packed,
                            std::string_view newBytes) {
@@ -582,7 +490,7 @@ std::string LineDifference(const std::vector<ColumnRecipe>& columns, const Table
 // Every line's record in NEW against the record it came from (the records of a table in NEW
 // stand in the order of its lines, as NEW unpacks to the session's tables), and the records of
 // deleted lines gone.
-void CheckTableRecords(const Tool& tool, std::size_t table, const Table& original,
+void CheckTableRecords(const Tool& tool, std::size_t table, const CellTable& original,
                        const TableSession& session, const TableRecords& originalRecords,
                        const TableRecords& newRecords, std::vector<std::string>& differences) {
   const std::vector<const TreeNode*>& was = originalRecords.tables[table];
@@ -613,7 +521,7 @@ void CheckTableRecords(const Tool& tool, std::size_t table, const Table& origina
 void CheckUnpackedTables(const Tool& tool, const std::string& database, const std::string& folder,
                          const std::vector<TableSession>& sessions,
                          std::vector<std::string>& differences) {
-  std::vector<Table> tables;
+  std::vector<CellTable> tables;
   std::string problem;
   if (!UnpackTables(tool, database, folder, tables, problem)) {
     differences.push_back("NEW: " + problem);
@@ -627,7 +535,7 @@ void CheckUnpackedTables(const Tool& tool, const std::string& database, const st
 }
 
 // Checks the bytes of NEW against the session, record by record; returns what differs.
-std::vector<std::string> CheckNewDatabase(const Tool& tool, const std::vector<Table>& tables,
+std::vector<std::string> CheckNewDatabase(const Tool& tool, const std::vector<CellTable>& tables,
                                           const std::vector<TableSession>& sessions,
                                           std::string_view originalBytes,
                                           std::string_view newBytes) {
@@ -680,7 +588,7 @@ std::string RunSession(const Tool& tool, std::uint64_t seed, const SessionSteps&
   TempFolder folder;
   const std::string original = GenerateSessionDatabase(tool, seed);
   WriteWholeFile(folder / "original", original);
-  std::vector<Table> tables;
+  std::vector<CellTable> tables;
   std::string problem;
   if (!UnpackTables(tool, folder / "original", folder / "tables", tables, problem)) {
     return Report(tool, seed, {}, {"the generated database: " + problem});
@@ -727,29 +635,29 @@ constexpr SessionSteps kEverySessionStep = {
 // The tables as unpacked: every generated database packs back byte for byte.
 TEST(SpreadsheetSessionTest, UneditedTablesPackBackByteForByte) {
   for (const Tool* tool : {&kSpells, &kQuests})
-    ExpectSessionsKeepThePromise(*tool, {}, kFewSessions ? 5 : 20);
+    ExpectSessionsKeepThePromise(*tool, {}, kFewCases ? 5 : 20);
 }
 
 // Cells changed where they stand, nothing moved: only the fields behind them change.
 TEST(SpreadsheetSessionTest, CellsChangedInPlaceChangeOnlyTheirFields) {
   for (const Tool* tool : {&kSpells, &kQuests})
-    ExpectSessionsKeepThePromise(*tool, {.change = true}, kFewSessions ? 5 : 30);
+    ExpectSessionsKeepThePromise(*tool, {.change = true}, kFewCases ? 5 : 30);
 }
 
 // Sorted or reversed, lines deleted, cells changed, lines copied and renamed: every record
 // keeps what its line does not change.
 TEST(SpreadsheetSessionTest, SpellSessionsKeepWhatTheirLinesDoNotChange) {
-  ExpectSessionsKeepThePromise(kSpells, kEverySessionStep, kFewSessions ? 15 : 80);
+  ExpectSessionsKeepThePromise(kSpells, kEverySessionStep, kFewCases ? 15 : 80);
 }
 
 TEST(SpreadsheetSessionTest, QuestSessionsKeepWhatTheirLinesDoNotChange) {
-  ExpectSessionsKeepThePromise(kQuests, kEverySessionStep, kFewSessions ? 15 : 80);
+  ExpectSessionsKeepThePromise(kQuests, kEverySessionStep, kFewCases ? 15 : 80);
 }
 
 // A mod made of a generated database is sound, unpacks and is not the database.
 TEST(SpreadsheetSessionTest, ModsOfGeneratedDatabasesAreSoundAndUnpack) {
   for (const Tool* tool : {&kSpells, &kQuests}) {
-    for (std::uint64_t seed = 1; seed <= (kFewSessions ? 3u : 10u); ++seed) {
+    for (std::uint64_t seed = 1; seed <= (kFewCases ? 3u : 10u); ++seed) {
       SCOPED_TRACE(std::string(tool->name) + " seed " + std::to_string(seed));
       const std::string database = GenerateSessionDatabase(*tool, seed);
       const std::string mod = MakeModDatabase(tool->kind, database, seed);
@@ -758,7 +666,7 @@ TEST(SpreadsheetSessionTest, ModsOfGeneratedDatabasesAreSoundAndUnpack) {
       EXPECT_TRUE(mod != database) << "the mod changes nothing";
       TempFolder folder;
       WriteWholeFile(folder / "mod", mod);
-      std::vector<Table> tables;
+      std::vector<CellTable> tables;
       std::string problem;
       EXPECT_TRUE(UnpackTables(*tool, folder / "mod", folder / "tables", tables, problem))
           << problem;
@@ -769,7 +677,7 @@ TEST(SpreadsheetSessionTest, ModsOfGeneratedDatabasesAreSoundAndUnpack) {
 // ---- Named sessions on the samples.
 
 // Packs the sessions onto the sample and checks NEW; returns its bytes.
-std::string PackAndCheck(const Tool& tool, const std::vector<Table>& tables,
+std::string PackAndCheck(const Tool& tool, const std::vector<CellTable>& tables,
                          const std::vector<TableSession>& sessions, const TempFolder& folder) {
   const PackResult result =
       PackSession(tool, sessions, folder / "edited", tool.sample, folder / "new");
@@ -788,7 +696,7 @@ std::string PackAndCheck(const Tool& tool, const std::vector<Table>& tables,
 // one field of the second: NEW is the sample without the one and with "5" for "3" in the other.
 TEST(SpreadsheetSessionTest, ADeletedLineAndAChangedNextLineChangeOnlyTheirRecords) {
   TempFolder folder;
-  std::vector<Table> tables;
+  std::vector<CellTable> tables;
   std::string problem;
   ASSERT_TRUE(UnpackTables(kSpells, kSpells.sample, folder / "tables", tables, problem)) << problem;
   constexpr std::size_t kWeapons = 4;
@@ -832,7 +740,7 @@ TEST(SpreadsheetSessionTest, AReversedTableWithOneChangedCellChangesOnlyThatFiel
   for (const auto& test : cases) {
     SCOPED_TRACE(std::string(test.tool->tables[test.table].fileName));
     TempFolder folder;
-    std::vector<Table> tables;
+    std::vector<CellTable> tables;
     std::string problem;
     ASSERT_TRUE(UnpackTables(*test.tool, test.tool->sample, folder / "tables", tables, problem))
         << problem;
