@@ -359,7 +359,7 @@ struct Planner {
 std::string_view Planner::ReadSourceLine(SourceTable& from, std::size_t line) {
   try {
     return ReadLine(from.lines, line);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     throw PackFailure{{"cannot read " + from.source->path + ": " + FailureMessage(failure.errorNumber)}};
   }
 }
@@ -1048,7 +1048,7 @@ void IndexSourceTables(const PackRules& rules, const PackSource& source,
       const std::string problem =
           IndexTable(source.tables[table], rules.tables[table].headerRow, indexes[table]);
       if (!problem.empty()) problems.push_back(TableName(rules, table) + " line 1: " + problem);
-    } catch (const RunFailure& failure) {
+    } catch (const IoFailure& failure) {
       throw PackFailure{{"cannot read " + TableName(rules, table) + " in '" + source.path +
                          "': " + FailureMessage(failure.errorNumber)}};
     }

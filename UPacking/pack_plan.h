@@ -141,6 +141,6 @@ std::string ColumnName(const TableSpec& table, std::size_t column);
 // items are kept only `withItems` (they are for a person to read, and a sorted table makes one
 // for every line). Raises PackFailure with every problem found (damage, a changed header row,
 // cells that cannot be stored, changes to records read off their stored lengths...). File
-// failures end the run.
+// failures raise IoFailure.
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
                   std::vector<PackSource>& sources, bool withItems);

@@ -528,7 +528,8 @@ bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSe
   row.decimalSeparator = decimalSeparator;
   try {
     DecodeField(rule, reader, field, row);
-  } catch (const RunFailure&) {
+  } catch (const IoFailure&) {
+    // Only the payload is read: a failure means the text does not read back, not a failed run.
     return false;
   }
   text = FinishRow(row);

@@ -57,7 +57,7 @@ bool ResolveOutputFolder(std::span<const std::string_view> arguments, std::strin
   return true;
 }
 
-// Closes the database, then every table in order; a failure ends the run.
+// Closes the database, then every table in order; a failure raises IoFailure.
 void CloseAll(NodeReader& reader, TableSet& tableSet) {
   CloseNodeReader(reader);
   for (Table& table : tableSet.tables)
@@ -92,7 +92,7 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
     CreateTables(tableSet, tables, outputPrefix, reader.file);
     walker(reader, tableSet, decimalSeparator);
     CloseAll(reader, tableSet);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     return EndAfterFailure(reader, tableSet, console,
                            FailureReport(ModuleNameOf(programPath), failure.errorNumber));
   } catch (...) {

@@ -14,7 +14,7 @@ struct Console {
 };
 
 // A program's walk over its open database; it writes rows to the tables and returns at the end
-// of the walk. File failures end the run inside it (FailRun).
+// of the walk. A failed file operation raises IoFailure, which the run reports.
 using Walker = void (*)(NodeReader& reader, TableSet& tables, char decimalSeparator);
 
 // The whole run of one program; `arguments` are the command line, program path first. Returns

@@ -70,7 +70,8 @@ void FollowWalk(NodeReader& reader, std::string_view unpacker, const WalkRules& 
   SeekTo(reader, 0);
   try {
     WalkDatabase<RowWithoutText>(reader, '.', rules, watcher);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
+    // Where the unpacker would stop on a read beyond the end is a mark to show, not a failure.
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
     watcher.Stopped();
   }

@@ -145,7 +145,7 @@ WalkEnd WalkBytes(const Tool& tool, std::string_view bytes, char decimalSeparato
   try {
     WalkDatabase(reader, decimalSeparator, *tool.walkRules, collector);
     end.returned = true;
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     end.errorNumber = failure.errorNumber;
   }
   end.lines = std::move(collector.lines);
