@@ -32,11 +32,13 @@ struct Tool {
   std::string sample;
 };
 
-const Tool kSpells{kSpellBanner, kSpellTables, RunSpellWalk,
-                   PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}},
+const Tool kSpells{kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
+                   PackerSpec{"grimpack", "grimdex", "sdb",
+                              {kSpellFormat.tables, &kSpellFormat.walk}},
                    SAMPLES_FOLDER "/spells.sdb"};
-const Tool kQuests{kQuestBanner, kQuestTables, RunQuestWalk,
-                   PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}},
+const Tool kQuests{kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>,
+                   PackerSpec{"lorupack", "lorudex", "qdb",
+                              {kQuestFormat.tables, &kQuestFormat.walk}},
                    SAMPLES_FOLDER "/quests.qdb"};
 
 int Unpack(const Tool& tool, const std::string& database, const std::string& folder) {
@@ -471,7 +473,7 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
       MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
   PackSource source;
   std::vector<std::string> tableNames;
-  for (const TableSpec& table : kSpellTables)
+  for (const TableSpec& table : kSpellFormat.tables)
     tableNames.emplace_back(table.fileName);
   OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
   std::vector<PackSource> sources;

@@ -42,16 +42,18 @@ struct Tool {
 
 const Tool kSpells{DatabaseKind::Spells,
                    "spells",
-                   kSpellBanner,
-                   kSpellTables,
-                   RunSpellWalk,
-                   PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}}};
+                   kSpellFormat.banner,
+                   kSpellFormat.tables,
+                   WalkFormat<kSpellFormat>,
+                   PackerSpec{"grimpack", "grimdex", "sdb",
+                              {kSpellFormat.tables, &kSpellFormat.walk}}};
 const Tool kQuests{DatabaseKind::Quests,
                    "quests",
-                   kQuestBanner,
-                   kQuestTables,
-                   RunQuestWalk,
-                   PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}}};
+                   kQuestFormat.banner,
+                   kQuestFormat.tables,
+                   WalkFormat<kQuestFormat>,
+                   PackerSpec{"lorupack", "lorudex", "qdb",
+                              {kQuestFormat.tables, &kQuestFormat.walk}}};
 
 // Under the sanitizers and under an emulator a case costs about ten times as much.
 #if defined(__SANITIZE_ADDRESS__)
@@ -1270,7 +1272,7 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   for (std::size_t table = 0; table < both.size(); ++table) {
     EXPECT_EQ(TableText(packed[table].header, packed[table].lines),
               TableText(both[table].header, both[table].lines))
-        << kSpellTables[table].fileName;
+        << kSpellFormat.tables[table].fileName;
   }
 
   // Mod A as the database packed from its tables: the same database.

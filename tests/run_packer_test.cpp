@@ -27,7 +27,7 @@
 
 namespace {
 
-const PackerSpec kGrimpack{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}};
+const PackerSpec kGrimpack{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}};
 
 struct RunResult {
   int status = -1;
@@ -52,7 +52,8 @@ struct PackFolder {
     WriteWholeFile(original, ReadWholeFile(SAMPLES_FOLDER "/spells.sdb"));
     std::string console;
     const char* arguments[] = {"grimdex", original.c_str(), tables.c_str()};
-    RunUnpacker(arguments, kSpellBanner, kSpellTables, RunSpellWalk, Console{&console});
+    RunUnpacker(arguments, kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
+                Console{&console});
   }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
@@ -472,8 +473,8 @@ TEST(RunPackerTest, TextLargerThanTheMemoryLeftFailsAndWritesNothing) {
     std::uint8_t tableKind;
     std::uint8_t textCode;
   };
-  for (const Case& test : {Case{GRIMPACK_PATH, "grimpack", kSpellTables, 3, 1},
-                           Case{LORUPACK_PATH, "lorupack", kQuestTables, 1, 0}}) {
+  for (const Case& test : {Case{GRIMPACK_PATH, "grimpack", kSpellFormat.tables, 3, 1},
+                           Case{LORUPACK_PATH, "lorupack", kQuestFormat.tables, 1, 0}}) {
     SCOPED_TRACE(test.program);
     TempFolder folder;
     WriteDatabaseWithHugeText(folder / "original", test.tableKind, test.textCode);
