@@ -14,9 +14,6 @@
 
 namespace {
 
-// The longest payload the long length form stores.
-constexpr std::int64_t kLongestPayload = (std::int64_t{1} << 30) - 1;
-
 // Problems reported at most; the rest are counted.
 constexpr std::size_t kMostProblems = 40;
 
@@ -948,7 +945,7 @@ void Planner::PlanNodeHeaders() {
   auto resize = [&](std::int64_t offset, const NodeHeader& header, std::int64_t growth,
                     std::size_t tableNode, const std::string& what) -> std::int64_t {
     const std::int64_t length = PayloadLength(header) + growth;
-    if (length > kLongestPayload) {
+    if (length > static_cast<std::int64_t>(kLongestPayload)) {
       Problem("the " + what + " @" + std::to_string(offset) + " would hold " +
               std::to_string(length) + " bytes, more than a node can");
       return 0;

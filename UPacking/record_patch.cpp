@@ -10,9 +10,6 @@
 
 namespace {
 
-// The longest payload the long length form stores.
-constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
-
 // A piece of a column: the part of one field's text that stands in it.
 struct ColumnPart {
   std::size_t field;
