@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "line_pairing.h"
@@ -1052,6 +1053,13 @@ void IndexSourceTables(const PackRules& rules, const PackSource& source,
   }
 }
 
+// The header's name of a column; none beyond the header.
+std::optional<std::string_view> HeaderName(const TableSpec& table, std::size_t column) {
+  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
+  if (column >= names.size()) return std::nullopt;
+  return names[column];
+}
+
 }  // namespace
 
 std::string TableName(const PackRules& rules, std::size_t table) {
@@ -1059,12 +1067,13 @@ std::string TableName(const PackRules& rules, std::size_t table) {
 }
 
 std::string ColumnName(const TableSpec& table, std::size_t column) {
-  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
-  if (column >= names.size()) return std::to_string(column + 1);
-  std::string name = "\"";
-  name += names[column];
-  name += '"';
-  return name;
+  const std::optional<std::string_view> name = HeaderName(table, column);
+  return name ? "\"" + std::string(*name) + "\"" : std::to_string(column + 1);
+}
+
+std::string BareColumnName(const TableSpec& table, std::size_t column) {
+  const std::optional<std::string_view> name = HeaderName(table, column);
+  return name ? std::string(*name) : std::to_string(column + 1);
 }
 
 

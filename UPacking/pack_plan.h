@@ -135,6 +135,10 @@ std::string TableName(const PackRules& rules, std::size_t table);
 // number (from 1) beyond the header.
 std::string ColumnName(const TableSpec& table, std::size_t column);
 
+// A column of the table as the plan lists it: its header name bare, or its number (from 1)
+// beyond the header.
+std::string BareColumnName(const TableSpec& table, std::size_t column);
+
 // Plans the new database: the original must be sound by its stored lengths and readable by the
 // unpacker's walk; `sources` are compared with it one by one, and their changes combined
 // (MergeTable). One source gives its tables' order; several keep the original's. The plan's
