@@ -158,7 +158,9 @@ LengthForm OwnForm(std::size_t headerSize) {
 std::string StoredValueText(const FieldRule& rule, std::string_view payload) {
   char text[kNumberTextCapacity];
   std::uint8_t bytes[4] = {};  // a shorter payload's missing bytes read as 0
-  if (!payload.empty()) std::memcpy(bytes, payload.data(), std::min<std::size_t>(payload.size(), 4));
+  if (!payload.empty()) {
+    std::memcpy(bytes, payload.data(), std::min<std::size_t>(payload.size(), 4));
+  }
   const std::uint32_t bits = LittleEndian32(bytes);
   switch (rule.decoder) {
     case Decoder::FloatPlain:
