@@ -292,27 +292,17 @@ std::vector<Candidate> WeighCandidates(const RowIndex& index, std::uint32_t line
   return found;
 }
 
-// The remaining lines' cells, in line order.
-RowIndex RemainingLines(const TablePairing& pairing, const PairingTexts& texts) {
-  RowIndex lines;
-  for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
-    if (pairing.recordOfLine[line] != kNoRecord) continue;
-    lines.ids.push_back(static_cast<std::uint32_t>(line));
-    AddRow(lines.rows, texts.editedLine(line));
+// The cells of the lines or records still without a partner (`partners[id]` is `none`), in
+// their order.
+RowIndex Unpaired(const std::vector<std::uint32_t>& partners, std::uint32_t none,
+                  const std::function<std::string_view(std::size_t id)>& textOf) {
+  RowIndex unpaired;
+  for (std::size_t id = 0; id < partners.size(); ++id) {
+    if (partners[id] != none) continue;
+    unpaired.ids.push_back(static_cast<std::uint32_t>(id));
+    AddRow(unpaired.rows, textOf(id));
   }
-  return lines;
-}
-
-// The remaining records' cells, in record order, found by their values.
-RowIndex RemainingRecords(const TablePairing& pairing, const PairingTexts& texts) {
-  RowIndex records;
-  for (std::size_t record = 0; record < pairing.lineOfRecord.size(); ++record) {
-    if (pairing.lineOfRecord[record] != kNoLine) continue;
-    records.ids.push_back(static_cast<std::uint32_t>(record));
-    AddRow(records.rows, texts.recordLine(record));
-  }
-  IndexRows(records);
-  return records;
+  return unpaired;
 }
 
 // ---- The record a line resembles most anywhere.
@@ -578,8 +568,9 @@ TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
     const std::vector<std::int64_t> expected =
         ExpectedRecords(aligned, lineHashes.size(), recordHashes.size());
     const ValueWeights weights = WeighValues(pairing, texts);
-    const RowIndex lines = RemainingLines(pairing, texts);
-    const RowIndex records = RemainingRecords(pairing, texts);
+    const RowIndex lines = Unpaired(pairing.recordOfLine, kNoRecord, texts.editedLine);
+    RowIndex records = Unpaired(pairing.lineOfRecord, kNoLine, texts.recordLine);
+    IndexRows(records);  // records are found by their values
     // Each line's best record anywhere, once looked for (kNoLine before).
     std::vector<Candidate> anywhere(lines.ids.size(), Candidate{kNoLine, kNoRecord, 0, 0, 0});
     PairResemblingLines(lines, records, weights, expected, texts, pairing, anywhere);

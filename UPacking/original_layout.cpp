@@ -164,7 +164,8 @@ bool WalkHeldRecord(std::string_view bytes, const PackRules& rules, const Layout
   try {
     WalkOneRecord(held, 0, rules, layout, spot, row, watcher);
     return true;
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
+    // The record reads on past its held bytes: the caller reads it from the file instead.
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
   }
   row.size = 0;
@@ -219,7 +220,7 @@ Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSepa
   SeekTo(database, 0);
   try {
     WalkDatabase(database, decimalSeparator, *rules.walk, watcher);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
     throw PackFailure{
         {"the original database cannot be unpacked: a value runs past the end "

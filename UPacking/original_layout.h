@@ -82,7 +82,7 @@ struct RenderedTables {
 
 // Walks the database as the unpacker does and notes where everything lies; with `rendered`,
 // also writes its tables, header rows first. A value that runs past the end of the file raises
-// PackFailure; other file failures end the run.
+// PackFailure; other file failures raise IoFailure.
 Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator,
                   RenderedTables* rendered = nullptr);
 

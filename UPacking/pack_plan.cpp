@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "line_pairing.h"
@@ -13,9 +14,6 @@
 #include "split_text.h"
 
 namespace {
-
-// The longest payload the long length form stores.
-constexpr std::int64_t kLongestPayload = (std::int64_t{1} << 30) - 1;
 
 // Problems reported at most; the rest are counted.
 constexpr std::size_t kMostProblems = 40;
@@ -359,7 +357,7 @@ struct Planner {
 std::string_view Planner::ReadSourceLine(SourceTable& from, std::size_t line) {
   try {
     return ReadLine(from.lines, line);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     throw PackFailure{{"cannot read " + from.source->path + ": " + FailureMessage(failure.errorNumber)}};
   }
 }
@@ -948,7 +946,7 @@ void Planner::PlanNodeHeaders() {
   auto resize = [&](std::int64_t offset, const NodeHeader& header, std::int64_t growth,
                     std::size_t tableNode, const std::string& what) -> std::int64_t {
     const std::int64_t length = PayloadLength(header) + growth;
-    if (length > kLongestPayload) {
+    if (length > static_cast<std::int64_t>(kLongestPayload)) {
       Problem("the " + what + " @" + std::to_string(offset) + " would hold " +
               std::to_string(length) + " bytes, more than a node can");
       return 0;
@@ -1048,11 +1046,18 @@ void IndexSourceTables(const PackRules& rules, const PackSource& source,
       const std::string problem =
           IndexTable(source.tables[table], rules.tables[table].headerRow, indexes[table]);
       if (!problem.empty()) problems.push_back(TableName(rules, table) + " line 1: " + problem);
-    } catch (const RunFailure& failure) {
+    } catch (const IoFailure& failure) {
       throw PackFailure{{"cannot read " + TableName(rules, table) + " in '" + source.path +
                          "': " + FailureMessage(failure.errorNumber)}};
     }
   }
+}
+
+// The header's name of a column; none beyond the header.
+std::optional<std::string_view> HeaderName(const TableSpec& table, std::size_t column) {
+  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
+  if (column >= names.size()) return std::nullopt;
+  return names[column];
 }
 
 }  // namespace
@@ -1062,12 +1067,13 @@ std::string TableName(const PackRules& rules, std::size_t table) {
 }
 
 std::string ColumnName(const TableSpec& table, std::size_t column) {
-  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
-  if (column >= names.size()) return std::to_string(column + 1);
-  std::string name = "\"";
-  name += names[column];
-  name += '"';
-  return name;
+  const std::optional<std::string_view> name = HeaderName(table, column);
+  return name ? "\"" + std::string(*name) + "\"" : std::to_string(column + 1);
+}
+
+std::string BareColumnName(const TableSpec& table, std::size_t column) {
+  const std::optional<std::string_view> name = HeaderName(table, column);
+  return name ? std::string(*name) : std::to_string(column + 1);
 }
 
 

@@ -135,12 +135,16 @@ std::string TableName(const PackRules& rules, std::size_t table);
 // number (from 1) beyond the header.
 std::string ColumnName(const TableSpec& table, std::size_t column);
 
+// A column of the table as the plan lists it: its header name bare, or its number (from 1)
+// beyond the header.
+std::string BareColumnName(const TableSpec& table, std::size_t column);
+
 // Plans the new database: the original must be sound by its stored lengths and readable by the
 // unpacker's walk; `sources` are compared with it one by one, and their changes combined
 // (MergeTable). One source gives its tables' order; several keep the original's. The plan's
 // items are kept only `withItems` (they are for a person to read, and a sorted table makes one
 // for every line). Raises PackFailure with every problem found (damage, a changed header row,
 // cells that cannot be stored, changes to records read off their stored lengths...). File
-// failures end the run.
+// failures raise IoFailure.
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
                   std::vector<PackSource>& sources, bool withItems);

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "message_text.h"
-#include "split_text.h"
 
 namespace {
 
@@ -12,12 +11,6 @@ namespace {
 constexpr std::size_t kRoundedListed = 10;
 
 constexpr std::string_view kActionNames[] = {"moved", "changed", "added", "removed"};
-
-// The header's name of a column, or its number (from 1) beyond the header.
-std::string BareColumnName(const TableSpec& table, std::size_t column) {
-  const std::vector<std::string_view> names = SplitColumns(table.headerRow);
-  return column < names.size() ? std::string(names[column]) : std::to_string(column + 1);
-}
 
 std::string PlanLine(const PackRules& rules, const PackPlan& plan, const PlanItem& item) {
   std::string text(kActionNames[static_cast<std::size_t>(item.action)]);

@@ -61,7 +61,7 @@ void OpenDatabaseSource(const std::string& path, const PackRules& rules, char de
                          "database is taken"}};
     }
     source.layout = ReadLayout(source.reader, rules, decimalSeparator, &source.rendered);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     throw PackFailure{{"cannot read " + name + ": " + FailureMessage(failure.errorNumber)}};
   } catch (PackFailure& failure) {
     for (std::string& problem : failure.problems) {

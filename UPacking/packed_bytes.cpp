@@ -64,7 +64,7 @@ void Flush(NodeReader& original, OutputWindow& window) {
   ReadMovedRecords(original, window);
   const int error = WriteFileFully(window.file, window.bytes.data(), window.size);
   window.size = 0;
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
 }
 
 // Room for `count` more bytes: the window is written first when they do not fit.

@@ -8,5 +8,5 @@
 // Writes the original with the plan's edits to `output`. Moved records are read in the order
 // they lie in the original, a window of the new database at a time, so that a sorted table's
 // records, which come from all over the original, are read in few large pieces. File failures
-// end the run.
+// raise IoFailure.
 void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output);

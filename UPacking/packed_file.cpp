@@ -124,7 +124,7 @@ void CheckWritten(PlatformFile file, const PackRules& rules, char decimalSeparat
                   const PackPlan& plan) {
   PlatformFile copy;
   const int error = DuplicateFile(file, copy);
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
   NodeReader packed;
   try {
     ReadOpenFile(copy, packed);
@@ -218,7 +218,7 @@ void WriteAndReplace(NodeReader& original, const std::string& originalPath, cons
       if (error == 0 && KindOfPath(target.c_str()) == PathKind::OrdinaryFile) {
         error = CopyPermissions(target.c_str(), temporary.file);
       }
-      if (error != 0) FailRun(error);
+      if (error != 0) RaiseIoFailure(error);
     });
     InStep("cannot read back " + beside,
            [&] { CheckWritten(temporary.file, rules, decimalSeparator, plan); });
@@ -227,11 +227,11 @@ void WriteAndReplace(NodeReader& original, const std::string& originalPath, cons
     NameTemporary(temporary, target);
     InStep("cannot write '" + temporary.path + "'", [&] {
       const int error = CloseFile(temporary.file);
-      if (error != 0) FailRun(error);
+      if (error != 0) RaiseIoFailure(error);
     });
     InStep("cannot replace '" + target + "'", [&] {
       const int error = MoveFileOver(temporary.path.c_str(), target.c_str());
-      if (error != 0) FailRun(error);
+      if (error != 0) RaiseIoFailure(error);
     });
   } catch (...) {
     static_cast<void>(CloseFile(temporary.file));

@@ -37,7 +37,7 @@ template <typename Step>
 void InStep(const std::string& step, Step run) {
   try {
     run();
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     throw PackFailure{{step + ": " + FailureMessage(failure.errorNumber)}};
   } catch (...) {
     if (!IsMemoryFailure(std::current_exception())) throw;

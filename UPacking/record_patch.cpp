@@ -2,16 +2,15 @@
 #include "record_patch.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "message_text.h"
+#include "node_reader.h"
 #include "node_writer.h"
 #include "number_text.h"
 #include "split_text.h"
 
 namespace {
-
-// The longest payload the long length form stores.
-constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
 
 // A piece of a column: the part of one field's text that stands in it.
 struct ColumnPart {
@@ -158,9 +157,11 @@ LengthForm OwnForm(std::size_t headerSize) {
 // The stored value of a number payload as the general number style writes it.
 std::string StoredValueText(const FieldRule& rule, std::string_view payload) {
   char text[kNumberTextCapacity];
-  std::uint32_t bits = 0;
-  for (std::size_t index = 0; index < payload.size() && index < 4; ++index)
-    bits |= std::uint32_t{static_cast<std::uint8_t>(payload[index])} << (8 * index);
+  std::uint8_t bytes[4] = {};  // a shorter payload's missing bytes read as 0
+  if (!payload.empty()) {
+    std::memcpy(bytes, payload.data(), std::min<std::size_t>(payload.size(), 4));
+  }
+  const std::uint32_t bits = LittleEndian32(bytes);
   switch (rule.decoder) {
     case Decoder::FloatPlain:
     case Decoder::FloatGeneral:

@@ -1,7 +1,6 @@
 // The packers' run: its command line, its files and its one way to end on a failure.
 #include "run_packer.h"
 
-#include <cstdio>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -15,25 +14,6 @@
 #include "run_failure.h"
 
 namespace {
-
-struct Messages {
-  PackConsole console;
-
-  void Out(std::string_view text) {
-    if (console.output != nullptr) {
-      console.output->append(text);
-    } else {
-      std::fwrite(text.data(), 1, text.size(), stdout);
-    }
-  }
-  void Error(std::string_view text) {
-    if (console.errors != nullptr) {
-      console.errors->append(text);
-    } else {
-      std::fwrite(text.data(), 1, text.size(), stderr);
-    }
-  }
-};
 
 struct PackArguments {
   bool help = false;
@@ -207,7 +187,7 @@ void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
 }
 
 void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
-          Messages& messages) {
+          const Console& console) {
   NodeReader original;
   bool opened = false;
   InStep("cannot read '" + arguments.original + "'",
@@ -236,7 +216,9 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     std::vector<std::string> sourceNames;
     for (const PackSource& source : open.sources)
       sourceNames.push_back(source.path + (source.database ? " (a database)" : " (tables)"));
-    if (arguments.dryRun || arguments.verbose) messages.Out(PlanText(packer.rules, plan));
+    if (arguments.dryRun || arguments.verbose) {
+      WriteOutputText(console, PlanText(packer.rules, plan));
+    }
     // Made before NEW is replaced: nothing may fail after that.
     const std::string summary = Summary(packer.program, packer.rules, plan, sourceNames,
                                         arguments.target, arguments.dryRun);
@@ -246,7 +228,7 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     } else {
       CloseNodeReader(original);
     }
-    messages.Out(summary);
+    WriteOutputText(console, summary);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -256,34 +238,33 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
 }  // namespace
 
 int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
-              PackConsole console) {
-  Messages messages{console};
+              Console console) {
   const std::string program(packer.program);
   const PackArguments parsed = ParsePackArguments(arguments);
   if (!parsed.error.empty()) {
-    messages.Error(program + ": " + parsed.error + "\nTry '" + program + " --help'.\n");
-    return kPackUsage;
+    WriteErrorText(console, program + ": " + parsed.error + "\nTry '" + program + " --help'.\n");
+    return kExitUsage;
   }
   if (parsed.help) {
-    messages.Out(HelpText(packer));
-    return kPackWritten;
+    WriteOutputText(console, HelpText(packer));
+    return kExitSuccess;
   }
   if (parsed.version) {
-    messages.Out(program + " " UNPACKER_VERSION "\n");
-    return kPackWritten;
+    WriteOutputText(console, program + " " UNPACKER_VERSION "\n");
+    return kExitSuccess;
   }
   const char decimalSeparator = ReadDecimalSeparator();
   try {
-    Pack(packer, parsed, decimalSeparator, messages);
-    return kPackWritten;
+    Pack(packer, parsed, decimalSeparator, console);
+    return kExitSuccess;
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)
-      messages.Error(program + ": " + problem + "\n");
+      WriteErrorText(console, program + ": " + problem + "\n");
   } catch (...) {
     // A failed allocation outside the steps that name what they read.
     if (!IsMemoryFailure(std::current_exception())) throw;
-    messages.Error(program + ": out of memory\n");
+    WriteErrorText(console, program + ": out of memory\n");
   }
-  messages.Error(program + ": nothing was written\n");
-  return kPackFailed;
+  WriteErrorText(console, program + ": nothing was written\n");
+  return kExitFailure;
 }

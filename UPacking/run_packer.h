@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "console.h"
 #include "pack_plan.h"
 
 // What makes one packer: its name, its unpacker's, the database it packs and its rules.
@@ -17,22 +18,13 @@ struct PackerSpec {
   PackRules rules;
 };
 
-// Exit statuses of a packer, one meaning each.
-inline constexpr int kPackWritten = 0;
-inline constexpr int kPackFailed = 1;  // nothing written: NEW and ORIGINAL are as they were
-inline constexpr int kPackUsage = 2;
-
-// Where the run's messages go: standard output and standard error, or strings in tests.
-struct PackConsole {
-  std::string* output = nullptr;
-  std::string* errors = nullptr;
-};
-
 // The whole run: `arguments` are the command line, program path first: [--dry-run] [--verbose]
 // ORIGINAL TABLES_FOLDER NEW (NEW may be left out with --dry-run), or --help or --version (no
 // argument: the help). On success NEW holds the original with the tables' changes and the
 // summary goes to standard output, after the plan with --verbose; --dry-run prints the plan and
 // the summary and writes nothing. On any failure the reasons go to standard error and no file
-// is created or changed. Returns the exit status.
+// is created or changed. Returns the exit status: kExitSuccess after a pack, a dry run, the help
+// or the version; kExitFailure when nothing was written (NEW and ORIGINAL are as they were);
+// kExitUsage after a wrong command line. Messages go to the console as text.
 int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
-              PackConsole console = {});
+              Console console = {});

@@ -157,8 +157,8 @@ void ReadTableBytes(const TableSource& source, std::int64_t offset, char* destin
     std::size_t got = 0;
     const int error = ReadFileAt(source.file, offset + static_cast<std::int64_t>(done),
                                  destination + done, count - done, got);
-    if (error != 0) FailRun(error);
-    if (got == 0) FailRun(kErrorReadBeyondEnd);  // the file shrank while it was read
+    if (error != 0) RaiseIoFailure(error);
+    if (got == 0) RaiseIoFailure(kErrorReadBeyondEnd);  // the file shrank while it was read
     done += got;
   }
 }

@@ -21,7 +21,7 @@ struct TableSource {
 TableSource MemoryTableSource(std::string_view bytes);
 
 // Reads `count` bytes at `offset`, all within the source's size. A failed read, or a file that
-// holds fewer bytes than its size said, ends the run (FailRun).
+// holds fewer bytes than its size said, raises IoFailure.
 void ReadTableBytes(const TableSource& source, std::int64_t offset, char* destination,
                     std::size_t count);
 
@@ -65,7 +65,7 @@ std::size_t FileLineOf(const TableIndex& index, std::size_t line);
 // end: at CR LF, and then an LF or a CR inside a line is part of its text (a stored text may
 // hold them), or at every LF. A last line without an end is a line; nothing after the last end
 // is none. The start is checked first, reading no more than the header row needs: the problem
-// (TableStartProblem) is returned and nothing more is read. File failures end the run.
+// (TableStartProblem) is returned and nothing more is read. File failures raise IoFailure.
 std::string IndexTable(const TableSource& source, std::string_view headerRow, TableIndex& index);
 
 // What is wrong with a table's start, given its first bytes (at least its first line, or as much
@@ -92,7 +92,7 @@ inline LineReader ReaderOfLines(const TableSource& source, const TableIndex& ind
   return LineReader{&source, &index, {}, 0};
 }
 
-// The line's text, valid until the next call. File failures end the run.
+// The line's text, valid until the next call. File failures raise IoFailure.
 std::string_view ReadLine(LineReader& reader, std::size_t line);
 
 // Whether the text holds a character of more than one byte in UTF-8, and is valid UTF-8 all

@@ -2,6 +2,7 @@
 #include "field_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -386,7 +387,7 @@ bool EncodeByteQuintuple(std::string_view text, char separator, std::string& pay
                          FieldProblem& problem) {
   const std::vector<std::string_view> columns = SplitColumns(text);
   if (columns.size() != 5) return Fail(problem, 0, text, "is not five byte columns");
-  payload.clear();
+  std::array<std::uint8_t, 5> values{};
   for (std::size_t index = 0; index < 5; ++index) {
     std::int32_t value = 0;
     if (!ReadWholeNumberText(columns[index], separator, value)) {
@@ -395,8 +396,9 @@ bool EncodeByteQuintuple(std::string_view text, char separator, std::string& pay
     if (value < 0 || value > 255) {
       return Fail(problem, index, columns[index], "is not a byte (0 to 255)");
     }
-    payload += static_cast<char>(value);
+    values[index] = static_cast<std::uint8_t>(value);
   }
+  payload = ByteQuintuplePayload(values);
   return true;
 }
 
@@ -528,7 +530,8 @@ bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSe
   row.decimalSeparator = decimalSeparator;
   try {
     DecodeField(rule, reader, field, row);
-  } catch (const RunFailure&) {
+  } catch (const IoFailure&) {
+    // Only the payload is read: a failure means the text does not read back, not a failed run.
     return false;
   }
   text = FinishRow(row);

@@ -24,7 +24,7 @@ std::size_t RowRoomOfRecord(std::int64_t recordLength);
 
 // The value decoders, chosen per field code by a catalogue. Each takes the reader at the field's
 // payload start and the field's header, consumes the bytes given and appends its text. A read
-// past the end of the database ends the run. L is the field's payload length (a negative stored
+// past the end of the database raises IoFailure. L is the field's payload length (a negative stored
 // length counts as 0).
 enum class Decoder : std::uint8_t {
   // Consumes L bytes; appends the lead, then all L bytes as they are.

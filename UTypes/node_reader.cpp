@@ -9,27 +9,27 @@ bool IsMemoryReader(const NodeReader& reader) {
   return reader.file.handle < 0;
 }
 
-// Reads the file at `offset` until `count` bytes are in, or ends the run.
+// Reads the file at `offset` until `count` bytes are in, or raises IoFailure.
 void ReadFileExactly(NodeReader& reader, std::int64_t offset, std::size_t count,
                      std::uint8_t* destination) {
   while (count > 0) {
     std::size_t got = 0;
     const int error = ReadFileAt(reader.file, offset, destination, count, got);
-    if (error != 0) FailRun(error);
-    if (got == 0) FailRun(kErrorReadBeyondEnd);
+    if (error != 0) RaiseIoFailure(error);
+    if (got == 0) RaiseIoFailure(kErrorReadBeyondEnd);
     offset += static_cast<std::int64_t>(got);
     destination += got;
     count -= got;
   }
 }
 
-// Fills the buffer with the file's bytes from the position on; at the end, ends the run.
+// Fills the buffer with the file's bytes from the position on; at the end, raises IoFailure.
 void RefillWindow(NodeReader& reader) {
   std::size_t got = 0;
   const int error =
       ReadFileAt(reader.file, Position(reader), reader.buffer.get(), kReadBufferSize, got);
-  if (error != 0) FailRun(error);
-  if (got == 0) FailRun(kErrorReadBeyondEnd);
+  if (error != 0) RaiseIoFailure(error);
+  if (got == 0) RaiseIoFailure(kErrorReadBeyondEnd);
   reader.window = reader.buffer.get();
   reader.windowStart = Position(reader);
   reader.windowSize = got;
@@ -50,7 +50,7 @@ void ReadOpenFile(PlatformFile file, NodeReader& reader) {
   reader = NodeReader{};
   reader.file = file;
   const int error = FileSize(reader.file, reader.size);
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
   reader.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
 }
 
@@ -60,7 +60,7 @@ NodeReader SecondNodeReader(const NodeReader& reader) {
   }
   NodeReader second;
   const int error = DuplicateFile(reader.file, second.file);
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
   second.size = reader.size;
   second.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kReadBufferSize);
   return second;
@@ -76,7 +76,7 @@ NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes) {
 
 void CloseNodeReader(NodeReader& reader) {
   const int error = CloseFile(reader.file);
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
 }
 
 void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destination) {
@@ -89,7 +89,7 @@ void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destin
       destination += taken;
       count -= taken;
     } else if (IsMemoryReader(reader)) {
-      FailRun(kErrorReadBeyondEnd);
+      RaiseIoFailure(kErrorReadBeyondEnd);
     } else if (count >= kReadBufferSize) {
       // A large payload goes straight to its destination rather than through the buffer.
       const std::int64_t start = Position(reader);
@@ -108,14 +108,14 @@ void ReadBytesAt(NodeReader& reader, std::int64_t offset, std::size_t count,
   if (offset >= reader.windowStart && offset + static_cast<std::int64_t>(count) <= windowEnd) {
     if (count > 0) std::memcpy(destination, reader.window + (offset - reader.windowStart), count);
   } else if (IsMemoryReader(reader)) {
-    FailRun(kErrorReadBeyondEnd);
+    RaiseIoFailure(kErrorReadBeyondEnd);
   } else {
     ReadFileExactly(reader, offset, count, destination);
   }
 }
 
 void FailReadBeyondEnd() {
-  FailRun(kErrorReadBeyondEnd);
+  RaiseIoFailure(kErrorReadBeyondEnd);
 }
 
 void DiscardBytes(NodeReader& reader, std::int64_t count) {
@@ -125,5 +125,5 @@ void DiscardBytes(NodeReader& reader, std::int64_t count) {
 }
 
 void FailNegativeSeek() {
-  FailRun(NegativeSeekError());
+  RaiseIoFailure(NegativeSeekError());
 }

@@ -47,23 +47,23 @@ struct NodeReader {
 };
 
 // Opens the file read-only over a buffer of kReadBufferSize; false when it cannot be opened
-// (missing, unreadable, not an ordinary file). A failure to learn its size ends the run.
+// (missing, unreadable, not an ordinary file). A failure to learn its size raises IoFailure.
 bool OpenNodeReader(const char* path, NodeReader& reader);
 
 // Makes `reader` a reader over `file`, open for reading (a file just written, through a
 // duplicate of the handle that wrote it), which it takes over: close it with CloseNodeReader,
-// also after a failure here. A failure to learn its size ends the run.
+// also after a failure here. A failure to learn its size raises IoFailure.
 void ReadOpenFile(PlatformFile file, NodeReader& reader);
 
 // A second reader over the same database, with a position of its own, for reading it beside
-// the first (on another thread). A failure to open it ends the run. Close it with
+// the first (on another thread). A failure to open it raises IoFailure. Close it with
 // CloseNodeReader.
 NodeReader SecondNodeReader(const NodeReader& reader);
 
 // A reader over bytes in memory that outlive it; reading past them fails as past a file's end.
 NodeReader MemoryNodeReader(std::span<const std::uint8_t> bytes);
 
-// Closes the file; a failure ends the run.
+// Closes the file; a failure raises IoFailure.
 void CloseNodeReader(NodeReader& reader);
 
 inline std::int64_t Position(const NodeReader& reader) {
@@ -124,11 +124,11 @@ inline const std::uint8_t* ReadView(NodeReader& reader, std::size_t count, std::
 
 // Reads `count` bytes at `offset` without moving the position or the held window: from the held
 // bytes where they are, otherwise straight from the file, so that small pieces read in any order
-// cost one system call each rather than a window each. Fewer bytes available ends the run.
+// cost one system call each rather than a window each. Fewer bytes available raises IoFailure.
 void ReadBytesAt(NodeReader& reader, std::int64_t offset, std::size_t count,
                  std::uint8_t* destination);
 
-// Ends the run with "Read beyond end of file" when fewer than `count` bytes are left before the
+// Raises IoFailure with "Read beyond end of file" when fewer than `count` bytes are left before the
 // end of the database, as reading them would; checked before a large payload is made room for.
 inline void RequireAvailable(const NodeReader& reader, std::int64_t count) {
   if (count > 0 && count > reader.size - Position(reader)) FailReadBeyondEnd();
@@ -145,7 +145,7 @@ inline bool AtEnd(const NodeReader& reader) {
 }
 
 // Moves to an absolute offset. To or past the end is allowed (the next read fails); below 0
-// ends the run at once. Costs no system call.
+// raises IoFailure at once. Costs no system call.
 [[noreturn]] void FailNegativeSeek();
 
 inline void SeekTo(NodeReader& reader, std::int64_t offset) {

@@ -6,9 +6,6 @@
 
 namespace {
 
-// The long form stores 2 x length + 1 in a signed 32-bit value.
-constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
-
 void AppendInt32LittleEndian(std::string& bytes, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8)
     bytes += static_cast<char>((value >> shift) & 0xFF);

@@ -10,6 +10,10 @@
 #include <string_view>
 #include <vector>
 
+// The longest payload a node holds: the long length form stores 2 x length + 1 in a signed
+// 32-bit value.
+inline constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
+
 // How a node's length is stored: one byte (up to 127), four bytes, or the short form when the
 // payload fits in it.
 enum class LengthForm : std::uint8_t { Short, Long, Auto };

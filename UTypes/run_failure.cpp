@@ -1,4 +1,4 @@
-// The failure report of a run and the one way to end a run on a failed file operation.
+// Failed file operations and the failure reports the front ends make of them.
 #include "run_failure.h"
 
 #include <new>
@@ -43,8 +43,8 @@ std::string Report(std::string_view className, std::string_view moduleName, std:
 
 }  // namespace
 
-void FailRun(int errorNumber) {
-  throw RunFailure{errorNumber};
+void RaiseIoFailure(int errorNumber) {
+  throw IoFailure{errorNumber};
 }
 
 std::string FailureMessage(int errorNumber) {

@@ -1,18 +1,19 @@
-// The single failure path of a run: a failed file operation ends the run with one report.
+// Failed file operations and the failure reports the front ends make of them.
 #pragma once
 
 #include <exception>
 #include <string>
 #include <string_view>
 
-// Carries a failed file operation's error number from where it happened up to the run.
-struct RunFailure {
+// A failed file operation, thrown with its error number from where it happened. The front ends
+// turn it into the failure report; the few readers that catch it and carry on say why there.
+struct IoFailure {
   int errorNumber = 0;
 };
 
-// Ends the run for a failed file operation: never returns. The run catches the failure,
+// Throws IoFailure for a failed file operation: never returns. An unpacker's run catches it,
 // keeps every line already handed to a table and prints the report.
-[[noreturn]] void FailRun(int errorNumber);
+[[noreturn]] void RaiseIoFailure(int errorNumber);
 
 // The message of an error number: "File not found", "Read beyond end of file", "I/O error 28"...
 std::string FailureMessage(int errorNumber);

@@ -21,27 +21,19 @@ std::vector<std::string_view> CountedArguments(std::span<const char* const> argu
   return counted;
 }
 
-void WriteConsole(Console& console, std::string_view bytes) {
-  if (console.capture != nullptr) {
-    console.capture->append(bytes);
-  } else {
-    WriteStandardOutput(bytes);
-  }
-}
-
-void PrintLine(Console& console, std::string_view line) {
-  WriteConsole(console, line);
-  WriteConsole(console, kLineEnd);
+void PrintLine(const Console& console, std::string_view line) {
+  WriteOutputBytes(console, line);
+  WriteOutputBytes(console, kLineEnd);
 }
 
 // Ends a run cut short by a failure: the database is closed, every line handed to a table is
 // written, then the report. Returns the exit status.
-int EndAfterFailure(NodeReader& reader, TableSet& tableSet, Console& console,
+int EndAfterFailure(NodeReader& reader, TableSet& tableSet, const Console& console,
                     const std::string& report) {
   static_cast<void>(CloseFile(reader.file));
   SaveTablesAfterFailure(tableSet);
-  WriteConsole(console, report);
-  return 1;
+  WriteOutputBytes(console, report);
+  return kExitFailure;
 }
 
 // The output prefix from the second argument: empty without one; otherwise the folder (created
@@ -57,7 +49,7 @@ bool ResolveOutputFolder(std::span<const std::string_view> arguments, std::strin
   return true;
 }
 
-// Closes the database, then every table in order; a failure ends the run.
+// Closes the database, then every table in order; a failure raises IoFailure.
 void CloseAll(NodeReader& reader, TableSet& tableSet) {
   CloseNodeReader(reader);
   for (Table& table : tableSet.tables)
@@ -73,12 +65,12 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
   if (counted.empty()) {
     for (std::string_view line : banner)
       PrintLine(console, line);
-    return 0;
+    return kExitSuccess;
   }
   std::string outputPrefix;
   if (!ResolveOutputFolder(counted, outputPrefix)) {
     PrintLine(console, "Error creating folder");
-    return 1;
+    return kExitFailure;
   }
   const std::string databasePath(counted[0]);
   const char* programPath = arguments.empty() ? nullptr : arguments[0];
@@ -87,12 +79,12 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
   try {
     if (!OpenNodeReader(databasePath.c_str(), reader)) {
       PrintLine(console, "Error opening file");
-      return 1;
+      return kExitFailure;
     }
     CreateTables(tableSet, tables, outputPrefix, reader.file);
     walker(reader, tableSet, decimalSeparator);
     CloseAll(reader, tableSet);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     return EndAfterFailure(reader, tableSet, console,
                            FailureReport(ModuleNameOf(programPath), failure.errorNumber));
   } catch (...) {
@@ -103,5 +95,5 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
     return EndAfterFailure(reader, tableSet, console,
                            OutOfMemoryReport(ModuleNameOf(programPath), whatWasRead));
   }
-  return 0;
+  return kExitSuccess;
 }

@@ -61,7 +61,8 @@ template <typename Visitor>
   try {
     header = ReadNodeHeader(reader);
     return true;
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
+    // A header cut off by the file's end is the visitor's to mark, not a failed walk.
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
   }
   visitor.HeaderCut(level, offset);

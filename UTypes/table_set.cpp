@@ -9,7 +9,7 @@ constexpr std::string_view kLineEnd = "\r\n";
 
 void WriteOrFail(Table& table, const char* bytes, std::size_t count) {
   const int error = WriteFileFully(table.file, bytes, count);
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
 }
 
 std::string TablePath(std::string_view outputPrefix, const TableSpec& declared) {
@@ -21,18 +21,18 @@ void RefuseTablesThatAreTheDatabase(std::span<const TableSpec> specs, std::strin
                                     PlatformFile database) {
   for (const TableSpec& declared : specs) {
     if (IsSameFile(database, TablePath(outputPrefix, declared).c_str())) {
-      FailRun(kErrorAccessDenied);
+      RaiseIoFailure(kErrorAccessDenied);
     }
   }
 }
 
-// Writes the table's pending lines; a failed write ends the run.
+// Writes the table's pending lines; a failed write raises IoFailure.
 void FlushTable(Table& table) {
   if (table.pending.empty()) return;
   const int error = WriteFileFully(table.file, table.pending.data(), table.pending.size());
   // Cleared either way: a failed write is reported once, not retried by the save after failure.
   table.pending.clear();
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
 }
 
 }  // namespace
@@ -48,7 +48,7 @@ void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
     table.headerRow = declared.headerRow;
     table.pending.reserve(kTableBufferSize);
     const int error = CreateFileForWriting(table.path.c_str(), table.file);
-    if (error != 0) FailRun(error);
+    if (error != 0) RaiseIoFailure(error);
   }
   for (Table& table : tableSet.tables)
     WriteLine(table, table.headerRow);
@@ -70,7 +70,7 @@ void WriteLine(Table& table, std::string_view line) {
 void CloseTable(Table& table) {
   FlushTable(table);
   const int error = CloseFile(table.file);
-  if (error != 0) FailRun(error);
+  if (error != 0) RaiseIoFailure(error);
 }
 
 void SaveTablesAfterFailure(TableSet& tableSet) {

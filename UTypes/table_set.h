@@ -31,16 +31,16 @@ struct TableSet {
 };
 
 // Creates every table file under `outputPrefix` (truncating existing ones), then writes every
-// header row, both in table order. A failure ends the run; tables created before it stay. First
+// header row, both in table order. A failure raises IoFailure; tables created before it stay. First
 // of all, a table whose path names `database` (the open file the run reads, through any link)
-// ends the run with denied access before any file is created or changed.
+// raises IoFailure with denied access before any file is created or changed.
 void CreateTables(TableSet& tableSet, std::span<const TableSpec> specs,
                   std::string_view outputPrefix, PlatformFile database);
 
-// Hands one line to the table; the line end CR LF is added. A failed write ends the run.
+// Hands one line to the table; the line end CR LF is added. A failed write raises IoFailure.
 void WriteLine(Table& table, std::string_view line);
 
-// Writes pending lines and closes the file; a failure ends the run.
+// Writes pending lines and closes the file; a failure raises IoFailure.
 void CloseTable(Table& table);
 
 // After a failure: writes what every table still holds and closes it, ignoring further

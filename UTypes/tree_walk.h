@@ -151,7 +151,7 @@ void WalkRecord(NodeReader& reader, Row& row, const TableRules& table, int route
 
 // Walks database nodes, table nodes, record nodes and field nodes until the end of the file,
 // handing every record's line, also an empty one, to the watcher. Each level reads children
-// while the position is before its node's end. File failures end the run. The row is a
+// while the position is before its node's end. File failures raise IoFailure. The row is a
 // RowBuilder, or a RowWithoutText for a watcher that needs no line and no field text (its lines
 // and texts are then empty, and the walk's memory stays the same whatever a field's size).
 template <typename Row = RowBuilder, typename Watcher>

@@ -61,7 +61,7 @@ bool WalkFuzzInput(std::span<const std::uint8_t> bytes, TableSet& tables, Walker
   try {
     walker(reader, tables, decimalSeparator);
     RequireInvariant(AtEnd(reader), "a walk that returns has reached the end of the database");
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     RequireInvariant(failure.errorNumber == kErrorReadBeyondEnd,
                      "a walk over bytes in memory fails only by reading beyond their end");
     returned = false;

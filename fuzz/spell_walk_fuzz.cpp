@@ -7,9 +7,9 @@
 #include "spell_walker.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static TableSet tables = OpenScratchTables(kSpellTables);
+  static TableSet tables = OpenScratchTables(kSpellFormat.tables);
   const std::span<const std::uint8_t> bytes(data, size);
-  const bool unpacked = WalkFuzzInput(bytes, tables, RunSpellWalk, '.');
+  const bool unpacked = WalkFuzzInput(bytes, tables, WalkFormat<kSpellFormat>, '.');
   RequireInvariant(unpacked || !DumpCallsWellFormed(bytes, Unpackers::Grimdex),
                    "a database nodedump calls well formed is unpacked without a failure report");
   return 0;

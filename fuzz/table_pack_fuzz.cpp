@@ -75,8 +75,8 @@ std::string WriteToScratch(NodeReader& original, const PackPlan& plan) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Sample samples[] = {
-      LoadSample(SAMPLES_FOLDER "/spells.sdb", kSpellTables, kSpellWalkRules),
-      LoadSample(SAMPLES_FOLDER "/quests.qdb", kQuestTables, kQuestWalkRules),
+      LoadSample(SAMPLES_FOLDER "/spells.sdb", kSpellFormat.tables, kSpellFormat.walk),
+      LoadSample(SAMPLES_FOLDER "/quests.qdb", kQuestFormat.tables, kQuestFormat.walk),
   };
   if (size == 0) return 0;
   // The first byte chooses the sample and the table that the rest of the input stands for.

@@ -1,9 +1,9 @@
-// The spell field catalogue, tables and walk.
+// The spell database format: banner, tables, field catalogues and walk rules.
 #include "spell_walker.h"
 
-#include <span>
+namespace {
 
-const std::array<std::string_view, 6> kSpellBanner = {
+constexpr std::string_view kBanner[] = {
     "/------------------------------------\\",
     "MARROWFJORDS SPELLS DATABASE UNPACKER",
     "VERSION: " UNPACKER_VERSION,
@@ -12,7 +12,7 @@ const std::array<std::string_view, 6> kSpellBanner = {
     " USAGE: grimdex.exe spells.sdb [path to save to]",
 };
 
-const std::array<TableSpec, 5> kSpellTables = {{
+constexpr TableSpec kTables[] = {
     {"SpellPrototypes.txt",
      "Name\tCode\tSubtype\tPrice\tType\tMana\tSlots\tSpeed\tRange\tArea\tEffect\tTarget\t"
      "Num Targets\tDuration\tActions\tRequire Trace\tBuilt-in Mods\tSpecial Mods\t"
@@ -28,9 +28,7 @@ const std::array<TableSpec, 5> kSpellTables = {{
      "Prototype\tRequired\tOptional\tPower\tShop 1\tShop 2\tShop 3\tShop 4\tShop 5"},
     {"S_Weapons.txt",
      "Prototype\tRequired\tOptional\tPower\tShop 1\tShop 2\tShop 3\tShop 4\tShop 5"},
-}};
-
-namespace {
+};
 
 using enum Decoder;
 constexpr Lead kNone = Lead::None;
@@ -121,13 +119,11 @@ int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
 
 }  // namespace
 
-constexpr WalkRules kSpellWalkRules = {
-    .firstDatabaseNodeOnly = true,
-    .moveToNodeEnds = true,
-    .tableRules = SpellTableRules,
-    .routeLine = RouteSpellLine,
+constexpr UnpackerFormat kSpellFormat = {
+    .banner = kBanner,
+    .tables = kTables,
+    .walk = {.firstDatabaseNodeOnly = true,
+             .moveToNodeEnds = true,
+             .tableRules = SpellTableRules,
+             .routeLine = RouteSpellLine},
 };
-
-void RunSpellWalk(NodeReader& reader, TableSet& tables, char decimalSeparator) {
-  WalkDatabase(reader, tables, decimalSeparator, kSpellWalkRules);
-}

@@ -5,6 +5,6 @@
 #include "run_packer.h"
 
 int main(int argc, char** argv) {
-  const PackerSpec packer{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}};
+  const PackerSpec packer{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}};
   return RunPacker(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), packer);
 }

@@ -1,9 +1,9 @@
-// The quest field catalogue, tables and walk.
+// The quest database format: banner, tables, field catalogues and walk rules.
 #include "quest_walker.h"
 
-#include <span>
+namespace {
 
-const std::array<std::string_view, 6> kQuestBanner = {
+constexpr std::string_view kBanner[] = {
     "/------------------------------------\\",
     "MARROWFJORDS QUESTS DATABASE UNPACKER",
     "VERSION: " UNPACKER_VERSION,
@@ -12,14 +12,12 @@ const std::array<std::string_view, 6> kQuestBanner = {
     " USAGE: lorudex.exe quests.qdb",
 };
 
-const std::array<TableSpec, 2> kQuestTables = {{
+constexpr TableSpec kTables[] = {
     {"Briefing.txt", "Name\tExp\tExpTotal\tZone\tDescription\tMoney"},
     {"Quests.txt",
      "Name\tExp\tMoney\tItems\tDescription\tRemoveItems\tGiveQuests\tCompleteQuests\t"
      "AvailableZones\tCompleteZones\tSpecial"},
-}};
-
-namespace {
+};
 
 using enum Decoder;
 constexpr Lead kNone = Lead::None;
@@ -74,13 +72,11 @@ int RouteQuestLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
 
 }  // namespace
 
-constexpr WalkRules kQuestWalkRules = {
-    .firstDatabaseNodeOnly = false,
-    .moveToNodeEnds = false,
-    .tableRules = QuestTableRules,
-    .routeLine = RouteQuestLine,
+constexpr UnpackerFormat kQuestFormat = {
+    .banner = kBanner,
+    .tables = kTables,
+    .walk = {.firstDatabaseNodeOnly = false,
+             .moveToNodeEnds = false,
+             .tableRules = QuestTableRules,
+             .routeLine = RouteQuestLine},
 };
-
-void RunQuestWalk(NodeReader& reader, TableSet& tables, char decimalSeparator) {
-  WalkDatabase(reader, tables, decimalSeparator, kQuestWalkRules);
-}

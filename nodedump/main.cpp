@@ -49,7 +49,7 @@ int DumpFile(const DumpArguments& parsed) {
     options.drain = DrainToStandardOutput;
     status = DumpNodeTree(reader, options, text);
     WriteOut(text);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     ReportFailedRead(text, parsed.path, FailureMessage(failure.errorNumber));
   } catch (...) {
     if (!IsMemoryFailure(std::current_exception())) throw;

@@ -244,7 +244,8 @@ int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& ou
   DumpVisitor visitor{state};
   try {
     WalkStoredTree(reader, visitor);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
+    // A tree cut off by the file's end is damage to mark; any other failure ends the dump.
     if (state.lineOpen) EndLine(state);
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
     MarkFileEnd(state);

@@ -41,5 +41,5 @@ struct DumpOptions {
 // Never reads past the end of the file, and ends on any input (every node moves the position
 // on by at least 1 byte). A preview is read in pieces, so memory does not grow with it when the
 // dump is drained. Returns kDumpWellFormed or kDumpDamaged; any other failed read ends the dump
-// through RunFailure, every line so far whole in `out` (or drained).
+// through IoFailure, every line so far whole in `out` (or drained).
 int DumpNodeTree(NodeReader& reader, const DumpOptions& options, std::string& out);

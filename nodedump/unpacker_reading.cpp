@@ -70,7 +70,8 @@ void FollowWalk(NodeReader& reader, std::string_view unpacker, const WalkRules& 
   SeekTo(reader, 0);
   try {
     WalkDatabase<RowWithoutText>(reader, '.', rules, watcher);
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
+    // Where the unpacker would stop on a read beyond the end is a mark to show, not a failure.
     if (failure.errorNumber != kErrorReadBeyondEnd) throw;
     watcher.Stopped();
   }
@@ -83,10 +84,10 @@ std::vector<ReadingMark> UnpackerReadingMarks(NodeReader& reader, Unpackers unpa
   std::vector<ReadingMark> marks;
   const auto chosen = static_cast<std::uint8_t>(unpackers);
   if ((chosen & static_cast<std::uint8_t>(Unpackers::Grimdex)) != 0) {
-    FollowWalk(reader, "grimdex", kSpellWalkRules, marks);
+    FollowWalk(reader, "grimdex", kSpellFormat.walk, marks);
   }
   if ((chosen & static_cast<std::uint8_t>(Unpackers::Lorudex)) != 0) {
-    FollowWalk(reader, "lorudex", kQuestWalkRules, marks);
+    FollowWalk(reader, "lorudex", kQuestFormat.walk, marks);
   }
   std::ranges::stable_sort(marks, {}, &ReadingMark::offset);
   SeekTo(reader, 0);

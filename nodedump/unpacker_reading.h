@@ -24,6 +24,6 @@ inline constexpr std::size_t kMostReadingNotes = 10000;
 // Runs the chosen unpackers' walks over the whole file (their decoders, their moves) and marks
 // every field whose value is read otherwise than its length says ("note:": the next header is
 // read where the lengths put none, unless the walk moves to node ends), and the place where a walk
-// ends with "Read beyond end of file" ("damage:"). Sorted by offset. Other read failures end the
-// run (RunFailure).
+// ends with "Read beyond end of file" ("damage:"). Sorted by offset. Other read failures raise
+// IoFailure.
 std::vector<ReadingMark> UnpackerReadingMarks(NodeReader& reader, Unpackers unpackers);

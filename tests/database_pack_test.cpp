@@ -32,11 +32,13 @@ struct Tool {
   std::string sample;
 };
 
-const Tool kSpells{kSpellBanner, kSpellTables, RunSpellWalk,
-                   PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}},
+const Tool kSpells{kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
+                   PackerSpec{"grimpack", "grimdex", "sdb",
+                              {kSpellFormat.tables, &kSpellFormat.walk}},
                    SAMPLES_FOLDER "/spells.sdb"};
-const Tool kQuests{kQuestBanner, kQuestTables, RunQuestWalk,
-                   PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}},
+const Tool kQuests{kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>,
+                   PackerSpec{"lorupack", "lorudex", "qdb",
+                              {kQuestFormat.tables, &kQuestFormat.walk}},
                    SAMPLES_FOLDER "/quests.qdb"};
 
 int Unpack(const Tool& tool, const std::string& database, const std::string& folder) {
@@ -94,15 +96,15 @@ void ExpectUnchangedTablesPackBack(const Tool& tool, const std::string& name,
   const int unpacked = Unpack(tool, folder / "original", folder / "tables");
   const PackResult result = Pack(tool, folder / "original", folder / "tables", folder / "new");
   if (unpacked == 0 && IsSound(bytes)) {
-    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    EXPECT_EQ(result.status, kExitSuccess) << result.errors;
     EXPECT_EQ(ReadWholeFile(folder / "new"), bytes);
     ++packed;
   } else {
-    EXPECT_EQ(result.status, kPackFailed);
+    EXPECT_EQ(result.status, kExitFailure);
     EXPECT_FALSE(std::filesystem::exists(folder / "new"));
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}),
-            result.status == kPackWritten ? 3 : 2)
+            result.status == kExitSuccess ? 3 : 2)
       << "no temporary file remains";
 }
 
@@ -198,7 +200,7 @@ TEST(DatabasePackTest, EditedTablesComeBackAsEdited) {
     edit.apply(lines);
     WriteTableLines(tablePath, lines);
     const PackResult result = Pack(tool, tool.sample, folder / "tables", folder / "new");
-    ASSERT_EQ(result.status, kPackWritten) << result.errors;
+    ASSERT_EQ(result.status, kExitSuccess) << result.errors;
     EXPECT_TRUE(result.errors.empty());
     ASSERT_EQ(Unpack(tool, folder / "new", folder / "again"), 0);
     for (const TableSpec& table : tool.tables) {
@@ -248,7 +250,7 @@ TEST(DatabasePackTest, CellsThatCannotBeStoredAreRefusedWithTheirPlace) {
     WriteTableLines(tablePath, lines);
     WriteWholeFile(folder / "new", "old");
     const PackResult result = Pack(*bad.tool, bad.tool->sample, folder / "tables", folder / "new");
-    EXPECT_EQ(result.status, kPackFailed);
+    EXPECT_EQ(result.status, kExitFailure);
     EXPECT_NE(result.errors.find(bad.problem), std::string::npos) << result.errors;
     EXPECT_EQ(ReadWholeFile(folder / "new"), "old");
   }
@@ -288,7 +290,7 @@ TEST(DatabasePackTest, TablesASpreadsheetMangledAreRefused) {
     const std::string tablePath = folder / "tables/SpellModifiers.txt";
     WriteWholeFile(tablePath, test.mangle(ReadWholeFile(tablePath)));
     const PackResult result = Pack(kSpells, kSpells.sample, folder / "tables", folder / "new");
-    EXPECT_EQ(result.status, kPackFailed);
+    EXPECT_EQ(result.status, kExitFailure);
     EXPECT_NE(result.errors.find(test.problem), std::string::npos) << result.errors;
     EXPECT_FALSE(std::filesystem::exists(folder / "new"));
   }
@@ -320,7 +322,7 @@ TEST(DatabasePackTest, TextsHoldingLineBreaksAndLineFeedTablesPackBack) {
     table.replace(table.find("plain"), 5, "PLAIN");
     WriteWholeFile(tablePath, table);
     const PackResult result = Pack(kSpells, folder / "original", folder / "tables", folder / "new");
-    ASSERT_EQ(result.status, kPackWritten) << result.errors;
+    ASSERT_EQ(result.status, kExitSuccess) << result.errors;
     EXPECT_NE(result.output.find("2 kept, 1 changed"), std::string::npos) << result.output;
     std::string expected = database;
     expected.replace(expected.find("plain"), 5, "PLAIN");
@@ -367,7 +369,7 @@ TEST(DatabasePackTest, RecordsReadOffTheirLengthsPackUnchangedButRefuseEdits) {
     WriteWholeFile(folder / "original", test.database);
     ASSERT_EQ(Unpack(*test.tool, folder / "original", folder / "tables"), 0);
     PackResult result = Pack(*test.tool, folder / "original", folder / "tables", folder / "new");
-    ASSERT_EQ(result.status, kPackWritten) << result.errors;
+    ASSERT_EQ(result.status, kExitSuccess) << result.errors;
     EXPECT_EQ(ReadWholeFile(folder / "new"), test.database);
     const std::string tablePath =
         folder / ("tables/" + std::string(test.tool->tables[test.table].fileName));
@@ -376,7 +378,7 @@ TEST(DatabasePackTest, RecordsReadOffTheirLengthsPackUnchangedButRefuseEdits) {
     WriteWholeFile(tablePath, table);
     std::filesystem::remove(folder / "new");
     result = Pack(*test.tool, folder / "original", folder / "tables", folder / "new");
-    EXPECT_EQ(result.status, test.refused ? kPackFailed : kPackWritten) << result.errors;
+    EXPECT_EQ(result.status, test.refused ? kExitFailure : kExitSuccess) << result.errors;
     if (test.refused) {
       EXPECT_NE(result.errors.find("read off its stored lengths"), std::string::npos)
           << result.errors;
@@ -390,7 +392,7 @@ TEST(DatabasePackTest, DamagedOriginalIsRefusedWithWhereItIsDamaged) {
   ASSERT_EQ(Unpack(kQuests, kQuests.sample, folder / "tables"), 0);
   WriteWholeFile(folder / "cut", sample.substr(0, sample.size() - 3));
   const PackResult result = Pack(kQuests, folder / "cut", folder / "tables", folder / "new");
-  EXPECT_EQ(result.status, kPackFailed);
+  EXPECT_EQ(result.status, kExitFailure);
   EXPECT_NE(result.errors.find("the original database is damaged, the "), std::string::npos)
       << result.errors;
   EXPECT_NE(result.errors.find("bytes before this node's end"), std::string::npos);
@@ -431,7 +433,7 @@ TEST(DatabasePackTest, ColumnsMapBackByTheRecordsOwnLayout) {
     table.replace(table.find(test.from), test.from.size(), test.to);
     WriteWholeFile(tablePath, table);
     const PackResult result = Pack(kSpells, folder / "original", folder / "tables", folder / "new");
-    EXPECT_EQ(result.status, test.expected.empty() ? kPackFailed : kPackWritten) << result.errors;
+    EXPECT_EQ(result.status, test.expected.empty() ? kExitFailure : kExitSuccess) << result.errors;
     EXPECT_EQ(ReadWholeFile(folder / "new"), test.expected);
     EXPECT_NE(result.errors.find(test.problem), std::string::npos) << result.errors;
   }
@@ -457,7 +459,7 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
       MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
   PackSource source;
   std::vector<std::string> tableNames;
-  for (const TableSpec& table : kSpellTables)
+  for (const TableSpec& table : kSpellFormat.tables)
     tableNames.emplace_back(table.fileName);
   OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
   std::vector<PackSource> sources;

@@ -8,7 +8,7 @@ template <typename Call>
 int FailureOf(Call call) {
   try {
     call();
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     return failure.errorNumber;
   }
   return -1;

@@ -31,8 +31,8 @@ struct Tool {
   std::span<const TableSpec> tables;
 };
 
-const Tool kGrimdex = {GRIMDEX_PATH, "grimdex", SAMPLES_FOLDER "/spells.sdb", kSpellTables};
-const Tool kLorudex = {LORUDEX_PATH, "lorudex", SAMPLES_FOLDER "/quests.qdb", kQuestTables};
+const Tool kGrimdex = {GRIMDEX_PATH, "grimdex", SAMPLES_FOLDER "/spells.sdb", kSpellFormat.tables};
+const Tool kLorudex = {LORUDEX_PATH, "lorudex", SAMPLES_FOLDER "/quests.qdb", kQuestFormat.tables};
 const Tool kTools[] = {kGrimdex, kLorudex};
 
 std::string Report(const Tool& tool, std::string_view message) {
@@ -357,10 +357,11 @@ TEST(FaultTest, SpellNodesAreReadOnlyUpToTheirParentsEnd) {
   const ProgramResult result = RunOnBytes(kGrimdex, folder, database);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output, "");
-  EXPECT_EQ(ReadWholeFile(TablePath(folder, kSpellTables[0])),
-            std::string(kSpellTables[0].headerRow) + "\r\n" + Lines({"A\tB", "C", "D", "E"}));
-  EXPECT_EQ(ReadWholeFile(TablePath(folder, kSpellTables[1])),
-            std::string(kSpellTables[1].headerRow) + "\r\n" + Lines({"M"}));
+  EXPECT_EQ(ReadWholeFile(TablePath(folder, kSpellFormat.tables[0])),
+            std::string(kSpellFormat.tables[0].headerRow) + "\r\n" +
+                Lines({"A\tB", "C", "D", "E"}));
+  EXPECT_EQ(ReadWholeFile(TablePath(folder, kSpellFormat.tables[1])),
+            std::string(kSpellFormat.tables[1].headerRow) + "\r\n" + Lines({"M"}));
 }
 
 constexpr std::size_t kDamagedDatabaseSize = 256 * 1024;
@@ -398,7 +399,7 @@ TEST(FaultTest, SpellNodesReachingFarPastTheirParentsAreNotReadOverAndOver) {
     const ProgramResult result = RunOnBytes(kGrimdex, folder, database);
     EXPECT_EQ(result.signal, 0);
     std::uintmax_t written = 0;
-    for (const TableSpec& table : kSpellTables)
+    for (const TableSpec& table : kSpellFormat.tables)
       written += std::filesystem::file_size(TablePath(folder, table));
     EXPECT_LT(written, 4 * database.size());
   }

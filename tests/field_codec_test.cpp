@@ -36,7 +36,7 @@ Decoded Decode(const FieldRule& rule, const std::string& node, char separator = 
     const NodeHeader field = ReadNodeHeader(reader);
     DecodeField(rule, reader, field, row);
     decoded.consumed = Position(reader) - field.payloadStart;
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     decoded.failure = failure.errorNumber;
   }
   decoded.line = std::string(FinishRow(row));
@@ -136,7 +136,7 @@ TEST(FieldCodecTest, TextsRunningPastTheFileEndFail) {
     try {
       DecodeField(rule, reader, field, row);
       ADD_FAILURE() << "decoded past the end";
-    } catch (const RunFailure& failure) {
+    } catch (const IoFailure& failure) {
       EXPECT_EQ(failure.errorNumber, kErrorReadBeyondEnd);
     }
   }

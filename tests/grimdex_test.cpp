@@ -13,13 +13,15 @@ const std::string kGrimdex = GRIMDEX_PATH;
 
 TEST(GrimdexTest, UnpacksEveryTestDatabaseIntoExactlyTheExpectedTables) {
   for (const DatabaseCase& test : SpellCases())
-    ExpectCaseOutput(kGrimdex, kSpellTables, test);
+    ExpectCaseOutput(kGrimdex, kSpellFormat.tables, test);
 }
 
 // Records read in one piece give the tables of records read with a check per read.
 TEST(GrimdexTest, EveryTestDatabaseGivesTheSameTablesWhenItsRecordsAreReadInOnePiece) {
   for (const DatabaseCase& test : SpellCases()) {
-    if (test.exitStatus == 0) ExpectCaseOutput(kGrimdex, kSpellTables, WithEmptyNodesAfter(test));
+    if (test.exitStatus == 0) {
+      ExpectCaseOutput(kGrimdex, kSpellFormat.tables, WithEmptyNodesAfter(test));
+    }
   }
 }
 
@@ -71,7 +73,7 @@ TEST(GrimdexTest, PlainNumbersKeepTheirPointUnderACommaLocale) {
   std::setlocale(LC_ALL, "C");
   ASSERT_EQ(setenv("LC_ALL", "de_DE.UTF-8", 1), 0);
   for (const DatabaseCase& test : SpellCases())
-    ExpectCaseOutput(kGrimdex, kSpellTables, test);
+    ExpectCaseOutput(kGrimdex, kSpellFormat.tables, test);
   unsetenv("LC_ALL");
 }
 

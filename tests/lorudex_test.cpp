@@ -13,13 +13,15 @@ const std::string kLorudex = LORUDEX_PATH;
 
 TEST(LorudexTest, UnpacksEveryTestDatabaseIntoExactlyTheExpectedTables) {
   for (const DatabaseCase& test : QuestCases())
-    ExpectCaseOutput(kLorudex, kQuestTables, test);
+    ExpectCaseOutput(kLorudex, kQuestFormat.tables, test);
 }
 
 // Records read in one piece give the tables of records read with a check per read.
 TEST(LorudexTest, EveryTestDatabaseGivesTheSameTablesWhenItsRecordsAreReadInOnePiece) {
   for (const DatabaseCase& test : QuestCases()) {
-    if (test.exitStatus == 0) ExpectCaseOutput(kLorudex, kQuestTables, WithEmptyNodesAfter(test));
+    if (test.exitStatus == 0) {
+      ExpectCaseOutput(kLorudex, kQuestFormat.tables, WithEmptyNodesAfter(test));
+    }
   }
 }
 
@@ -59,7 +61,7 @@ TEST(LorudexTest, GeneralNumbersTakeTheLocaleSeparator) {
   test.tables = {{"Briefing.txt", Lines({FullBriefingLine(',')})},
                  {"Quests.txt", Lines({FullQuestLine(',')})}};
   ASSERT_EQ(setenv("LC_ALL", "de_DE.UTF-8", 1), 0);
-  ExpectCaseOutput(kLorudex, kQuestTables, test);
+  ExpectCaseOutput(kLorudex, kQuestFormat.tables, test);
   unsetenv("LC_ALL");
 }
 

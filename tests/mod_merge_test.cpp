@@ -1030,7 +1030,7 @@ CaseResult RunCase(const Tool& tool, std::uint64_t seed) {
   paths.push_back(target);
   PackResult packed = Pack(tool, paths);
   if (result.conflicts) {
-    if (packed.status != kPackFailed || std::filesystem::exists(target) ||
+    if (packed.status != kExitFailure || std::filesystem::exists(target) ||
         packed.errors.find("--strict packs none") == std::string::npos) {
       differences.push_back("--strict did not refuse the conflicts: status " +
                             std::to_string(packed.status) + ", " + packed.errors.substr(0, 300));
@@ -1038,7 +1038,7 @@ CaseResult RunCase(const Tool& tool, std::uint64_t seed) {
     paths.erase(paths.begin());
     packed = Pack(tool, paths);
   }
-  if (packed.status != kPackWritten) {
+  if (packed.status != kExitSuccess) {
     differences.push_back("the packer ended with status " + std::to_string(packed.status) + ": " +
                           packed.errors.substr(0, 600));
     result.report = Report(tool, seed, described, merge, differences);
@@ -1175,21 +1175,21 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   }
   const PackResult merged =
       Pack(kSpells, {sample, folder / "modA", folder / "modB", folder / "new.sdb"});
-  ASSERT_EQ(merged.status, kPackWritten) << merged.errors;
+  ASSERT_EQ(merged.status, kExitSuccess) << merged.errors;
   EXPECT_NE(merged.output.find("\n0 conflicts\n"), std::string::npos) << merged.output;
   std::vector<CellTable> packed;
   ASSERT_TRUE(UnpackTables(kSpells, folder / "new.sdb", folder / "new", packed, problem)) << problem;
   for (std::size_t table = 0; table < both.size(); ++table) {
     EXPECT_EQ(TableText(packed[table].header, packed[table].lines),
               TableText(both[table].header, both[table].lines))
-        << kSpellTables[table].fileName;
+        << kSpellFormat.tables[table].fileName;
   }
 
   // Mod A as the database packed from its tables: the same database.
-  ASSERT_EQ(Pack(kSpells, {sample, folder / "modA", folder / "modA.sdb"}).status, kPackWritten);
+  ASSERT_EQ(Pack(kSpells, {sample, folder / "modA", folder / "modA.sdb"}).status, kExitSuccess);
   const PackResult fromDatabase =
       Pack(kSpells, {sample, folder / "modA.sdb", folder / "modB", folder / "new2.sdb"});
-  ASSERT_EQ(fromDatabase.status, kPackWritten) << fromDatabase.errors;
+  ASSERT_EQ(fromDatabase.status, kExitSuccess) << fromDatabase.errors;
   EXPECT_NE(fromDatabase.output.find("\n0 conflicts\n"), std::string::npos) << fromDatabase.output;
   EXPECT_TRUE(ReadWholeFile(folder / "new2.sdb") == ReadWholeFile(folder / "new.sdb"));
 
@@ -1204,7 +1204,7 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
       "source 3 won";
   const PackResult plan =
       Pack(kSpells, {"--dry-run", sample, folder / "modA", folder / "modB", folder / "modC"});
-  ASSERT_EQ(plan.status, kPackWritten) << plan.errors;
+  ASSERT_EQ(plan.status, kExitSuccess) << plan.errors;
   EXPECT_NE(plan.output.find(conflictItem), std::string::npos) << plan.output;
   EXPECT_EQ(plan.output.find("conflict\t"), plan.output.rfind("conflict\t")) << plan.output;
   EXPECT_NE(plan.output.find("\n1 conflict:\n  " + conflictText + "\n"), std::string::npos)
@@ -1212,14 +1212,14 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   ASSERT_EQ(Pack(kSpells,
                  {sample, folder / "modA", folder / "modB", folder / "modC", folder / "new3.sdb"})
                 .status,
-            kPackWritten);
+            kExitSuccess);
   ASSERT_TRUE(UnpackTables(kSpells, folder / "new3.sdb", folder / "new3", packed, problem)) << problem;
   EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], "20");
   EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[price], "175");
 
   const PackResult strict = Pack(kSpells, {"--strict", sample, folder / "modA", folder / "modB",
                                            folder / "modC", folder / "strict.sdb"});
-  EXPECT_EQ(strict.status, kPackFailed);
+  EXPECT_EQ(strict.status, kExitFailure);
   EXPECT_EQ(strict.errors, "grimpack: " + conflictText +
                                "\ngrimpack: 1 conflict of sources, and --strict packs none\n"
                                "grimpack: nothing was written\n");
@@ -1301,7 +1301,7 @@ TEST(ModMergeTest, SourcesThatCannotBeTakenAreRefused) {
     tables[0].lines[0][spells ? 3 : 1] = "777";
     WriteTables(*c.tool, tables, folder / "tables");
     ASSERT_EQ(Pack(*c.tool, {folder / "original", folder / "tables", folder / "alone"}).status,
-              kPackWritten);
+              kExitSuccess);
     const std::string alone = ReadWholeFile(folder / "alone");
     std::filesystem::remove(folder / "alone");
     const std::map<std::string, std::string> before = FolderContent(folder.path);
@@ -1315,14 +1315,14 @@ TEST(ModMergeTest, SourcesThatCannotBeTakenAreRefused) {
       std::string problemText = c.problem;
       if (const std::size_t at = problemText.find("{}"); at != std::string::npos)
         problemText.replace(at, 2, folder.path.string());
-      EXPECT_EQ(result.status, kPackFailed) << result.output;
+      EXPECT_EQ(result.status, kExitFailure) << result.output;
       EXPECT_NE(result.errors.find(problemText), std::string::npos) << result.errors;
       EXPECT_TRUE(
           result.errors.ends_with(std::string(c.tool->packer.program) + ": nothing was written\n"));
       EXPECT_TRUE(FolderContent(folder.path) == before) << "something was written";
       continue;
     }
-    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    EXPECT_EQ(result.status, kExitSuccess) << result.errors;
     const std::string packed = ReadWholeFile(folder / c.target);
     EXPECT_TRUE(packed == (c.outcome == Outcome::Original ? own : alone));
   }
@@ -1351,10 +1351,10 @@ TEST(ModMergeTest, ModsThatGiveARecordTheSameKindByteAgree) {
   const std::string sample = SAMPLES_FOLDER "/spells.sdb";
   const PackResult result = Pack(
       kSpells, {"--strict", sample, folder / "power.sdb", folder / "required.sdb", folder / "new"});
-  EXPECT_EQ(result.status, kPackWritten) << result.errors;
+  EXPECT_EQ(result.status, kExitSuccess) << result.errors;
   ASSERT_EQ(
       Pack(kSpells, {sample, folder / "power.sdb", folder / "required.sdb", folder / "new"}).status,
-      kPackWritten);
+      kExitSuccess);
   DatabaseTree packed;
   ASSERT_TRUE(ReadDatabaseTree(DatabaseKind::Spells, ReadWholeFile(folder / "new"), packed));
   const TreeNode& record = packed.databases[0].children[2].children[0];

@@ -26,8 +26,8 @@ struct SampleRecord {
 // Every record of every shown table of a generated database of the kind.
 std::vector<SampleRecord> GeneratedRecords(DatabaseKind kind, std::uint64_t seed) {
   const PackRules rules = kind == DatabaseKind::Spells
-                              ? PackRules{kSpellTables, &kSpellWalkRules}
-                              : PackRules{kQuestTables, &kQuestWalkRules};
+                              ? PackRules{kSpellFormat.tables, &kSpellFormat.walk}
+                              : PackRules{kQuestFormat.tables, &kQuestFormat.walk};
   const std::string bytes = GenerateDatabase(kind, seed, 6);
   NodeReader reader =
       MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});

@@ -27,7 +27,7 @@
 
 namespace {
 
-const PackerSpec kGrimpack{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}};
+const PackerSpec kGrimpack{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}};
 
 struct RunResult {
   int status = -1;
@@ -52,7 +52,8 @@ struct PackFolder {
     WriteWholeFile(original, ReadWholeFile(SAMPLES_FOLDER "/spells.sdb"));
     std::string console;
     const char* arguments[] = {"grimdex", original.c_str(), tables.c_str()};
-    RunUnpacker(arguments, kSpellBanner, kSpellTables, RunSpellWalk, Console{&console});
+    RunUnpacker(arguments, kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
+                Console{&console});
   }
   std::vector<std::string> Files() const {
     std::vector<std::string> names;
@@ -70,12 +71,12 @@ TEST(RunPackerTest, UsageHelpAndVersion) {
     std::string output;  // the start of standard output
     std::string errors;  // the start of standard error
   } cases[] = {
-      {{}, kPackWritten, "Usage: grimpack [--strict] [--dry-run] [--verbose] ORIGINAL.sdb SOURCE... NEW.sdb\n", ""},
-      {{"--help"}, kPackWritten, "Usage: grimpack", ""},
-      {{"--version"}, kPackWritten, "grimpack " UNPACKER_VERSION "\n", ""},
-      {{"a", "b"}, kPackUsage, "", "grimpack: expects ORIGINAL, at least one SOURCE and NEW"},
-      {{"--dry-run", "a"}, kPackUsage, "", "grimpack: expects ORIGINAL and at least one SOURCE"},
-      {{"--force", "a", "b", "c"}, kPackUsage, "", "grimpack: unknown option '--force'\n"},
+      {{}, kExitSuccess, "Usage: grimpack [--strict] [--dry-run] [--verbose] ORIGINAL.sdb SOURCE... NEW.sdb\n", ""},
+      {{"--help"}, kExitSuccess, "Usage: grimpack", ""},
+      {{"--version"}, kExitSuccess, "grimpack " UNPACKER_VERSION "\n", ""},
+      {{"a", "b"}, kExitUsage, "", "grimpack: expects ORIGINAL, at least one SOURCE and NEW"},
+      {{"--dry-run", "a"}, kExitUsage, "", "grimpack: expects ORIGINAL and at least one SOURCE"},
+      {{"--force", "a", "b", "c"}, kExitUsage, "", "grimpack: unknown option '--force'\n"},
   };
   for (const auto& c : cases) {
     const RunResult result = RunGrimpack(c.arguments);
@@ -93,7 +94,7 @@ TEST(RunPackerTest, NewDatabaseMayReplaceTheOriginal) {
   WriteWholeFile(table, text);
   const RunResult result =
       RunGrimpack({pack.original.c_str(), pack.tables.c_str(), pack.original.c_str()});
-  ASSERT_EQ(result.status, kPackWritten) << result.errors;
+  ASSERT_EQ(result.status, kExitSuccess) << result.errors;
   EXPECT_NE(ReadWholeFile(pack.original), ReadWholeFile(SAMPLES_FOLDER "/spells.sdb"));
   EXPECT_EQ(pack.Files(), (std::vector<std::string>{"spells.sdb", "tables"}));
   EXPECT_NE(result.output.find("SpellModifiers.txt: 19 kept, 1 changed, 0 added, 0 removed"),
@@ -146,7 +147,7 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
     const std::string target = pack.folder / "new.sdb";
     const RunResult result =
         RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
-    EXPECT_EQ(result.status, kPackFailed);
+    EXPECT_EQ(result.status, kExitFailure);
     EXPECT_NE(result.errors.find(c.problem), std::string::npos) << result.errors;
     EXPECT_EQ(std::ranges::count(result.errors, '\n'), 2) << result.errors;
     EXPECT_FALSE(std::filesystem::exists(target));
@@ -163,7 +164,7 @@ TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
   WriteWholeFile(pack.tables + "/S_Spells.txt", text);
   const std::string target = pack.folder / "new.sdb";
   const RunResult result = RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
-  EXPECT_EQ(result.status, kPackWritten) << result.errors;
+  EXPECT_EQ(result.status, kExitSuccess) << result.errors;
   EXPECT_NE(result.output.find("1 list stored with an element that is empty or begins or ends "
                                "with a space, as written (the elements are split at the joiner "
                                "\",\" alone):\n  S_Spells.txt line "),
@@ -192,7 +193,7 @@ TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
   };
   for (const auto& c : cases) {
     const RunResult result = RunGrimpack({c.original.c_str(), c.tables.c_str(), c.target.c_str()});
-    EXPECT_EQ(result.status, kPackFailed);
+    EXPECT_EQ(result.status, kExitFailure);
     EXPECT_NE(result.errors.find(c.problem), std::string::npos) << result.errors;
     EXPECT_TRUE(result.errors.ends_with("grimpack: nothing was written\n"));
     EXPECT_EQ(pack.Files(), (std::vector<std::string>{"folder", "link", "spells.sdb", "tables"}));
@@ -218,7 +219,7 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
       "changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\n"
       "removed\tS_Weapons.txt\t1\t-\t2\n";
   const RunResult dry = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
-  EXPECT_EQ(dry.status, kPackWritten) << dry.errors;
+  EXPECT_EQ(dry.status, kExitSuccess) << dry.errors;
   EXPECT_TRUE(dry.output.starts_with(plan + "grimpack: would write NEW")) << dry.output;
   EXPECT_NE(dry.output.find("S_Weapons.txt: 18 kept (1 moved), 1 changed, 0 added, 1 removed"),
             std::string::npos)
@@ -227,13 +228,13 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
   const std::string target = pack.folder / "new.sdb";
   const RunResult real =
       RunGrimpack({"--verbose", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
-  EXPECT_EQ(real.status, kPackWritten) << real.errors;
+  EXPECT_EQ(real.status, kExitSuccess) << real.errors;
   EXPECT_TRUE(real.output.starts_with(plan + "grimpack: wrote ")) << real.output;
   // A dry run of tables that cannot be packed fails with the problems of a real run.
   text.replace(text.find("burn,pierce\t\t5"), 14, "burn,pierce\t\t5\t7");
   WriteWholeFile(weapons, text);
   const RunResult refused = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
-  EXPECT_EQ(refused.status, kPackFailed);
+  EXPECT_EQ(refused.status, kExitFailure);
   EXPECT_NE(refused.errors.find("S_Weapons.txt line 3 has 10 columns"), std::string::npos)
       << refused.errors;
 }
@@ -250,7 +251,7 @@ TEST(RunPackerTest, BothProgramsPackTheSamplesBack) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_NE(result.output.find(" kept, 0 changed, 0 added, 0 removed\n"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(original));
-    EXPECT_EQ(RunProgram(packer, {"only-one"}).exitStatus, kPackUsage);
+    EXPECT_EQ(RunProgram(packer, {"only-one"}).exitStatus, kExitUsage);
   }
 }
 
@@ -270,13 +271,13 @@ TEST(RunPackerTest, QuestTablesTakeTheLocalesSeparator) {
   WriteWholeFile(table, text);
   const ProgramResult packed =
       RunProgram(LORUPACK_PATH, {sample, folder / "tables", folder / "new"});
-  EXPECT_EQ(packed.exitStatus, kPackWritten) << packed.output;
+  EXPECT_EQ(packed.exitStatus, kExitSuccess) << packed.output;
   RunProgram(LORUDEX_PATH, {folder / "new", folder / "again"});
   EXPECT_EQ(ReadWholeFile(folder / "again/Quests.txt"), text);
   text.replace(money, 5, "12.75");
   WriteWholeFile(table, text);
   EXPECT_EQ(RunProgram(LORUPACK_PATH, {sample, folder / "tables", folder / "refused"}).exitStatus,
-            kPackFailed);
+            kExitFailure);
   EXPECT_FALSE(std::filesystem::exists(folder / "refused"));
   unsetenv("LC_ALL");
 }
@@ -316,11 +317,11 @@ TEST(RunPackerTest, WholeNumbersWithDecimalsTakeTheTablesSeparator) {
     WriteWholeFile(table, std::string(text).insert(cellEnd, c.decimals));
     const ProgramResult packed =
         RunProgram(c.packer, {c.sample, folder / "tables", folder / "new"});
-    EXPECT_EQ(packed.exitStatus, kPackWritten) << c.table;
+    EXPECT_EQ(packed.exitStatus, kExitSuccess) << c.table;
     EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(c.sample)) << c.table;
     WriteWholeFile(table, std::string(text).insert(cellEnd, c.otherDecimals));
     EXPECT_EQ(RunProgram(c.packer, {c.sample, folder / "tables", folder / "refused"}).exitStatus,
-              kPackFailed)
+              kExitFailure)
         << c.table;
     EXPECT_FALSE(std::filesystem::exists(folder / "refused"));
   }
@@ -369,7 +370,7 @@ TEST(RunPackerTest, TemporaryNamesFitBesideAnyNewAndNeverRunOut) {
     const std::string target = pack.folder / name;
     const RunResult result =
         RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
-    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    EXPECT_EQ(result.status, kExitSuccess) << result.errors;
     EXPECT_EQ(ReadWholeFile(target), ReadWholeFile(pack.original));
   }
   EXPECT_EQ(pack.Files().size(), stale.size() + 4);
@@ -404,7 +405,7 @@ TEST(RunPackerTest, NewDatabaseIsAsPrivateAsTheFileItReplacesOrItsOriginal) {
     }
     const RunResult result =
         RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
-    EXPECT_EQ(result.status, kPackWritten) << result.errors;
+    EXPECT_EQ(result.status, kExitSuccess) << result.errors;
     EXPECT_EQ(std::filesystem::status(target).permissions(), c.expected);
   }
   umask(umaskBefore);
@@ -445,7 +446,7 @@ TEST(RunPackerTest, NewThatTheUserMayNotWriteIsNotReplaced) {
     std::filesystem::permissions(target, c.mode);
     const ProgramResult result = RunProgramUnprivileged(program, {"spells.sdb", "tables", c.name},
                                                         pack.folder.path.string(), true);
-    EXPECT_EQ(result.exitStatus, c.replaced ? kPackWritten : kPackFailed) << result.output;
+    EXPECT_EQ(result.exitStatus, c.replaced ? kExitSuccess : kExitFailure) << result.output;
     EXPECT_EQ(ReadWholeFile(target) == sample, !c.replaced);
     if (!c.replaced) {
       EXPECT_TRUE(result.output.starts_with("grimpack: '" + c.name + "' may not be written by you"))
@@ -456,7 +457,7 @@ TEST(RunPackerTest, NewThatTheUserMayNotWriteIsNotReplaced) {
     const std::string target = pack.folder / "read-only.sdb";
     const RunResult result =
         RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
-    EXPECT_EQ(result.status, kPackWritten) << "root may write any file: " << result.errors;
+    EXPECT_EQ(result.status, kExitSuccess) << "root may write any file: " << result.errors;
     EXPECT_NE(ReadWholeFile(target), sample);
   }
 }
@@ -472,8 +473,8 @@ TEST(RunPackerTest, TextLargerThanTheMemoryLeftFailsAndWritesNothing) {
     std::uint8_t tableKind;
     std::uint8_t textCode;
   };
-  for (const Case& test : {Case{GRIMPACK_PATH, "grimpack", kSpellTables, 3, 1},
-                           Case{LORUPACK_PATH, "lorupack", kQuestTables, 1, 0}}) {
+  for (const Case& test : {Case{GRIMPACK_PATH, "grimpack", kSpellFormat.tables, 3, 1},
+                           Case{LORUPACK_PATH, "lorupack", kQuestFormat.tables, 1, 0}}) {
     SCOPED_TRACE(test.program);
     TempFolder folder;
     WriteDatabaseWithHugeText(folder / "original", test.tableKind, test.textCode);
@@ -484,7 +485,7 @@ TEST(RunPackerTest, TextLargerThanTheMemoryLeftFailsAndWritesNothing) {
     }
     const ProgramResult result = RunProgramInMemory(
         kMemoryBelowHugeText, test.packer, {"original", "tables", "new"}, folder.path.string());
-    EXPECT_EQ(result.exitStatus, kPackFailed);
+    EXPECT_EQ(result.exitStatus, kExitFailure);
     EXPECT_EQ(result.output, test.program + ": cannot read 'original': out of memory\n" +
                                  test.program + ": nothing was written\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "new"));
@@ -507,7 +508,7 @@ TEST(RunPackerTest, AGigabyteTableWithoutATabIsRefusedByItsStartAlone) {
   const ProgramResult result = RunProgramInMemory(
       kMemoryBelowHugeText, GRIMPACK_PATH, {"spells.sdb", "tables", "new.sdb"},
       pack.folder.path.string());
-  EXPECT_EQ(result.exitStatus, kPackFailed);
+  EXPECT_EQ(result.exitStatus, kExitFailure);
   EXPECT_EQ(result.output,
             "grimpack: S_Spells.txt line 1: the header row has no tab: save the table with the tab "
             "as the only separator\ngrimpack: nothing was written\n");

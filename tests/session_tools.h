@@ -29,17 +29,17 @@ struct Tool {
 
 inline const Tool kSpells{DatabaseKind::Spells,
                           "spells",
-                          kSpellBanner,
-                          kSpellTables,
-                          RunSpellWalk,
-                          PackerSpec{"grimpack", "grimdex", "sdb", {kSpellTables, &kSpellWalkRules}},
+                          kSpellFormat.banner,
+                          kSpellFormat.tables,
+                          WalkFormat<kSpellFormat>,
+                          PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
                           SAMPLES_FOLDER "/spells.sdb"};
 inline const Tool kQuests{DatabaseKind::Quests,
                           "quests",
-                          kQuestBanner,
-                          kQuestTables,
-                          RunQuestWalk,
-                          PackerSpec{"lorupack", "lorudex", "qdb", {kQuestTables, &kQuestWalkRules}},
+                          kQuestFormat.banner,
+                          kQuestFormat.tables,
+                          WalkFormat<kQuestFormat>,
+                          PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
                           SAMPLES_FOLDER "/quests.qdb"};
 
 // Under the sanitizers, and under an emulator (the 32-bit build under qemu-i386), a case costs

@@ -597,7 +597,7 @@ std::string RunSession(const Tool& tool, std::uint64_t seed, const SessionSteps&
   const std::vector<TableSession> sessions = EditTables(tool, tables, steps, random);
   const PackResult result =
       PackSession(tool, sessions, folder / "edited", folder / "original", folder / "new");
-  if (result.status != kPackWritten) {
+  if (result.status != kExitSuccess) {
     return Report(
         tool, seed, sessions,
         {"the packer ended with status " + std::to_string(result.status) + ": " + result.errors});
@@ -681,7 +681,7 @@ std::string PackAndCheck(const Tool& tool, const std::vector<CellTable>& tables,
                          const std::vector<TableSession>& sessions, const TempFolder& folder) {
   const PackResult result =
       PackSession(tool, sessions, folder / "edited", tool.sample, folder / "new");
-  EXPECT_EQ(result.status, kPackWritten) << result.errors;
+  EXPECT_EQ(result.status, kExitSuccess) << result.errors;
   const std::string packed = ReadWholeFile(folder / "new");
   std::vector<std::string> differences =
       CheckNewDatabase(tool, tables, sessions, ReadWholeFile(tool.sample), packed);

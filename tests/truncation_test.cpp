@@ -145,7 +145,7 @@ WalkEnd WalkBytes(const Tool& tool, std::string_view bytes, char decimalSeparato
   try {
     WalkDatabase(reader, decimalSeparator, *tool.walkRules, collector);
     end.returned = true;
-  } catch (const RunFailure& failure) {
+  } catch (const IoFailure& failure) {
     end.errorNumber = failure.errorNumber;
   }
   end.lines = std::move(collector.lines);
@@ -293,9 +293,9 @@ void CheckProgramCuts(const Tool& tool) {
 }
 
 const Tool kGrimdex = {GRIMDEX_PATH,   "grimdex",      SAMPLES_FOLDER "/spells.sdb",
-                       kSpellTables,   SpellLineRoute, &kSpellWalkRules};
+                       kSpellFormat.tables,   SpellLineRoute, &kSpellFormat.walk};
 const Tool kLorudex = {LORUDEX_PATH,   "lorudex",      SAMPLES_FOLDER "/quests.qdb",
-                       kQuestTables,   QuestLineRoute, &kQuestWalkRules};
+                       kQuestFormat.tables,   QuestLineRoute, &kQuestFormat.walk};
 
 TEST(TruncationTest, SpellWalkOnEveryCutOfTheSampleReportsTheEndAndKeepsTheWholeRecords) {
   CheckEveryCutInProcess(kGrimdex);

@@ -27,9 +27,9 @@ struct Unpacker {
   std::vector<DatabaseCase> (*cases)();
 };
 
-const Unpacker kGrimdex{Unpackers::Grimdex, {kSpellTables, &kSpellWalkRules}, DatabaseKind::Spells,
+const Unpacker kGrimdex{Unpackers::Grimdex, {kSpellFormat.tables, &kSpellFormat.walk}, DatabaseKind::Spells,
                         SpellCases};
-const Unpacker kLorudex{Unpackers::Lorudex, {kQuestTables, &kQuestWalkRules}, DatabaseKind::Quests,
+const Unpacker kLorudex{Unpackers::Lorudex, {kQuestFormat.tables, &kQuestFormat.walk}, DatabaseKind::Quests,
                         QuestCases};
 
 std::vector<ReadingMark> MarksOf(const std::string& bytes, Unpackers unpackers) {

@@ -1,0 +1,34 @@
+// The console of a program's run: its messages to the standard streams or to captured strings.
+#include "console.h"
+
+#include <cstdio>
+
+#include "platform.h"
+
+namespace {
+
+void WriteText(std::string* capture, std::FILE* stream, std::string_view text) {
+  if (capture != nullptr) {
+    capture->append(text);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), stream);
+  }
+}
+
+}  // namespace
+
+void WriteOutputBytes(const Console& console, std::string_view bytes) {
+  if (console.output != nullptr) {
+    console.output->append(bytes);
+  } else {
+    WriteStandardOutput(bytes);
+  }
+}
+
+void WriteOutputText(const Console& console, std::string_view text) {
+  WriteText(console.output, stdout, text);
+}
+
+void WriteErrorText(const Console& console, std::string_view text) {
+  WriteText(console.errors, stderr, text);
+}

@@ -1,0 +1,26 @@
+// The console of a program's run: where its messages go and the exit status it ends with.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The exit statuses the unpackers and the packers share, one meaning each.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;  // the run failed; its console says why
+inline constexpr int kExitUsage = 2;    // a wrong command line (the packers)
+
+// Where a run's messages go: standard output and standard error, or strings when a test
+// captures them (a null string: the standard stream).
+struct Console {
+  std::string* output = nullptr;
+  std::string* errors = nullptr;
+};
+
+// Appends `bytes` to the console's output as they are: CR LF stays CR LF on every platform.
+void WriteOutputBytes(const Console& console, std::string_view bytes);
+
+// Appends `text` to the console's output with the platform's line ends for its LF.
+void WriteOutputText(const Console& console, std::string_view text);
+
+// Appends `text` to the console's errors with the platform's line ends for its LF.
+void WriteErrorText(const Console& console, std::string_view text);
