@@ -82,8 +82,8 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
   if (cells.size() != columns.size()) {
     problems.push_back({0,
                         {},
-                        "has " + Plural(cells.size(), "column") + "; the record it stands for has " +
-                            Plural(columns.size(), "column"),
+                        "has " + Plural(cells.size(), "column") +
+                            "; the record it stands for has " + Plural(columns.size(), "column"),
                         true});
     return false;
   }
@@ -220,8 +220,8 @@ StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
     const bool fromOther = std::ranges::find(taken, index) != taken.end();
     const StoredRecord& owner = fromOther ? other : record;
     StoredField field = owner.fields[index];
-    const std::string_view node = std::string_view(owner.bytes).substr(
-        field.offset, field.headerSize + field.payloadSize);
+    const std::string_view node =
+        std::string_view(owner.bytes).substr(field.offset, field.headerSize + field.payloadSize);
     field.offset = result.bytes.size();
     result.bytes += node;
     result.fields.push_back(std::move(field));
@@ -231,13 +231,117 @@ StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
   const std::string header = NodeHeaderBytes(static_cast<std::uint8_t>(result.bytes.front()),
                                              payload, OwnForm(result.headerSize));
   result.bytes.replace(0, result.headerSize, header);
-  const auto shift = static_cast<std::ptrdiff_t>(header.size()) -
-                     static_cast<std::ptrdiff_t>(result.headerSize);
+  const auto shift =
+      static_cast<std::ptrdiff_t>(header.size()) - static_cast<std::ptrdiff_t>(result.headerSize);
   result.headerSize = header.size();
   for (StoredField& field : result.fields)
     field.offset = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(field.offset) + shift);
   return result;
 }
+
+namespace {
+
+// One field of the record being rebuilt, with the text its columns give it.
+struct FieldToRebuild {
+  const StoredRecord& record;
+  const StoredField& field;
+  std::string_view text;
+  std::size_t firstColumn;
+  const std::vector<std::size_t>& columns;
+};
+
+std::string_view StoredNode(const FieldToRebuild& to) {
+  return std::string_view(to.record.bytes)
+      .substr(to.field.offset, to.field.headerSize + to.field.payloadSize);
+}
+
+// The field's node as stored, and its text as the record reads it.
+void AppendStoredField(const FieldToRebuild& to, RebuiltRecord& rebuilt) {
+  rebuilt.bytes += StoredNode(to);
+  rebuilt.line += to.field.text;
+}
+
+// The field's node framed anew around its encoded payload, in its own length form where that
+// fits; its columns count as changed when the node differs from the stored one.
+void AppendEncodedField(const FieldToRebuild& to, const EncodedField& encoded,
+                        RebuiltRecord& rebuilt) {
+  const std::size_t nodeStart = rebuilt.bytes.size();
+  rebuilt.bytes +=
+      NodeHeaderBytes(to.field.code, encoded.payload.size(), OwnForm(to.field.headerSize));
+  rebuilt.bytes += encoded.payload;
+  if (std::string_view(rebuilt.bytes).substr(nodeStart) != StoredNode(to)) {
+    rebuilt.changed = true;
+    rebuilt.changedColumns.insert(rebuilt.changedColumns.end(), to.columns.begin(),
+                                  to.columns.end());
+  }
+  rebuilt.line += encoded.readBack;
+}
+
+// The notes a value stored anew earns: a list with an element that is empty or has spaces at
+// its edges, a number rounded on its way to float32.
+void NoteStoredValue(const FieldToRebuild& to, const EncodedField& encoded,
+                     RebuiltRecord& rebuilt) {
+  const FieldRule& rule = to.field.rule;
+  const std::size_t lead = LeadText(rule).size();
+  if (HasSpacedElement(rule, encoded.payload, to.text)) {
+    rebuilt.spacedLists.push_back({to.firstColumn, std::string(to.text.substr(lead))});
+  }
+  if (encoded.rounded) {
+    rebuilt.rounded.push_back({to.firstColumn, std::string(to.text.substr(lead)),
+                               StoredValueText(rule, encoded.payload),
+                               encoded.readBack.substr(lead)});
+  }
+}
+
+// Appends the field to the record being rebuilt: its stored node while its text still shows the
+// stored value, otherwise its text encoded anew; false, with the problem, when the text cannot
+// be stored.
+bool RebuildField(const FieldToRebuild& to, bool neighbour, char decimalSeparator,
+                  RebuiltRecord& rebuilt, std::vector<CellProblem>& problems) {
+  const FieldRule& rule = to.field.rule;
+  const std::string_view payload = PayloadOf(to.record, to.field);
+  if (!HasText(rule) || ShowsStoredValue(rule, to.field.text, payload, to.text, decimalSeparator)) {
+    AppendStoredField(to, rebuilt);
+    return true;
+  }
+  EncodedField encoded;
+  FieldProblem problem;
+  if (!EncodeField(rule, payload, neighbour, to.text, decimalSeparator, encoded, problem)) {
+    problems.push_back({to.firstColumn + problem.column, QuotedText(problem.cell), problem.why});
+    return false;
+  }
+  if (encoded.payload.size() > kLongestPayload) {
+    problems.push_back({to.firstColumn, QuotedText(to.text), "is too long to be stored"});
+    return false;
+  }
+  AppendEncodedField(to, encoded, rebuilt);
+  NoteStoredValue(to, encoded, rebuilt);
+  return true;
+}
+
+// Frames the rebuilt fields with the record's header, in its own length form where that fits;
+// an unchanged record keeps its bytes. False when the payload is too long for any header.
+bool FrameRebuiltRecord(const StoredRecord& record, RebuiltRecord& rebuilt,
+                        std::vector<CellProblem>& problems) {
+  std::ranges::sort(rebuilt.changedColumns);
+  const auto repeated = std::ranges::unique(rebuilt.changedColumns);
+  rebuilt.changedColumns.erase(repeated.begin(), repeated.end());
+  const std::size_t payloadSize = rebuilt.bytes.size() - record.headerSize;
+  if (payloadSize > kLongestPayload) {
+    problems.push_back({0, {}, "makes a record too long to be stored", true});
+    return false;
+  }
+  if (!rebuilt.changed) {
+    rebuilt.bytes = record.bytes;
+    return true;
+  }
+  const auto kind = static_cast<std::uint8_t>(record.bytes.front());
+  rebuilt.bytes.replace(0, record.headerSize,
+                        NodeHeaderBytes(kind, payloadSize, OwnForm(record.headerSize)));
+  return true;
+}
+
+}  // namespace
 
 bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
                    char decimalSeparator, RebuiltRecord& rebuilt,
@@ -249,73 +353,14 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
   const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
   // The record is built in place behind its old header, which is framed anew at the end: a long
   // text is then held once by the record rather than again by each step that frames it.
-  std::string& bytes = rebuilt.bytes;
-  bytes.reserve(record.bytes.size() + line.size() + 16);
-  bytes.assign(record.bytes, 0, record.headerSize);
+  rebuilt.bytes.reserve(record.bytes.size() + line.size() + 16);
+  rebuilt.bytes.assign(record.bytes, 0, record.headerSize);
   rebuilt.line.reserve(line.size());
   bool ok = true;
   for (std::size_t index = 0; index < record.fields.size(); ++index) {
-    const StoredField& field = record.fields[index];
-    const std::string_view stored =
-        std::string_view(record.bytes).substr(field.offset, field.headerSize + field.payloadSize);
-    const bool keepsStoredBytes =
-        !HasText(field.rule) || ShowsStoredValue(field.rule, field.text, PayloadOf(record, field),
-                                                 texts[index], decimalSeparator);
-    EncodedField encoded;
-    FieldProblem problem;
-    const bool encodes = !keepsStoredBytes && EncodeField(field.rule, PayloadOf(record, field),
-                                                          neighbour, texts[index],
-                                                          decimalSeparator, encoded, problem);
-    if (!keepsStoredBytes && !encodes) {
-      problems.push_back(
-          {firstColumns[index] + problem.column, QuotedText(problem.cell), problem.why});
-      ok = false;
-    }
-    if (!encodes) {
-      bytes += stored;
-      rebuilt.line += field.text;
-      continue;
-    }
-    if (encoded.payload.size() > kLongestPayload) {
-      problems.push_back({firstColumns[index], QuotedText(texts[index]), "is too long to be stored"});
-      ok = false;
-      continue;
-    }
-    const std::size_t nodeStart = bytes.size();
-    bytes += NodeHeaderBytes(field.code, encoded.payload.size(), OwnForm(field.headerSize));
-    bytes += encoded.payload;
-    if (std::string_view(bytes).substr(nodeStart) != stored) {
-      rebuilt.changed = true;
-      rebuilt.changedColumns.insert(rebuilt.changedColumns.end(), fieldColumns[index].begin(),
-                                    fieldColumns[index].end());
-    }
-    rebuilt.line += encoded.readBack;
-    if (HasSpacedElement(field.rule, encoded.payload, texts[index])) {
-      rebuilt.spacedLists.push_back(
-          {firstColumns[index], texts[index].substr(LeadText(field.rule).size())});
-    }
-    if (encoded.rounded) {
-      const std::string_view lead = LeadText(field.rule);
-      rebuilt.rounded.push_back({firstColumns[index], texts[index].substr(lead.size()),
-                                 StoredValueText(field.rule, encoded.payload),
-                                 encoded.readBack.substr(lead.size())});
-    }
+    const FieldToRebuild field{record, record.fields[index], texts[index], firstColumns[index],
+                               fieldColumns[index]};
+    ok = RebuildField(field, neighbour, decimalSeparator, rebuilt, problems) && ok;
   }
-  if (!ok) return false;
-  std::ranges::sort(rebuilt.changedColumns);
-  const auto repeated = std::ranges::unique(rebuilt.changedColumns);
-  rebuilt.changedColumns.erase(repeated.begin(), repeated.end());
-  const std::size_t payloadSize = bytes.size() - record.headerSize;
-  if (payloadSize > kLongestPayload) {
-    problems.push_back({0, {}, "makes a record too long to be stored", true});
-    return false;
-  }
-  if (!rebuilt.changed) {
-    bytes = record.bytes;
-    return true;
-  }
-  const auto kind = static_cast<std::uint8_t>(record.bytes.front());
-  bytes.replace(0, record.headerSize,
-                NodeHeaderBytes(kind, payloadSize, OwnForm(record.headerSize)));
-  return true;
+  return ok && FrameRebuiltRecord(record, rebuilt, problems);
 }
