@@ -22,16 +22,15 @@ bool FitsQuests(const DatabaseOutline& outline) {
 }
 
 constexpr KnownDatabase kKinds[] = {
-    {"a spell database (spell prototypes, modifiers and composed spells)", "grimpack",
-     FitsSpells},
+    {"a spell database (spell prototypes, modifiers and composed spells)", "grimpack", FitsSpells},
     {"a quest database (briefings and quests)", "lorupack", FitsQuests},
 };
 
 }  // namespace
 
 const KnownDatabase* KnownDatabaseOf(const DatabaseOutline& outline) {
-  const auto fitting = std::ranges::count_if(
-      kKinds, [&](const KnownDatabase& kind) { return kind.fits(outline); });
+  const auto fitting =
+      std::ranges::count_if(kKinds, [&](const KnownDatabase& kind) { return kind.fits(outline); });
   if (fitting != 1) return nullptr;
   return &*std::ranges::find_if(kKinds,
                                 [&](const KnownDatabase& kind) { return kind.fits(outline); });

@@ -44,10 +44,12 @@ void PairCommonEnds(Hashes original, Hashes edited, Stretch& stretch,
 // A lower bound of the edits between the two sides of the stretch: every line that has no equal
 // line on the other side is one.
 std::ptrdiff_t FewestEdits(Hashes original, Hashes edited, const Stretch& stretch) {
-  std::vector<std::uint64_t> left(original.begin() + static_cast<std::ptrdiff_t>(stretch.originalStart),
-                                   original.begin() + static_cast<std::ptrdiff_t>(stretch.originalEnd));
-  std::vector<std::uint64_t> right(edited.begin() + static_cast<std::ptrdiff_t>(stretch.editedStart),
-                                   edited.begin() + static_cast<std::ptrdiff_t>(stretch.editedEnd));
+  std::vector<std::uint64_t> left(
+      original.begin() + static_cast<std::ptrdiff_t>(stretch.originalStart),
+      original.begin() + static_cast<std::ptrdiff_t>(stretch.originalEnd));
+  std::vector<std::uint64_t> right(
+      edited.begin() + static_cast<std::ptrdiff_t>(stretch.editedStart),
+      edited.begin() + static_cast<std::ptrdiff_t>(stretch.editedEnd));
   std::ranges::sort(left);
   std::ranges::sort(right);
   std::size_t common = 0;

@@ -3,11 +3,11 @@
 #include "line_pairing.h"
 
 #include <algorithm>
-#include <thread>
 #include <bit>
 #include <cstdlib>
-#include <unordered_set>
+#include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "line_diff.h"
 #include "split_text.h"
@@ -110,8 +110,8 @@ std::vector<LineMatch> PairEqualLines(std::span<const std::uint64_t> recordHashe
 
 // Where each line would stand among the records if the lines around it had stayed: the record
 // after the nearest aligned line above, or before the nearest one below.
-std::vector<std::int64_t> ExpectedRecords(const std::vector<LineMatch>& aligned,
-                                          std::size_t lines, std::size_t records) {
+std::vector<std::int64_t> ExpectedRecords(const std::vector<LineMatch>& aligned, std::size_t lines,
+                                          std::size_t records) {
   std::vector<std::int64_t> expected(lines);
   std::size_t next = 0;
   for (std::size_t line = 0; line < lines; ++line) {
@@ -175,7 +175,8 @@ ValueWeights WeighValues(const TablePairing& pairing, const PairingTexts& texts)
 }
 
 // The cells in which a line and a record's line differ, column by column, missing ones too.
-std::size_t DifferingCells(std::span<const std::uint64_t> line, std::span<const std::uint64_t> record) {
+std::size_t DifferingCells(std::span<const std::uint64_t> line,
+                           std::span<const std::uint64_t> record) {
   const std::size_t columns = std::min(line.size(), record.size());
   std::size_t differing = std::max(line.size(), record.size()) - columns;
   for (std::size_t column = 0; column < columns; ++column)
@@ -201,7 +202,7 @@ struct Candidate {
   std::uint32_t line;
   std::uint32_t record;
   Weight weight;
-  std::int64_t distance;      // from where the line stands
+  std::int64_t distance;       // from where the line stands
   std::size_t differingCells;  // between the line and the record's line
 };
 
@@ -240,7 +241,8 @@ std::vector<std::uint32_t> RowsSharingValues(const RowIndex& index,
     if (found == index.postings.end() || found->second.size() > kLongestPosting) continue;
     postings.emplace_back(lineWeights[column], &found->second);
   }
-  std::ranges::stable_sort(postings, [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::ranges::stable_sort(postings,
+                           [](const auto& a, const auto& b) { return a.first > b.first; });
   std::vector<std::uint32_t> rows;
   for (const auto& [weight, posting] : postings) {
     if (rows.size() >= kCandidatesByValue) break;
@@ -399,7 +401,8 @@ void PairResemblingLines(const RowIndex& lines, const RowIndex& records,
       BestRecordsAnywhere(lines, compared, records, weights, expected, texts, pairing);
   for (std::size_t at = 0; at < compared.size(); ++at) {
     anywhere[compared[at]] = found[at];
-    if (found[at].record == kNoRecord || pairing.lineOfRecord[found[at].record] == kNoLine) continue;
+    if (found[at].record == kNoRecord || pairing.lineOfRecord[found[at].record] == kNoLine)
+      continue;
     std::erase_if(best[compared[at]],
                   [&](const Candidate& candidate) { return candidate.weight < found[at].weight; });
   }
@@ -424,7 +427,8 @@ void MarkRecordsInPlace(TablePairing& pairing) {
 
 // The number of cells of the row standing for `id` in the index.
 std::size_t CellCountOf(const RowIndex& index, std::uint32_t id) {
-  const auto row = static_cast<std::size_t>(std::ranges::lower_bound(index.ids, id) - index.ids.begin());
+  const auto row =
+      static_cast<std::size_t>(std::ranges::lower_bound(index.ids, id) - index.ids.begin());
   return Row(index.rows, row).size();
 }
 
@@ -495,12 +499,12 @@ void ChooseTemplates(const RowIndex& lines, const std::vector<Candidate>& anywhe
                      TablePairing& pairing) {
   for (std::size_t row = 0; row < lines.ids.size(); ++row) {
     const std::uint32_t line = lines.ids[row];
-    if (pairing.recordOfLine[line] == kNoRecord) pairing.templateOfLine[line] = anywhere[row].record;
+    if (pairing.recordOfLine[line] == kNoRecord)
+      pairing.templateOfLine[line] = anywhere[row].record;
   }
 }
 
 // ---- Records that keep their place.
-
 
 // An unedited table: every line stands for the record at its place.
 TablePairing UneditedPairing(std::size_t lines) {
@@ -562,8 +566,8 @@ TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
   pairing.equal.assign(lineHashes.size(), false);
   for (std::size_t line = 0; line < lineHashes.size(); ++line)
     pairing.equal[line] = pairing.recordOfLine[line] != kNoRecord;
-  const bool allEqual = std::ranges::none_of(pairing.recordOfLine,
-                                             [](std::uint32_t record) { return record == kNoRecord; });
+  const bool allEqual = std::ranges::none_of(
+      pairing.recordOfLine, [](std::uint32_t record) { return record == kNoRecord; });
   if (!allEqual && !recordHashes.empty()) {
     const std::vector<std::int64_t> expected =
         ExpectedRecords(aligned, lineHashes.size(), recordHashes.size());

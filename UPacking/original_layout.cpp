@@ -159,8 +159,8 @@ void WalkOneRecord(NodeReader& reader, std::int64_t at, const PackRules& rules,
 template <typename Watcher>
 bool WalkHeldRecord(std::string_view bytes, const PackRules& rules, const Layout& layout,
                     const RecordSpot& spot, RowBuilder& row, Watcher& watcher) {
-  NodeReader held = MemoryNodeReader(
-      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  NodeReader held =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
   try {
     WalkOneRecord(held, 0, rules, layout, spot, row, watcher);
     return true;

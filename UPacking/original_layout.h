@@ -13,8 +13,8 @@
 
 #include "node_reader.h"
 #include "record_patch.h"
-#include "table_text.h"
 #include "table_set.h"
+#include "table_text.h"
 #include "tree_walk.h"
 
 // What a packer packs: its unpacker's tables and the walk that reads them.

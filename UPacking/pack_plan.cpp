@@ -35,7 +35,7 @@ struct PendingEdit {
   ByteEdit edit;
   std::uint32_t tableNode;
   std::uint32_t origin;  // what asked for it (Planner::origins), named only in problems
-  std::uint8_t rank;     // 0: appended to the node ending at `at`; 1: a node's header; 2: at a record
+  std::uint8_t rank;  // 0: appended to the node ending at `at`; 1: a node's header; 2: at a record
 };
 
 // What asked for edits: a source's line, a record of the original moved or removed, or a node
@@ -76,10 +76,10 @@ struct TablePlanning {
   std::vector<SourceTable> sources;
   MergedTable merged;
   std::size_t newLines = 0;
-  std::vector<bool> inPlace;      // per new line: its record keeps its place
-  std::vector<bool> recordStays;  // per record: it keeps its place
-  std::uint32_t firstInPlace = kNoNewLine;  // the first new line whose record keeps its place
-  std::uint32_t lastInPlace = kNoNewLine;   // the last such line planned so far
+  std::vector<bool> inPlace;                  // per new line: its record keeps its place
+  std::vector<bool> recordStays;              // per record: it keeps its place
+  std::uint32_t firstInPlace = kNoNewLine;    // the first new line whose record keeps its place
+  std::uint32_t lastInPlace = kNoNewLine;     // the last such line planned so far
   std::uint32_t lastRecordLine = kNoNewLine;  // the last line planned that stands for a record
 };
 
@@ -132,8 +132,10 @@ std::string LineEndProblem(std::string_view text, std::string_view lineEnd,
   if (lineEnd == "\r\n") {
     for (std::size_t feed = text.find('\n'); feed != std::string_view::npos;
          feed = text.find('\n', feed + 1)) {
-      if ((feed == 0 || text[feed - 1] != '\r') && recordLine.find('\n') == std::string_view::npos) {
-        return "ends in LF (\\n) where the header row ends in CR LF (\\r\\n), and the line after it "
+      if ((feed == 0 || text[feed - 1] != '\r') &&
+          recordLine.find('\n') == std::string_view::npos) {
+        return "ends in LF (\\n) where the header row ends in CR LF (\\r\\n), and the line after "
+               "it "
                "is read as part of it: save the table with one kind of line end";
       }
     }
@@ -173,7 +175,8 @@ std::vector<std::string> CellsOf(std::string_view line) {
 std::string JoinedCells(const std::vector<std::string>& cells) {
   std::string line;
   std::size_t size = cells.size();
-  for (const std::string& cell : cells) size += cell.size();
+  for (const std::string& cell : cells)
+    size += cell.size();
   line.reserve(size);
   for (std::size_t index = 0; index < cells.size(); ++index) {
     if (index > 0) line += '\t';
@@ -246,8 +249,8 @@ struct Planner {
       edit.inserted = static_cast<std::uint32_t>(plan.insertions.size());
       plan.insertions.push_back(std::move(inserted));
     }
-    edits.push_back({edit, static_cast<std::uint32_t>(tableNode), origin,
-                     static_cast<std::uint8_t>(rank)});
+    edits.push_back(
+        {edit, static_cast<std::uint32_t>(tableNode), origin, static_cast<std::uint8_t>(rank)});
   }
 
   // A moved record copied to `anchor`: joined to the edit before it where that copies to the same
@@ -358,7 +361,8 @@ std::string_view Planner::ReadSourceLine(SourceTable& from, std::size_t line) {
   try {
     return ReadLine(from.lines, line);
   } catch (const IoFailure& failure) {
-    throw PackFailure{{"cannot read " + from.source->path + ": " + FailureMessage(failure.errorNumber)}};
+    throw PackFailure{
+        {"cannot read " + from.source->path + ": " + FailureMessage(failure.errorNumber)}};
   }
 }
 
@@ -490,11 +494,11 @@ bool Planner::SameCellValue(std::size_t table, std::uint32_t record, const Chang
   RebuiltRecord withB;
   std::vector<CellProblem> ignored;
   cells[unit.index] = a;
-  const bool storedA = RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withA,
-                                     ignored);
+  const bool storedA =
+      RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withA, ignored);
   cells[unit.index] = b;
-  const bool storedB = RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withB,
-                                     ignored);
+  const bool storedB =
+      RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withB, ignored);
   return storedA && storedB && withA.bytes == withB.bytes;
 }
 
@@ -668,9 +672,8 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLi
 // false, with the problems, when they cannot be stored. A database source's record as a whole
 // comes as it is; otherwise the fields and header that database sources changed come as they
 // store them, and the cells as the sources give them are stored on those.
-bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line,
-                          const MergedRecord& merged, const StoredRecord& record,
-                          std::string& bytes, std::string& expected) {
+bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
+                          const StoredRecord& record, std::string& bytes, std::string& expected) {
   StoredRecord base = record;
   std::vector<std::string> cells = CellsOf(StoredLine(record));
   std::string text;
@@ -695,7 +698,8 @@ bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line,
     bool header = false;
     for (std::size_t at = 0; at < merged.units.size(); ++at) {
       if (merged.unitSources[at] != source) continue;
-      if (merged.units[at].unit.kind == UnitKind::Field) fields.push_back(merged.units[at].unit.index);
+      if (merged.units[at].unit.kind == UnitKind::Field)
+        fields.push_back(merged.units[at].unit.index);
       header = header || merged.units[at].unit.kind == UnitKind::RecordHeader;
     }
     if (fields.empty() && !header) continue;
@@ -810,7 +814,8 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   std::size_t base = kNone;
   if (from.source->database) {
     const RecordSpot& spot = from.source->layout.tables[planning.table].spots[line.line];
-    if (const ReadOffLengths* held = ReadOffWithin(from.source->layout, spot.offset, RecordEnd(spot))) {
+    if (const ReadOffLengths* held =
+            ReadOffWithin(from.source->layout, spot.offset, RecordEnd(spot))) {
       Problem(where + ": a record that its database reads off its stored lengths (the field @" +
               std::to_string(held->field) + "); it cannot be added elsewhere");
       return;
@@ -841,8 +846,8 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
           LineOrigin(planning, line.source, line.line));
-  AddItem(Item(PlanAction::Added, planning.table, line.source, fileLine,
-                            base == kNone ? 0 : base + 2));
+  AddItem(
+      Item(PlanAction::Added, planning.table, line.source, fileLine, base == kNone ? 0 : base + 2));
 }
 
 // Records removed, and records that moved, leave their places.
@@ -907,8 +912,11 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
   planning.table = table;
   for (std::size_t source = 0; source < sources.size(); ++source) {
     TableIndex& index = indexes[source][table];
-    planning.sources.push_back(
-        {source, &sources[source], &index, {}, ReaderOfLines(sources[source].tables[table], index)});
+    planning.sources.push_back({source,
+                                &sources[source],
+                                &index,
+                                {},
+                                ReaderOfLines(sources[source].tables[table], index)});
   }
   for (SourceTable& from : planning.sources) {
     JoinLinesOfRecords(table, from);
@@ -939,8 +947,7 @@ void Planner::PlanNodeHeaders() {
   std::vector<std::int64_t> tableGrowth(layout.tableNodes.size(), 0);
   for (const PendingEdit& pending : edits) {
     const ByteEdit& edit = pending.edit;
-    tableGrowth[pending.tableNode] +=
-        WrittenSize(plan, edit) - edit.removed;
+    tableGrowth[pending.tableNode] += WrittenSize(plan, edit) - edit.removed;
   }
   std::vector<std::int64_t> databaseGrowth(layout.databases.size(), 0);
   auto resize = [&](std::int64_t offset, const NodeHeader& header, std::int64_t growth,
@@ -1076,7 +1083,6 @@ std::string BareColumnName(const TableSpec& table, std::size_t column) {
   return name ? std::string(*name) : std::to_string(column + 1);
 }
 
-
 PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSeparator,
                   std::vector<PackSource>& sources, bool withItems) {
   // On a second thread the stored lengths are checked, through a reader of its own, and the
@@ -1111,8 +1117,8 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
                        " (nodedump shows it); only a sound database is packed"}};
   }
   if (walkFailure) std::rethrow_exception(walkFailure);
-  Planner planner{original, rules, decimalSeparator, sources, std::move(layout), {}, {}, {}, {},
-                  0, {}, {}};
+  Planner planner{original, rules, decimalSeparator, sources, std::move(layout), {}, {}, {}, {}, 0,
+                  {},       {}};
   planner.row.decimalSeparator = decimalSeparator;
   planner.withItems = withItems;
   planner.utf8Tables.assign(rules.tables.size(), -1);

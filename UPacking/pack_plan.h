@@ -108,8 +108,8 @@ struct PackPlan {
   // removal is a place between bytes), in the new database's offsets: the nodes to look into
   // when checking it.
   std::vector<ByteRange> changed;
-  std::vector<std::vector<std::uint64_t>> lineHashes;  // per table, every line's LineHash
-  std::vector<TableChanges> changes;                   // per table
+  std::vector<std::vector<std::uint64_t>> lineHashes;     // per table, every line's LineHash
+  std::vector<TableChanges> changes;                      // per table
   std::vector<std::vector<SourceChanges>> sourceChanges;  // per table, per source
   std::vector<RoundedValue> rounded;
   std::vector<SpacedListValue> spacedLists;

@@ -134,8 +134,7 @@ std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
 }
 
 std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,
-                    const std::vector<std::string>& sources, std::string_view target,
-                    bool dryRun) {
+                    const std::vector<std::string>& sources, std::string_view target, bool dryRun) {
   std::string text = std::string(program) + (dryRun ? ": would write " : ": wrote ") +
                      (target.empty() ? std::string("NEW") : std::string(target)) + " (" +
                      Plural(static_cast<std::size_t>(plan.newSize), "byte") + ")\n";

@@ -32,5 +32,4 @@ std::string ConflictText(const PackRules& rules, const TableConflict& conflict);
 // What the pack did (or, `dryRun`, would do) to each table, and the values rounded to be
 // stored; with several sources, what each one changed and every conflict.
 std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,
-                    const std::vector<std::string>& sources, std::string_view target,
-                    bool dryRun);
+                    const std::vector<std::string>& sources, std::string_view target, bool dryRun);

@@ -57,7 +57,8 @@ void OpenDatabaseSource(const std::string& path, const PackRules& rules, char de
     }
     const std::string damage = FirstStoredDamage(source.reader);
     if (!damage.empty()) {
-      throw PackFailure{{name + " is damaged, " + damage + " (nodedump shows it); only a sound "
+      throw PackFailure{{name + " is damaged, " + damage +
+                         " (nodedump shows it); only a sound "
                          "database is taken"}};
     }
     source.layout = ReadLayout(source.reader, rules, decimalSeparator, &source.rendered);

@@ -52,8 +52,8 @@ void ReadMovedRecords(NodeReader& original, OutputWindow& window) {
     ReadBytesAt(original, start, piece.size(), piece.data());
     for (std::size_t at = first; at < last; ++at) {
       const MovedRecord& record = window.moved[at];
-      std::memcpy(window.bytes.data() + record.at,
-                  piece.data() + (record.source - start), record.size);
+      std::memcpy(window.bytes.data() + record.at, piece.data() + (record.source - start),
+                  record.size);
     }
     first = last;
   }
@@ -78,8 +78,8 @@ void AppendOriginal(NodeReader& original, std::int64_t start, std::int64_t end,
   SeekTo(original, start);
   while (start < end) {
     if (window.size == window.bytes.size()) Flush(original, window);
-    const auto count = static_cast<std::size_t>(
-        std::min<std::int64_t>(end - start, static_cast<std::int64_t>(window.bytes.size() - window.size)));
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(
+        end - start, static_cast<std::int64_t>(window.bytes.size() - window.size)));
     ReadBytes(original, count, window.bytes.data() + window.size);
     window.size += count;
     start += static_cast<std::int64_t>(count);
@@ -113,8 +113,8 @@ void AppendMoved(NodeReader& original, const CopiedPiece& copy, OutputWindow& wi
 void WritePacked(NodeReader& original, const PackPlan& plan, PlatformFile output) {
   OutputWindow window{output, {}, 0, {}};
   const std::size_t capacity = plan.copies.empty() ? kReadBufferSize : kMovingWindow;
-  window.bytes.resize(static_cast<std::size_t>(
-      std::min<std::int64_t>(std::max<std::int64_t>(plan.newSize, 1), static_cast<std::int64_t>(capacity))));
+  window.bytes.resize(static_cast<std::size_t>(std::min<std::int64_t>(
+      std::max<std::int64_t>(plan.newSize, 1), static_cast<std::int64_t>(capacity))));
   std::int64_t copied = 0;
   for (const ByteEdit& edit : plan.edits) {
     AppendOriginal(original, copied, edit.at, window);

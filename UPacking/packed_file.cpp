@@ -6,9 +6,9 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <thread>
 #include <random>
 #include <string_view>
+#include <thread>
 
 #include "packed_bytes.h"
 #include "table_text.h"
@@ -161,7 +161,6 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
   }
   static_cast<void>(CloseFile(existing));
 }
-
 
 void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,
                  const PackPlan& plan) {

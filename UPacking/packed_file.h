@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "pack_plan.h"
 #include "node_reader.h"
+#include "pack_plan.h"
 #include "platform.h"
 #include "run_failure.h"
 

@@ -30,7 +30,8 @@ struct PackArguments {
 // ORIGINAL SOURCE... NEW; with --dry-run NEW may be left out: a last path that names nothing
 // is NEW, any other a source.
 void SplitPaths(std::vector<std::string> paths, PackArguments& parsed) {
-  const bool lastIsNew = paths.size() >= 3 && (!parsed.dryRun || KindOfPath(paths.back().c_str()) == PathKind::Missing);
+  const bool lastIsNew = paths.size() >= 3 &&
+                         (!parsed.dryRun || KindOfPath(paths.back().c_str()) == PathKind::Missing);
   if (paths.size() < (parsed.dryRun ? 2u : 3u)) {
     parsed.error = parsed.dryRun ? "expects ORIGINAL and at least one SOURCE"
                                  : "expects ORIGINAL, at least one SOURCE and NEW, not " +
@@ -87,7 +88,8 @@ std::string HelpText(const PackerSpec& packer) {
   return "Usage: " + program + " [--strict] [--dry-run] [--verbose] ORIGINAL." + extension +
          " SOURCE... NEW." + extension + "\n" + "       " + program + " --help | --version\n\n" +
          "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
-         "itself. A SOURCE is a folder of the tables " + unpacker + " unpacked (" + tables +
+         "itself. A SOURCE is a folder of the tables " +
+         unpacker + " unpacked (" + tables +
          "),\nas they were edited, or a database of the same kind (a mod's, as it ships). Each\n"
          "source is compared with ORIGINAL on its own: each line stands for the record it\n"
          "holds, wherever it moved. Several sources are merged cell by cell in load order:\n"
@@ -126,8 +128,8 @@ std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
 }
 
 // Opens each source: a folder of tables, or a database of the packer's kind.
-void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments,
-                    char decimalSeparator, OpenSources& open) {
+void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
+                    OpenSources& open) {
   std::vector<std::string> tableNames;
   for (const TableSpec& table : packer.rules.tables)
     tableNames.emplace_back(table.fileName);
@@ -139,7 +141,8 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments,
         OpenFolderSource(path, tableNames, packer.unpacker, open.sources.back());
         break;
       case PathKind::Missing:
-        throw PackFailure{{"the source '" + path + "' is missing: a source is a folder of "
+        throw PackFailure{{"the source '" + path +
+                           "' is missing: a source is a folder of "
                            "tables or a database"}};
       default:
         InStep("cannot read '" + path + "'", [&] {
@@ -168,8 +171,10 @@ void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec&
   CheckTarget(arguments.target, tables);
   const bool newIsOriginal = IsSameFile(original.file, arguments.target.c_str());
   for (const PackSource& source : open.sources) {
-    if (source.database && !newIsOriginal && IsSameFile(source.reader.file, arguments.target.c_str())) {
-      throw PackFailure{{"the source '" + source.path + "' is NEW itself: a source may be NEW "
+    if (source.database && !newIsOriginal &&
+        IsSameFile(source.reader.file, arguments.target.c_str())) {
+      throw PackFailure{{"the source '" + source.path +
+                         "' is NEW itself: a source may be NEW "
                          "only when NEW is the original"}};
     }
   }
@@ -237,8 +242,7 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
 
 }  // namespace
 
-int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer,
-              Console console) {
+int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer, Console console) {
   const std::string program(packer.program);
   const PackArguments parsed = ParsePackArguments(arguments);
   if (!parsed.error.empty()) {

@@ -8,9 +8,8 @@
 namespace {
 
 bool ChangesWholeRecord(const RecordChange& change) {
-  return std::ranges::any_of(change.units, [](const UnitChange& unit) {
-    return unit.unit.kind == UnitKind::WholeRecord;
-  });
+  return std::ranges::any_of(
+      change.units, [](const UnitChange& unit) { return unit.unit.kind == UnitKind::WholeRecord; });
 }
 
 // A removal against changes: the later verdict wins. Returns whether the record stays.
@@ -18,8 +17,9 @@ bool SettleRemoval(const std::vector<const RecordChange*>& changes, MergedRecord
                    std::vector<Conflict>& conflicts) {
   const bool anyRemoval =
       std::ranges::any_of(changes, [](const RecordChange* change) { return change->removed; });
-  const bool anyChange = std::ranges::any_of(
-      changes, [](const RecordChange* change) { return !change->removed && !change->units.empty(); });
+  const bool anyChange = std::ranges::any_of(changes, [](const RecordChange* change) {
+    return !change->removed && !change->units.empty();
+  });
   if (!anyRemoval) return true;
   const RecordChange* last = nullptr;
   for (const RecordChange* change : changes) {
@@ -44,11 +44,13 @@ bool SettleRemoval(const std::vector<const RecordChange*>& changes, MergedRecord
 // stands against every other source that changes it: the later one's changes are taken alone.
 void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
                 const SameUnitValue& sameValue, std::vector<Conflict>& conflicts) {
-  std::erase_if(changes, [](const RecordChange* change) { return change->removed || change->units.empty(); });
+  std::erase_if(
+      changes, [](const RecordChange* change) { return change->removed || change->units.empty(); });
   if (changes.size() > 1 && std::ranges::any_of(changes, [](const RecordChange* change) {
         return ChangesWholeRecord(*change);
       })) {
-    Conflict conflict{merged.record, {UnitKind::WholeRecord, 0}, {}, {}, {}, changes.back()->source};
+    Conflict conflict{merged.record,         {UnitKind::WholeRecord, 0}, {}, {}, {},
+                      changes.back()->source};
     for (const RecordChange* change : changes) {
       conflict.sources.push_back(change->source);
       conflict.values.emplace_back();

@@ -36,7 +36,7 @@ struct RecordChange {
   std::size_t source = 0;
   std::uint32_t record = 0;
   bool removed = false;
-  std::size_t sourceLine = 0;  // the source's table file line that stands for it (not removed)
+  std::size_t sourceLine = 0;     // the source's table file line that stands for it (not removed)
   std::vector<UnitChange> units;  // in the order of their units
 };
 
@@ -56,7 +56,7 @@ inline constexpr std::uint32_t kNoPrecedingRecord = UINT32_MAX;
 // another changed.
 struct Conflict {
   std::uint32_t record = 0;
-  ChangeUnit unit;              // WholeRecord for a removal against a change
+  ChangeUnit unit;                   // WholeRecord for a removal against a change
   std::vector<std::size_t> sources;  // in load order
   std::vector<std::string> values;   // each source's value ("" for a removal)
   std::vector<bool> removals;        // whether the source's verdict is a removal

@@ -81,8 +81,8 @@ struct LineSplitter {
   bool carriageReturns;
   bool inHeader = true;
   LineHasher hasher;
-  std::int64_t fedTo = 0;    // bytes before it are in the hash of the line being read
-  bool heldReturn = false;   // a CR at the end of the last piece, not yet fed
+  std::int64_t fedTo = 0;   // bytes before it are in the hash of the line being read
+  bool heldReturn = false;  // a CR at the end of the last piece, not yet fed
   std::string problem;
 
   void EndLine(std::int64_t end, std::int64_t next) {
@@ -197,8 +197,8 @@ std::uint64_t LineHash(std::string_view line) {
 }
 
 std::size_t FileLineOf(const TableIndex& index, std::size_t line) {
-  const auto after = std::ranges::lower_bound(index.joins, line, {},
-                                              &std::pair<std::size_t, std::size_t>::first);
+  const auto after =
+      std::ranges::lower_bound(index.joins, line, {}, &std::pair<std::size_t, std::size_t>::first);
   const std::size_t extra = after == index.joins.begin() ? 0 : std::prev(after)->second;
   return line + 2 + extra;
 }
@@ -271,7 +271,8 @@ void JoinSplitLines(TableIndex& index, const std::vector<std::vector<std::uint64
     for (auto candidate = first; candidate != last && joined == 1; ++candidate) {
       const std::vector<std::uint64_t>& run = parts[candidate->second];
       if (run.size() < 2 || at + run.size() > count) continue;
-      if (std::equal(run.begin(), run.end(), index.hashes.begin() + static_cast<std::ptrdiff_t>(at))) {
+      if (std::equal(run.begin(), run.end(),
+                     index.hashes.begin() + static_cast<std::ptrdiff_t>(at))) {
         joined = run.size();
         hash = wholeHashes[candidate->second];
       }
@@ -300,8 +301,8 @@ std::string_view ReadLine(LineReader& reader, std::size_t line) {
     reader.windowStart = start;
     ReadTableBytes(*reader.source, start, reader.window.data(), reader.window.size());
   }
-  return std::string_view(reader.window).substr(static_cast<std::size_t>(start - reader.windowStart),
-                                                size);
+  return std::string_view(reader.window)
+      .substr(static_cast<std::size_t>(start - reader.windowStart), size);
 }
 
 bool LooksLikeUtf8(std::string_view text) {

@@ -509,8 +509,7 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
       return EncodeColourChannel(value, separator, payload, problem);
     case Decoder::ShopFlags:
       return EncodeShopFlags(value, separator, withoutHiddenBits ? std::string_view{} : original,
-                             payload,
-                             problem);
+                             payload, problem);
     case Decoder::ByteQuintuple:
       return EncodeByteQuintuple(value, separator, payload, problem);
     case Decoder::Skip:
@@ -628,7 +627,8 @@ bool EncodeField(const FieldRule& rule, std::string_view original, bool withoutH
                  FieldProblem& problem) {
   encoded = EncodedField{};
   std::string_view value;
-  if (!WithoutLead(rule, text, value)) return Fail(problem, 0, text, "lost the separator before it");
+  if (!WithoutLead(rule, text, value))
+    return Fail(problem, 0, text, "lost the separator before it");
   if (!EncodeValue(rule, value, original, withoutHiddenBits, decimalSeparator, encoded.payload,
                    problem)) {
     return false;

@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "node_reader.h"
 #include "field_codec.h"
+#include "node_reader.h"
 #include "table_set.h"
 
 // Where a record's line goes: the index of a table, or kDropLine.
