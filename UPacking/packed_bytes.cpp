@@ -62,9 +62,14 @@ void ReadMovedRecords(NodeReader& original, OutputWindow& window) {
 
 void Flush(NodeReader& original, OutputWindow& window) {
   ReadMovedRecords(original, window);
-  const int error = WriteFileFully(window.file, window.bytes.data(), window.size);
+  // Written in pieces of the size the reads use: one write of the whole window is several times
+  // slower on some kernels, which copy a large write's pages into the page cache slowly.
+  for (std::size_t at = 0; at < window.size; at += kReadBufferSize) {
+    const std::size_t count = std::min(kReadBufferSize, window.size - at);
+    const int error = WriteFileFully(window.file, window.bytes.data() + at, count);
+    if (error != 0) RaiseIoFailure(error);
+  }
   window.size = 0;
-  if (error != 0) RaiseIoFailure(error);
 }
 
 // Room for `count` more bytes: the window is written first when they do not fit.
