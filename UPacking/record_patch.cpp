@@ -323,9 +323,9 @@ bool RebuildField(const FieldToRebuild& to, bool neighbour, char decimalSeparato
 // an unchanged record keeps its bytes. False when the payload is too long for any header.
 bool FrameRebuiltRecord(const StoredRecord& record, RebuiltRecord& rebuilt,
                         std::vector<CellProblem>& problems) {
-  std::ranges::sort(rebuilt.changedColumns);
-  const auto repeated = std::ranges::unique(rebuilt.changedColumns);
-  rebuilt.changedColumns.erase(repeated.begin(), repeated.end());
+  std::vector<std::size_t>& columns = rebuilt.changedColumns;
+  std::sort(columns.begin(), columns.end());
+  columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
   const std::size_t payloadSize = rebuilt.bytes.size() - record.headerSize;
   if (payloadSize > kLongestPayload) {
     problems.push_back({0, {}, "makes a record too long to be stored", true});

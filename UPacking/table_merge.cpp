@@ -65,8 +65,11 @@ void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
     for (const UnitChange& unit : change->units)
       byUnit[unit.unit].emplace_back(change->source, &unit.value);
   }
-  for (const auto& [unit, values] : byUnit) {
-    const auto& [winner, value] = values.back();
+  for (const auto& unitValues : byUnit) {
+    const ChangeUnit& unit = unitValues.first;
+    const auto& values = unitValues.second;
+    const std::size_t winner = values.back().first;
+    const std::string* value = values.back().second;
     merged.units.push_back({unit, *value});
     merged.unitSources.push_back(winner);
     const bool agree = std::ranges::all_of(values, [&](const auto& other) {
