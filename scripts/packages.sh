@@ -47,20 +47,17 @@ UpdatePackageLists() {
   for attempt in 1 2 3; do
     DEBIAN_FRONTEND=noninteractive apt-get update -qq && return 0
     echo "apt-get update failed (try $attempt of 3)"
-    [ "$attempt" -eq 3 ] || sleep 20
+    [ "$attempt" -eq 3 ] || sleep 10
   done
   echo "Going on with the package lists at hand"
 }
 
 InstallWithRetries() {
-  local attempt
-  for attempt in 1 2 3; do
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" && return 0
-    echo "apt-get install failed (try $attempt of 3)"
-    [ "$attempt" -eq 3 ] && return 1
-    sleep 20
-    UpdatePackageLists
-  done
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" && return 0
+  echo "apt-get install failed; trying once more with fresh package lists"
+  sleep 10
+  UpdatePackageLists
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@"
 }
 
 # What every build needs.

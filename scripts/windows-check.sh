@@ -23,6 +23,7 @@ kNullDevice='<null device>'
 
 runLocale=$kPlainLocale
 windowsTargets=(x64)
+wineWithout32Bit=""
 
 # ---- Set-up: compilers, Wine, the comma locale.
 
@@ -51,8 +52,16 @@ InstallTools() {
   EnsurePackages binutils g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64
   if KernelRuns32Bit; then
     # 32-bit Wine is an i386 package: EnsurePackages adds the i386 architecture when missing.
-    EnsurePackages wine32:i386
-    windowsTargets=(i686 x64)
+    # Where the package cannot be had (a mirror whose i386 lists lag behind), the i686
+    # executables are built but not run, as on a kernel without 32-bit support, and the run
+    # says so.
+    if (EnsurePackages wine32:i386); then
+      windowsTargets=(i686 x64)
+    else
+      wineWithout32Bit="wine32:i386 could not be installed"
+    fi
+  else
+    wineWithout32Bit="this kernel runs no 32-bit x86 programs (a 32-bit test program did not run)"
   fi
   EnsureCommaLocale
 }
@@ -308,8 +317,8 @@ main() {
   local ran
   if [ "${#windowsTargets[@]}" -eq 1 ]; then
     ran="x64 only"
-    echo "Under Wine: x64 ONLY. This kernel runs no 32-bit x86 programs (a 32-bit test program"
-    echo "did not run), so the i686 executables, the ones handed out, are built but NOT run here."
+    echo "Under Wine: x64 ONLY. $wineWithout32Bit, so the i686 executables, the ones handed"
+    echo "out, are built but NOT run here."
     echo "Their code runs in the 32-bit Linux build's tests under qemu-i386 (scripts/i686-check.sh)."
   else
     ran="i686 and x64"
