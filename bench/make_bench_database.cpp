@@ -228,8 +228,10 @@ struct TableShare {
 constexpr TableShare kSpellTables[] = {
     {1, Prototype, 88}, {2, Modifier, 6}, {3, Composed, 2}, {4, Composed, 2}, {5, Composed, 2}};
 constexpr TableShare kQuestTables[] = {{1, Briefing, 15}, {2, Quest, 85}};
-constexpr TableShare kSmallSpellTables[] = {{1, SmallPrototype, 88}, {2, Modifier, 6},
-                                            {3, Composed, 2},        {4, Composed, 2},
+constexpr TableShare kSmallSpellTables[] = {{1, SmallPrototype, 88},
+                                            {2, Modifier, 6},
+                                            {3, Composed, 2},
+                                            {4, Composed, 2},
                                             {5, Composed, 2}};
 constexpr TableShare kSmallQuestTables[] = {{1, SmallBriefing, 30}, {2, SmallQuest, 70}};
 
@@ -272,8 +274,9 @@ int main(int argc, char** argv) {
     if (argc == 5 && candidate.name == argv[1]) kind = &candidate;
   }
   if (kind == nullptr) {
-    std::fputs("usage: make_bench_database spell|quest|spell-small|quest-small MEBIBYTES SEED FILE\n",
-               stderr);
+    std::fputs(
+        "usage: make_bench_database spell|quest|spell-small|quest-small MEBIBYTES SEED FILE\n",
+        stderr);
     return 2;
   }
   // A node holds at most 2^30 - 1 bytes, so "1024" gives a database just under 1 GiB.

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "pack_plan.h"
 #include "packed_bytes.h"
 #include "packed_file.h"
-#include "fuzz_support.h"
 #include "quest_walker.h"
 #include "spell_walker.h"
 
@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     std::vector<PackSource> sources(1);
     for (std::size_t index = 0; index < sample.tables.size(); ++index)
-      sources[0].tables.push_back(MemoryTableSource(index == edited ? table : sample.tables[index]));
+      sources[0].tables.push_back(
+          MemoryTableSource(index == edited ? table : sample.tables[index]));
     plan = PlanPack(original, sample.rules, '.', sources, true);
   } catch (const PackFailure& failure) {
     RequireInvariant(!failure.problems.empty(), "a refused pack says why");

@@ -32,14 +32,14 @@ struct Tool {
   std::string sample;
 };
 
-const Tool kSpells{kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
-                   PackerSpec{"grimpack", "grimdex", "sdb",
-                              {kSpellFormat.tables, &kSpellFormat.walk}},
-                   SAMPLES_FOLDER "/spells.sdb"};
-const Tool kQuests{kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>,
-                   PackerSpec{"lorupack", "lorudex", "qdb",
-                              {kQuestFormat.tables, &kQuestFormat.walk}},
-                   SAMPLES_FOLDER "/quests.qdb"};
+const Tool kSpells{
+    kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
+    PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
+    SAMPLES_FOLDER "/spells.sdb"};
+const Tool kQuests{
+    kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>,
+    PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
+    SAMPLES_FOLDER "/quests.qdb"};
 
 int Unpack(const Tool& tool, const std::string& database, const std::string& folder) {
   std::string console;

@@ -357,9 +357,9 @@ TEST(FaultTest, SpellNodesAreReadOnlyUpToTheirParentsEnd) {
   const ProgramResult result = RunOnBytes(kGrimdex, folder, database);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.output, "");
-  EXPECT_EQ(ReadWholeFile(TablePath(folder, kSpellFormat.tables[0])),
-            std::string(kSpellFormat.tables[0].headerRow) + "\r\n" +
-                Lines({"A\tB", "C", "D", "E"}));
+  EXPECT_EQ(
+      ReadWholeFile(TablePath(folder, kSpellFormat.tables[0])),
+      std::string(kSpellFormat.tables[0].headerRow) + "\r\n" + Lines({"A\tB", "C", "D", "E"}));
   EXPECT_EQ(ReadWholeFile(TablePath(folder, kSpellFormat.tables[1])),
             std::string(kSpellFormat.tables[1].headerRow) + "\r\n" + Lines({"M"}));
 }

@@ -76,8 +76,8 @@ Session Unedited(const Lines& table) {
 void ExpectPairedAsTheSessionWent(const Lines& table, const Session& session) {
   const TablePairing pairing = Pair(table, session.lines);
   for (std::size_t line = 0; line < session.lines.size(); ++line) {
-    EXPECT_EQ(pairing.recordOfLine[line], session.records[line]) << "line " << line << ": "
-                                                                 << session.lines[line];
+    EXPECT_EQ(pairing.recordOfLine[line], session.records[line])
+        << "line " << line << ": " << session.lines[line];
   }
   for (std::size_t record = 0; record < table.size(); ++record) {
     const bool kept = std::ranges::count(session.records, record) > 0;
@@ -121,9 +121,10 @@ TEST(LinePairingTest, SpreadsheetSessionsKeepEveryLinesRecord) {
 }
 
 TEST(LinePairingTest, DeletedLineAndChangedNextOne) {
-  const Lines table = {"flame\tburn\teffect\t2\t1", "flame\tburn,pierce\t\t3\t", "frost\tchill\t\t4\t1",
+  const Lines table = {"flame\tburn\teffect\t2\t1", "flame\tburn,pierce\t\t3\t",
+                       "frost\tchill\t\t4\t1", "ice\tchill\thoming\t3\t"};
+  const Lines lines = {"flame\tburn,pierce\t\t5\t", "frost\tchill\t\t4\t1",
                        "ice\tchill\thoming\t3\t"};
-  const Lines lines = {"flame\tburn,pierce\t\t5\t", "frost\tchill\t\t4\t1", "ice\tchill\thoming\t3\t"};
   const TablePairing pairing = Pair(table, lines);
   EXPECT_EQ(pairing.recordOfLine, (std::vector<std::uint32_t>{1, 2, 3}));
   EXPECT_EQ(pairing.lineOfRecord[0], kNoLine);

@@ -18,7 +18,8 @@ TEST(QuotedTextTest, TextsAreQuotedOnOneLineAndCutWhenLong) {
       {"a\tb\r\nc\\", "\"a\\tb\\r\\nc\\\\\""},
       {std::string(60, 'x'), std::string("\"") + std::string(60, 'x') + "\""},
       {std::string(61, 'x'), std::string("\"") + std::string(60, 'x') + "...\" (61 bytes)"},
-      {std::string(59, 'x') + "\n\n", std::string("\"") + std::string(59, 'x') + "\\n...\" (61 bytes)"},
+      {std::string(59, 'x') + "\n\n",
+       std::string("\"") + std::string(59, 'x') + "\\n...\" (61 bytes)"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(QuotedText(c.text), c.quoted);

@@ -1178,7 +1178,8 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   ASSERT_EQ(merged.status, kExitSuccess) << merged.errors;
   EXPECT_NE(merged.output.find("\n0 conflicts\n"), std::string::npos) << merged.output;
   std::vector<CellTable> packed;
-  ASSERT_TRUE(UnpackTables(kSpells, folder / "new.sdb", folder / "new", packed, problem)) << problem;
+  ASSERT_TRUE(UnpackTables(kSpells, folder / "new.sdb", folder / "new", packed, problem))
+      << problem;
   for (std::size_t table = 0; table < both.size(); ++table) {
     EXPECT_EQ(TableText(packed[table].header, packed[table].lines),
               TableText(both[table].header, both[table].lines))
@@ -1213,7 +1214,8 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
                  {sample, folder / "modA", folder / "modB", folder / "modC", folder / "new3.sdb"})
                 .status,
             kExitSuccess);
-  ASSERT_TRUE(UnpackTables(kSpells, folder / "new3.sdb", folder / "new3", packed, problem)) << problem;
+  ASSERT_TRUE(UnpackTables(kSpells, folder / "new3.sdb", folder / "new3", packed, problem))
+      << problem;
   EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], "20");
   EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[price], "175");
 

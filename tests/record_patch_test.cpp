@@ -35,8 +35,8 @@ std::vector<SampleRecord> GeneratedRecords(DatabaseKind kind, std::uint64_t seed
   std::vector<SampleRecord> records;
   for (std::size_t table = 0; table < layout.tables.size(); ++table) {
     for (const RecordSpot& spot : layout.tables[table].spots) {
-      records.push_back({ReadStoredRecord(reader, rules, layout, spot, '.'),
-                         &TableColumns(kind, table)});
+      records.push_back(
+          {ReadStoredRecord(reader, rules, layout, spot, '.'), &TableColumns(kind, table)});
     }
   }
   return records;
@@ -142,11 +142,9 @@ struct MalformedCell {
 
 TEST(RecordPatchTest, AMalformedCellIsRefusedAtItsColumn) {
   const MalformedCell cases[] = {
-      {CellKind::Number, "twelve"},  {CellKind::Number, "1e999"},
-      {CellKind::Number, "12abc"},   {CellKind::Colour, "255,128"},
-      {CellKind::Colour, "a,b,c"},   {CellKind::Colour, "1,2,3,4"},
-      {CellKind::School, "fire"},    {CellKind::ShopFlag, "yes"},
-      {CellKind::Text, "\"quoted\""},
+      {CellKind::Number, "twelve"},  {CellKind::Number, "1e999"}, {CellKind::Number, "12abc"},
+      {CellKind::Colour, "255,128"}, {CellKind::Colour, "a,b,c"}, {CellKind::Colour, "1,2,3,4"},
+      {CellKind::School, "fire"},    {CellKind::ShopFlag, "yes"}, {CellKind::Text, "\"quoted\""},
   };
   const std::vector<SampleRecord> records = AllGeneratedRecords();
   for (const MalformedCell& test : cases) {

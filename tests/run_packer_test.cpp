@@ -71,7 +71,10 @@ TEST(RunPackerTest, UsageHelpAndVersion) {
     std::string output;  // the start of standard output
     std::string errors;  // the start of standard error
   } cases[] = {
-      {{}, kExitSuccess, "Usage: grimpack [--strict] [--dry-run] [--verbose] ORIGINAL.sdb SOURCE... NEW.sdb\n", ""},
+      {{},
+       kExitSuccess,
+       "Usage: grimpack [--strict] [--dry-run] [--verbose] ORIGINAL.sdb SOURCE... NEW.sdb\n",
+       ""},
       {{"--help"}, kExitSuccess, "Usage: grimpack", ""},
       {{"--version"}, kExitSuccess, "grimpack " UNPACKER_VERSION "\n", ""},
       {{"a", "b"}, kExitUsage, "", "grimpack: expects ORIGINAL, at least one SOURCE and NEW"},
@@ -110,35 +113,57 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
     std::vector<std::string> arguments;     // beside the folder's ORIGINAL and tables
     std::string problem;
   } cases[] = {
-      {"quest database", [](PackFolder& p) {
+      {"quest database",
+       [](PackFolder& p) {
          WriteWholeFile(p.original, ReadWholeFile(SAMPLES_FOLDER "/quests.qdb"));
-       }, {}, "holds a quest database (briefings and quests): lorupack packs it, not grimpack"},
-      {"empty original", [](PackFolder& p) { WriteWholeFile(p.original, ""); }, {},
+       },
+       {},
+       "holds a quest database (briefings and quests): lorupack packs it, not grimpack"},
+      {"empty original",
+       [](PackFolder& p) { WriteWholeFile(p.original, ""); },
+       {},
        "is empty: it holds no record to build the tables' lines on"},
-      {"a file of another kind", [](PackFolder& p) { WriteWholeFile(p.original, "PNG\r\n\x1a"); },
-       {}, "the original database is damaged"},
-      {"table that is a folder", [](PackFolder& p) {
+      {"a file of another kind",
+       [](PackFolder& p) { WriteWholeFile(p.original, "PNG\r\n\x1a"); },
+       {},
+       "the original database is damaged"},
+      {"table that is a folder",
+       [](PackFolder& p) {
          std::filesystem::remove(p.tables + "/S_Spells.txt");
          std::filesystem::create_directory(p.tables + "/S_Spells.txt");
-       }, {}, "S_Spells.txt' is a folder, not a table"},
-      {"table that is a fifo", [](PackFolder& p) {
+       },
+       {},
+       "S_Spells.txt' is a folder, not a table"},
+      {"table that is a fifo",
+       [](PackFolder& p) {
          std::filesystem::remove(p.tables + "/S_Spells.txt");
          mkfifo((p.tables + "/S_Spells.txt").c_str(), 0600);
-       }, {}, "S_Spells.txt' is not an ordinary file"},
-      {"table saved as UTF-16", [](PackFolder& p) {
+       },
+       {},
+       "S_Spells.txt' is not an ordinary file"},
+      {"table saved as UTF-16",
+       [](PackFolder& p) {
          WriteWholeFile(p.tables + "/S_Spells.txt", std::string("\xFF\xFEP\0r\0", 6));
-       }, {}, "S_Spells.txt line 1: the table is in UTF-16"},
-      {"mixed line ends", [](PackFolder& p) {
+       },
+       {},
+       "S_Spells.txt line 1: the table is in UTF-16"},
+      {"mixed line ends",
+       [](PackFolder& p) {
          std::string text = ReadWholeFile(p.tables + "/S_Spells.txt");
          text.erase(text.find("\r\n", text.find("\r\n") + 2), 1);  // line 2 ends in LF
          WriteWholeFile(p.tables + "/S_Spells.txt", text);
-       }, {}, "S_Spells.txt line 2: ends in LF (\\n) where the header row ends in CR LF (\\r\\n)"},
-      {"a long cell", [](PackFolder& p) {
+       },
+       {},
+       "S_Spells.txt line 2: ends in LF (\\n) where the header row ends in CR LF (\\r\\n)"},
+      {"a long cell",
+       [](PackFolder& p) {
          std::string text = ReadWholeFile(p.tables + "/SpellPrototypes.txt");
          const std::size_t mana = text.find("\t12.5\t") + 1;
          text.replace(mana, 4, std::string(70, '9') + "\r" + std::string(30, '8'));
          WriteWholeFile(p.tables + "/SpellPrototypes.txt", text);
-       }, {}, "column \"Mana\": \"" + std::string(60, '9') + "...\" (101 bytes) is not a number"},
+       },
+       {},
+       "column \"Mana\": \"" + std::string(60, '9') + "...\" (101 bytes) is not a number"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -163,7 +188,8 @@ TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
   text.replace(list + 1, 12, "burn, area_up");
   WriteWholeFile(pack.tables + "/S_Spells.txt", text);
   const std::string target = pack.folder / "new.sdb";
-  const RunResult result = RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  const RunResult result =
+      RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
   EXPECT_EQ(result.status, kExitSuccess) << result.errors;
   EXPECT_NE(result.output.find("1 list stored with an element that is empty or begins or ends "
                                "with a space, as written (the elements are split at the joiner "
@@ -206,8 +232,8 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
   const std::string weapons = pack.tables + "/S_Weapons.txt";
   std::string text = ReadWholeFile(weapons);
   // The first flame_arrow removed, the second one's Power changed, the last line moved up.
-  text.erase(text.find("flame_arrow\tburn\teffect_up"), text.find("flame_arrow\tburn,pierce") -
-                                                          text.find("flame_arrow\tburn\teffect_up"));
+  text.erase(text.find("flame_arrow\tburn\teffect_up"),
+             text.find("flame_arrow\tburn,pierce") - text.find("flame_arrow\tburn\teffect_up"));
   text.replace(text.find("burn,pierce\t\t3"), 14, "burn,pierce\t\t5");
   const std::size_t lastLine = text.rfind("\r\n", text.size() - 3) + 2;
   const std::string last = text.substr(lastLine);
@@ -505,9 +531,9 @@ TEST(RunPackerTest, AGigabyteTableWithoutATabIsRefusedByItsStartAlone) {
   const std::string table = pack.tables + "/S_Spells.txt";
   WriteWholeFile(table, std::string(64, '9'));
   std::filesystem::resize_file(table, std::uintmax_t{1} << 30);
-  const ProgramResult result = RunProgramInMemory(
-      kMemoryBelowHugeText, GRIMPACK_PATH, {"spells.sdb", "tables", "new.sdb"},
-      pack.folder.path.string());
+  const ProgramResult result =
+      RunProgramInMemory(kMemoryBelowHugeText, GRIMPACK_PATH, {"spells.sdb", "tables", "new.sdb"},
+                         pack.folder.path.string());
   EXPECT_EQ(result.exitStatus, kExitFailure);
   EXPECT_EQ(result.output,
             "grimpack: S_Spells.txt line 1: the header row has no tab: save the table with the tab "

@@ -10,8 +10,8 @@
 #include <span>
 #include <utility>
 
-#include "node_writer.h"
 #include "field_codec.h"
+#include "node_writer.h"
 
 namespace {
 
