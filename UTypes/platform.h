@@ -48,6 +48,11 @@ int ReadFileAt(PlatformFile file, std::int64_t offset, void* destination, std::s
 // Writes all `count` bytes, continuing after short writes. Returns 0 or the error number.
 int WriteFileFully(PlatformFile file, const void* source, std::size_t count);
 
+// Writes all `count` bytes at absolute `offset`, leaving the position of WriteFileFully where it
+// was, so that sequential writes go on after a patch of earlier bytes. Returns 0 or the error
+// number.
+int WriteFileAt(PlatformFile file, std::int64_t offset, const void* source, std::size_t count);
+
 // The size of the open file in bytes. Returns 0 or the error number.
 int FileSize(PlatformFile file, std::int64_t& size);
 

@@ -163,6 +163,22 @@ int WriteFileFully(PlatformFile file, const void* source, std::size_t count) {
   return 0;
 }
 
+int WriteFileAt(PlatformFile file, std::int64_t offset, const void* source, std::size_t count) {
+  // pwrite leaves the descriptor's offset alone.
+  const char* bytes = static_cast<const char*>(source);
+  while (count > 0) {
+    const ssize_t result = pwrite(Descriptor(file), bytes, count, static_cast<off_t>(offset));
+    if (result < 0) {
+      if (errno == EINTR) continue;
+      return ReportErrorNumber(errno);
+    }
+    bytes += result;
+    offset += result;
+    count -= static_cast<std::size_t>(result);
+  }
+  return 0;
+}
+
 int FileSize(PlatformFile file, std::int64_t& size) {
   struct stat status {};
   if (fstat(Descriptor(file), &status) != 0) return ReportErrorNumber(errno);

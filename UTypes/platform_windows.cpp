@@ -152,6 +152,38 @@ int WriteFileFully(PlatformFile file, const void* source, std::size_t count) {
   return 0;
 }
 
+int WriteFileAt(PlatformFile file, std::int64_t offset, const void* source, std::size_t count) {
+  // A positioned write on a synchronous handle moves its file pointer: it is put back afterwards,
+  // so that WriteFileFully goes on where it was.
+  const HANDLE handle = HandleOf(file);
+  LARGE_INTEGER saved{};
+  const LARGE_INTEGER noMove{};
+  if (SetFilePointerEx(handle, noMove, &saved, FILE_CURRENT) == 0) return LastErrorNumber();
+  const char* bytes = static_cast<const char*>(source);
+  int error = 0;
+  while (count > 0 && error == 0) {
+    OVERLAPPED position{};
+    const auto unsignedOffset = static_cast<std::uint64_t>(offset);
+    position.Offset = static_cast<DWORD>(unsignedOffset & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(unsignedOffset >> 32);
+    const auto asked = static_cast<DWORD>(std::min(count, kLargestTransfer));
+    DWORD written = 0;
+    if (WriteFile(handle, bytes, asked, &written, &position) == 0) {
+      error = LastErrorNumber();
+    } else if (written == 0) {
+      error = ERROR_WRITE_FAULT;  // a write that moves nothing would repeat for ever
+    } else {
+      bytes += written;
+      offset += written;
+      count -= written;
+    }
+  }
+  if (SetFilePointerEx(handle, saved, nullptr, FILE_BEGIN) == 0 && error == 0) {
+    error = LastErrorNumber();
+  }
+  return error;
+}
+
 int FileSize(PlatformFile file, std::int64_t& size) {
   LARGE_INTEGER fileSize{};
   if (GetFileSizeEx(HandleOf(file), &fileSize) == 0) return LastErrorNumber();
