@@ -1,0 +1,220 @@
+// Entities and the cell escape: a table of the few special bytes, and runs copied whole.
+#include "xml_text.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The bytes AppendCellText looks at: controls other than tab and LF, & < >, the underscore that
+// may start an escape, and 0xEF, the lead byte of U+FFFE and U+FFFF.
+constexpr std::array<bool, 256> CellSpecialBytes() {
+  std::array<bool, 256> special{};
+  for (int byte = 0; byte < 0x20; ++byte)
+    special[static_cast<std::size_t>(byte)] = true;
+  special['\t'] = false;
+  special['\n'] = false;
+  special['&'] = true;
+  special['<'] = true;
+  special['>'] = true;
+  special['_'] = true;
+  special[0xEF] = true;
+  return special;
+}
+constexpr std::array<bool, 256> kCellSpecial = CellSpecialBytes();
+
+constexpr bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+constexpr unsigned HexValue(char c) {
+  if (c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a') return static_cast<unsigned>(c - 'a' + 10);
+  return static_cast<unsigned>(c - 'A' + 10);
+}
+
+std::uint8_t ByteAt(std::string_view text, std::size_t at) {
+  return static_cast<std::uint8_t>(text[at]);
+}
+
+// True when the character at `at` is written as an escape: a control other than tab and LF, or
+// U+FFFE or U+FFFF (EF BF BE, EF BF BF).
+bool WritesAsEscape(std::string_view text, std::size_t at) {
+  const std::uint8_t byte = ByteAt(text, at);
+  if (byte < 0x20) return byte != '\t' && byte != '\n';
+  return byte == 0xEF && text.size() - at >= 3 && ByteAt(text, at + 1) == 0xBF &&
+         (ByteAt(text, at + 2) & 0xFE) == 0xBE;
+}
+
+// True when the underscore at `at` would be read back as the start of an escape: 'x' and four
+// hex digits follow, then an underscore or a character that is itself written as an escape.
+bool UnderscoreNeedsEscape(std::string_view text, std::size_t at) {
+  if (text.size() - at < 7 || text[at + 1] != 'x') return false;
+  for (std::size_t digit = at + 2; digit < at + 6; ++digit) {
+    if (!IsHexDigit(text[digit])) return false;
+  }
+  return text[at + 6] == '_' || WritesAsEscape(text, at + 6);
+}
+
+void AppendEscape(std::string& out, unsigned unit) {
+  const char escape[7] = {'_',
+                          'x',
+                          kHexDigits[(unit >> 12) & 15],
+                          kHexDigits[(unit >> 8) & 15],
+                          kHexDigits[(unit >> 4) & 15],
+                          kHexDigits[unit & 15],
+                          '_'};
+  out.append(escape, sizeof escape);
+}
+
+// Writes the special byte at `at`; returns how many bytes of `text` it consumed.
+std::size_t AppendSpecialCellByte(std::string& out, std::string_view text, std::size_t at) {
+  const std::uint8_t byte = ByteAt(text, at);
+  switch (byte) {
+    case '&':
+      out += "&amp;";
+      return 1;
+    case '<':
+      out += "&lt;";
+      return 1;
+    case '>':
+      out += "&gt;";
+      return 1;
+    case '_':
+      if (UnderscoreNeedsEscape(text, at))
+        AppendEscape(out, '_');
+      else
+        out += '_';
+      return 1;
+    case 0xEF:
+      if (!WritesAsEscape(text, at)) {
+        out += static_cast<char>(byte);
+        return 1;
+      }
+      AppendEscape(out, 0xFFFEu | (ByteAt(text, at + 2) & 1u));
+      return 3;
+    default:
+      AppendEscape(out, byte);
+      return 1;
+  }
+}
+
+// Parses _xHHHH_ at `at`; returns the unit, or -1 when no escape starts there.
+long EscapeAt(std::string_view text, std::size_t at) {
+  if (text.size() - at < 7 || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') {
+    return -1;
+  }
+  unsigned unit = 0;
+  for (std::size_t digit = at + 2; digit < at + 6; ++digit) {
+    if (!IsHexDigit(text[digit])) return -1;
+    unit = unit * 16 + HexValue(text[digit]);
+  }
+  return static_cast<long>(unit);
+}
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Writes the escape at `at` (`unit` its value); returns how many bytes of `text` it consumed.
+std::size_t AppendUnescaped(std::string& out, std::string_view text, std::size_t at, long unit) {
+  const auto first = static_cast<std::uint32_t>(unit);
+  if (first >= 0xD800 && first < 0xDC00) {
+    const long second = EscapeAt(text, at + 7);
+    if (second >= 0xDC00 && second < 0xE000) {
+      AppendUtf8(out,
+                 0x10000 + ((first - 0xD800) << 10) + static_cast<std::uint32_t>(second - 0xDC00));
+      return 14;
+    }
+  }
+  if (first >= 0xD800 && first < 0xE000) {
+    out.append(text.substr(at, 7));
+  } else {
+    AppendUtf8(out, first);
+  }
+  return 7;
+}
+
+}  // namespace
+
+void AppendCellText(std::string& out, std::string_view utf8) {
+  const auto* const bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const std::size_t size = utf8.size();
+  std::size_t at = 0;
+  while (at < size) {
+    std::size_t runEnd = at;
+    while (runEnd < size && !kCellSpecial[bytes[runEnd]])
+      ++runEnd;
+    out.append(utf8.data() + at, runEnd - at);
+    if (runEnd == size) break;
+    at = runEnd + AppendSpecialCellByte(out, utf8, runEnd);
+  }
+}
+
+void AppendUnescapedCellText(std::string& out, std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t underscore = text.find('_', at);
+    if (underscore == std::string_view::npos) break;
+    out.append(text.substr(at, underscore - at));
+    const long unit = EscapeAt(text, underscore);
+    if (unit < 0) {
+      out += '_';
+      at = underscore + 1;
+    } else {
+      at = underscore + AppendUnescaped(out, text, underscore, unit);
+    }
+  }
+  if (at < text.size()) out.append(text.substr(at));
+}
+
+void AppendXmlAttributeText(std::string& out, std::string_view utf8) {
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const std::size_t special = utf8.find_first_of("&<>\"\t\n\r", at);
+    if (special == std::string_view::npos) break;
+    out.append(utf8.substr(at, special - at));
+    switch (utf8[special]) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      default:
+        out += "&#13;";
+        break;
+    }
+    at = special + 1;
+  }
+  if (at < utf8.size()) out.append(utf8.substr(at));
+}
