@@ -421,12 +421,31 @@ NodeReader PayloadReader(std::string_view payload, NodeHeader& field) {
   return MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
 }
 
-// The 32-bit value that the number decoders read from a stored payload of any length.
+}  // namespace
+
 std::uint32_t StoredNumberValue(std::string_view payload) {
   NodeHeader field;
   NodeReader reader = PayloadReader(payload, field);
   return ReadNumberValue(reader, field);
 }
+
+bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator,
+                 std::string& text) {
+  NodeHeader field;
+  NodeReader reader = PayloadReader(payload, field);
+  RowBuilder row;
+  row.decimalSeparator = decimalSeparator;
+  try {
+    DecodeField(rule, reader, field, row);
+  } catch (const IoFailure&) {
+    // Only the payload is read: a failure means the text does not read back, not a failed run.
+    return false;
+  }
+  text = FinishRow(row);
+  return true;
+}
+
+namespace {
 
 // Whether the texts show the same value for the decoder: numbers compare by value, whole
 // numbers written with decimals included, flags and bytes by the bits they stand for.
@@ -517,24 +536,6 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
       break;
   }
   return Fail(problem, 0, value, "belongs to a field that the table does not show");
-}
-
-// The decoder's text of a payload, lead included; false when the decoder would read past the
-// payload (a text that starts like a list).
-bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator,
-                 std::string& text) {
-  NodeHeader field;
-  NodeReader reader = PayloadReader(payload, field);
-  RowBuilder row;
-  row.decimalSeparator = decimalSeparator;
-  try {
-    DecodeField(rule, reader, field, row);
-  } catch (const IoFailure&) {
-    // Only the payload is read: a failure means the text does not read back, not a failed run.
-    return false;
-  }
-  text = FinishRow(row);
-  return true;
 }
 
 bool IsTextDecoder(Decoder decoder) {

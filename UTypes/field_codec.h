@@ -105,6 +105,15 @@ std::string_view LeadText(const FieldRule& rule);
 bool ShowsStoredValue(const FieldRule& rule, std::string_view storedText, std::string_view stored,
                       std::string_view text, char decimalSeparator);
 
+// The 32-bit value that the number decoders read from a stored payload of any length: its
+// first 4 bytes little-endian, fewer than 4 with the missing high bytes zero.
+std::uint32_t StoredNumberValue(std::string_view payload);
+
+// The rule's decoder's text of a payload (lead included) under the decimal separator; false
+// when the decoder would read past the payload (a text that starts like a list). Allocates.
+bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSeparator,
+                 std::string& text);
+
 // A field's text encoded back and read again.
 struct EncodedField {
   std::string payload;

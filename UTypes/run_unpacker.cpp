@@ -1,15 +1,21 @@
 // The run front end shared by both programs.
 #include "run_unpacker.h"
 
+#include <charconv>
 #include <exception>
+#include <functional>
 #include <vector>
 
+#include "code_page.h"
 #include "platform.h"
+#include "replacing_file.h"
 #include "run_failure.h"
+#include "workbook_tables.h"
 
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kCodePageOption = "--code-page";
 
 // The arguments after the program path, up to the first empty one.
 std::vector<std::string_view> CountedArguments(std::span<const char* const> arguments) {
@@ -24,6 +30,11 @@ std::vector<std::string_view> CountedArguments(std::span<const char* const> argu
 void PrintLine(const Console& console, std::string_view line) {
   WriteOutputBytes(console, line);
   WriteOutputBytes(console, kLineEnd);
+}
+
+void PrintBanner(const Console& console, std::span<const std::string_view> banner) {
+  for (std::string_view line : banner)
+    PrintLine(console, line);
 }
 
 // Ends a run cut short by a failure: the database is closed, every line handed to a table is
@@ -56,24 +67,29 @@ void CloseAll(NodeReader& reader, TableSet& tableSet) {
     CloseTable(table);
 }
 
-}  // namespace
+std::string WhatWasRead(const std::string& databasePath, const NodeReader& reader) {
+  return "'" + databasePath + "' at offset " + std::to_string(Position(reader));
+}
 
-int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
-                std::span<const TableSpec> tables, Walker walker, Console console) {
+// The report of a failed allocation, or nothing for any other failure, which goes on.
+std::string MemoryReport(const char* programPath, const std::string& databasePath,
+                         const NodeReader& reader) {
+  if (!IsMemoryFailure(std::current_exception())) throw;
+  return OutOfMemoryReport(ModuleNameOf(programPath), WhatWasRead(databasePath, reader));
+}
+
+using TableWalk = std::function<void(NodeReader&, TableSet&, char)>;
+
+// The tables of the database into the output folder (or the current one).
+int UnpackTables(std::span<const std::string_view> counted, std::span<const TableSpec> tables,
+                 const TableWalk& walk, const char* programPath, const Console& console) {
   const char decimalSeparator = ReadDecimalSeparator();
-  const std::vector<std::string_view> counted = CountedArguments(arguments);
-  if (counted.empty()) {
-    for (std::string_view line : banner)
-      PrintLine(console, line);
-    return kExitSuccess;
-  }
   std::string outputPrefix;
   if (!ResolveOutputFolder(counted, outputPrefix)) {
     PrintLine(console, "Error creating folder");
     return kExitFailure;
   }
   const std::string databasePath(counted[0]);
-  const char* programPath = arguments.empty() ? nullptr : arguments[0];
   NodeReader reader;
   TableSet tableSet;
   try {
@@ -82,18 +98,156 @@ int RunUnpacker(std::span<const char* const> arguments, std::span<const std::str
       return kExitFailure;
     }
     CreateTables(tableSet, tables, outputPrefix, reader.file);
-    walker(reader, tableSet, decimalSeparator);
+    walk(reader, tableSet, decimalSeparator);
     CloseAll(reader, tableSet);
   } catch (const IoFailure& failure) {
     return EndAfterFailure(reader, tableSet, console,
                            FailureReport(ModuleNameOf(programPath), failure.errorNumber));
   } catch (...) {
     // A record's text larger than the memory left ends the run as a failed read does.
-    if (!IsMemoryFailure(std::current_exception())) throw;
-    const std::string whatWasRead =
-        "'" + databasePath + "' at offset " + std::to_string(Position(reader));
     return EndAfterFailure(reader, tableSet, console,
-                           OutOfMemoryReport(ModuleNameOf(programPath), whatWasRead));
+                           MemoryReport(programPath, databasePath, reader));
   }
   return kExitSuccess;
+}
+
+// Reads the leading options into `codePage`, removing them from `counted`. False, with the line
+// that says why, for a code page that is missing or unknown.
+bool ReadOptions(std::vector<std::string_view>& counted, int& codePage, std::string& problem) {
+  while (!counted.empty() && counted[0] == kCodePageOption) {
+    const std::string_view number = counted.size() > 1 ? counted[1] : std::string_view{};
+    int value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (number.empty() || error != std::errc{} || end != number.data() + number.size() ||
+        FindCodePage(value) == nullptr) {
+      problem = "Unknown code page '" + std::string(number) + "': the code pages are " +
+                KnownCodePagesText();
+      return false;
+    }
+    codePage = value;
+    counted.erase(counted.begin(), counted.begin() + 2);
+  }
+  return true;
+}
+
+std::string FileNameOf(const std::string& path) {
+  return path.substr(FolderPart(path).size());
+}
+
+// The walk's rows into the workbook's sheets; a failed read keeps the rows before it and hands
+// back its report.
+std::string WalkIntoWorkbook(NodeReader& reader, const UnpackerFormat& format,
+                             WorkbookWriter& workbook, const CodePage& page,
+                             const char* programPath, const std::string& databasePath) {
+  WorkbookLineWriter writer;
+  StartWorkbookTables(writer, workbook, reader, format.walk, format.tables, page);
+  try {
+    WalkDatabase(reader, ReadDecimalSeparator(), format.walk, writer);
+  } catch (const IoFailure& failure) {
+    return FailureReport(ModuleNameOf(programPath), failure.errorNumber);
+  } catch (const WorkbookRefusal&) {
+    throw;
+  } catch (...) {
+    return MemoryReport(programPath, databasePath, reader);
+  }
+  return {};
+}
+
+// The finished workbook written beside its place, synced and moved over it.
+void WriteWorkbookFile(WorkbookWriter& workbook, const std::string& target,
+                       const std::string& databasePath) {
+  ReplacingFile file;
+  int error =
+      CreateReplacingFile(target, ".book-", PermissionsForReplacement(target, databasePath), file);
+  if (error != 0) RaiseIoFailure(error);
+  try {
+    WriteWorkbook(workbook, file.file);
+    error = SyncFile(file.file);
+    if (error == 0) error = MoveReplacingFileOver(file);
+    if (error != 0) RaiseIoFailure(error);
+  } catch (...) {
+    DiscardReplacingFile(file);
+    throw;
+  }
+}
+
+// The database's tables as the sheets of a workbook at `target`.
+int UnpackWorkbook(const std::string& databasePath, const std::string& target,
+                   const UnpackerFormat& format, int codePage, const char* programPath,
+                   const Console& console) {
+  NodeReader reader;
+  WorkbookWriter workbook;
+  std::string walkReport;
+  bool refused = false;
+  try {
+    if (!OpenNodeReader(databasePath.c_str(), reader)) {
+      PrintLine(console, "Error opening file");
+      return kExitFailure;
+    }
+    if (IsSameFile(reader.file, target.c_str())) RaiseIoFailure(kErrorAccessDenied);
+    const CodePage& page = *FindCodePage(codePage);
+    walkReport = WalkIntoWorkbook(reader, format, workbook, page, programPath, databasePath);
+    const WorkbookOrigin origin{FileNameOf(databasePath),
+                                Size(reader),
+                                FileCrc32(reader.file, Size(reader)),
+                                codePage,
+                                std::string(format.unpacker) + " " + UNPACKER_VERSION,
+                                std::string(format.packer)};
+    AddOriginSheet(workbook, origin);
+    CloseNodeReader(reader);
+    WriteWorkbookFile(workbook, target, databasePath);
+  } catch (const WorkbookRefusal& refusal) {
+    PrintLine(console, refusal.message);
+    refused = true;
+  } catch (const ZipFailure& failure) {
+    PrintLine(console, "'" + target + "' " + failure.message);
+    refused = true;
+  } catch (const IoFailure& failure) {
+    walkReport = FailureReport(ModuleNameOf(programPath), failure.errorNumber);
+  } catch (...) {
+    walkReport = MemoryReport(programPath, databasePath, reader);
+  }
+  static_cast<void>(CloseFile(reader.file));
+  CloseWorkbookWriter(workbook);
+  if (refused) return kExitFailure;
+  WriteOutputBytes(console, walkReport);
+  return walkReport.empty() && !refused ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
+                std::span<const TableSpec> tables, Walker walker, Console console) {
+  const std::vector<std::string_view> counted = CountedArguments(arguments);
+  if (counted.empty()) {
+    PrintBanner(console, banner);
+    return kExitSuccess;
+  }
+  const char* programPath = arguments.empty() ? nullptr : arguments[0];
+  return UnpackTables(counted, tables, walker, programPath, console);
+}
+
+int RunUnpacker(std::span<const char* const> arguments, const UnpackerFormat& format,
+                Console console) {
+  std::vector<std::string_view> counted = CountedArguments(arguments);
+  int codePage = kDefaultCodePage;
+  std::string problem;
+  if (!ReadOptions(counted, codePage, problem)) {
+    PrintLine(console, problem);
+    return kExitFailure;
+  }
+  if (counted.empty()) {
+    PrintBanner(console, format.banner);
+    return kExitSuccess;
+  }
+  const char* programPath = arguments.empty() ? nullptr : arguments[0];
+  if (counted.size() >= 2 && IsWorkbookName(counted[1]) &&
+      !FolderExists(std::string(counted[1]).c_str())) {
+    return UnpackWorkbook(std::string(counted[0]), std::string(counted[1]), format, codePage,
+                          programPath, console);
+  }
+  const TableWalk walk = [&format](NodeReader& reader, TableSet& tables, char separator) {
+    WalkDatabase(reader, tables, separator, format.walk);
+  };
+  return UnpackTables(counted, format.tables, walk, programPath, console);
 }

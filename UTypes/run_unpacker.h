@@ -8,6 +8,7 @@
 #include "console.h"
 #include "node_reader.h"
 #include "table_set.h"
+#include "unpacker_format.h"
 
 // A program's walk over its open database; it writes rows to the tables and returns at the end
 // of the walk. A failed file operation raises IoFailure, which the run reports.
@@ -20,3 +21,14 @@ using Walker = void (*)(NodeReader& reader, TableSet& tables, char decimalSepara
 // to the console's output, as bytes.
 int RunUnpacker(std::span<const char* const> arguments, std::span<const std::string_view> banner,
                 std::span<const TableSpec> tables, Walker walker, Console console = {});
+
+// The whole run of a format's unpacker, as above, and two more ways: leading options
+// "--code-page N" choose the code page of a workbook's texts (kDefaultCodePage without; an
+// unknown N ends the run with a line that lists the known ones, kExitFailure), and an output
+// argument that ends in ".xlsx" (any case) and names no folder is a workbook: the format's
+// tables as its sheets, with the sheet that records the database it was made from. The
+// workbook is written to a file beside its place and moved there once complete; a table
+// that a sheet cannot hold ends the run with one line (kExitFailure) and leaves nothing. A
+// failed read of a damaged database still writes the rows read before it, then reports.
+int RunUnpacker(std::span<const char* const> arguments, const UnpackerFormat& format,
+                Console console = {});

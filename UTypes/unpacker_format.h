@@ -9,6 +9,9 @@
 #include "tree_walk.h"
 
 struct UnpackerFormat {
+  // The unpacker's and its packer's program names: "grimdex", "grimpack".
+  std::string_view unpacker;
+  std::string_view packer;
   // The lines the unpacker prints when it is given no argument.
   std::span<const std::string_view> banner;
   // The tables it writes, in the order of the walk's routes.

@@ -19,6 +19,10 @@ set(CMAKE_C_FLAGS_INIT "${kI686Flags}")
 set(CMAKE_CXX_FLAGS_INIT "${kI686Flags}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32 -static")
 
+# zlib's 32-bit static library from Debian's lib32z1-dev; its headers are the 64-bit build's.
+set(ZLIB_LIBRARY /usr/lib32/libz.a)
+set(ZLIB_INCLUDE_DIR /usr/include)
+
 # ctest runs the test executables through it; the whole-program tests start the built programs
 # through it too (tests/program_run.h), as no kernel without binfmt_misc would.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-i386)

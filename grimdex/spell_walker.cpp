@@ -120,6 +120,8 @@ int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
 }  // namespace
 
 constexpr UnpackerFormat kSpellFormat = {
+    .unpacker = "grimdex",
+    .packer = "grimpack",
     .banner = kBanner,
     .tables = kTables,
     .walk = {.firstDatabaseNodeOnly = true,

@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
   return RunUnpacker(std::span<const char* const>(argv, static_cast<std::size_t>(argc)),
-                     kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>);
+                     kQuestFormat);
 }

@@ -73,6 +73,8 @@ int RouteQuestLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
 }  // namespace
 
 constexpr UnpackerFormat kQuestFormat = {
+    .unpacker = "lorudex",
+    .packer = "lorupack",
     .banner = kBanner,
     .tables = kTables,
     .walk = {.firstDatabaseNodeOnly = false,

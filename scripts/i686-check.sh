@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 # googletest: GoogleTest's sources (/usr/src/googletest), built for 32 bits by the preset.
-EnsurePackages "${kBuildPackages[@]}" googletest g++-multilib qemu-user g++-mingw-w64-i686-posix
+EnsurePackages "${kBuildPackages[@]}" googletest g++-multilib lib32z1-dev qemu-user \
+  g++-mingw-w64-i686-posix
 EnsureCommaLocale
 
 kBuild=build/linux-i686

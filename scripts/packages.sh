@@ -61,7 +61,7 @@ InstallWithRetries() {
 }
 
 # What every build needs.
-kBuildPackages=(cmake ninja-build g++ libgtest-dev libgmock-dev)
+kBuildPackages=(cmake ninja-build g++ libgtest-dev libgmock-dev zlib1g-dev)
 
 # Generates the de_DE.UTF-8 locale (decimal comma) that the locale tests and the Windows check
 # need, when missing.

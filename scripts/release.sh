@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-EnsurePackages "${kBuildPackages[@]}" g++-mingw-w64-i686-posix dpkg-dev
+EnsurePackages "${kBuildPackages[@]}" g++-mingw-w64-i686-posix libz-mingw-w64-dev dpkg-dev
 
 output=${1:-dist}
 commit=$(git rev-parse HEAD)

@@ -49,7 +49,8 @@ KernelRuns32Bit() {
 }
 
 InstallTools() {
-  EnsurePackages binutils g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64
+  EnsurePackages binutils g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev \
+    wine wine64
   if KernelRuns32Bit; then
     # 32-bit Wine is an i386 package: EnsurePackages adds the i386 architecture when missing.
     # Where the package cannot be had (a mirror whose i386 lists lag behind), the i686

@@ -25,6 +25,7 @@ struct Tool {
   Walker walker;
   PackerSpec packer;
   std::string sample;
+  const UnpackerFormat* format;
 };
 
 inline const Tool kSpells{DatabaseKind::Spells,
@@ -33,14 +34,16 @@ inline const Tool kSpells{DatabaseKind::Spells,
                           kSpellFormat.tables,
                           WalkFormat<kSpellFormat>,
                           PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
-                          SAMPLES_FOLDER "/spells.sdb"};
+                          SAMPLES_FOLDER "/spells.sdb",
+                          &kSpellFormat};
 inline const Tool kQuests{DatabaseKind::Quests,
                           "quests",
                           kQuestFormat.banner,
                           kQuestFormat.tables,
                           WalkFormat<kQuestFormat>,
                           PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
-                          SAMPLES_FOLDER "/quests.qdb"};
+                          SAMPLES_FOLDER "/quests.qdb",
+                          &kQuestFormat};
 
 // Under the sanitizers, and under an emulator (the 32-bit build under qemu-i386), a case costs
 // about ten times as much: fewer of them run there.

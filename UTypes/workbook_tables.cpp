@@ -1,0 +1,357 @@
+// The unpackers' tables made into workbook sheets.
+#include "workbook_tables.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+
+#include <zlib.h>
+
+#include "run_failure.h"
+
+namespace {
+
+// Widths, in characters, that show a column's usual values whole.
+constexpr double kTextColumnWidth = 20;
+constexpr double kNumberColumnWidth = 10;
+
+bool IsTextDecoder(Decoder decoder) {
+  return decoder == Decoder::TextValue || decoder == Decoder::TextOrList ||
+         decoder == Decoder::SchoolName;
+}
+
+bool IsFloatDecoder(Decoder decoder) {
+  return decoder == Decoder::FloatPlain || decoder == Decoder::FloatGeneral;
+}
+
+bool ShowsNoColumn(Decoder decoder) {
+  return decoder == Decoder::Skip || decoder == Decoder::Discard;
+}
+
+// How many columns a field's text starts after its first: those between a multi-column
+// decoder's values.
+std::size_t ColumnsInside(const FieldRule& rule) {
+  if (rule.decoder == Decoder::ShopFlags || rule.decoder == Decoder::ByteQuintuple) return 4;
+  return 0;
+}
+
+ColumnKind KindOfField(const FieldRule& rule) {
+  if (IsTextDecoder(rule.decoder)) return ColumnKind::Text;
+  if (IsFloatDecoder(rule.decoder)) return ColumnKind::Float;
+  return ColumnKind::Integer;
+}
+
+// The catalogue of the table kinds that `route` leads to: the first such kind's.
+const FieldCatalogue* CatalogueOfRoute(const WalkRules& walk, int route) {
+  for (int tableKind = 0; tableKind < 256; ++tableKind) {
+    for (int databaseKind = 0; databaseKind < 256; ++databaseKind) {
+      const auto table = static_cast<std::uint8_t>(tableKind);
+      if (walk.routeLine(static_cast<std::uint8_t>(databaseKind), table) == route) {
+        return walk.tableRules(table).catalogue;
+      }
+    }
+  }
+  return &kSkipEveryField;
+}
+
+// A column's width: the header's name whole, and room for its usual values.
+double ColumnWidth(std::string_view name, ColumnKind kind) {
+  const double usual = kind == ColumnKind::Text ? kTextColumnWidth : kNumberColumnWidth;
+  const double named = static_cast<double>(name.size()) + 3;
+  return named > usual ? named : usual;
+}
+
+std::vector<SheetColumn> SheetColumnsOf(const WalkRules& walk, int route, const TableSpec& table) {
+  const std::vector<TableColumn> columns = ColumnsOfTable(walk, route);
+  std::vector<SheetColumn> sheetColumns;
+  std::size_t start = 0;
+  for (const TableColumn& column : columns) {
+    const std::size_t end = table.headerRow.find('\t', start);
+    const std::string_view name = table.headerRow.substr(start, end - start);
+    start = end == std::string_view::npos ? table.headerRow.size() : end + 1;
+    const bool text = column.kind == ColumnKind::Text;
+    sheetColumns.push_back(
+        {ColumnWidth(name, column.kind), text ? CellStyle::Text : CellStyle::General});
+  }
+  return sheetColumns;
+}
+
+void AppendHeaderRow(WorkbookWriter& workbook, std::size_t sheet, std::string_view headerRow) {
+  std::vector<SheetCell> cells;
+  std::size_t start = 0;
+  while (start <= headerRow.size()) {
+    const std::size_t end = std::min(headerRow.find('\t', start), headerRow.size());
+    cells.push_back({SheetCellKind::Text, headerRow.substr(start, end - start), CellStyle::Header});
+    start = end + 1;
+  }
+  AppendSheetRow(workbook, sheet, cells);
+}
+
+// How many UTF-16 units the UTF-8 text takes: a cell's length as spreadsheets count it.
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;
+    if (byte >= 0xF0) ++units;
+  }
+  return units;
+}
+
+// The name of a column for a message: the header's, or its number past the header's columns.
+std::string ColumnName(std::string_view headerRow, std::size_t column) {
+  std::size_t start = 0;
+  for (std::size_t index = 0; index < column; ++index) {
+    start = headerRow.find('\t', start);
+    if (start == std::string_view::npos) return "column " + std::to_string(column + 1);
+    ++start;
+  }
+  const std::size_t end = headerRow.find('\t', start);
+  return "column \"" + std::string(headerRow.substr(start, end - start)) + "\"";
+}
+
+[[noreturn]] void RefuseWorkbook(const TableSpec& table, std::uint32_t line,
+                                 const std::string& why) {
+  throw WorkbookRefusal{std::string(table.fileName) + " line " + std::to_string(line) + ": " + why +
+                        "; unpack into a folder to get the text tables instead"};
+}
+
+// Appends the bytes with every NUL left out, as a finished line leaves them out.
+void AppendWithoutNul(std::string& out, std::string_view bytes) {
+  for (std::size_t nul = bytes.find('\0'); nul != std::string_view::npos; nul = bytes.find('\0')) {
+    out.append(bytes.substr(0, nul));
+    bytes.remove_prefix(nul + 1);
+  }
+  out.append(bytes);
+}
+
+std::string NameInUtf8(std::string_view name, const CodePage& page) {
+  std::string bytes;
+  CodePageMiss miss;
+  if (AppendBytesOfUtf8(page, name, bytes, miss) || !miss.invalidUtf8) return std::string(name);
+  std::string utf8;
+  AppendUtf8OfBytes(page, name, utf8);
+  return utf8;
+}
+
+std::string HexOf(std::uint32_t value) {
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08X", value);
+  return digits;
+}
+
+}  // namespace
+
+bool IsWorkbookName(std::string_view path) {
+  constexpr std::string_view kExtension = ".xlsx";
+  if (path.size() < kExtension.size()) return false;
+  const std::string_view end = path.substr(path.size() - kExtension.size());
+  for (std::size_t index = 0; index < kExtension.size(); ++index) {
+    const char c = end[index];
+    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    if (lower != kExtension[index]) return false;
+  }
+  return true;
+}
+
+std::string WorkbookFloatText(float value) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  return std::string(digits, end);
+}
+
+std::vector<TableColumn> ColumnsOfTable(const WalkRules& walk, int route) {
+  const FieldCatalogue& catalogue = *CatalogueOfRoute(walk, route);
+  std::vector<TableColumn> columns;
+  for (const FieldRule& rule : catalogue) {
+    if (ShowsNoColumn(rule.decoder)) continue;
+    const bool startsColumn =
+        columns.empty() || rule.lead == Lead::Tab || rule.decoder == Decoder::ByteQuintuple;
+    if (startsColumn) {
+      columns.push_back({KindOfField(rule), rule});
+    } else {
+      // A column of several fields ("R,G,B") is a text.
+      columns.back() = {ColumnKind::Text, rule};
+    }
+    for (std::size_t index = 0; index < ColumnsInside(rule); ++index)
+      columns.push_back({KindOfField(rule), rule});
+  }
+  return columns;
+}
+
+std::string_view SheetNameOf(const TableSpec& table) {
+  std::string_view name = table.fileName;
+  if (name.ends_with(".txt")) name.remove_suffix(4);
+  return name;
+}
+
+std::uint32_t FileCrc32(PlatformFile file, std::int64_t size) {
+  std::vector<unsigned char> buffer(kReadBufferSize);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  std::int64_t offset = 0;
+  while (offset < size) {
+    std::size_t got = 0;
+    const int error = ReadFileAt(file, offset, buffer.data(), buffer.size(), got);
+    if (error != 0) RaiseIoFailure(error);
+    if (got == 0) RaiseIoFailure(kErrorReadBeyondEnd);
+    crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+    offset += static_cast<std::int64_t>(got);
+  }
+  return static_cast<std::uint32_t>(crc);
+}
+
+void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, NodeReader& reader,
+                         const WalkRules& walk, std::span<const TableSpec> tables,
+                         const CodePage& codePage) {
+  writer.reader = &reader;
+  writer.walk = &walk;
+  writer.tables = tables;
+  writer.codePage = &codePage;
+  writer.workbook = &workbook;
+  for (std::size_t route = 0; route < tables.size(); ++route) {
+    const TableSpec& table = tables[route];
+    const std::size_t sheet = AddSheet(workbook, std::string(SheetNameOf(table)),
+                                       SheetColumnsOf(walk, static_cast<int>(route), table), true);
+    AppendHeaderRow(workbook, sheet, table.headerRow);
+    writer.headerColumns.push_back(
+        static_cast<std::size_t>(std::count(table.headerRow.begin(), table.headerRow.end(), '\t')) +
+        1);
+  }
+  writer.cells.resize(1);
+  writer.cellCount = 1;
+}
+
+void WorkbookLineWriter::Table(std::int64_t, const NodeHeader& header, int) {
+  catalogue = walk->tableRules(header.kind).catalogue;
+}
+
+void WorkbookLineWriter::Field(std::int64_t, const NodeHeader& field, std::string_view text,
+                               std::int64_t) {
+  const FieldRule& rule = (*catalogue)[field.kind];
+  if (ShowsNoColumn(rule.decoder)) return;
+  std::uint32_t floatBits = 0;
+  if (IsFloatDecoder(rule.decoder)) {
+    std::uint8_t payload[4] = {};
+    const auto length = static_cast<std::size_t>(std::min<std::int64_t>(PayloadLength(field), 4));
+    ReadBytesAt(*reader, field.payloadStart, length, payload);
+    floatBits = StoredNumberValue({reinterpret_cast<const char*>(payload), length});
+  }
+  // A cell is made by the fields that write into it: a tab that starts a column gives the next
+  // cell to this field, and the first byte it writes into the current cell gives it that one.
+  bool touchedCurrent = false;
+  auto touch = [&](PendingCell& cell) {
+    ++cell.fields;
+    cell.rule = rule;
+    cell.floatBits = floatBits;
+    touchedCurrent = true;
+  };
+  auto startCell = [&] {
+    if (cellCount == cells.size()) cells.emplace_back();
+    PendingCell& next = cells[cellCount++];
+    next.bytes.clear();
+    next.fields = 0;
+    touch(next);
+  };
+  auto appendToCell = [&](std::string_view bytes) {
+    if (bytes.empty()) return;
+    PendingCell& current = cells[cellCount - 1];
+    if (!touchedCurrent) touch(current);
+    AppendWithoutNul(current.bytes, bytes);
+  };
+  if (IsTextDecoder(rule.decoder)) {
+    // Only the lead starts a column: a tab inside a stored text stays in its cell.
+    if (rule.lead == Lead::Tab && text.starts_with('\t')) {
+      startCell();
+      text.remove_prefix(1);
+    }
+    return appendToCell(text);
+  }
+  for (std::size_t tab = text.find('\t'); tab != std::string_view::npos; tab = text.find('\t')) {
+    appendToCell(text.substr(0, tab));
+    startCell();
+    text.remove_prefix(tab + 1);
+  }
+  appendToCell(text);
+}
+
+void WorkbookLineWriter::Line(int route, std::string_view) {
+  const std::size_t count = cellCount;
+  cellCount = 1;
+  PendingCell& first = cells[0];
+  if (route == kDropLine) {
+    first.bytes.clear();
+    first.fields = 0;
+    return;
+  }
+  const auto table = static_cast<std::size_t>(route);
+  const TableSpec& spec = tables[table];
+  const std::uint32_t line = workbook->sheets[table].rows + 1;
+  if (workbook->sheets[table].rows >= kMostSheetRows) {
+    RefuseWorkbook(spec, line, "a sheet holds at most 1048576 rows");
+  }
+  const bool marked = count != headerColumns[table];
+  if (count + (marked ? 1 : 0) > kMostSheetColumns) {
+    RefuseWorkbook(
+        spec, line,
+        "the line has " + std::to_string(count) + " columns; a sheet holds at most 16384");
+  }
+  if (values.size() < count) values.resize(count);
+  row.assign(count, SheetCell{});
+  if (marked) row.push_back({SheetCellKind::Text, kLineEndMark, CellStyle::Text});
+  for (std::size_t column = 0; column < count; ++column) {
+    PendingCell& cell = cells[column];
+    std::string& value = values[column];
+    value.clear();
+    SheetCell& out = row[column];
+    const bool oneNumber = cell.fields == 1 && !IsTextDecoder(cell.rule.decoder);
+    if (cell.bytes.empty()) {
+      out.kind = SheetCellKind::Empty;
+    } else if (oneNumber && IsFloatDecoder(cell.rule.decoder) &&
+               std::isfinite(std::bit_cast<float>(cell.floatBits))) {
+      value = WorkbookFloatText(std::bit_cast<float>(cell.floatBits));
+      out = {SheetCellKind::Number, value, CellStyle::General};
+    } else if (oneNumber && !IsFloatDecoder(cell.rule.decoder)) {
+      value = cell.bytes;
+      out = {SheetCellKind::Number, value, CellStyle::General};
+    } else {
+      AppendUtf8OfBytes(*codePage, cell.bytes, value);
+      const std::size_t length = Utf16Length(value);
+      if (length > kMostCellCharacters) {
+        RefuseWorkbook(spec, line,
+                       ColumnName(spec.headerRow, column) + " holds a text of " +
+                           std::to_string(length) +
+                           " characters; a workbook cell holds at most 32767");
+      }
+      out = {SheetCellKind::Text, value, CellStyle::Text};
+    }
+    cell.bytes.clear();
+    cell.fields = 0;
+  }
+  AppendSheetRow(*workbook, table, row);
+}
+
+void AddOriginSheet(WorkbookWriter& workbook, const WorkbookOrigin& origin) {
+  const CodePage& page = *FindCodePage(origin.codePage);
+  const std::string name = NameInUtf8(origin.databaseName, page);
+  const std::string size = std::to_string(origin.databaseSize);
+  const std::string crc = HexOf(origin.databaseCrc);
+  const std::string codePage = std::to_string(origin.codePage);
+  const std::string howToPack = origin.packer + " \"" + name + "\" this-workbook.xlsx new-database";
+  const std::size_t sheet = AddSheet(workbook, std::string(kAboutSheetName),
+                                     {{18, CellStyle::Text}, {48, CellStyle::General}}, false);
+  const SheetCell rows[][2] = {
+      {{SheetCellKind::Text, kOriginKeys[0], CellStyle::Header},
+       {SheetCellKind::Text, name, CellStyle::Text}},
+      {{SheetCellKind::Text, kOriginKeys[1], CellStyle::Header}, {SheetCellKind::Number, size}},
+      {{SheetCellKind::Text, kOriginKeys[2], CellStyle::Header},
+       {SheetCellKind::Text, crc, CellStyle::Text}},
+      {{SheetCellKind::Text, kOriginKeys[3], CellStyle::Header}, {SheetCellKind::Number, codePage}},
+      {{SheetCellKind::Text, kOriginKeys[4], CellStyle::Header},
+       {SheetCellKind::Text, origin.writtenBy, CellStyle::Text}},
+      {{SheetCellKind::Text, "Packing back", CellStyle::Header},
+       {SheetCellKind::Text, howToPack, CellStyle::Text}},
+  };
+  for (const auto& cells : rows)
+    AppendSheetRow(workbook, sheet, cells);
+}

@@ -1,0 +1,345 @@
+// The parts of a workbook file and the XML of its sheets.
+#include "workbook_writer.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "xml_text.h"
+
+namespace {
+
+// Sheets are large and deflated as fast as zlib goes; the small parts take the default level.
+constexpr int kSheetDeflateLevel = 1;
+constexpr int kSmallPartDeflateLevel = 6;
+// XML gathered before it is handed to the sheet's deflater.
+constexpr std::size_t kPendingSheetXml = std::size_t{256} * 1024;
+
+constexpr std::string_view kXmlDeclaration =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+constexpr std::string_view kMainNamespace =
+    "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr std::string_view kRelationshipsNamespace =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr std::string_view kPackageRelationshipsNamespace =
+    "http://schemas.openxmlformats.org/package/2006/relationships";
+
+// The style sheet: fonts 0 (regular) and 1 (bold); cell formats in CellStyle's order, the
+// Text ones with the built-in number format 49 ("@").
+constexpr std::string_view kStyleSheet =
+    "<fonts count=\"2\">"
+    "<font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>"
+    "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
+    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
+    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+    "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+    "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>"
+    "</cellStyleXfs>"
+    "<cellXfs count=\"3\">"
+    "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
+    "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+    "applyNumberFormat=\"1\"/>"
+    "<xf numFmtId=\"49\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+    "applyNumberFormat=\"1\" applyFont=\"1\"/>"
+    "</cellXfs>"
+    "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>";
+
+void AppendNumber(std::string& out, std::size_t number) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out.append(digits, end);
+}
+
+void AppendWidth(std::string& out, double width) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, width).ptr;
+  out.append(digits, end);
+}
+
+// The style's index in the style sheet's cell formats.
+std::size_t StyleIndex(CellStyle style) {
+  return static_cast<std::size_t>(style);
+}
+
+// The sheet's opening: the frozen header row, the columns' widths and styles.
+std::string SheetHead(const WorkbookSheet& sheet) {
+  std::string head(kXmlDeclaration);
+  head += "<worksheet xmlns=\"";
+  head += kMainNamespace;
+  head += "\" xmlns:r=\"";
+  head += kRelationshipsNamespace;
+  head += "\">";
+  if (sheet.frozenHeader) {
+    head +=
+        "<sheetViews><sheetView workbookViewId=\"0\"><pane ySplit=\"1\" topLeftCell=\"A2\" "
+        "activePane=\"bottomLeft\" state=\"frozen\"/><selection pane=\"bottomLeft\" "
+        "activeCell=\"A2\" sqref=\"A2\"/></sheetView></sheetViews>";
+  }
+  if (!sheet.columns.empty()) {
+    head += "<cols>";
+    for (std::size_t column = 0; column < sheet.columns.size(); ++column) {
+      head += "<col min=\"";
+      AppendNumber(head, column + 1);
+      head += "\" max=\"";
+      AppendNumber(head, column + 1);
+      head += "\" width=\"";
+      AppendWidth(head, sheet.columns[column].width);
+      head += "\" customWidth=\"1\"";
+      if (sheet.columns[column].style != CellStyle::General) {
+        head += " style=\"";
+        AppendNumber(head, StyleIndex(sheet.columns[column].style));
+        head += '"';
+      }
+      head += "/>";
+    }
+    head += "</cols>";
+  }
+  head += "<sheetData>";
+  return head;
+}
+
+// The reference of the sheet's cells from A1 to the last of its widest row: what its filter
+// covers.
+std::string SheetRange(const WorkbookSheet& sheet, bool absolute, const WorkbookWriter& workbook) {
+  const std::size_t lastColumn = sheet.widestRow == 0 ? 0 : sheet.widestRow - 1;
+  const std::string dollar = absolute ? "$" : "";
+  std::string range = dollar + "A" + dollar + "1:" + dollar;
+  range += lastColumn < workbook.columnNames.size() ? workbook.columnNames[lastColumn]
+                                                    : ColumnLetters(lastColumn);
+  range += dollar;
+  AppendNumber(range, sheet.rows == 0 ? 1 : sheet.rows);
+  return range;
+}
+
+std::string SheetTail(const WorkbookSheet& sheet, const WorkbookWriter& workbook) {
+  std::string tail = "</sheetData>";
+  if (sheet.frozenHeader && sheet.rows > 0) {
+    tail += "<autoFilter ref=\"" + SheetRange(sheet, false, workbook) + "\"/>";
+  }
+  tail += "</worksheet>";
+  return tail;
+}
+
+void FlushSheetXml(WorkbookSheet& sheet) {
+  AppendEntryInMemory(sheet.part, sheet.pending);
+  sheet.pending.clear();
+}
+
+// Whether a text needs xml:space="preserve": spaces or line breaks at its edges would be
+// dropped by readers that trim.
+bool NeedsPreservedSpace(std::string_view text) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  return !text.empty() && (isSpace(text.front()) || isSpace(text.back()));
+}
+
+void AppendCell(std::string& out, const SheetCell& cell, std::string_view column,
+                std::string_view row) {
+  out += "<c r=\"";
+  out += column;
+  out += row;
+  out += '"';
+  if (cell.style != CellStyle::General) {
+    out += " s=\"";
+    AppendNumber(out, StyleIndex(cell.style));
+    out += '"';
+  }
+  if (cell.kind == SheetCellKind::Number) {
+    out += "><v>";
+    out += cell.value;
+    out += "</v></c>";
+    return;
+  }
+  out += NeedsPreservedSpace(cell.value) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"
+                                         : " t=\"inlineStr\"><is><t>";
+  AppendCellText(out, cell.value);
+  out += "</t></is></c>";
+}
+
+void AddPart(ZipWriter& zip, std::string_view name, std::string_view content) {
+  BeginZipEntry(zip, name, kSmallPartDeflateLevel);
+  AppendZipEntry(zip, content);
+  EndZipEntry(zip);
+}
+
+std::string ContentTypes(const WorkbookWriter& workbook) {
+  std::string types(kXmlDeclaration);
+  types +=
+      "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" "
+      "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "<Override PartName=\"/xl/styles.xml\" "
+      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+  for (std::size_t sheet = 1; sheet <= workbook.sheets.size(); ++sheet) {
+    types += "<Override PartName=\"/xl/worksheets/sheet";
+    AppendNumber(types, sheet);
+    types +=
+        ".xml\" "
+        "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/"
+        ">";
+  }
+  return types + "</Types>";
+}
+
+std::string PackageRelationships() {
+  std::string relationships(kXmlDeclaration);
+  relationships += "<Relationships xmlns=\"";
+  relationships += kPackageRelationshipsNamespace;
+  relationships +=
+      "\"><Relationship Id=\"rId1\" "
+      "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+      "officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>";
+  return relationships;
+}
+
+std::string WorkbookRelationships(const WorkbookWriter& workbook) {
+  std::string relationships(kXmlDeclaration);
+  relationships += "<Relationships xmlns=\"";
+  relationships += kPackageRelationshipsNamespace;
+  relationships += "\">";
+  const std::size_t count = workbook.sheets.size();
+  for (std::size_t sheet = 1; sheet <= count; ++sheet) {
+    relationships += "<Relationship Id=\"rId";
+    AppendNumber(relationships, sheet);
+    relationships +=
+        "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+        "worksheet\" Target=\"worksheets/sheet";
+    AppendNumber(relationships, sheet);
+    relationships += ".xml\"/>";
+  }
+  relationships += "<Relationship Id=\"rId";
+  AppendNumber(relationships, count + 1);
+  relationships +=
+      "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+      "Target=\"styles.xml\"/></Relationships>";
+  return relationships;
+}
+
+// A sheet's name as a formula refers to it: quoted, its quotes doubled.
+std::string QuotedSheetName(std::string_view name) {
+  std::string quoted = "'";
+  for (char c : name) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'";
+}
+
+std::string WorkbookPart(const WorkbookWriter& workbook) {
+  std::string part(kXmlDeclaration);
+  part += "<workbook xmlns=\"";
+  part += kMainNamespace;
+  part += "\" xmlns:r=\"";
+  part += kRelationshipsNamespace;
+  part += "\"><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>";
+  for (std::size_t sheet = 0; sheet < workbook.sheets.size(); ++sheet) {
+    part += "<sheet name=\"";
+    AppendXmlAttributeText(part, workbook.sheets[sheet].name);
+    part += "\" sheetId=\"";
+    AppendNumber(part, sheet + 1);
+    part += "\" r:id=\"rId";
+    AppendNumber(part, sheet + 1);
+    part += "\"/>";
+  }
+  part += "</sheets>";
+  // The filters' ranges, as spreadsheets record them beside the sheets' own.
+  std::string names;
+  for (std::size_t sheet = 0; sheet < workbook.sheets.size(); ++sheet) {
+    const WorkbookSheet& each = workbook.sheets[sheet];
+    if (!each.frozenHeader || each.rows == 0) continue;
+    names += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"";
+    AppendNumber(names, sheet);
+    names += "\" hidden=\"1\">";
+    AppendCellText(names, QuotedSheetName(each.name) + "!" + SheetRange(each, true, workbook));
+    names += "</definedName>";
+  }
+  if (!names.empty()) part += "<definedNames>" + names + "</definedNames>";
+  return part + "</workbook>";
+}
+
+std::string StylesPart() {
+  std::string part(kXmlDeclaration);
+  part += "<styleSheet xmlns=\"";
+  part += kMainNamespace;
+  part += "\">";
+  part += kStyleSheet;
+  return part + "</styleSheet>";
+}
+
+}  // namespace
+
+std::string ColumnLetters(std::size_t column) {
+  std::string letters;
+  std::size_t rest = column + 1;
+  while (rest > 0) {
+    const std::size_t digit = (rest - 1) % 26;
+    letters.insert(letters.begin(), static_cast<char>('A' + digit));
+    rest = (rest - 1) / 26;
+  }
+  return letters;
+}
+
+std::size_t AddSheet(WorkbookWriter& workbook, std::string name, std::vector<SheetColumn> columns,
+                     bool headerRow) {
+  WorkbookSheet& sheet = workbook.sheets.emplace_back();
+  sheet.name = std::move(name);
+  sheet.columns = std::move(columns);
+  sheet.frozenHeader = headerRow;
+  StartEntryInMemory(sheet.part, kSheetDeflateLevel);
+  sheet.pending = SheetHead(sheet);
+  return workbook.sheets.size() - 1;
+}
+
+void AppendSheetRow(WorkbookWriter& workbook, std::size_t index, std::span<const SheetCell> cells) {
+  WorkbookSheet& sheet = workbook.sheets[index];
+  while (workbook.columnNames.size() < cells.size()) {
+    workbook.columnNames.push_back(ColumnLetters(workbook.columnNames.size()));
+  }
+  ++sheet.rows;
+  char rowDigits[16];
+  const auto rowEnd = std::to_chars(rowDigits, rowDigits + sizeof rowDigits, sheet.rows).ptr;
+  const std::string_view row(rowDigits, static_cast<std::size_t>(rowEnd - rowDigits));
+  std::string& out = sheet.pending;
+  out += "<row r=\"";
+  out += row;
+  out += "\">";
+  for (std::size_t column = 0; column < cells.size(); ++column) {
+    if (cells[column].kind == SheetCellKind::Empty) continue;
+    AppendCell(out, cells[column], workbook.columnNames[column], row);
+    if (column + 1 > sheet.widestRow) sheet.widestRow = column + 1;
+  }
+  out += "</row>";
+  if (out.size() >= kPendingSheetXml) FlushSheetXml(sheet);
+}
+
+void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
+  ZipWriter zip;
+  try {
+    StartZip(zip, file, kSmallPartDeflateLevel);
+    AddPart(zip, "[Content_Types].xml", ContentTypes(workbook));
+    AddPart(zip, "_rels/.rels", PackageRelationships());
+    AddPart(zip, "xl/workbook.xml", WorkbookPart(workbook));
+    AddPart(zip, "xl/_rels/workbook.xml.rels", WorkbookRelationships(workbook));
+    AddPart(zip, "xl/styles.xml", StylesPart());
+    for (std::size_t index = 0; index < workbook.sheets.size(); ++index) {
+      WorkbookSheet& sheet = workbook.sheets[index];
+      sheet.pending += SheetTail(sheet, workbook);
+      FlushSheetXml(sheet);
+      WriteEntryInMemory(zip, "xl/worksheets/sheet" + std::to_string(index + 1) + ".xml",
+                         sheet.part);
+    }
+    FinishZip(zip);
+  } catch (...) {
+    CloseZipWriter(zip);
+    throw;
+  }
+  CloseZipWriter(zip);
+  CloseWorkbookWriter(workbook);
+}
+
+void CloseWorkbookWriter(WorkbookWriter& workbook) {
+  for (WorkbookSheet& sheet : workbook.sheets)
+    CloseEntryInMemory(sheet.part);
+  workbook.sheets.clear();
+}

@@ -1,0 +1,75 @@
+// Workbook files: sheets of rows of cells, written as an Office Open XML spreadsheet (.xlsx)
+// that spreadsheets open without an import dialog.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform.h"
+#include "zip_archive.h"
+
+// What a sheet holds at most: rows, columns, and characters (UTF-16 units) in one cell.
+inline constexpr std::uint32_t kMostSheetRows = 1048576;
+inline constexpr std::size_t kMostSheetColumns = 16384;
+inline constexpr std::size_t kMostCellCharacters = 32767;
+
+enum class SheetCellKind : std::uint8_t { Empty, Number, Text };
+
+// The styles of the workbook's style sheet, in its order: General numbers; Text (the Text number
+// format, so that what is typed into the cell stays text); the bold Text of a header row.
+enum class CellStyle : std::uint8_t { General, Text, Header };
+
+// A cell: a number's decimal text ("12.5", "-3", "1e-07"), or a text in UTF-8.
+struct SheetCell {
+  SheetCellKind kind = SheetCellKind::Empty;
+  std::string_view value;
+  CellStyle style = CellStyle::General;
+};
+
+// A column's width in characters and the style of its empty cells.
+struct SheetColumn {
+  double width = 10;
+  CellStyle style = CellStyle::General;
+};
+
+// A sheet being made: its part's XML is deflated in memory as its rows come, so that the rows
+// of several sheets may come in turns.
+struct WorkbookSheet {
+  std::string name;
+  std::vector<SheetColumn> columns;
+  ZipEntryInMemory part;
+  std::string pending;  // XML not yet deflated
+  std::uint32_t rows = 0;
+  std::size_t widestRow = 0;
+  bool frozenHeader = false;
+};
+
+struct WorkbookWriter {
+  std::vector<WorkbookSheet> sheets;
+  std::vector<std::string> columnNames;  // "A", "B", ... as far as a row has reached
+};
+
+// Adds a sheet, its first row frozen and filtered when `headerRow` (a header row given by the
+// first AppendSheetRow). Returns its index. The name is at most 31 characters, without : \ / ? * [
+// ].
+std::size_t AddSheet(WorkbookWriter& workbook, std::string name, std::vector<SheetColumn> columns,
+                     bool headerRow);
+
+// Appends a row of cells to the sheet: empty cells are left out. The caller keeps within
+// kMostSheetRows rows, kMostSheetColumns cells and kMostCellCharacters per text.
+void AppendSheetRow(WorkbookWriter& workbook, std::size_t sheet, std::span<const SheetCell> cells);
+
+// Writes the workbook into `file` (open for writing, empty): its sheets in the order added, the
+// style sheet, the parts that tie them together. A failed write raises IoFailure; a workbook
+// past the container's limits ZipFailure. Releases the sheets' memory.
+void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file);
+
+// Releases what a workbook holds; safe at any time.
+void CloseWorkbookWriter(WorkbookWriter& workbook);
+
+// The column letters of a zero-based column index: "A", "Z", "AA", "XFD".
+std::string ColumnLetters(std::size_t column);

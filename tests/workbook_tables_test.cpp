@@ -1,0 +1,279 @@
+// The unpackers' workbooks: each sheet holds its table cell for cell, an unedited workbook packs
+// back into its database byte for byte, and what a sheet cannot hold is refused whole.
+#include "workbook_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+
+#include "node_writer.h"
+#include "session_tools.h"
+#include "workbook_files.h"
+
+namespace {
+
+// The columns of each table that hold texts, counted from 1.
+struct TextColumns {
+  const Tool* tool;
+  std::size_t table;
+  std::vector<std::size_t> columns;
+};
+
+const TextColumns kTextColumns[] = {
+    {&kSpells, 0, {1, 2, 3, 5, 12, 17, 18, 32}},
+    {&kSpells, 1, {1, 2, 8}},
+    {&kSpells, 2, {1, 2, 3, 4}},
+    {&kSpells, 3, {1, 2, 3, 4}},
+    {&kSpells, 4, {1, 2, 3, 4}},
+    {&kQuests, 0, {1, 5}},
+    {&kQuests, 1, {1, 4, 5, 6, 7, 8, 9, 10}},
+};
+
+TEST(WorkbookTablesTest, EachTablesColumnsFollowItsHeaderRow) {
+  for (const TextColumns& expected : kTextColumns) {
+    const TableSpec& table = expected.tool->tables[expected.table];
+    const std::vector<TableColumn> columns =
+        ColumnsOfTable(expected.tool->format->walk, static_cast<int>(expected.table));
+    EXPECT_EQ(columns.size(), CellsOf(table.headerRow).size()) << table.fileName;
+    std::vector<std::size_t> texts;
+    for (std::size_t column = 0; column < columns.size(); ++column) {
+      if (columns[column].kind == ColumnKind::Text) texts.push_back(column + 1);
+    }
+    EXPECT_EQ(texts, expected.columns) << table.fileName;
+  }
+}
+
+int Unpack(const Tool& tool, const std::vector<std::string>& arguments, std::string& console) {
+  std::vector<const char*> pointers = {"unpacker"};
+  for (const std::string& argument : arguments)
+    pointers.push_back(argument.c_str());
+  console.clear();
+  return RunUnpacker(pointers, *tool.format, Console{&console});
+}
+
+// The table's line that a workbook row stands for, from the format: texts in the game's code
+// page, whole numbers as they are, a float as the table writes the float32 it reads as, a tab
+// between cells, and as many columns as the header's unless the line end mark says otherwise.
+std::string LineOfRow(const std::vector<TableColumn>& columns, std::size_t headerColumns,
+                      const std::vector<ReadCell>& cells, char separator) {
+  std::vector<std::string> line(headerColumns);
+  for (const ReadCell& cell : cells) {
+    if (cell.kind == ReadCellKind::Text && cell.value == kLineEndMark) {
+      line.resize(cell.column);
+      break;
+    }
+    if (cell.column >= line.size()) line.resize(cell.column + 1);
+    std::string& text = line[cell.column];
+    CodePageMiss miss;
+    if (cell.kind == ReadCellKind::Text) {
+      EXPECT_TRUE(AppendBytesOfUtf8(*FindCodePage(kDefaultCodePage), cell.value, text, miss));
+    } else if (cell.column < columns.size() && columns[cell.column].kind == ColumnKind::Float) {
+      const FieldRule& rule = columns[cell.column].rule;
+      float value = 0.0f;
+      std::from_chars(cell.value.data(), cell.value.data() + cell.value.size(), value);
+      EXPECT_EQ(WorkbookFloatText(value), cell.value) << "not the shortest text of its float";
+      EXPECT_TRUE(DecodedText(rule, Float32BitsPayload(std::bit_cast<std::uint32_t>(value)),
+                              separator, text));
+      text.erase(0, LeadText(rule).size());
+    } else {
+      text = cell.value;
+    }
+  }
+  return LineOf(line);
+}
+
+// The text of a table as its sheet shows it.
+std::string TableTextOfSheet(const Tool& tool, std::size_t table, const SheetRows& sheet,
+                             char separator) {
+  const std::vector<TableColumn> columns =
+      ColumnsOfTable(tool.format->walk, static_cast<int>(table));
+  const std::size_t headerColumns = CellsOf(tool.tables[table].headerRow).size();
+  std::string text;
+  std::uint32_t expectedRow = 1;
+  for (const auto& [row, cells] : sheet.rows) {
+    EXPECT_EQ(row, expectedRow++) << sheet.name << ": a row without cells";
+    text += LineOfRow(columns, headerColumns, cells, separator) + "\r\n";
+  }
+  return text;
+}
+
+// Unpacks `database` both ways and compares every table with its sheet; the sheets come in the
+// tables' order, the About sheet last.
+void ExpectSheetsHoldTheTables(const Tool& tool, const std::string& database,
+                               const TempFolder& folder, char separator) {
+  std::string console;
+  ASSERT_EQ(Unpack(tool, {database, folder / "tables"}, console), 0) << console;
+  ASSERT_EQ(Unpack(tool, {database, folder / "book.xlsx"}, console), 0) << console;
+  const std::vector<SheetRows> sheets = ReadWorkbookSheets(folder / "book.xlsx");
+  ASSERT_EQ(sheets.size(), tool.tables.size() + 1);
+  EXPECT_EQ(sheets.back().name, kAboutSheetName);
+  for (std::size_t table = 0; table < tool.tables.size(); ++table) {
+    EXPECT_EQ(sheets[table].name, SheetNameOf(tool.tables[table]));
+    EXPECT_EQ(TableTextOfSheet(tool, table, sheets[table], separator),
+              ReadWholeFile(folder / "tables" + "/" + std::string(tool.tables[table].fileName)))
+        << tool.tables[table].fileName;
+  }
+}
+
+// The locale of the unpackers' decimal separator for the length of a test.
+struct DecimalSeparatorLocale {
+  explicit DecimalSeparatorLocale(const char* name) { setenv("LC_ALL", name, 1); }
+  ~DecimalSeparatorLocale() {
+    unsetenv("LC_ALL");
+    std::setlocale(LC_ALL, "C");
+  }
+};
+
+TEST(WorkbookTablesTest, EveryCellOfAWorkbookIsItsTablesCell) {
+  const std::size_t seeds = kFewCases ? 4 : 16;
+  for (const char* locale : {"C", "de_DE.UTF-8"}) {
+    const DecimalSeparatorLocale chosen(locale);
+    const char separator = locale[0] == 'C' ? '.' : ',';
+    for (const Tool* tool : {&kSpells, &kQuests}) {
+      SCOPED_TRACE(std::string(tool->name) + " under " + locale);
+      TempFolder folder;
+      ExpectSheetsHoldTheTables(*tool, tool->sample, folder, separator);
+      for (std::uint64_t seed = 1; seed <= seeds; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        TempFolder generated;
+        WriteWholeFile(generated / "db", GenerateDatabase(tool->kind, seed, 4 + seed * 6));
+        ExpectSheetsHoldTheTables(*tool, generated / "db", generated, separator);
+      }
+    }
+  }
+}
+
+int Pack(const Tool& tool, const std::vector<std::string>& paths, std::string& output,
+         std::string& errors) {
+  std::vector<const char*> pointers = {"packer"};
+  for (const std::string& path : paths)
+    pointers.push_back(path.c_str());
+  output.clear();
+  errors.clear();
+  return RunPacker(pointers, tool.packer, {&output, &errors});
+}
+
+// Whether every table of a summary says that nothing moved, changed, came or went.
+bool NothingChanged(const std::string& summary) {
+  std::size_t tables = 0;
+  std::size_t start = 0;
+  while (start < summary.size()) {
+    const std::size_t end = std::min(summary.find('\n', start), summary.size());
+    const std::string_view line = std::string_view(summary).substr(start, end - start);
+    if (line.find(" kept") != std::string_view::npos) {
+      ++tables;
+      if (line.find(" moved)") != std::string_view::npos ||
+          line.find(", 0 changed, 0 added, 0 removed") == std::string_view::npos) {
+        return false;
+      }
+    }
+    start = end + 1;
+  }
+  return tables > 0;
+}
+
+TEST(WorkbookTablesTest, UneditedWorkbooksPackBackByteForByte) {
+  const std::size_t seeds = kFewCases ? 4 : 24;
+  for (const Tool* tool : {&kSpells, &kQuests}) {
+    for (std::uint64_t seed = 0; seed <= seeds; ++seed) {
+      SCOPED_TRACE(std::string(tool->name) + " seed " + std::to_string(seed));
+      TempFolder folder;
+      std::string database = tool->sample;
+      if (seed > 0) {
+        database = folder / "db";
+        WriteWholeFile(database, GenerateDatabase(tool->kind, seed, 3 + seed * 8));
+      }
+      std::string output;
+      std::string errors;
+      ASSERT_EQ(Unpack(*tool, {database, folder / "book.xlsx"}, output), 0) << output;
+      ASSERT_EQ(Pack(*tool, {database, folder / "book.xlsx", folder / "new"}, output, errors), 0)
+          << errors;
+      EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(database));
+      EXPECT_TRUE(NothingChanged(output)) << output;
+    }
+  }
+}
+
+// A spell database of modifiers, each a record with a name alone.
+std::string ModifierDatabase(std::size_t records, std::string_view name) {
+  NodeWriter writer;
+  BeginNode(writer, 1, LengthForm::Long);
+  BeginNode(writer, 2, LengthForm::Long);
+  for (std::size_t record = 0; record < records; ++record) {
+    BeginNode(writer, 0, name.size() > 100 ? LengthForm::Long : LengthForm::Auto);
+    AppendNode(writer, 0, TextPayload(name));
+    EndNode(writer);
+  }
+  EndNode(writer);
+  EndNode(writer);
+  return writer.bytes;
+}
+
+TEST(WorkbookTablesTest, WhatASheetCannotHoldIsRefusedAndLeavesNothing) {
+  struct Case {
+    std::size_t records;
+    std::string name;
+    std::string said;
+  };
+  const Case cases[] = {
+      {1048576, "a", "SpellModifiers.txt line 1048577: a sheet holds at most 1048576 rows"},
+      {2, std::string(32768, 'a'),
+       "SpellModifiers.txt line 2: column \"Name\" holds a text of 32768 characters"},
+  };
+  for (const Case& refused : cases) {
+    if (refused.records > 1000 && kProgramsRunUnderEmulator) continue;
+    TempFolder folder;
+    WriteWholeFile(folder / "db", ModifierDatabase(refused.records, refused.name));
+    std::string console;
+    EXPECT_EQ(Unpack(kSpells, {folder / "db", folder / "book.xlsx"}, console), 1);
+    EXPECT_EQ(console.find(refused.said), 0u) << console;
+    EXPECT_NE(console.find("unpack into a folder"), std::string::npos) << console;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path),
+                            std::filesystem::directory_iterator{}),
+              1)
+        << "only the database is left";
+  }
+}
+
+TEST(WorkbookTablesTest, TheCodePageChoosesTheLettersAndEveryByteComesBack) {
+  struct Case {
+    const char* codePage;
+    std::string bytes;
+    std::string letters;
+  };
+  const Case cases[] = {
+      {nullptr, "\xC0\xE1\xE2", "\xD0\x90\xD0\xB1\xD0\xB2"},  // 1251: А б в
+      {"1252", "\xC0\xE9", "\xC3\x80\xC3\xA9"},               // À é
+      {"1253", "\xC1\xE2", "\xCE\x91\xCE\xB2"},               // Α β
+      {nullptr, "x\x98y", "x\xEF\x9E\x98y"},                  // undefined: U+F798
+      {"1252", "\x81\x8D", "\xEF\x9E\x81\xEF\x9E\x8D"},       // undefined: U+F781, U+F78D
+  };
+  for (const Case& letters : cases) {
+    TempFolder folder;
+    WriteWholeFile(folder / "db", ModifierDatabase(1, letters.bytes));
+    std::vector<std::string> arguments = {folder / "db", folder / "book.xlsx"};
+    if (letters.codePage != nullptr)
+      arguments.insert(arguments.begin(), {"--code-page", letters.codePage});
+    std::string console;
+    ASSERT_EQ(Unpack(kSpells, arguments, console), 0) << console;
+    const std::vector<SheetRows> sheets = ReadWorkbookSheets(folder / "book.xlsx");
+    ASSERT_GE(sheets.size(), 2u);
+    ASSERT_EQ(sheets[1].rows.size(), 2u);
+    EXPECT_EQ(sheets[1].rows[1].second.at(0).value, letters.letters);
+    std::string output;
+    std::string errors;
+    ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors),
+              0)
+        << errors;
+    EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "db"));
+  }
+  std::string console;
+  EXPECT_EQ(Unpack(kSpells, {"--code-page", "866", "db", "book.xlsx"}, console), 1);
+  EXPECT_EQ(console.find("Unknown code page '866': the code pages are 874 1250"), 0u) << console;
+}
+
+}  // namespace
