@@ -74,7 +74,26 @@ void OpenDatabaseSource(const std::string& path, const PackRules& rules, char de
     source.tables.push_back(MemoryTableSource(text));
 }
 
+void OpenWorkbookSource(const std::string& path, const PackRules& rules, char decimalSeparator,
+                        int codePage, PackSource& source) {
+  source.path = path;
+  source.workbook = true;
+  if (!OpenFileForReading(path.c_str(), source.workbookFile)) {
+    throw PackFailure{
+        {"cannot open the workbook '" + path + "' (missing, unreadable or not a file)"}};
+  }
+  try {
+    ReadWorkbookTables(path, source.workbookFile, rules, decimalSeparator, codePage, source.sheets);
+  } catch (const IoFailure& failure) {
+    throw PackFailure{
+        {"cannot read the workbook '" + path + "': " + FailureMessage(failure.errorNumber)}};
+  }
+  for (const std::string& text : source.sheets.texts)
+    source.tables.push_back(MemoryTableSource(text));
+}
+
 void CloseSource(PackSource& source) {
+  static_cast<void>(CloseFile(source.workbookFile));
   for (TableSource& table : source.tables)
     static_cast<void>(CloseFile(table.file));
   static_cast<void>(CloseFile(source.reader.file));

@@ -9,6 +9,7 @@
 #include "node_reader.h"
 #include "original_layout.h"
 #include "table_text.h"
+#include "workbook_source.h"
 
 struct PackSource {
   std::string path;
@@ -19,6 +20,10 @@ struct PackSource {
   NodeReader reader;
   Layout layout;
   RenderedTables rendered;
+  // A workbook source: the file, and its sheets as the tables' text (which `tables` read).
+  bool workbook = false;
+  PlatformFile workbookFile;
+  WorkbookTables sheets;
 };
 
 // The table files of a folder source, open for reading. Raises PackFailure naming a table that
@@ -31,6 +36,11 @@ void OpenFolderSource(const std::string& folder, const std::vector<std::string>&
 // PackFailure naming the source when it is not.
 void OpenDatabaseSource(const std::string& path, const PackRules& rules, char decimalSeparator,
                         PackSource& source);
+
+// A workbook source: its sheets read as the tables (ReadWorkbookTables) in `codePage` (0: the
+// one it records). Raises PackFailure naming the source when it cannot be opened or read.
+void OpenWorkbookSource(const std::string& path, const PackRules& rules, char decimalSeparator,
+                        int codePage, PackSource& source);
 
 // Closes a source's files (read only: nothing is lost when closing fails).
 void CloseSource(PackSource& source);

@@ -1,10 +1,12 @@
 // The packers' run: its command line, its files and its one way to end on a failure.
 #include "run_packer.h"
 
+#include <charconv>
 #include <exception>
 #include <memory>
 #include <vector>
 
+#include "code_page.h"
 #include "database_kinds.h"
 #include "message_text.h"
 #include "pack_report.h"
@@ -12,6 +14,7 @@
 #include "packed_file.h"
 #include "platform.h"
 #include "run_failure.h"
+#include "workbook_tables.h"
 
 namespace {
 
@@ -21,6 +24,7 @@ struct PackArguments {
   bool dryRun = false;
   bool verbose = false;
   bool strict = false;
+  int codePage = 0;  // of workbook sources; 0: the one each records
   std::string original;
   std::vector<std::string> sources;
   std::string target;  // empty: none (a dry run)
@@ -64,6 +68,16 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
       parsed.verbose = true;
     } else if (options && argument == "--strict") {
       parsed.strict = true;
+    } else if (options && argument == "--code-page") {
+      const std::string_view number = index + 1 < arguments.size() ? arguments[++index] : "";
+      const auto [end, error] =
+          std::from_chars(number.data(), number.data() + number.size(), parsed.codePage);
+      if (number.empty() || error != std::errc{} || end != number.data() + number.size() ||
+          FindCodePage(parsed.codePage) == nullptr) {
+        parsed.error = "unknown code page '" + std::string(number) + "' (the code pages are " +
+                       KnownCodePagesText() + ")";
+        return parsed;
+      }
     } else if (options && argument.size() > 1 && argument.front() == '-') {
       parsed.error = "unknown option '" + std::string(argument) + "'";
       return parsed;
@@ -85,21 +99,27 @@ std::string HelpText(const PackerSpec& packer) {
     tables += table.fileName;
   }
   const std::string extension(packer.extension);
-  return "Usage: " + program + " [--strict] [--dry-run] [--verbose] ORIGINAL." + extension +
-         " SOURCE... NEW." + extension + "\n" + "       " + program + " --help | --version\n\n" +
+  return "Usage: " + program + " [--strict] [--dry-run] [--verbose] [--code-page N] ORIGINAL." +
+         extension + " SOURCE... NEW." + extension + "\n" + "       " + program +
+         " --help | --version\n\n" +
          "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
          "itself. A SOURCE is a folder of the tables " +
-         unpacker + " unpacked (" + tables +
-         "),\nas they were edited, or a database of the same kind (a mod's, as it ships). Each\n"
-         "source is compared with ORIGINAL on its own: each line stands for the record it\n"
-         "holds, wherever it moved. Several sources are merged cell by cell in load order:\n"
+         unpacker + " unpacked (" + tables + "),\nas they were edited; a workbook (.xlsx) " +
+         unpacker +
+         " wrote, as a spreadsheet saved it; or a\n"
+         "database of the same kind (a mod's, as it ships). Each source is compared with\n"
+         "ORIGINAL on its own: each line stands for the record it "
+         "holds, wherever it moved.\nSeveral sources are merged cell by cell in load order:\n"
          "where two change one thing differently, the later one wins and it is a conflict.\n"
          "Everything no source changes is kept byte for byte. NEW is replaced only once the\n"
          "new database is complete and reads back as it should; ORIGINAL is never written.\n\n"
          "  --strict   a conflict of sources is an error: nothing is written\n"
          "  --dry-run  print the plan (every line moved, changed, added or removed, and the\n"
          "             conflicts) and the summary, and write nothing; NEW may be left out\n"
-         "  --verbose  print the plan before the summary\n\n"
+         "  --verbose  print the plan before the summary\n"
+         "  --code-page N\n"
+         "             the code page of the game's texts in workbook sources (874, 1250 to\n"
+         "             1258); without it, the one each workbook records\n\n"
          "Exit status: 0 written (a summary on standard output), 1 an error "
          "(nothing written,\nthe reasons on standard error), 2 wrong usage.\n";
 }
@@ -127,7 +147,24 @@ std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
          " packs it, not " + std::string(packer.program);
 }
 
-// Opens each source: a folder of tables, or a database of the packer's kind.
+// Whether a source file is a workbook: by its content (a zip container or a compound file), or by
+// a workbook's name, so that a file named so but holding something else is refused as a
+// workbook rather than as a damaged database.
+bool IsWorkbookSource(const std::string& path) {
+  if (IsWorkbookName(path) || path.ends_with(".xls") || path.ends_with(".XLS")) return true;
+  PlatformFile file;
+  if (!OpenFileForReading(path.c_str(), file)) return false;
+  bool workbook = false;
+  try {
+    workbook = IsWorkbookFile(file);
+  } catch (const IoFailure&) {
+    // Unreadable: the database source says so.
+  }
+  static_cast<void>(CloseFile(file));
+  return workbook;
+}
+
+// Opens each source: a folder of tables, a workbook, or a database of the packer's kind.
 void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
                     OpenSources& open) {
   std::vector<std::string> tableNames;
@@ -145,6 +182,13 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
                            "' is missing: a source is a folder of "
                            "tables or a database"}};
       default:
+        if (IsWorkbookSource(path)) {
+          InStep("cannot read '" + path + "'", [&] {
+            OpenWorkbookSource(path, packer.rules, decimalSeparator, arguments.codePage,
+                               open.sources.back());
+          });
+          break;
+        }
         InStep("cannot read '" + path + "'", [&] {
           OpenDatabaseSource(path, packer.rules, decimalSeparator, open.sources.back());
           const std::string wrong =
@@ -160,7 +204,10 @@ void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec&
                                const OpenSources& open, const NodeReader& original) {
   std::vector<std::string> tables;
   for (const PackSource& source : open.sources) {
-    if (source.database) continue;
+    if (source.workbook && IsSameFile(source.workbookFile, arguments.target.c_str())) {
+      throw PackFailure{{"the source '" + source.path + "' is NEW itself: NEW is a database"}};
+    }
+    if (source.database || source.workbook) continue;
     std::string prefix = source.path;
     if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
       prefix += kFolderSeparator;
@@ -220,13 +267,23 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     if (arguments.strict) RefuseConflicts(packer.rules, plan);
     std::vector<std::string> sourceNames;
     for (const PackSource& source : open.sources)
-      sourceNames.push_back(source.path + (source.database ? " (a database)" : " (tables)"));
+      sourceNames.push_back(source.path + (source.database   ? " (a database)"
+                                           : source.workbook ? " (a workbook)"
+                                                             : " (tables)"));
     if (arguments.dryRun || arguments.verbose) {
       WriteOutputText(console, PlanText(packer.rules, plan));
     }
     // Made before NEW is replaced: nothing may fail after that.
-    const std::string summary = Summary(packer.program, packer.rules, plan, sourceNames,
-                                        arguments.target, arguments.dryRun);
+    std::string summary = Summary(packer.program, packer.rules, plan, sourceNames, arguments.target,
+                                  arguments.dryRun);
+    for (const PackSource& source : open.sources) {
+      if (!source.workbook) continue;
+      InStep("cannot read '" + arguments.original + "'", [&] {
+        for (const std::string& note :
+             WorkbookNotes(source.path, source.sheets, original.file, Size(original)))
+          summary += note + "\n";
+      });
+    }
     if (!arguments.dryRun) {
       WriteAndReplace(original, arguments.original, packer.rules, plan, arguments.target,
                       decimalSeparator);

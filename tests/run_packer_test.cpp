@@ -73,7 +73,8 @@ TEST(RunPackerTest, UsageHelpAndVersion) {
   } cases[] = {
       {{},
        kExitSuccess,
-       "Usage: grimpack [--strict] [--dry-run] [--verbose] ORIGINAL.sdb SOURCE... NEW.sdb\n",
+       "Usage: grimpack [--strict] [--dry-run] [--verbose] [--code-page N] ORIGINAL.sdb SOURCE... "
+       "NEW.sdb\n",
        ""},
       {{"--help"}, kExitSuccess, "Usage: grimpack", ""},
       {{"--version"}, kExitSuccess, "grimpack " UNPACKER_VERSION "\n", ""},

@@ -1,0 +1,349 @@
+// A workbook's sheets read back into the tables its unpacker writes.
+#include "workbook_source.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "code_page.h"
+#include "field_codec.h"
+#include "message_text.h"
+#include "node_writer.h"
+#include "number_text.h"
+#include "pack_plan.h"
+#include "run_failure.h"
+#include "run_unpacker.h"
+#include "workbook_reader.h"
+#include "workbook_tables.h"
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+// Problems listed before the rest are counted: a workbook typed in the wrong code page would
+// otherwise list every text it holds.
+constexpr std::size_t kProblemsListed = 20;
+
+// What one table's conversion needs and gathers.
+struct SheetConversion {
+  const TableSpec* table = nullptr;
+  std::vector<TableColumn> columns;
+  std::size_t headerColumns = 0;
+  char tableSeparator = '.';  // of its floats, for columns past the header's
+  const CodePage* page = nullptr;
+  char decimalSeparator = '.';
+  std::string where;  // "'mod.xlsx' SpellPrototypes"
+};
+
+struct Problems {
+  std::vector<std::string> listed;
+  std::size_t count = 0;
+  void Add(std::string problem) {
+    if (count++ < kProblemsListed) listed.push_back(std::move(problem));
+  }
+};
+
+std::string CellPlace(const SheetConversion& sheet, std::uint32_t row, std::size_t column) {
+  return sheet.where + " row " + std::to_string(row) + ", column " +
+         ColumnName(*sheet.table, column);
+}
+
+// The whole number a number text holds, within the int32 range; false otherwise.
+bool WholeValue(const DecimalNumber& number, std::int32_t& value) {
+  if (number.form == DecimalDigits::Form::Zero) {
+    value = 0;
+    return true;
+  }
+  if (number.form != DecimalDigits::Form::Finite) return false;
+  const auto digits = static_cast<std::int64_t>(number.digits.size());
+  if (number.exponent < digits || number.exponent > 10) return false;
+  std::int64_t whole = 0;
+  for (std::int64_t index = 0; index < number.exponent; ++index) {
+    const std::size_t at = static_cast<std::size_t>(index);
+    whole = whole * 10 + (at < number.digits.size() ? number.digits[at] - '0' : 0);
+  }
+  if (number.negative) whole = -whole;
+  if (whole < std::numeric_limits<std::int32_t>::min() ||
+      whole > std::numeric_limits<std::int32_t>::max()) {
+    return false;
+  }
+  value = static_cast<std::int32_t>(whole);
+  return true;
+}
+
+// The saved number with the table's separator for its point.
+std::string WithSeparator(std::string_view saved, char separator) {
+  std::string text(saved.starts_with('+') ? saved.substr(1) : saved);
+  for (char& c : text) {
+    if (c == '.') c = separator;
+  }
+  return text;
+}
+
+double DoubleOf(std::string_view text) {
+  double value = std::numeric_limits<double>::quiet_NaN();
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+// A float column's text for a saved number: the unpacker's own text of the float32 it rounds to
+// when the cell holds exactly the number the workbook writes for that float (as saved by any
+// spreadsheet: the same double), otherwise the number as saved, which the packer rounds and
+// says so.
+std::string FloatColumnText(const TableColumn& column, std::string_view saved,
+                            const DecimalNumber& number, char decimalSeparator) {
+  const char separator = NumberSeparator(column.rule, decimalSeparator);
+  float value = 0.0f;
+  if (!NearestFloat(number, value)) return WithSeparator(saved, separator);
+  if (DoubleOf(saved) != DoubleOf(WorkbookFloatText(value))) return WithSeparator(saved, separator);
+  std::string text;
+  if (!DecodedText(column.rule, Float32BitsPayload(std::bit_cast<std::uint32_t>(value)),
+                   decimalSeparator, text)) {
+    return WithSeparator(saved, separator);
+  }
+  return text.substr(LeadText(column.rule).size());
+}
+
+// A number cell's text in its column.
+std::string NumberText(const SheetConversion& sheet, std::size_t column, std::string_view saved) {
+  DecimalNumber number;
+  const bool readable =
+      ReadNumberText(saved.starts_with('+') ? saved.substr(1) : saved, '.', number);
+  if (column < sheet.columns.size()) {
+    const TableColumn& kind = sheet.columns[column];
+    const char separator = NumberSeparator(kind.rule, sheet.decimalSeparator);
+    if (!readable) return WithSeparator(saved, separator);
+    if (kind.kind == ColumnKind::Float) {
+      return FloatColumnText(kind, saved, number, sheet.decimalSeparator);
+    }
+    std::int32_t whole = 0;
+    if (WholeValue(number, whole)) return std::to_string(whole);
+    return WithSeparator(saved, separator);
+  }
+  std::int32_t whole = 0;
+  if (readable && WholeValue(number, whole)) return std::to_string(whole);
+  return WithSeparator(saved, sheet.tableSeparator);
+}
+
+bool IsTextColumn(const SheetConversion& sheet, std::size_t column) {
+  return column < sheet.columns.size() && sheet.columns[column].kind == ColumnKind::Text;
+}
+
+std::string KindWords(ReadCellKind kind) {
+  switch (kind) {
+    case ReadCellKind::Date:
+      return "a date or time";
+    case ReadCellKind::Boolean:
+      return "a truth value (TRUE or FALSE)";
+    case ReadCellKind::Error:
+      return "an error value";
+    default:
+      return "a value";
+  }
+}
+
+// The cell's text in the table, or false with the problem said.
+bool CellText(const SheetConversion& sheet, std::uint32_t row, const ReadCell& cell,
+              std::string& text, Problems& problems) {
+  text.clear();
+  if (cell.formula && !cell.formulaValue) {
+    problems.Add(CellPlace(sheet, row, cell.column) +
+                 ": a formula without a saved value: open the workbook in a spreadsheet and "
+                 "save it again, or type the value");
+    return false;
+  }
+  switch (cell.kind) {
+    case ReadCellKind::Text: {
+      CodePageMiss miss;
+      if (AppendBytesOfUtf8(*sheet.page, cell.value, text, miss)) return true;
+      problems.Add(CellPlace(sheet, row, cell.column) + ": " +
+                   (miss.invalidUtf8
+                        ? std::string("is not valid UTF-8")
+                        : "the character " + CharacterName(miss.character) +
+                              " is not in code page " + std::to_string(sheet.page->number)));
+      return false;
+    }
+    case ReadCellKind::Number:
+      if (IsTextColumn(sheet, cell.column)) {
+        problems.Add(CellPlace(sheet, row, cell.column) + ": holds the number " +
+                     QuotedText(cell.value) +
+                     " in a column of texts: format the cell as Text and type it again");
+        return false;
+      }
+      text = NumberText(sheet, cell.column, cell.value);
+      return true;
+    default:
+      problems.Add(CellPlace(sheet, row, cell.column) + ": holds " + KindWords(cell.kind) + " (" +
+                   QuotedText(cell.value) + "), which no table holds: type it as " +
+                   (IsTextColumn(sheet, cell.column) ? "text" : "a number"));
+      return false;
+  }
+}
+
+// Appends the row's line: its cells joined by tabs, as many columns as the header's unless its
+// end is marked.
+void AppendLine(const SheetConversion& sheet, std::uint32_t row, std::span<const ReadCell> cells,
+                std::string& out, WorkbookTables& tables, Problems& problems) {
+  std::size_t columns = sheet.headerColumns;
+  std::size_t usedCells = cells.size();
+  for (std::size_t index = 0; index < cells.size(); ++index) {
+    if (cells[index].kind == ReadCellKind::Text && cells[index].value == kLineEndMark) {
+      columns = cells[index].column;
+      usedCells = index;
+      break;
+    }
+    columns = std::max(columns, cells[index].column + 1);
+  }
+  std::string text;
+  std::size_t next = 0;
+  for (std::size_t column = 0; column < columns; ++column) {
+    if (column > 0) out += '\t';
+    if (next >= usedCells || cells[next].column != column) continue;
+    const ReadCell& cell = cells[next++];
+    if (cell.formula && cell.formulaValue && tables.formulaCells++ == 0) {
+      tables.firstFormula = CellPlace(sheet, row, cell.column);
+    }
+    if (CellText(sheet, row, cell, text, problems)) out += text;
+  }
+  out += kLineEnd;
+}
+
+// The table's text from its sheet: its rows from the header row on, each a line.
+std::string SheetText(const WorkbookFile& workbook, const WorkbookSheetEntry& entry,
+                      const SheetConversion& sheet, WorkbookTables& tables, Problems& problems) {
+  std::string text;
+  std::uint32_t lastRow = 0;
+  ReadSheetRows(workbook, entry, [&](std::uint32_t row, std::span<const ReadCell> cells) {
+    if (row > lastRow + 1) {
+      problems.Add(sheet.where + " row " + std::to_string(lastRow + 1) +
+                   (lastRow == 0 ? " (the header row) is empty"
+                                 : " is empty: delete the row itself to remove a record"));
+    }
+    AppendLine(sheet, row, cells, text, tables, problems);
+    lastRow = row;
+  });
+  return text;
+}
+
+// The About sheet's record of the database the workbook was made from.
+RecordedOrigin ReadOrigin(const WorkbookFile& workbook) {
+  RecordedOrigin origin;
+  const WorkbookSheetEntry* about = FindSheet(workbook, kAboutSheetName);
+  if (about == nullptr) return origin;
+  ReadSheetRows(workbook, *about, [&](std::uint32_t, std::span<const ReadCell> cells) {
+    if (cells.size() < 2 || cells[0].column != 0 || cells[1].column != 1) return;
+    const std::string& key = cells[0].value;
+    const std::string& value = cells[1].value;
+    if (key == kOriginKeys[0]) {
+      origin.databaseName = value;
+      origin.known = true;
+    } else if (key == kOriginKeys[1]) {
+      std::from_chars(value.data(), value.data() + value.size(), origin.databaseSize);
+    } else if (key == kOriginKeys[2]) {
+      std::from_chars(value.data(), value.data() + value.size(), origin.databaseCrc, 16);
+    } else if (key == kOriginKeys[3]) {
+      std::from_chars(value.data(), value.data() + value.size(), origin.codePage);
+    }
+  });
+  return origin;
+}
+
+bool IsTableSheet(const PackRules& rules, std::string_view name) {
+  if (name == kAboutSheetName) return true;
+  for (const TableSpec& table : rules.tables) {
+    if (SheetNameOf(table) == name) return true;
+  }
+  return false;
+}
+
+const CodePage& ChosenCodePage(int chosen, const RecordedOrigin& origin) {
+  if (chosen != 0 && FindCodePage(chosen) != nullptr) return *FindCodePage(chosen);
+  if (origin.codePage != 0 && FindCodePage(origin.codePage) != nullptr) {
+    return *FindCodePage(origin.codePage);
+  }
+  return *FindCodePage(kDefaultCodePage);
+}
+
+char FloatSeparatorOf(const std::vector<TableColumn>& columns, char decimalSeparator) {
+  for (const TableColumn& column : columns) {
+    if (column.kind == ColumnKind::Float) return NumberSeparator(column.rule, decimalSeparator);
+  }
+  return decimalSeparator;
+}
+
+}  // namespace
+
+bool IsWorkbookFile(PlatformFile file) {
+  return LooksLikeZip(file) || IsCompoundFile(file);
+}
+
+void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,
+                        char decimalSeparator, int codePage, WorkbookTables& tables) {
+  const std::string name = "'" + path + "'";
+  WorkbookFile workbook;
+  Problems problems;
+  try {
+    OpenWorkbookFile(file, workbook);
+    tables.origin = ReadOrigin(workbook);
+    const CodePage& page = ChosenCodePage(codePage, tables.origin);
+    tables.codePage = page.number;
+    for (const WorkbookSheetEntry& sheet : workbook.sheets) {
+      if (!IsTableSheet(rules, sheet.name)) tables.ignoredSheets.push_back(sheet.name);
+    }
+    for (std::size_t route = 0; route < rules.tables.size(); ++route) {
+      const TableSpec& table = rules.tables[route];
+      const WorkbookSheetEntry* entry = FindSheet(workbook, SheetNameOf(table));
+      if (entry == nullptr) {
+        throw PackFailure{{"the workbook " + name + " has no sheet '" +
+                           std::string(SheetNameOf(table)) + "' (the table " +
+                           std::string(table.fileName) + "): a workbook source holds every table"}};
+      }
+      SheetConversion sheet;
+      sheet.table = &table;
+      sheet.columns = ColumnsOfTable(*rules.walk, static_cast<int>(route));
+      sheet.headerColumns = static_cast<std::size_t>(
+                                std::count(table.headerRow.begin(), table.headerRow.end(), '\t')) +
+                            1;
+      sheet.tableSeparator = FloatSeparatorOf(sheet.columns, decimalSeparator);
+      sheet.page = &page;
+      sheet.decimalSeparator = decimalSeparator;
+      sheet.where = name + " " + std::string(SheetNameOf(table));
+      tables.texts.push_back(SheetText(workbook, *entry, sheet, tables, problems));
+    }
+  } catch (const WorkbookFailure& failure) {
+    throw PackFailure{{"the source " + name + " " + failure.message}};
+  }
+  if (problems.count > 0) {
+    if (problems.count > problems.listed.size()) {
+      problems.listed.push_back("... and " +
+                                std::to_string(problems.count - problems.listed.size()) +
+                                " more cells of " + name);
+    }
+    throw PackFailure{std::move(problems.listed)};
+  }
+}
+
+std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTables& tables,
+                                       PlatformFile original, std::int64_t originalSize) {
+  std::vector<std::string> notes;
+  const std::string name = "'" + path + "'";
+  for (const std::string& sheet : tables.ignoredSheets) {
+    notes.push_back(name + ": the sheet " + QuotedText(sheet) + " is not a table and was ignored");
+  }
+  if (tables.formulaCells > 0) {
+    notes.push_back(name + ": " + Plural(tables.formulaCells, "formula cell") +
+                    " packed as the values saved with them (the first at " + tables.firstFormula +
+                    ")");
+  }
+  const RecordedOrigin& origin = tables.origin;
+  if (origin.known) {
+    const bool same = origin.databaseSize == originalSize &&
+                      FileCrc32(original, originalSize) == origin.databaseCrc;
+    if (!same) {
+      notes.push_back(
+          name + " was made from " + QuotedText(origin.databaseName) + " (" +
+          Plural(static_cast<std::size_t>(std::max<std::int64_t>(origin.databaseSize, 0)), "byte") +
+          "), not from this ORIGINAL: its changes are carried onto this one");
+    }
+  }
+  return notes;
+}

@@ -1,0 +1,50 @@
+// A workbook as a source of a pack: each sheet named after a table is that table, its cells
+// turned back into the table's text in the game's code page, as its unpacker writes it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "original_layout.h"
+#include "platform.h"
+
+// What the About sheet of a workbook records; `known` is false when it has none.
+struct RecordedOrigin {
+  bool known = false;
+  std::string databaseName;
+  std::int64_t databaseSize = -1;
+  std::uint32_t databaseCrc = 0;
+  int codePage = 0;  // 0: not recorded
+};
+
+// A workbook's tables, as text, and what the summary says of it.
+struct WorkbookTables {
+  std::vector<std::string> texts;  // one per table of the rules, header row first, CR LF lines
+  RecordedOrigin origin;
+  int codePage = 0;
+  std::vector<std::string> ignoredSheets;
+  std::size_t formulaCells = 0;
+  std::string firstFormula;  // where the first formula cell is, for the summary
+};
+
+// Whether the open file is a workbook by its content (a zip container), rather than a database.
+// IoFailure when a read fails.
+bool IsWorkbookFile(PlatformFile file);
+
+// Reads the workbook at `path` (open as `file`) into table texts: its sheets named after the
+// rules' tables, in the code page `codePage` (0: the one the workbook records, else
+// kDefaultCodePage). Number cells are written as the unpacker writes the value they round to
+// where they hold exactly that value's number, else as saved; text cells are converted to the
+// code page. Raises PackFailure naming the workbook, the sheet, the row and the column for a
+// workbook that cannot be read, a missing table sheet, a character the code page cannot hold,
+// a date, a truth value, an error or a formula without a saved value, a number in a text
+// column, an empty row among the lines; IoFailure when a read fails.
+void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,
+                        char decimalSeparator, int codePage, WorkbookTables& tables);
+
+// The lines the summary adds for a workbook source: sheets ignored, formulas packed as their
+// saved values, a database other than the one the workbook was made from (`original`, its
+// size and CRC-32 when they are needed: computed only when the sizes agree).
+std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTables& tables,
+                                       PlatformFile original, std::int64_t originalSize);
