@@ -100,7 +100,15 @@ std::string FloatColumnText(const TableColumn& column, std::string_view saved,
                    decimalSeparator, text)) {
     return WithSeparator(saved, separator);
   }
-  return text.substr(LeadText(column.rule).size());
+  text.erase(0, LeadText(column.rule).size());
+  // The table's few decimals may not show the float ("0" for 1e-07): then the number as saved,
+  // which the packer rounds to the same float.
+  DecimalNumber shown;
+  float readBack = 0.0f;
+  const bool showsIt =
+      ReadNumberText(text, separator, shown) && NearestFloat(shown, readBack) &&
+      std::bit_cast<std::uint32_t>(readBack) == std::bit_cast<std::uint32_t>(value);
+  return showsIt ? text : WithSeparator(saved, separator);
 }
 
 // A number cell's text in its column.

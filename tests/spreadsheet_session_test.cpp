@@ -27,6 +27,7 @@
 #include "session_tools.h"
 #include "spell_walker.h"
 #include "test_files.h"
+#include "workbook_files.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ struct SessionSteps {
   bool remove = false;
   bool change = false;
   bool duplicate = false;
+  bool throughWorkbook = false;  // the tables unpacked and packed as a workbook's sheets
 };
 
 std::vector<TableSession> UneditedSessions(const Tool& tool, const std::vector<CellTable>& tables) {
@@ -359,6 +361,24 @@ PackResult PackSession(const Tool& tool, const std::vector<TableSession>& sessio
   return result;
 }
 
+// Writes the session's tables as a workbook's sheets, as a spreadsheet saves them, and packs
+// the workbook onto the original as `target`.
+PackResult PackSessionWorkbook(const Tool& tool, const std::vector<TableSession>& sessions,
+                               const std::string& workbook, const std::string& original,
+                               const std::string& target) {
+  std::vector<TableLines> tables;
+  for (const TableSession& session : sessions) {
+    TableLines& lines = tables.emplace_back();
+    for (const SessionLine& line : session.lines)
+      lines.push_back(line.cells);
+  }
+  WriteTablesAsWorkbook(tool.format->walk, tool.tables, tables, workbook);
+  PackResult result;
+  const char* arguments[] = {"packer", original.c_str(), workbook.c_str(), target.c_str()};
+  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
+  return result;
+}
+
 // ---- Step 5: check.
 
 bool IsList(const TreeNode& field) {
@@ -596,7 +616,10 @@ std::string RunSession(const Tool& tool, std::uint64_t seed, const SessionSteps&
   Random random{seed * 7919 + 17};
   const std::vector<TableSession> sessions = EditTables(tool, tables, steps, random);
   const PackResult result =
-      PackSession(tool, sessions, folder / "edited", folder / "original", folder / "new");
+      steps.throughWorkbook
+          ? PackSessionWorkbook(tool, sessions, folder / "edited.xlsx", folder / "original",
+                                folder / "new")
+          : PackSession(tool, sessions, folder / "edited", folder / "original", folder / "new");
   if (result.status != kExitSuccess) {
     return Report(
         tool, seed, sessions,
@@ -652,6 +675,14 @@ TEST(SpreadsheetSessionTest, SpellSessionsKeepWhatTheirLinesDoNotChange) {
 
 TEST(SpreadsheetSessionTest, QuestSessionsKeepWhatTheirLinesDoNotChange) {
   ExpectSessionsKeepThePromise(kQuests, kEverySessionStep, kFewCases ? 15 : 80);
+}
+
+// The same sessions in a workbook saved by a spreadsheet: its numbers are number cells.
+TEST(SpreadsheetSessionTest, SessionsHoldThroughAWorkbook) {
+  SessionSteps steps = kEverySessionStep;
+  steps.throughWorkbook = true;
+  for (const Tool* tool : {&kSpells, &kQuests})
+    ExpectSessionsKeepThePromise(*tool, steps, kFewCases ? 8 : 40);
 }
 
 // A mod made of a generated database is sound, unpacks and is not the database.
