@@ -2,7 +2,7 @@
 """Writes BENCHMARKS.md from the figures bench/run.sh gathered, and checks each packer's peak
 memory against the README's bound.
 
-Usage: report.py DATA_FOLDER REPORT "SIZES" PACK_SIZE
+Usage: report.py DATA_FOLDER REPORT "SIZES" PACK_SIZE WORKBOOK_SIZE
 """
 import json
 import os
@@ -98,6 +98,31 @@ def packer_rows(data, pack_size):
     return rows, failures
 
 
+# The speed goals of workbooks: writing one against writing the tables, packing from an
+# unedited one against packing from the unedited tables.
+WORKBOOK_GOALS = {"workbook": ("tables", 4.0), "packed from the workbook": ("packed from tables", 2.0)}
+
+
+def workbook_rows(data, workbook_size):
+    rows = []
+    for packer, unpacker, kind, ext in PACKINGS:
+        base = f"{data}/{kind}-{workbook_size}-workbook"
+        if not os.path.exists(base + ".json"):
+            rows.append((unpacker, kind, f"{workbook_size} MiB", "no workbook: a table is larger "
+                         "than a sheet", "", "", "", "", ""))
+            continue
+        times = medians(base + ".json")
+        for run, (against, goal) in WORKBOOK_GOALS.items():
+            ratio = times[run] / times[against]
+            program = unpacker if run == "workbook" else packer
+            rss = rss_bytes(base + ("-write.rss" if run == "workbook" else "-pack.rss")) / MIB
+            rows.append((program, kind, f"{workbook_size} MiB", run, f"{times[against] * 1000:.0f}",
+                         f"{times[run] * 1000:.0f}", f"{ratio:.2f}",
+                         f"at most {goal:g} x: {'yes' if ratio <= goal else 'NO'}",
+                         f"{rss:.1f}"))
+    return rows
+
+
 def number_rows(data):
     numbers = {b["run_name"]: b["real_time"]
                for b in json.load(open(f"{data}/number_text.json"))["benchmarks"]
@@ -116,7 +141,7 @@ def table(header, rows):
     return text + "".join("| " + " | ".join(row) + " |\n" for row in rows)
 
 
-def main(data, report, sizes, pack_size):
+def main(data, report, sizes, pack_size, workbook_size):
     cpu = subprocess.run(["sh", "-c", "grep -m1 'model name' /proc/cpuinfo | cut -d: -f2"],
                          capture_output=True, text=True).stdout.strip()
     packed, failures = packer_rows(data, pack_size)
@@ -142,6 +167,13 @@ def main(data, report, sizes, pack_size):
         out.write(table(("Packer", "Database", "Tables", "Size", "Records", "unpacker ms",
                          "packer ms", "packer / unpacker", "goal", "peak RSS MiB",
                          "bytes per database byte", "memory bound MiB"), packed))
+        out.write("\nWorkbooks: the unpacker writing a workbook against writing the tables of the "
+                  "same database, and the packer packing the unedited workbook against the "
+                  "unedited tables, in one hyperfine run each (sheets deflated at zlib's level 1, "
+                  "held deflated in memory until the workbook is written).\n\n")
+        out.write(table(("Program", "Database", "Size", "Run", "against ms", "run ms",
+                         "run / against", "goal", "peak RSS MiB"),
+                        workbook_rows(data, workbook_size)))
         out.write("\nNumber text, median ns per value (`number_text_bench`), and the ratio to the "
                   "`std::to_chars(double, scientific, 17)` baseline of the same values:\n\n")
         out.write(table(("Values", "baseline ns", "plain ns", "plain / baseline", "general ns",
@@ -153,6 +185,6 @@ def main(data, report, sizes, pack_size):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 6:
         sys.exit(__doc__)
     sys.exit(main(*sys.argv[1:]))

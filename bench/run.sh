@@ -107,7 +107,40 @@ for entry in "${packings[@]}"; do
   rm -f "$packed"
 done
 
+# Workbooks: each unpacker writing its tables and a workbook of the same database, and each packer
+# packing the unedited tables and the unedited workbook, in one hyperfine run each. The databases
+# are those of the packers' runs at a size whose largest table fits a sheet (1,048,575 lines).
+workbook_size=${BENCH_WORKBOOK_SIZE:-128}
+for entry in "${packings[@]}"; do
+  read -r kind extension unpacker packer table _ _ <<<"$entry"
+  database="$data/$kind-$workbook_size.$extension"
+  [ -f "$database" ] || "$bin/bench/make_bench_database" "$kind" "$workbook_size" 1 "$database"
+  base="$data/$kind-$workbook_size-workbook"
+  rm -rf "$base-tables" "$base.xlsx"
+  "$bin/$unpacker/$unpacker" "$database" "$base-tables" >/dev/null
+  if ! "$bin/$unpacker/$unpacker" "$database" "$base.xlsx"; then
+    echo "$kind-$workbook_size: no workbook (a table larger than a sheet)"
+    continue
+  fi
+  packed="$data/packed.$extension"
+  echo "== $unpacker and $packer with a workbook of $database"
+  hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$base.json" \
+    --prepare "rm -f $packed" \
+    -n tables "$bin/$unpacker/$unpacker $database $data/out-$unpacker-workbook" \
+    -n workbook "$bin/$unpacker/$unpacker $database $data/out-$unpacker.xlsx" \
+    -n "packed from tables" "$bin/$unpacker/$packer $database $base-tables $packed" \
+    -n "packed from the workbook" "$bin/$unpacker/$packer $database $base.xlsx $packed"
+  /usr/bin/time -f %M -o "$base-write.rss" "$bin/$unpacker/$unpacker" "$database" \
+    "$data/out-$unpacker.xlsx"
+  rm -f "$packed"
+  /usr/bin/time -f %M -o "$base-pack.rss" "$bin/$unpacker/$packer" "$database" "$base.xlsx" \
+    "$packed" >/dev/null
+  cmp "$database" "$packed"
+  stat -c %s "$base.xlsx" >"$base.size"
+  rm -f "$packed" "$data/out-$unpacker.xlsx"
+done
+
 "$bin/bench/number_text_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_format=json >"$data/number_text.json"
 
-python3 bench/report.py "$data" "$report" "$sizes" "$pack_size"
+python3 bench/report.py "$data" "$report" "$sizes" "$pack_size" "$workbook_size"
