@@ -215,12 +215,21 @@ void AppendLine(const SheetConversion& sheet, std::uint32_t row, std::span<const
   out += kLineEnd;
 }
 
-// The table's text from its sheet: its rows from the header row on, each a line.
+// The table's text from its sheet: its rows from the header row on, each a line. Empty cells
+// take a tab each: a sheet whose text would be far larger than its part (cells placed far apart,
+// as only a damaged or hostile file places them) is refused rather than held.
 std::string SheetText(const WorkbookFile& workbook, const WorkbookSheetEntry& entry,
                       const SheetConversion& sheet, WorkbookTables& tables, Problems& problems) {
+  const ZipEntry* part = FindZipEntry(workbook.archive, entry.part);
+  const std::uint64_t mostBytes = (part == nullptr ? 0 : part->size) * 8 + (std::uint64_t{1} << 20);
   std::string text;
   std::uint32_t lastRow = 0;
   ReadSheetRows(workbook, entry, [&](std::uint32_t row, std::span<const ReadCell> cells) {
+    if (text.size() > mostBytes) {
+      throw PackFailure{{sheet.where + " row " + std::to_string(row) +
+                         ": the sheet's cells lie far apart, with more empty cells between them "
+                         "than a table holds; it is not taken"}};
+    }
     if (row > lastRow + 1) {
       problems.Add(sheet.where + " row " + std::to_string(lastRow + 1) +
                    (lastRow == 0 ? " (the header row) is empty"

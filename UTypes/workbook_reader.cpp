@@ -13,8 +13,6 @@ namespace {
 // The most bytes one text of a part may take: a cell's 32,767 characters, each written as an
 // escape at worst, with room to spare.
 constexpr std::size_t kMostTextBytes = std::size_t{1} << 20;
-// The most bytes of a part that is read whole: the relationships, the workbook, the styles.
-constexpr std::size_t kMostSmallPartBytes = std::size_t{16} << 20;
 constexpr std::uint32_t kMostRows = 1048576;
 constexpr std::size_t kMostColumns = 16384;
 

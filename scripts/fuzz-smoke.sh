@@ -2,7 +2,8 @@
 # Builds the fuzz preset (clang) and runs each fuzz target for a while, failing on any crash,
 # leak, sanitizer report, timeout or memory blow-up.
 # Usage: scripts/fuzz-smoke.sh [seconds per target, default 60] [target...]
-# Targets: spell_walk quest_walk number_text node_dump table_pack (all by default). FUZZ_JOBS (default 2)
+# Targets: spell_walk quest_walk number_text node_dump table_pack workbook_read (all by
+# default). FUZZ_JOBS (default 2)
 # targets run at once. Each target's grown corpus is kept in build/fuzz/work/<target>, so a
 # later run goes on from it; an input that fails is saved in build/fuzz/artifacts/<target>/ and
 # printed in hex, for fuzz/regressions/<target>/.
@@ -14,7 +15,7 @@ EnsurePackages "${kBuildPackages[@]}" clang libclang-rt-14-dev
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(spell_walk quest_walk number_text node_dump table_pack)
+[ ${#targets[@]} -gt 0 ] || targets=(spell_walk quest_walk number_text node_dump table_pack workbook_read)
 jobs="${FUZZ_JOBS:-2}"
 
 cmake --preset fuzz >/dev/null
