@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job in one command: builds the tools and unpacks the sample databases into tables.
+# The main job in one command: builds the tools and unpacks the sample databases into tables and
+# into workbooks.
 # Usage: bash scripts/unpack-samples.sh [output folder]   (default: unpacked/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +18,15 @@ mkdir -p "$output"
 echo "== Unpacking samples/spells.sdb and samples/quests.qdb into $output/"
 build/release/grimdex/grimdex samples/spells.sdb "$output"
 build/release/lorudex/lorudex samples/quests.qdb "$output"
+echo "== ... and into the workbooks $output/spells.xlsx and $output/quests.xlsx"
+build/release/grimdex/grimdex samples/spells.sdb "$output/spells.xlsx"
+build/release/lorudex/lorudex samples/quests.qdb "$output/quests.xlsx"
+for workbook in spells.xlsx quests.xlsx; do
+  if [ ! -s "$output/$workbook" ]; then
+    echo "missing: $output/$workbook" >&2
+    exit 1
+  fi
+done
 
 echo
 echo "The seven tables are in $(cd "$output" && pwd)/"
@@ -42,4 +52,7 @@ else
 fi
 
 echo
-echo "To open them in a spreadsheet, see \"Opening the tables in a spreadsheet\" in README.md."
+echo "The workbooks $output/spells.xlsx and $output/quests.xlsx open in any spreadsheet (Excel,"
+echo "LibreOffice Calc, Gnumeric) with no import dialog: one sheet per table. Edit and save one,"
+echo "then pack it back:  build/release/grimdex/grimpack samples/spells.sdb $output/spells.xlsx new.sdb"
+echo "See \"Opening the tables in a spreadsheet\" in README.md."
