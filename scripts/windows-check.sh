@@ -160,10 +160,10 @@ ExpectedWindowsConsole() {
   fi
 }
 
-# The Linux run must leave something to compare: console text or a table.
+# The Linux run must leave something to compare: console text, a table or a workbook.
 ProducedSomething() {
   local folder=$1
-  [ -s "$folder.out" ] || [ -n "$(find "$folder" -name '*.txt' -print -quit)" ]
+  [ -s "$folder.out" ] || [ -n "$(find "$folder" \( -name '*.txt' -o -name '*.xlsx' \) -print -quit)" ]
 }
 
 # CompareRun name setup program argument...: runs the program of both builds, each in a fresh
@@ -227,6 +227,10 @@ StageEditedSpellTables() {
   EditFirstPrototypeMana "$kRoot/samples/expected/grimdex/SpellPrototypes.txt" \
     >tables/SpellPrototypes.txt
 }
+# The samples and the spell workbook the Linux build writes of them.
+StageSpellWorkbook() {
+  StageSamples && "$(LinuxProgram grimdex)" spells.sdb spells.xlsx
+}
 StageSamplesUnderOtherName() { cp "$kRoot/samples/spells.sdb" "Zaubersprüche.sdb"; }
 StageFirstHalf() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"${1##*/}"; }
 StageTruncatedSpells() { StageFirstHalf "$kRoot/samples/spells.sdb"; }
@@ -289,6 +293,16 @@ ComparePacking() {
   CompareRun grimpack-edit-in-place StageEditedSpellTables grimpack spells.sdb tables spells.sdb
 }
 
+# Workbooks: the same bytes from both builds, in both code pages' letters, and packed back.
+CompareWorkbooks() {
+  CompareRun grimdex-workbook StageSamples grimdex spells.sdb spells.xlsx
+  CompareRun lorudex-workbook StageSamples lorudex quests.qdb quests.xlsx
+  CompareRun grimdex-workbook-code-page StageSamples grimdex --code-page 1252 spells.sdb spells.xlsx
+  CompareRun grimpack-workbook StageSpellWorkbook grimpack spells.sdb spells.xlsx new.sdb
+  Expect "grimpack did not pack the sample's workbook back into the sample" \
+    cmp -s "$kRoot/$kWork/runs/grimpack-workbook/linux/new.sdb" "$kRoot/samples/spells.sdb"
+}
+
 CompareTestDatabases() {
   local databases="$kRoot/$kWork/test-databases"
   rm -rf "$databases"
@@ -328,6 +342,7 @@ main() {
   CompareFrontEnd
   CompareSamples
   ComparePacking
+  CompareWorkbooks
   CompareTestDatabases
   echo "Executables (bytes):"
   local executable
