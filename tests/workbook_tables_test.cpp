@@ -140,7 +140,8 @@ TEST(WorkbookTablesTest, EveryCellOfAWorkbookIsItsTablesCell) {
       for (std::uint64_t seed = 1; seed <= seeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         TempFolder generated;
-        WriteWholeFile(generated / "db", GenerateDatabase(tool->kind, seed, 4 + seed * 6));
+        WriteWholeFile(generated / "db",
+                       GenerateDatabase(tool->kind, seed, static_cast<std::size_t>(4 + seed * 6)));
         ExpectSheetsHoldTheTables(*tool, generated / "db", generated, separator);
       }
     }
@@ -185,7 +186,8 @@ TEST(WorkbookTablesTest, UneditedWorkbooksPackBackByteForByte) {
       std::string database = tool->sample;
       if (seed > 0) {
         database = folder / "db";
-        WriteWholeFile(database, GenerateDatabase(tool->kind, seed, 3 + seed * 8));
+        WriteWholeFile(database,
+                       GenerateDatabase(tool->kind, seed, static_cast<std::size_t>(3 + seed * 8)));
       }
       std::string output;
       std::string errors;
