@@ -76,12 +76,23 @@ struct TablePlanning {
   std::vector<SourceTable> sources;
   MergedTable merged;
   std::size_t newLines = 0;
-  std::vector<bool> inPlace;                  // per new line: its record keeps its place
-  std::vector<bool> recordStays;              // per record: it keeps its place
-  std::uint32_t firstInPlace = kNoNewLine;    // the first new line whose record keeps its place
-  std::uint32_t lastInPlace = kNoNewLine;     // the last such line planned so far
-  std::uint32_t lastRecordLine = kNoNewLine;  // the last line planned that stands for a record
+  // Per new line: the record of the nearest line above that stands for one, else of the
+  // nearest one below, else the first record: an added line's neighbour, in whose table node it
+  // goes.
+  std::vector<std::uint32_t> neighbours;
+  // The new lines in the order they are planned: each table node's lines in the new table's
+  // order, the nodes in the original's order (empty: the new table's order).
+  std::vector<std::uint32_t> order;
+  std::vector<bool> inPlace;                // per new line: its record keeps its place
+  std::vector<bool> recordStays;            // per record: it keeps its place
+  std::vector<std::uint32_t> firstInPlace;  // per table node: its first line that keeps its place
+  std::uint32_t lastInPlace = kNoNewLine;   // the last such line planned so far in its table node
 };
+
+// The new line planned `at`-th.
+std::uint32_t LineInOrder(const TablePlanning& planning, std::size_t at) {
+  return planning.order.empty() ? static_cast<std::uint32_t>(at) : planning.order[at];
+}
 
 PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::size_t line,
               std::size_t originalLine) {
@@ -335,11 +346,12 @@ struct Planner {
   void MergeSources(TablePlanning& planning);
   NewLine NewLineAt(const TablePlanning& planning, std::size_t index) const;
   void PlaceNewLines(TablePlanning& planning);
-  Anchor AnchorOf(const TablePlanning& planning) const;
+  Anchor AnchorOf(const TablePlanning& planning, std::size_t newLine) const;
   std::size_t NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const;
   bool Rebuild(TablePlanning& planning, const StoredRecord& base, std::string_view text,
                bool neighbour, std::size_t source, std::size_t line, RebuiltRecord& rebuilt);
-  void PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted);
+  void PlanMove(TablePlanning& planning, std::size_t newLine, const NewLine& line,
+                std::string inserted);
   void PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   bool MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
                    const StoredRecord& record, std::string& bytes, std::string& expected);
@@ -553,26 +565,62 @@ NewLine Planner::NewLineAt(const TablePlanning& planning, std::size_t index) con
   return newLine;
 }
 
-// Which new lines' records keep their place: the longest run of them in increasing order.
-void Planner::PlaceNewLines(TablePlanning& planning) {
-  if (!Several()) {
-    planning.newLines = planning.sources.front().pairing.recordOfLine.size();
-    planning.inPlace = planning.sources.front().pairing.inPlace;
-  } else {
-    planning.newLines = planning.merged.lines.size();
-    std::vector<std::uint32_t> records(planning.newLines);
-    for (std::size_t line = 0; line < planning.newLines; ++line) {
-      const MergedLine& merged = planning.merged.lines[line];
-      records[line] = merged.added ? kNoRecord : merged.index;
-    }
-    planning.inPlace = LongestIncreasingRun(records);
+// Each new line's neighbour record (TablePlanning::neighbours) from the records of the lines.
+std::vector<std::uint32_t> NeighbourRecords(std::span<const std::uint32_t> records) {
+  std::vector<std::uint32_t> neighbours(records.size(), kNoRecord);
+  std::uint32_t above = kNoRecord;
+  for (std::size_t line = 0; line < records.size(); ++line) {
+    if (records[line] != kNoRecord) above = records[line];
+    neighbours[line] = above;
   }
-  planning.recordStays.assign(layout.tables[planning.table].spots.size(), false);
+  std::uint32_t below = 0;
+  for (std::size_t line = records.size(); line-- > 0;) {
+    if (records[line] != kNoRecord) below = records[line];
+    if (neighbours[line] == kNoRecord) neighbours[line] = below;
+  }
+  return neighbours;
+}
+
+// A line stands for its record, which stays in its table node (and so in its database node):
+// the new lines are planned node by node, each added line in its neighbour's node, and which
+// records keep their place is the longest run of them in increasing order in that order.
+void Planner::PlaceNewLines(TablePlanning& planning) {
+  planning.newLines = Several() ? planning.merged.lines.size()
+                                : planning.sources.front().pairing.recordOfLine.size();
+  std::vector<std::uint32_t> records(planning.newLines);
+  for (std::uint32_t line = 0; line < planning.newLines; ++line)
+    records[line] = NewLineAt(planning, line).record;
+  const std::vector<RecordSpot>& spots = layout.tables[planning.table].spots;
+  planning.neighbours = NeighbourRecords(records);
+  std::vector<std::uint32_t> nodes(planning.newLines, 0);
+  if (!spots.empty()) {
+    for (std::uint32_t line = 0; line < planning.newLines; ++line)
+      nodes[line] = spots[planning.neighbours[line]].tableNode;
+  }
+  if (std::ranges::is_sorted(nodes)) {
+    planning.inPlace =
+        Several() ? LongestIncreasingRun(records) : planning.sources.front().pairing.inPlace;
+  } else {
+    planning.order.resize(planning.newLines);
+    for (std::uint32_t line = 0; line < planning.newLines; ++line)
+      planning.order[line] = line;
+    std::ranges::stable_sort(planning.order, {}, [&](std::uint32_t line) { return nodes[line]; });
+    std::vector<std::uint32_t> ordered(planning.newLines);
+    for (std::size_t at = 0; at < planning.newLines; ++at)
+      ordered[at] = records[planning.order[at]];
+    const std::vector<bool> orderedInPlace = LongestIncreasingRun(ordered);
+    planning.inPlace.assign(planning.newLines, false);
+    for (std::size_t at = 0; at < planning.newLines; ++at)
+      planning.inPlace[planning.order[at]] = orderedInPlace[at];
+  }
+  planning.recordStays.assign(spots.size(), false);
+  planning.firstInPlace.assign(layout.tableNodes.size(), kNoNewLine);
   std::size_t staying = 0;
-  for (std::uint32_t line = 0; line < planning.newLines; ++line) {
+  for (std::size_t at = 0; at < planning.newLines; ++at) {
+    const std::uint32_t line = LineInOrder(planning, at);
     if (!planning.inPlace[line]) continue;
-    planning.recordStays[NewLineAt(planning, line).record] = true;
-    if (planning.firstInPlace == kNoNewLine) planning.firstInPlace = line;
+    planning.recordStays[records[line]] = true;
+    if (planning.firstInPlace[nodes[line]] == kNoNewLine) planning.firstInPlace[nodes[line]] = line;
     ++staying;
   }
   // Room for every record that may move, and its plan item, at once.
@@ -582,31 +630,25 @@ void Planner::PlaceNewLines(TablePlanning& planning) {
   plan.lineHashes[planning.table].reserve(planning.newLines);
 }
 
-// Where a moved or added line goes: after the record of the nearest line above that keeps its
-// place, else before the record of the nearest one below, else where the table's records began.
-// Lines are planned in order, so the nearest one above is the last one planned.
-Anchor Planner::AnchorOf(const TablePlanning& planning) const {
+// Where a moved or added line goes in its table node: after the record of the nearest line
+// above in the node that keeps its place, else before the record of the node's first one, else
+// where the table's records began (no line stands for a record). Lines are planned in order, so
+// the nearest one above is the last one planned.
+Anchor Planner::AnchorOf(const TablePlanning& planning, std::size_t newLine) const {
   if (planning.lastInPlace != kNoNewLine) {
     const RecordSpot& spot = Spot(planning.table, NewLineAt(planning, planning.lastInPlace).record);
     return {RecordEnd(spot), spot.tableNode, true};
   }
-  const std::uint32_t below = planning.firstInPlace;
+  const std::size_t node = Spot(planning.table, planning.neighbours[newLine]).tableNode;
+  const std::uint32_t below = planning.firstInPlace[node];
   const RecordSpot& spot =
       Spot(planning.table, below != kNoNewLine ? NewLineAt(planning, below).record : 0);
   return {spot.offset, spot.tableNode, false};
 }
 
-// The record a line that resembles none is built on: the record of the nearest line above that
-// stands for one, else of the nearest one below, else the table's first record.
+// The record a line that resembles none is built on: its neighbour.
 std::size_t Planner::NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const {
-  if (planning.lastRecordLine != kNoNewLine) {
-    return NewLineAt(planning, planning.lastRecordLine).record;
-  }
-  for (std::size_t below = newLine + 1; below < planning.newLines; ++below) {
-    const NewLine line = NewLineAt(planning, below);
-    if (!line.isAdded) return line.record;
-  }
-  return 0;
+  return planning.neighbours[newLine];
 }
 
 // Rebuilds `base` with the cells of `text`, which stands for the source's line; false, with
@@ -644,8 +686,9 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
 
 // The record of the new line, or its new bytes, put at the line's place when it does not keep
 // its own.
-void Planner::PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted) {
-  const Anchor anchor = AnchorOf(planning);
+void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, const NewLine& line,
+                       std::string inserted) {
+  const Anchor anchor = AnchorOf(planning, newLine);
   const std::size_t source = line.source == kNoSource ? 0 : line.source;
   const auto origin = [&] { return LineOrigin(planning, source, line.line); };
   if (inserted.empty()) {
@@ -665,7 +708,7 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLi
   plan.lineHashes[planning.table].push_back(layout.tables[planning.table].hashes[line.record]);
   if (planning.inPlace[newLine]) return;
   ++changes.moved;
-  PlanMove(planning, line, {});
+  PlanMove(planning, newLine, line, {});
 }
 
 // The bytes of a record as the sources' winning changes make it, and the line it must read as;
@@ -794,7 +837,7 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
             LineOrigin(planning, line.source, line.line));
   } else {
     ++changes.changedMoved;
-    PlanMove(planning, line, std::move(bytes));
+    PlanMove(planning, newLine, line, std::move(bytes));
   }
   NoteChangedUnits(planning, merged, record);
 }
@@ -841,7 +884,7 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   }
   ++plan.changes[planning.table].added;
   plan.lineHashes[planning.table].push_back(LineHash(expected));
-  const Anchor anchor = AnchorOf(planning);
+  const Anchor anchor = AnchorOf(planning, newLine);
   ByteEdit edit;
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
@@ -924,8 +967,15 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
   }
   MergeSources(planning);
   PlaceNewLines(planning);
-  for (std::uint32_t index = 0; index < planning.newLines; ++index) {
+  std::size_t node = kNone;
+  for (std::size_t at = 0; at < planning.newLines; ++at) {
+    const std::uint32_t index = LineInOrder(planning, at);
     const NewLine line = NewLineAt(planning, index);
+    if (!layout.tables[table].spots.empty()) {
+      const std::size_t lineNode = Spot(table, planning.neighbours[index]).tableNode;
+      if (lineNode != node) planning.lastInPlace = kNoNewLine;  // anchors stay in their node
+      node = lineNode;
+    }
     if (line.isAdded) {
       PlanAdded(planning, index, line);
     } else if (const MergedRecord* verdict = VerdictOf(planning.merged, line.record);
@@ -934,7 +984,6 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
     } else {
       PlanChanged(planning, index, line);
     }
-    if (!line.isAdded) planning.lastRecordLine = index;
     if (planning.inPlace[index]) planning.lastInPlace = index;
   }
   PlanRemovals(planning);
