@@ -472,7 +472,11 @@ void Planner::DescribeSource(TablePlanning& planning, SourceTable& from,
   for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
     const std::uint32_t record = pairing.recordOfLine[line];
     if (record == kNoRecord) {
-      added.push_back({from.number, line, from.index->hashes[line], after});
+      const std::uint64_t bytesHash =
+          from.source->database  // never 0, which a line of tables has
+              ? LineHash(ReadSourceRecord(planning, from.number, line).bytes) | 1
+              : 0;
+      added.push_back({from.number, line, from.index->hashes[line], after, bytesHash});
       continue;
     }
     after = record;
@@ -927,7 +931,15 @@ void Planner::PlanRemovals(TablePlanning& planning) {
 // The conflicts of the table's sources, with what they are about.
 void Planner::NoteConflicts(const TablePlanning& planning) {
   for (const Conflict& conflict : planning.merged.conflicts) {
-    TableConflict noted{planning.table, conflict.record + std::size_t{2}, {}, conflict};
+    TableConflict noted{planning.table, conflict.record + std::size_t{2}, 0, {}, conflict};
+    if (conflict.added) {
+      const AddedLine& line = planning.merged.added[conflict.record];
+      noted.originalLine = 0;
+      noted.line = FileLineOf(*planning.sources[line.source].index, line.line);
+      noted.what = "the record";
+      plan.conflicts.push_back(std::move(noted));
+      continue;
+    }
     switch (conflict.unit.kind) {
       case UnitKind::Cell:
         noted.what = ColumnName(rules.tables[planning.table], conflict.unit.index);

@@ -46,15 +46,18 @@ std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
   text += TableName(rules, noted.table);
   text += '\t';
   text += std::to_string(conflict.winner + 1);
-  text += "\t-\t";
-  text += std::to_string(noted.originalLine);
+  text += '\t';
+  text += conflict.added ? std::to_string(noted.line) + "\t-"
+                         : "-\t" + std::to_string(noted.originalLine);
   text += '\t';
   text += EscapedText(ConflictSubject(rules, noted));
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += '\t';
     text += std::to_string(conflict.sources[at] + 1);
     text += '\t';
-    if (conflict.unit.kind == UnitKind::WholeRecord) {
+    if (conflict.added) {
+      text += "(added)";
+    } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? "(removed)" : "(changed)";
     } else {
       text += EscapedText(conflict.values[at]);
@@ -115,13 +118,19 @@ std::string PlanText(const PackRules& rules, const PackPlan& plan) {
 
 std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
   const Conflict& conflict = noted.conflict;
-  std::string text = TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) +
-                     ", " + (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what +
-                     ": ";
+  std::string text =
+      conflict.added
+          ? TableName(rules, noted.table) + ", the line added as line " +
+                std::to_string(noted.line) + " of source " + std::to_string(conflict.winner + 1) +
+                ", " + noted.what + ": "
+          : TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) + ", " +
+                (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what + ": ";
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += at > 0 ? ", source " : "source ";
     text += std::to_string(conflict.sources[at] + 1);
-    if (conflict.unit.kind == UnitKind::WholeRecord) {
+    if (conflict.added) {
+      text += at > 0 ? " added it with other bytes" : " added it";
+    } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? " removed it" : " changed it";
     } else if (conflict.unit.kind == UnitKind::Cell) {
       text += ' ';

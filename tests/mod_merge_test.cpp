@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -1363,6 +1364,99 @@ TEST(ModMergeTest, ModsThatGiveARecordTheSameKindByteAgree) {
   EXPECT_EQ(record.kind, 2);
   EXPECT_EQ(record.children[1].value, TextPayload("ward"));
   EXPECT_EQ(record.children[3].value, TextPayload("9"));
+}
+
+// The record node behind line `line` of shown table `table`.
+TreeNode& ShownRecord(DatabaseKind kind, DatabaseTree& tree, std::size_t table, std::size_t line) {
+  for (TreeNode& database : tree.databases) {
+    for (TreeNode& tableNode : database.children) {
+      if (ShownTableOf(kind, database.kind, tableNode.kind) != static_cast<int>(table)) continue;
+      if (line < tableNode.children.size()) return tableNode.children[line];
+      line -= tableNode.children.size();
+    }
+  }
+  throw std::out_of_range("no such record");
+}
+
+// The kind bytes of the mod's record behind the line and of the original's record it comes
+// from.
+std::vector<std::uint8_t> RecordKinds(DatabaseKind kind, std::string_view original,
+                                      std::string_view mod, std::size_t table, std::size_t line,
+                                      const ModRecordOrigin& origin) {
+  DatabaseTree originalTree;
+  DatabaseTree modTree;
+  EXPECT_TRUE(ReadDatabaseTree(kind, original, originalTree));
+  EXPECT_TRUE(ReadDatabaseTree(kind, mod, modTree));
+  return {ShownRecord(kind, originalTree, table, origin.record).kind,
+          ShownRecord(kind, modTree, table, line).kind};
+}
+
+// `mod` with the record behind the line given the `nth` kind byte (from 0) that is none of
+// `taken`: other bytes that no table shows.
+std::string WithRecordKind(DatabaseKind kind, std::string_view mod, std::size_t table,
+                           std::size_t line, const std::vector<std::uint8_t>& taken,
+                           std::size_t nth) {
+  DatabaseTree tree;
+  EXPECT_TRUE(ReadDatabaseTree(kind, mod, tree));
+  std::uint8_t recordKind = 0x40;
+  for (std::size_t skipped = 0;; ++recordKind) {
+    if (std::ranges::find(taken, recordKind) == taken.end() && skipped++ == nth) break;
+  }
+  ShownRecord(kind, tree, table, line).kind = recordKind;
+  return WriteDatabaseTree(tree);
+}
+
+// Two mods that give a record other bytes no table shows conflict, whether the record is the
+// original's or one that both mods add alike: one rule for both, also under --strict.
+TEST(ModMergeTest, LinesAddedAlikeWithOtherBytesConflictAsChangedRecordsDo) {
+  std::size_t cases[2] = {0, 0};  // of the original's records, of added ones
+  for (const Tool* tool : {&kSpells, &kQuests}) {
+    for (std::uint64_t seed = 1; seed <= (kFewCases ? 4u : 12u); ++seed) {
+      const std::string original = GenerateDatabase(tool->kind, seed, 40);
+      std::vector<std::vector<ModRecordOrigin>> origins;
+      const std::string mod = MakeModDatabase(tool->kind, original, seed, &origins);
+      for (const bool added : {false, true}) {
+        std::optional<std::pair<std::size_t, std::size_t>> found;  // table, line
+        for (std::size_t table = 0; table < origins.size() && !found; ++table) {
+          for (std::size_t line = 0; line < origins[table].size() && !found; ++line) {
+            if (origins[table][line].copy == added) found.emplace(table, line);
+          }
+        }
+        if (!found) continue;
+        SCOPED_TRACE(std::string(tool->name) + " seed " + std::to_string(seed) +
+                     (added ? ", an added record" : ", the original's record"));
+        const auto [table, line] = *found;
+        TempFolder folder;
+        WriteWholeFile(folder / "original", original);
+        const std::vector<std::uint8_t> kinds =
+            RecordKinds(tool->kind, original, mod, table, line, origins[table][line]);
+        WriteWholeFile(folder / "first", WithRecordKind(tool->kind, mod, table, line, kinds, 0));
+        WriteWholeFile(folder / "second", WithRecordKind(tool->kind, mod, table, line, kinds, 1));
+        const PackResult alike = Pack(*tool, {"--dry-run", folder / "original", folder / "first",
+                                              folder / "first", folder / "new"});
+        const PackResult other = Pack(*tool, {"--dry-run", folder / "original", folder / "first",
+                                              folder / "second", folder / "new"});
+        const PackResult strict =
+            Pack(*tool, {"--strict", "--dry-run", folder / "original", folder / "first",
+                         folder / "second", folder / "new"});
+        ASSERT_EQ(alike.status, kExitSuccess) << alike.errors;
+        // A copy whose source the mod removed may pair with that record: not an added line.
+        const std::string addedItem = "added\t" + std::string(tool->tables[table].fileName) +
+                                      "\t2\t" + std::to_string(line + 2) + "\t";
+        if (added && alike.output.find(addedItem) == std::string::npos) continue;
+        ++cases[added ? 1 : 0];
+        EXPECT_EQ(ConflictsInSummary(alike.output), 0) << alike.output;
+        EXPECT_EQ(ConflictsInSummary(other.output), 1) << other.output;
+        EXPECT_EQ(
+            other.output.find("\t(the record)\t1\t(added)\t2\t(added)\n") != std::string::npos,
+            added)
+            << other.output;
+        EXPECT_NE(strict.status, kExitSuccess) << strict.output;
+      }
+    }
+  }
+  EXPECT_GE(cases[0], 2u);
+  EXPECT_GE(cases[1], 2u);
 }
 
 }  // namespace
