@@ -105,6 +105,37 @@ PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::siz
   return item;
 }
 
+// The bytes of a record's field, header included.
+std::string_view FieldNode(const StoredRecord& record, std::size_t field) {
+  const StoredField& part = record.fields[field];
+  return std::string_view(record.bytes).substr(part.offset, part.headerSize + part.payloadSize);
+}
+
+// Of the fields (`differing`) in which a database source's record `stored` differs from the
+// original's `record` (SameFields), those whose bytes its cells do not explain: with the others
+// taken from `stored`, the record rebuilt with its line is not `stored`. Those hold changes of
+// bytes no column shows and are merged whole; the others merge cell by cell.
+std::vector<std::size_t> FieldsWithHiddenChanges(const StoredRecord& record,
+                                                 const StoredRecord& stored,
+                                                 std::vector<std::size_t> differing,
+                                                 char decimalSeparator) {
+  const std::string line = StoredLine(stored);
+  for (std::size_t at = 0; at < differing.size();) {
+    std::vector<std::size_t> others = differing;
+    others.erase(others.begin() + static_cast<std::ptrdiff_t>(at));
+    RebuiltRecord rebuilt;
+    std::vector<CellProblem> ignored;
+    if (RebuildRecord(WithPartsOf(record, stored, others, true), line, false, decimalSeparator,
+                      rebuilt, ignored) &&
+        rebuilt.bytes == stored.bytes) {
+      differing = std::move(others);
+    } else {
+      ++at;
+    }
+  }
+  return differing;
+}
+
 // "<table> line N, column "<name>": "<cell>" <why>", or "<table> line N <why>".
 std::string CellProblemText(const PackRules& rules, std::size_t table, std::size_t line,
                             const CellProblem& problem) {
@@ -453,15 +484,12 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
         {{UnitKind::RecordHeader, 0}, std::string{header[0], static_cast<char>(header.size())}});
   }
   AddCellChanges(StoredLine(record), StoredLine(stored), change);
+  std::vector<std::size_t> differing;
   for (std::size_t field = 0; field < record.fields.size(); ++field) {
-    auto node = [field](const StoredRecord& of) {
-      const StoredField& part = of.fields[field];
-      return std::string_view(of.bytes).substr(part.offset, part.headerSize + part.payloadSize);
-    };
-    if (node(record) != node(stored)) {
-      change.units.push_back({{UnitKind::Field, field}, std::string(node(stored))});
-    }
+    if (FieldNode(record, field) != FieldNode(stored, field)) differing.push_back(field);
   }
+  for (std::size_t field : FieldsWithHiddenChanges(record, stored, differing, decimalSeparator))
+    change.units.push_back({{UnitKind::Field, field}, std::string(FieldNode(stored, field))});
 }
 
 // Every change a source makes to the table: records changed and removed, lines added.

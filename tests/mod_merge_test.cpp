@@ -1459,4 +1459,68 @@ TEST(ModMergeTest, LinesAddedAlikeWithOtherBytesConflictAsChangedRecordsDo) {
   EXPECT_GE(cases[1], 2u);
 }
 
+// A shop flag cell the other way round.
+std::string OtherShopFlag(const std::string& cell) {
+  return cell.empty() ? "1" : "";
+}
+
+// Two databases packed from tables that change different shop flags of one record (one flips
+// flag a, the other flag b and, now and then, flag a the same way): the field's bytes no column
+// shows did not change, so its flags merge cell by cell, without a conflict, also under
+// --strict, and NEW shows every flip.
+TEST(ModMergeTest, DifferentShopFlagsOfOneRecordMergeWithoutAConflict) {
+  std::size_t cases = 0;
+  for (std::uint64_t seed = 1; seed <= (kFewCases ? 3u : 10u); ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    TempFolder folder;
+    WriteWholeFile(folder / "original", GenerateDatabase(DatabaseKind::Spells, seed, 30));
+    std::vector<CellTable> tables;
+    std::string problem;
+    ASSERT_TRUE(UnpackTables(kSpells, folder / "original", folder / "tables", tables, problem))
+        << problem;
+    Random random{seed};
+    for (std::size_t table = 0; table < tables.size(); ++table) {
+      const std::vector<ColumnRecipe>& columns = TableColumns(DatabaseKind::Spells, table);
+      std::vector<std::size_t> flags;
+      for (std::size_t column = 0; column < columns.size(); ++column) {
+        if (columns[column].kind == CellKind::ShopFlag) flags.push_back(column);
+      }
+      if (flags.size() < 2 || tables[table].lines.empty()) continue;
+      ++cases;
+      const std::size_t line = RandomBelow(random, tables[table].lines.size());
+      const std::size_t flagA = RandomBelow(random, flags.size());
+      const std::size_t a = flags[flagA];
+      const std::size_t b =
+          flags[(flagA + 1 + RandomBelow(random, flags.size() - 1)) % flags.size()];
+      std::vector<CellTable> first = tables;
+      std::vector<CellTable> second = tables;
+      Cells& firstLine = first[table].lines[line];
+      Cells& secondLine = second[table].lines[line];
+      firstLine[a] = OtherShopFlag(firstLine[a]);
+      secondLine[b] = OtherShopFlag(secondLine[b]);
+      if (RandomChance(random, 50)) secondLine[a] = firstLine[a];
+      Cells expected = tables[table].lines[line];
+      expected[a] = firstLine[a];
+      expected[b] = secondLine[b];
+      WriteTables(kSpells, first, folder / "first");
+      WriteTables(kSpells, second, folder / "second");
+      for (const char* name : {"first", "second"}) {
+        const PackResult packed = Pack(
+            kSpells, {folder / "original", folder / name, folder / (std::string(name) + ".sdb")});
+        ASSERT_EQ(packed.status, kExitSuccess) << packed.errors;
+      }
+      const PackResult merged =
+          Pack(kSpells, {"--strict", folder / "original", folder / "first.sdb",
+                         folder / "second.sdb", folder / "new"});
+      ASSERT_EQ(merged.status, kExitSuccess) << merged.errors << merged.output;
+      EXPECT_EQ(ConflictsInSummary(merged.output), 0) << merged.output;
+      std::vector<CellTable> packed;
+      ASSERT_TRUE(UnpackTables(kSpells, folder / "new", folder / "new-tables", packed, problem))
+          << problem;
+      EXPECT_EQ(packed[table].lines[line], expected);
+    }
+  }
+  EXPECT_GT(cases, 0u);
+}
+
 }  // namespace
