@@ -114,22 +114,44 @@ struct OpenSources {
 };
 
 // A database of the other packer's kind, or an empty one, named in one line for what it is;
-// empty when it is neither.
+// empty when it is neither, or when its outline is of the kind of `taken`'s (the original,
+// which this packer takes: a database of its outline is not of the other kind).
 std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
-                                 const PackerSpec& packer) {
+                                 const PackerSpec& packer, NodeReader* taken = nullptr) {
   const DatabaseOutline outline = OutlineOf(database);
   if (outline.size == 0) {
     return name + " is empty: it holds no record to build the tables' lines on";
   }
   const KnownDatabase* known = KnownDatabaseOf(outline);
   if (known == nullptr || known->packer == packer.program) return {};
+  if (taken != nullptr && KnownDatabaseOf(OutlineOf(*taken)) == known) return {};
   return name + " holds " + std::string(known->description) + ": " + std::string(known->packer) +
          " packs it, not " + std::string(packer.program);
 }
 
+// Opens a database source, refused as the original is: named for the other kind where its
+// outline says so (unless it is the original's outline), else for why it cannot be read.
+void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char decimalSeparator,
+                        NodeReader& original, PackSource& source) {
+  const std::string name = "the source '" + path + "'";
+  try {
+    OpenDatabaseSource(path, packer.rules, decimalSeparator, source);
+  } catch (const PackFailure&) {
+    NodeReader again;
+    if (OpenNodeReader(path.c_str(), again)) {
+      const std::string wrong = WrongDatabaseProblem(again, name, packer, &original);
+      CloseNodeReader(again);
+      if (!wrong.empty()) throw PackFailure{{wrong}};
+    }
+    throw;
+  }
+  const std::string wrong = WrongDatabaseProblem(source.reader, name, packer, &original);
+  if (!wrong.empty()) throw PackFailure{{wrong}};
+}
+
 // Opens each source: a folder of tables, or a database of the packer's kind.
 void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
-                    OpenSources& open) {
+                    NodeReader& original, OpenSources& open) {
   std::vector<std::string> tableNames;
   for (const TableSpec& table : packer.rules.tables)
     tableNames.emplace_back(table.fileName);
@@ -146,10 +168,7 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
                            "tables or a database"}};
       default:
         InStep("cannot read '" + path + "'", [&] {
-          OpenDatabaseSource(path, packer.rules, decimalSeparator, open.sources.back());
-          const std::string wrong =
-              WrongDatabaseProblem(open.sources.back().reader, "the source '" + path + "'", packer);
-          if (!wrong.empty()) throw PackFailure{{wrong}};
+          OpenSourceDatabase(packer, path, decimalSeparator, original, open.sources.back());
         });
     }
   }
@@ -203,7 +222,7 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
   }
   try {
     OpenSources open;
-    OpenEachSource(packer, arguments, decimalSeparator, open);
+    OpenEachSource(packer, arguments, decimalSeparator, original, open);
     if (!arguments.target.empty()) CheckTargetAgainstSources(arguments, packer, open, original);
     PackPlan plan;
     InStep("cannot read '" + arguments.original + "'", [&] {

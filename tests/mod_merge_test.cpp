@@ -1523,4 +1523,33 @@ TEST(ModMergeTest, DifferentShopFlagsOfOneRecordMergeWithoutAConflict) {
   EXPECT_GT(cases, 0u);
 }
 
+// Whatever a packer takes as the original it takes as a source: a database is judged by one
+// rule, and one of the original's outline is never of the other kind. Over databases of both
+// kinds given to both packers, each packed onto itself.
+TEST(ModMergeTest, ADatabaseTakenAsTheOriginalIsTakenAsASource) {
+  std::size_t taken = 0;
+  for (const Tool* packer : {&kSpells, &kQuests}) {
+    for (const Tool* maker : {&kSpells, &kQuests}) {
+      for (std::uint64_t seed = 1; seed <= (kFewCases ? 3u : 8u); ++seed) {
+        SCOPED_TRACE(std::string(packer->packer.program) + " with a " + std::string(maker->name) +
+                     " database, seed " + std::to_string(seed));
+        TempFolder folder;
+        WriteWholeFile(folder / "database", GenerateDatabase(maker->kind, seed, 12));
+        std::vector<CellTable> tables;
+        std::string problem;
+        if (!UnpackTables(*packer, folder / "database", folder / "tables", tables, problem))
+          continue;
+        const PackResult asOriginal =
+            Pack(*packer, {"--dry-run", folder / "database", folder / "tables", folder / "new"});
+        if (asOriginal.status != kExitSuccess) continue;
+        ++taken;
+        const PackResult asSource =
+            Pack(*packer, {"--dry-run", folder / "database", folder / "database", folder / "new"});
+        EXPECT_EQ(asSource.status, kExitSuccess) << asSource.errors;
+      }
+    }
+  }
+  EXPECT_GT(taken, 4u);
+}
+
 }  // namespace
