@@ -210,8 +210,10 @@ void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
   throw PackFailure{std::move(problems)};
 }
 
-void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
-          const Console& console) {
+// Packs as the arguments say. Returns what failed once NEW was written (its summary could not
+// be printed), or nothing; raises PackFailure when nothing was written.
+std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
+                 const Console& console) {
   NodeReader original;
   bool opened = false;
   InStep("cannot read '" + arguments.original + "'",
@@ -241,7 +243,10 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     for (const PackSource& source : open.sources)
       sourceNames.push_back(source.path + (source.database ? " (a database)" : " (tables)"));
     if (arguments.dryRun || arguments.verbose) {
-      WriteOutputText(console, PlanText(packer.rules, plan));
+      const int error = WriteOutputTextFlushed(console, PlanText(packer.rules, plan));
+      if (error != 0) {
+        throw PackFailure{{"cannot print the plan: " + FailureMessage(error)}};
+      }
     }
     // Made before NEW is replaced: nothing may fail after that.
     const std::string summary = Summary(packer.program, packer.rules, plan, sourceNames,
@@ -252,7 +257,13 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
     } else {
       CloseNodeReader(original);
     }
-    WriteOutputText(console, summary);
+    const int error = WriteOutputTextFlushed(console, summary);
+    if (error == 0) return {};
+    if (arguments.dryRun) {
+      throw PackFailure{{"cannot print the summary: " + FailureMessage(error)}};
+    }
+    return "'" + arguments.target +
+           "' is written, but its summary cannot be printed: " + FailureMessage(error);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -278,8 +289,10 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer, 
   }
   const char decimalSeparator = ReadDecimalSeparator();
   try {
-    Pack(packer, parsed, decimalSeparator, console);
-    return kExitSuccess;
+    const std::string afterWriting = Pack(packer, parsed, decimalSeparator, console);
+    if (afterWriting.empty()) return kExitSuccess;
+    WriteErrorText(console, program + ": " + afterWriting + "\n");
+    return kExitFailure;
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)
       WriteErrorText(console, program + ": " + problem + "\n");

@@ -265,6 +265,44 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
       << refused.errors;
 }
 
+// A plan or a summary that cannot be printed (a full disk, a closed standard output) fails the
+// run with why on standard error; a real run that cannot print its plan writes nothing, and
+// one that cannot print its summary says that NEW is written.
+TEST(RunPackerTest, APlanOrSummaryThatCannotBePrintedFailsTheRun) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no device that is always full";
+  PackFolder pack;
+  const std::string weapons = pack.tables + "/S_Weapons.txt";
+  std::string text = ReadWholeFile(weapons);
+  text.replace(text.find("burn,pierce\t\t3"), 14, "burn,pierce\t\t5");  // a plan of one item
+  WriteWholeFile(weapons, text);
+  const std::string target = pack.folder / "new.sdb";
+  const struct {
+    std::string redirection;
+    std::vector<std::string> options;
+    std::string said;
+  } cases[] = {
+      {">/dev/full", {"--dry-run"}, "cannot print the plan: "},
+      {">&-", {"--dry-run"}, "cannot print the plan: "},
+      {">/dev/full", {"--verbose"}, "cannot print the plan: "},
+      {">&-", {"--verbose"}, "cannot print the plan: "},
+      {">/dev/full", {}, "is written, but its summary cannot be printed: "},
+      {">&-", {}, "is written, but its summary cannot be printed: "},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.redirection + " " + (test.options.empty() ? "" : test.options[0]));
+    std::vector<std::string> arguments = test.options;
+    arguments.insert(arguments.end(), {pack.original, pack.tables, target});
+    const ProgramResult run = RunProgramWithOutputTo(test.redirection, GRIMPACK_PATH, arguments);
+    EXPECT_EQ(run.exitStatus, kExitFailure) << run.output;
+    EXPECT_NE(run.output.find("grimpack: " +
+                              (test.said.starts_with("is") ? "'" + target + "' " : "") + test.said),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(std::filesystem::exists(target), test.options.empty());
+    std::filesystem::remove(target);
+  }
+}
+
 // The programs themselves: the packers run their walks and say what they did.
 TEST(RunPackerTest, BothProgramsPackTheSamplesBack) {
   for (const auto& [packer, unpacker, sample] :
