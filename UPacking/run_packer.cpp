@@ -19,19 +19,20 @@ struct PackArguments {
   bool help = false;
   bool version = false;
   bool dryRun = false;
+  bool noNew = false;  // a dry run of the sources alone: every path after ORIGINAL is one
   bool verbose = false;
   bool strict = false;
   std::string original;
   std::vector<std::string> sources;
-  std::string target;  // empty: none (a dry run)
+  bool hasTarget = false;  // none: a dry run without NEW
+  std::string target;
   std::string error;
 };
 
-// ORIGINAL SOURCE... NEW; with --dry-run NEW may be left out: a last path that names nothing
-// is NEW, any other a source.
+// ORIGINAL SOURCE... NEW, read alike with --dry-run, so that a dry run plans what the command
+// does; a dry run of two paths, and one with --no-new, has no NEW.
 void SplitPaths(std::vector<std::string> paths, PackArguments& parsed) {
-  const bool lastIsNew = paths.size() >= 3 &&
-                         (!parsed.dryRun || KindOfPath(paths.back().c_str()) == PathKind::Missing);
+  const bool lastIsNew = paths.size() >= 3 && !parsed.noNew;
   if (paths.size() < (parsed.dryRun ? 2u : 3u)) {
     parsed.error = parsed.dryRun ? "expects ORIGINAL and at least one SOURCE"
                                  : "expects ORIGINAL, at least one SOURCE and NEW, not " +
@@ -40,6 +41,7 @@ void SplitPaths(std::vector<std::string> paths, PackArguments& parsed) {
   }
   parsed.original = paths.front();
   if (lastIsNew) {
+    parsed.hasTarget = true;
     parsed.target = paths.back();
     paths.pop_back();
   }
@@ -60,6 +62,9 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
       parsed.version = true;
     } else if (options && argument == "--dry-run") {
       parsed.dryRun = true;
+    } else if (options && argument == "--no-new") {
+      parsed.dryRun = true;
+      parsed.noNew = true;
     } else if (options && argument == "--verbose") {
       parsed.verbose = true;
     } else if (options && argument == "--strict") {
@@ -86,7 +91,9 @@ std::string HelpText(const PackerSpec& packer) {
   }
   const std::string extension(packer.extension);
   return "Usage: " + program + " [--strict] [--dry-run] [--verbose] ORIGINAL." + extension +
-         " SOURCE... NEW." + extension + "\n" + "       " + program + " --help | --version\n\n" +
+         " SOURCE... NEW." + extension + "\n" + "       " + program +
+         " [--strict] --no-new ORIGINAL." + extension + " SOURCE...\n" + "       " + program +
+         " --help | --version\n\n" +
          "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
          "itself. A SOURCE is a folder of the tables " +
          unpacker + " unpacked (" + tables +
@@ -98,7 +105,9 @@ std::string HelpText(const PackerSpec& packer) {
          "new database is complete and reads back as it should; ORIGINAL is never written.\n\n"
          "  --strict   a conflict of sources is an error: nothing is written\n"
          "  --dry-run  print the plan (every line moved, changed, added or removed, and the\n"
-         "             conflicts) and the summary, and write nothing; NEW may be left out\n"
+         "             conflicts) and the summary, and write nothing, having checked that NEW\n"
+         "             could be written; of two paths, the second is a SOURCE and there is no NEW\n"
+         "  --no-new   a dry run of the sources alone: every path after ORIGINAL is a SOURCE\n"
          "  --verbose  print the plan before the summary\n\n"
          "Exit status: 0 written (a summary on standard output), 1 an error "
          "(nothing written,\nthe reasons on standard error), 2 wrong usage.\n";
@@ -225,7 +234,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
   try {
     OpenSources open;
     OpenEachSource(packer, arguments, decimalSeparator, original, open);
-    if (!arguments.target.empty()) CheckTargetAgainstSources(arguments, packer, open, original);
+    if (arguments.hasTarget) CheckTargetAgainstSources(arguments, packer, open, original);
     PackPlan plan;
     InStep("cannot read '" + arguments.original + "'", [&] {
       try {
@@ -256,6 +265,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
                       decimalSeparator);
     } else {
       CloseNodeReader(original);
+      if (arguments.hasTarget) CheckNewCanBeWritten(arguments.target, arguments.original);
     }
     const int error = WriteOutputTextFlushed(console, summary);
     if (error == 0) return {};

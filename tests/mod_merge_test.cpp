@@ -1205,7 +1205,7 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
       "SpellPrototypes.txt line 2, column \"Mana\": source 1 \"15.625\", source 3 \"20\"; "
       "source 3 won";
   const PackResult plan =
-      Pack(kSpells, {"--dry-run", sample, folder / "modA", folder / "modB", folder / "modC"});
+      Pack(kSpells, {"--no-new", sample, folder / "modA", folder / "modB", folder / "modC"});
   ASSERT_EQ(plan.status, kExitSuccess) << plan.errors;
   EXPECT_NE(plan.output.find(conflictItem), std::string::npos) << plan.output;
   EXPECT_EQ(plan.output.find("conflict\t"), plan.output.rfind("conflict\t")) << plan.output;

@@ -265,6 +265,67 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
       << refused.errors;
 }
 
+// A NEW that a real run cannot write fails a dry run too, with the real run's words: its folder
+// missing, a file, or one where no file can be made, an empty path.
+TEST(RunPackerTest, DryRunRefusesANewThatARealRunCannotWrite) {
+  PackFolder pack;
+  const std::string targets[] = {pack.folder / "missing/new.sdb", pack.original + "/new.sdb",
+                                 "/proc/new.sdb", "", pack.tables + "/SpellModifiers.txt"};
+  for (const std::string& target : targets) {
+    SCOPED_TRACE("NEW '" + target + "'");
+    const RunResult real =
+        RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    const RunResult dry =
+        RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(real.status, kExitFailure) << real.output;
+    EXPECT_EQ(dry.status, real.status) << dry.output;
+    EXPECT_EQ(dry.errors, real.errors);
+  }
+  EXPECT_EQ(pack.Files(), (std::vector<std::string>{"spells.sdb", "tables"}));
+}
+
+// A folder the user may not write (someone else's): the dry run fails as the real run does,
+// also for a user whom permissions bind while the tests run as root.
+TEST(RunPackerTest, DryRunRefusesAFolderTheUserMayNotWrite) {
+  PackFolder pack;
+  const std::string program = pack.folder / "grimpack";
+  std::filesystem::copy_file(GRIMPACK_PATH, program);
+  std::filesystem::create_directory(pack.folder / "closed");
+  std::filesystem::permissions(pack.folder.path, std::filesystem::perms{0755});
+  std::filesystem::permissions(pack.folder / "closed", std::filesystem::perms{0555});
+  std::filesystem::permissions(pack.original, std::filesystem::perms{0644});
+  const ProgramResult real = RunProgramUnprivileged(
+      program, {"spells.sdb", "tables", "closed/new.sdb"}, pack.folder.path.string(), true);
+  const ProgramResult dry =
+      RunProgramUnprivileged(program, {"--dry-run", "spells.sdb", "tables", "closed/new.sdb"},
+                             pack.folder.path.string(), true);
+  EXPECT_EQ(real.exitStatus, kExitFailure) << real.output;
+  EXPECT_EQ(dry.exitStatus, real.exitStatus) << dry.output;
+  EXPECT_EQ(dry.output, real.output);
+  EXPECT_TRUE(std::filesystem::is_empty(pack.folder / "closed"));
+}
+
+// Put before a command, --dry-run plans what the command does: the last path is NEW, even one
+// that exists; --no-new plans the sources alone, every path after ORIGINAL one of them.
+TEST(RunPackerTest, DryRunOfACommandPlansWhatTheCommandDoes) {
+  PackFolder pack;
+  const std::string target = pack.folder / "new.sdb";
+  WriteWholeFile(target, ReadWholeFile(pack.original));
+  const RunResult dry =
+      RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(dry.status, kExitSuccess) << dry.errors;
+  EXPECT_TRUE(dry.output.starts_with("grimpack: would write " + target + " ")) << dry.output;
+  EXPECT_EQ(dry.output.find("source 2"), std::string::npos) << dry.output;
+  const RunResult sources =
+      RunGrimpack({"--no-new", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(sources.status, kExitSuccess) << sources.errors;
+  EXPECT_NE(sources.output.find("  source 2: " + target + " (a database)"), std::string::npos)
+      << sources.output;
+  const RunResult real = RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(real.status, kExitSuccess) << real.errors;
+  EXPECT_EQ(real.output.substr(real.output.find('(')), dry.output.substr(dry.output.find('(')));
+}
+
 // A plan or a summary that cannot be printed (a full disk, a closed standard output) fails the
 // run with why on standard error; a real run that cannot print its plan writes nothing, and
 // one that cannot print its summary says that NEW is written.
