@@ -60,6 +60,7 @@ struct LayoutWatcher : WatchLinesOnly {
       index.ends.push_back(static_cast<std::int64_t>(text.size()));
       index.hashes.push_back(table.hashes.back());
       text += "\r\n";
+      NoteFileLines(index, index.hashes.size() - 1, line);
     }
   }
 

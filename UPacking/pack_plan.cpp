@@ -86,7 +86,8 @@ struct TablePlanning {
   std::vector<bool> inPlace;                // per new line: its record keeps its place
   std::vector<bool> recordStays;            // per record: it keeps its place
   std::vector<std::uint32_t> firstInPlace;  // per table node: its first line that keeps its place
-  std::uint32_t lastInPlace = kNoNewLine;   // the last such line planned so far in its table node
+  TableIndex originalLines;  // where the original's table file holds each record (its joins)
+  std::uint32_t lastInPlace = kNoNewLine;  // the last such line planned so far in its table node
 };
 
 // The new line planned `at`-th.
@@ -731,7 +732,8 @@ void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, const NewLi
     AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin());
   }
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
-  AddItem(Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
+  AddItem(Item(PlanAction::Moved, planning.table, source, fileLine,
+               FileLineOf(planning.originalLines, line.record)));
 }
 
 void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
@@ -812,7 +814,8 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) continue;
     const std::size_t line = SourceLineOf(merged, source);
     PlanItem item = Item(PlanAction::Changed, planning.table, source,
-                         FileLineOf(*planning.sources[source].index, line), merged.record + 2);
+                         FileLineOf(*planning.sources[source].index, line),
+                         FileLineOf(planning.originalLines, merged.record));
     ChangedCell cell;
     cell.newText = unit.value;
     switch (unit.unit.kind) {
@@ -921,8 +924,8 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
           LineOrigin(planning, line.source, line.line));
-  AddItem(
-      Item(PlanAction::Added, planning.table, line.source, fileLine, base == kNone ? 0 : base + 2));
+  AddItem(Item(PlanAction::Added, planning.table, line.source, fileLine,
+               base == kNone ? 0 : FileLineOf(planning.originalLines, base)));
 }
 
 // Records removed, and records that moved, leave their places.
@@ -943,7 +946,7 @@ void Planner::PlanRemovals(TablePlanning& planning) {
       origin.kind = EditOrigin::Kind::Record;
       origin.table = static_cast<std::uint16_t>(planning.table);
       origin.removed = removed;
-      origin.number = static_cast<std::int64_t>(record) + 2;
+      origin.number = static_cast<std::int64_t>(FileLineOf(planning.originalLines, record));
       ByteEdit edit;
       edit.at = spot.offset;
       edit.removed = spot.size;
@@ -951,15 +954,16 @@ void Planner::PlanRemovals(TablePlanning& planning) {
     }
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
-    AddItem(
-        Item(PlanAction::Removed, planning.table, verdict->removedBy, 0, record + std::size_t{2}));
+    AddItem(Item(PlanAction::Removed, planning.table, verdict->removedBy, 0,
+                 FileLineOf(planning.originalLines, record)));
   }
 }
 
 // The conflicts of the table's sources, with what they are about.
 void Planner::NoteConflicts(const TablePlanning& planning) {
   for (const Conflict& conflict : planning.merged.conflicts) {
-    TableConflict noted{planning.table, conflict.record + std::size_t{2}, 0, {}, conflict};
+    TableConflict noted{
+        planning.table, FileLineOf(planning.originalLines, conflict.record), 0, {}, conflict};
     if (conflict.added) {
       const AddedLine& line = planning.merged.added[conflict.record];
       noted.originalLine = 0;
@@ -993,6 +997,10 @@ void Planner::NoteConflicts(const TablePlanning& planning) {
 void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes) {
   TablePlanning planning;
   planning.table = table;
+  for (std::uint32_t record : layout.tables[table].multiLine) {
+    NoteFileLines(planning.originalLines, record,
+                  RecordLine(original, rules, layout, Spot(table, record), row));
+  }
   for (std::size_t source = 0; source < sources.size(); ++source) {
     TableIndex& index = indexes[source][table];
     planning.sources.push_back({source,

@@ -203,6 +203,17 @@ std::size_t FileLineOf(const TableIndex& index, std::size_t line) {
   return line + 2 + extra;
 }
 
+void NoteFileLines(TableIndex& index, std::size_t line, std::string_view text) {
+  std::size_t breaks = 0;
+  for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
+       at = text.find("\r\n", at + 2)) {
+    ++breaks;
+  }
+  if (breaks == 0) return;
+  const std::size_t before = index.joins.empty() ? 0 : index.joins.back().second;
+  index.joins.emplace_back(line, before + breaks);
+}
+
 std::string IndexTable(const TableSource& source, std::string_view headerRow, TableIndex& index) {
   index = TableIndex{};
   const auto startSize = static_cast<std::size_t>(std::min<std::int64_t>(

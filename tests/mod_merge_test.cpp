@@ -1552,4 +1552,84 @@ TEST(ModMergeTest, ADatabaseTakenAsTheOriginalIsTakenAsASource) {
   EXPECT_GT(taken, 4u);
 }
 
+// The cell in the column named `column` of a table file's line `number` (the header row being
+// line 1), split at CR LF as the file's lines are.
+std::string CellAtFileLine(const std::string& text, std::size_t number, const std::string& column) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find("\r\n", start), text.size());
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  if (number == 0 || number > lines.size()) return "(no line " + std::to_string(number) + ")";
+  const Cells header = CellsOf(lines.front());
+  const auto at = static_cast<std::size_t>(std::ranges::find(header, column) - header.begin());
+  const Cells cells = CellsOf(lines[number - 1]);
+  return at < cells.size() ? cells[at] : "(no column " + column + ")";
+}
+
+// After a record whose stored text holds a CR LF (its line takes two file lines), the plan's
+// LINE and ORIGINAL_LINE are still the table files' lines, for a folder and a database source:
+// each changed item's old value stands at ORIGINAL_LINE of the original's table and its new
+// value at LINE of the source's.
+TEST(ModMergeTest, PlanLinesAfterAStoredLineBreakAreTheTableFilesLines) {
+  std::size_t checked = 0;
+  for (std::uint64_t seed = 1; seed <= (kFewCases ? 3u : 8u); ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    DatabaseTree tree;
+    ASSERT_TRUE(ReadDatabaseTree(DatabaseKind::Spells,
+                                 GenerateDatabase(DatabaseKind::Spells, seed, 20), tree));
+    const std::vector<std::vector<const TreeNode*>> records =
+        RecordsOfTables(DatabaseKind::Spells, tree);
+    for (std::size_t table = 0; table < records.size(); ++table) {
+      const std::vector<ColumnRecipe>& columns = TableColumns(DatabaseKind::Spells, table);
+      const auto text = std::ranges::find(columns, CellKind::Text, &ColumnRecipe::kind);
+      const auto number = std::ranges::find(columns, CellKind::Number, &ColumnRecipe::kind);
+      if (text == columns.end() || number == columns.end() || records[table].size() < 4) continue;
+      TreeNode& record = ShownRecord(DatabaseKind::Spells, tree, table, 1);
+      for (TreeNode& field : record.children) {
+        if (field.kind == text->codes[0]) field.value = TextPayload("one\r\ntwo");
+      }
+      TempFolder folder;
+      WriteWholeFile(folder / "original", WriteDatabaseTree(tree));
+      std::vector<CellTable> tables;
+      std::string problem;
+      ASSERT_TRUE(UnpackTables(kSpells, folder / "original", folder / "tables", tables, problem))
+          << problem;
+      const std::string tablePath =
+          folder / ("tables/" + std::string(kSpells.tables[table].fileName));
+      const std::string originalText = ReadWholeFile(tablePath);
+      if (originalText.find("one\r\ntwo") == std::string::npos) continue;
+      // Every file line after the record's two gets another number; CellTableOf splits the
+      // file's lines as the file does.
+      CellTable edited = CellTableOf(originalText);
+      const auto numberColumn = static_cast<std::size_t>(number - columns.begin());
+      for (std::size_t line = 3; line < edited.lines.size(); ++line)
+        edited.lines[line][numberColumn] = "777";
+      const std::string editedText = TableText(edited.header, edited.lines);
+      WriteWholeFile(tablePath, editedText);
+      ASSERT_EQ(Pack(kSpells, {folder / "original", folder / "tables", folder / "mod"}).status,
+                kExitSuccess);
+      for (const char* source : {"tables", "mod"}) {
+        const PackResult plan = Pack(kSpells, {"--dry-run", folder / "original", folder / source});
+        ASSERT_EQ(plan.status, kExitSuccess) << plan.errors;
+        const std::string prefix = "changed\t" + std::string(kSpells.tables[table].fileName) + "\t";
+        for (std::size_t start = 0;
+             (start = plan.output.find(prefix, start)) != std::string::npos;) {
+          const std::size_t end = plan.output.find('\n', start);
+          const Cells item = CellsOf(plan.output.substr(start, end - start));
+          start = end;
+          if (item.size() != 8 || item[5].starts_with("(")) continue;
+          ++checked;
+          EXPECT_EQ(CellAtFileLine(editedText, std::stoul(item[3]), item[5]), item[7])
+              << source << ": " << LineOf(item);
+          EXPECT_EQ(CellAtFileLine(originalText, std::stoul(item[4]), item[5]), item[6])
+              << source << ": " << LineOf(item);
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 20u);
+}
+
 }  // namespace
