@@ -389,6 +389,10 @@ struct Planner {
                    const StoredRecord& record, std::string& bytes, std::string& expected);
   void NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
                         const StoredRecord& record);
+  template <typename ShownByCells>
+  void NoteChangedUnit(const TablePlanning& planning, const MergedRecord& merged, std::size_t at,
+                       std::size_t source, const StoredRecord& record,
+                       const std::vector<std::string>& cells, ShownByCells shownByCells);
   void PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanAdded(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanRemovals(TablePlanning& planning);
@@ -801,7 +805,8 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
   auto shownByCells = [&](std::size_t field, std::size_t source) {
     for (std::size_t at = 0; at < merged.units.size(); ++at) {
       const ChangeUnit& unit = merged.units[at].unit;
-      if (merged.unitSources[at] == source && unit.kind == UnitKind::Cell &&
+      if (std::ranges::find(merged.alikeSources[at], source) != merged.alikeSources[at].end() &&
+          unit.kind == UnitKind::Cell &&
           std::ranges::find(fieldColumns[field], unit.index) != fieldColumns[field].end()) {
         return true;
       }
@@ -809,44 +814,52 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     return false;
   };
   for (std::size_t at = 0; at < merged.units.size(); ++at) {
-    const UnitChange& unit = merged.units[at];
-    const std::size_t source = merged.unitSources[at];
-    if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) continue;
-    const std::size_t line = SourceLineOf(merged, source);
-    PlanItem item = Item(PlanAction::Changed, planning.table, source,
-                         FileLineOf(*planning.sources[source].index, line),
-                         FileLineOf(planning.originalLines, merged.record));
-    ChangedCell cell;
-    cell.newText = unit.value;
-    switch (unit.unit.kind) {
-      case UnitKind::Cell:
-        cell.column = unit.unit.index;
-        if (unit.unit.index < cells.size()) cell.oldText = cells[unit.unit.index];
-        break;
-      case UnitKind::Field: {
-        const StoredField& field = record.fields[unit.unit.index];
-        cell.columnText = "(field code " + std::to_string(field.code) + ")";
-        cell.oldText = HexBytes(std::string_view(record.bytes)
-                                    .substr(field.offset, field.headerSize + field.payloadSize));
-        cell.newText = HexBytes(unit.value);
-        break;
-      }
-      case UnitKind::RecordHeader:
-        cell.columnText = "(the record's header)";
-        cell.oldText = HeaderText(record.bytes.front(), record.headerSize);
-        cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
-        break;
-      case UnitKind::WholeRecord:
-        cell.columnText = "(the record)";
-        cell.oldText = StoredLine(record);
-        if (sources[source].database) cell.newText = HexBytes(unit.value);
-        break;
-    }
-    if (!withItems) continue;
-    item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
-    plan.changedCells.push_back(std::move(cell));
-    plan.items.push_back(item);
+    for (std::size_t source : merged.alikeSources[at])
+      NoteChangedUnit(planning, merged, at, source, record, cells, shownByCells);
   }
+}
+
+// One item of a changed unit of a record, for one of the sources that changed it so.
+template <typename ShownByCells>
+void Planner::NoteChangedUnit(const TablePlanning& planning, const MergedRecord& merged,
+                              std::size_t at, std::size_t source, const StoredRecord& record,
+                              const std::vector<std::string>& cells, ShownByCells shownByCells) {
+  const UnitChange& unit = merged.units[at];
+  if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) return;
+  const std::size_t line = SourceLineOf(merged, source);
+  PlanItem item = Item(PlanAction::Changed, planning.table, source,
+                       FileLineOf(*planning.sources[source].index, line),
+                       FileLineOf(planning.originalLines, merged.record));
+  ChangedCell cell;
+  cell.newText = unit.value;
+  switch (unit.unit.kind) {
+    case UnitKind::Cell:
+      cell.column = unit.unit.index;
+      if (unit.unit.index < cells.size()) cell.oldText = cells[unit.unit.index];
+      break;
+    case UnitKind::Field: {
+      const StoredField& field = record.fields[unit.unit.index];
+      cell.columnText = "(field code " + std::to_string(field.code) + ")";
+      cell.oldText = HexBytes(std::string_view(record.bytes)
+                                  .substr(field.offset, field.headerSize + field.payloadSize));
+      cell.newText = HexBytes(unit.value);
+      break;
+    }
+    case UnitKind::RecordHeader:
+      cell.columnText = "(the record's header)";
+      cell.oldText = HeaderText(record.bytes.front(), record.headerSize);
+      cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
+      break;
+    case UnitKind::WholeRecord:
+      cell.columnText = "(the record)";
+      cell.oldText = StoredLine(record);
+      if (sources[source].database) cell.newText = HexBytes(unit.value);
+      break;
+  }
+  if (!withItems) return;
+  item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
+  plan.changedCells.push_back(std::move(cell));
+  plan.items.push_back(item);
 }
 
 void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line) {

@@ -72,10 +72,11 @@ void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
     const std::string* value = values.back().second;
     merged.units.push_back({unit, *value});
     merged.unitSources.push_back(winner);
-    const bool agree = std::ranges::all_of(values, [&](const auto& other) {
-      return *other.second == *value || sameValue(merged.record, unit, *other.second, *value);
-    });
-    if (agree) continue;
+    std::vector<std::size_t>& alike = merged.alikeSources.emplace_back();
+    for (const auto& [source, text] : values) {
+      if (*text == *value || sameValue(merged.record, unit, *text, *value)) alike.push_back(source);
+    }
+    if (alike.size() == values.size()) continue;
     Conflict conflict{merged.record, unit, {}, {}, {}, winner};
     for (const auto& [source, text] : values) {
       conflict.sources.push_back(source);

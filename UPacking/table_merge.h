@@ -75,6 +75,8 @@ struct MergedRecord {
   std::size_t removedBy = 0;
   std::vector<UnitChange> units;         // the winning values, in the order of their units
   std::vector<std::size_t> unitSources;  // the source whose value each is
+  // Per unit: every source that gave it that value, in load order (the winner last).
+  std::vector<std::vector<std::size_t>> alikeSources;
   // The line of each source that changed the record: source, line.
   std::vector<std::pair<std::size_t, std::size_t>> sourceLines;
 };

@@ -326,6 +326,24 @@ TEST(RunPackerTest, DryRunOfACommandPlansWhatTheCommandDoes) {
   EXPECT_EQ(real.output.substr(real.output.find('(')), dry.output.substr(dry.output.find('(')));
 }
 
+// Sources that make the same change are each named in the plan, the later ones as the first.
+TEST(RunPackerTest, EqualChangesOfSeveralSourcesAreEachInThePlan) {
+  PackFolder pack;
+  const std::string weapons = pack.tables + "/S_Weapons.txt";
+  std::string text = ReadWholeFile(weapons);
+  text.replace(text.find("burn,pierce\t\t3"), 14, "burn,pierce\t\t5");
+  WriteWholeFile(weapons, text);
+  const char* tables = pack.tables.c_str();
+  const RunResult plan = RunGrimpack({"--no-new", pack.original.c_str(), tables, tables, tables});
+  EXPECT_EQ(plan.status, kExitSuccess) << plan.errors;
+  EXPECT_TRUE(
+      plan.output.starts_with("changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\n"
+                              "changed\tS_Weapons.txt\t2\t3\t3\tPower\t3\t5\n"
+                              "changed\tS_Weapons.txt\t3\t3\t3\tPower\t3\t5\n"
+                              "grimpack: would write NEW"))
+      << plan.output;
+}
+
 // A plan or a summary that cannot be printed (a full disk, a closed standard output) fails the
 // run with why on standard error; a real run that cannot print its plan writes nothing, and
 // one that cannot print its summary says that NEW is written.
