@@ -851,8 +851,9 @@ void Planner::NoteChangedUnit(const TablePlanning& planning, const MergedRecord&
       cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
       break;
     case UnitKind::WholeRecord:
+      // A database source's record in hexadecimal, the original's with it; a line as text.
       cell.columnText = "(the record)";
-      cell.oldText = StoredLine(record);
+      cell.oldText = sources[source].database ? HexBytes(record.bytes) : StoredLine(record);
       if (sources[source].database) cell.newText = HexBytes(unit.value);
       break;
   }
@@ -994,10 +995,15 @@ void Planner::NoteConflicts(const TablePlanning& planning) {
         const StoredRecord record =
             ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
         noted.what = "field code " + std::to_string(record.fields[conflict.unit.index].code);
+        // Shown as a changed item shows them.
+        for (std::string& value : noted.conflict.values)
+          value = HexBytes(value);
         break;
       }
       case UnitKind::RecordHeader:
         noted.what = "the record's header";
+        for (std::string& value : noted.conflict.values)
+          value = HeaderText(value[0], static_cast<std::size_t>(value[1]));
         break;
       case UnitKind::WholeRecord:
         noted.what = "the record";

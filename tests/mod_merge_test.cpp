@@ -1452,6 +1452,13 @@ TEST(ModMergeTest, LinesAddedAlikeWithOtherBytesConflictAsChangedRecordsDo) {
             added)
             << other.output;
         EXPECT_NE(strict.status, kExitSuccess) << strict.output;
+        // Bytes no table shows are written as changed items write them, never raw.
+        const std::size_t conflictItem = other.output.find("conflict\t");
+        const std::string item =
+            other.output.substr(conflictItem, other.output.find('\n', conflictItem) - conflictItem);
+        EXPECT_TRUE(std::ranges::all_of(item, [](char c) {
+          return c == '\t' || (c >= ' ' && c < 127);
+        })) << item;
       }
     }
   }
