@@ -1241,6 +1241,13 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
   planner.plan.lineHashes.resize(rules.tables.size());
   planner.plan.changes.resize(rules.tables.size());
   planner.plan.sourceChanges.resize(rules.tables.size());
+  std::optional<HiddenParts> originalParts;  // read once, where a database source asks
+  for (std::size_t source = 0; source < sources.size(); ++source) {
+    if (!sources[source].database) continue;
+    if (!originalParts) originalParts = HiddenPartsOf(original, planner.layout);
+    if (HiddenPartsOf(sources[source].reader, sources[source].layout) != *originalParts)
+      planner.plan.otherHiddenParts.push_back(source);
+  }
   for (std::string& problem : startProblems)
     planner.Problem(std::move(problem));
   if (startProblems.empty()) {

@@ -117,6 +117,8 @@ struct PackPlan {
   std::vector<PlanItem> items;  // per table, in the order of the new table's lines, then removals
   std::vector<ChangedCell> changedCells;
   std::vector<TableConflict> conflicts;
+  // Database sources (from 0) whose parts no table shows are not the original's: not taken.
+  std::vector<std::size_t> otherHiddenParts;
 };
 
 // The bytes an edit inserts before any it copies.

@@ -150,6 +150,11 @@ std::string Summary(std::string_view program, const PackRules& rules, const Pack
   const bool several = sources.size() > 1;
   for (std::size_t source = 0; several && source < sources.size(); ++source)
     text += "  source " + std::to_string(source + 1) + ": " + sources[source] + "\n";
+  for (std::size_t source : plan.otherHiddenParts) {
+    text += "  " + (several ? "source " + std::to_string(source + 1) : std::string("the source")) +
+            " holds other parts than ORIGINAL where no table shows them (tables of other kinds, "
+            "database nodes, bytes after them): not taken, ORIGINAL's stay\n";
+  }
   for (std::size_t table = 0; table < rules.tables.size(); ++table) {
     text += TableSummary(rules.tables[table].fileName, plan.changes[table]);
     const TableChanges& result = plan.changes[table];

@@ -1639,4 +1639,37 @@ TEST(ModMergeTest, PlanLinesAfterAStoredLineBreakAreTheTableFilesLines) {
   EXPECT_GT(checked, 20u);
 }
 
+// A database source that holds other parts where no table shows them (here one more database
+// node) is not taken there, and the summary says so of that source alone.
+TEST(ModMergeTest, ASourceWithOtherPartsNoTableShowsIsNamedInTheSummary) {
+  const std::string aloneNote =
+      "\n  the source holds other parts than ORIGINAL where no table shows them";
+  const std::string firstNote = "source 1 holds other parts";
+  const std::string secondNote = "\n  source 2 holds other parts than ORIGINAL where no table";
+  for (const Tool* tool : {&kSpells, &kQuests}) {
+    for (std::uint64_t seed = 1; seed <= (kFewCases ? 2u : 5u); ++seed) {
+      SCOPED_TRACE(std::string(tool->name) + " seed " + std::to_string(seed));
+      TempFolder folder;
+      const std::string original = GenerateDatabase(tool->kind, seed, 12);
+      const std::string mod = MakeModDatabase(tool->kind, original, seed);
+      DatabaseTree tree;
+      ASSERT_TRUE(ReadDatabaseTree(tool->kind, mod, tree));
+      TreeNode extra;
+      extra.kind = 9;
+      tree.databases.push_back(extra);
+      WriteWholeFile(folder / "original", original);
+      WriteWholeFile(folder / "mod", mod);
+      WriteWholeFile(folder / "other", WriteDatabaseTree(tree));
+      const PackResult alone = Pack(*tool, {"--dry-run", folder / "original", folder / "other"});
+      ASSERT_EQ(alone.status, kExitSuccess) << alone.errors;
+      EXPECT_NE(alone.output.find(aloneNote), std::string::npos) << alone.output;
+      const PackResult both =
+          Pack(*tool, {"--no-new", folder / "original", folder / "mod", folder / "other"});
+      ASSERT_EQ(both.status, kExitSuccess) << both.errors;
+      EXPECT_EQ(both.output.find(firstNote), std::string::npos) << both.output;
+      EXPECT_NE(both.output.find(secondNote), std::string::npos) << both.output;
+    }
+  }
+}
+
 }  // namespace
