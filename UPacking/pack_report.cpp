@@ -92,17 +92,28 @@ std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
   return text;
 }
 
-std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
-  if (plan.spacedLists.empty()) return {};
-  std::string text = Plural(plan.spacedLists.size(), "list") +
-                     " stored with an element that is empty or begins or ends with a space, "
-                     "as written (the elements are split at the joiner \",\" alone):\n";
+// The lists of one kind of note (SpacedListCell::commaInElement), under their heading.
+std::string SpacedListNotes(const PackRules& rules, const PackPlan& plan, bool commaInElement,
+                            std::string_view heading) {
+  std::string lines;
+  std::size_t count = 0;
   for (const SpacedListValue& value : plan.spacedLists) {
-    text += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
-            ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
-            QuotedText(value.cell.cell) + "\n";
+    if (value.cell.commaInElement != commaInElement) continue;
+    ++count;
+    lines += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
+             ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
+             QuotedText(value.cell.cell) + "\n";
   }
-  return text;
+  return count == 0 ? std::string() : Plural(count, "list") + std::string(heading) + lines;
+}
+
+std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
+  return SpacedListNotes(rules, plan, false,
+                         " stored with an element that is empty or begins or ends with a space, "
+                         "as written (the elements are split at the joiner \",\" alone):\n") +
+         SpacedListNotes(rules, plan, true,
+                         " stored with a comma inside an element, as written (the elements are "
+                         "split at the joiner \", \" alone):\n");
 }
 
 }  // namespace

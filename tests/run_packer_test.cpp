@@ -199,6 +199,28 @@ TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
   EXPECT_NE(result.output.find("column \"Required\": \"burn, area_up\""), std::string::npos);
 }
 
+// The mirror case: a comma without a space in a list whose joiner is ", " stays inside one
+// element, and is noted as such.
+TEST(RunPackerTest, ACommaInsideAnElementOfACommaSpaceListIsNoted) {
+  PackFolder pack;
+  std::string text = ReadWholeFile(pack.tables + "/SpellPrototypes.txt");
+  const std::size_t line = text.find("\r\n") + 2;
+  const std::size_t nameEnd = text.find('\t', line);
+  const std::string name = text.substr(line, nameEnd - line) + ",Tower of Winds";
+  text.replace(line, nameEnd - line, name);
+  WriteWholeFile(pack.tables + "/SpellPrototypes.txt", text);
+  const std::string target = pack.folder / "new.sdb";
+  const RunResult result =
+      RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(result.status, kExitSuccess) << result.errors;
+  EXPECT_NE(result.output.find("1 list stored with a comma inside an element, as written (the "
+                               "elements are split at the joiner \", \" alone):\n  "
+                               "SpellPrototypes.txt line 2, column \"Name\": \"" +
+                               name + "\"\n"),
+            std::string::npos)
+      << result.output;
+}
+
 TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
   PackFolder pack;
   std::filesystem::create_directory(pack.folder / "folder");
