@@ -127,7 +127,7 @@ std::string PlanText(const PackRules& rules, const PackPlan& plan) {
   return text;
 }
 
-std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
+std::string ConflictText(const PackRules& rules, const TableConflict& noted, bool packed) {
   const Conflict& conflict = noted.conflict;
   std::string text =
       conflict.added
@@ -150,7 +150,8 @@ std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
       text += " other bytes";
     }
   }
-  return text + "; source " + std::to_string(conflict.winner + 1) + " won";
+  return text + "; source " + std::to_string(conflict.winner + 1) +
+         (packed ? " won" : " would win");
 }
 
 std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,

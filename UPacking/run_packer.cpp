@@ -138,6 +138,23 @@ std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
          " packs it, not " + std::string(packer.program);
 }
 
+// A table file given as a source, named for what it is: it begins with a table's header row.
+// Empty when it does not.
+std::string TableGivenAsSource(NodeReader& file, const std::string& name,
+                               const PackerSpec& packer) {
+  for (const TableSpec& table : packer.rules.tables) {
+    const std::string_view header = table.headerRow;
+    if (Size(file) < static_cast<std::int64_t>(header.size() + 1)) continue;
+    std::string start(header.size() + 1, '\0');
+    ReadBytesAt(file, 0, start.size(), reinterpret_cast<std::uint8_t*>(start.data()));
+    if (start.starts_with(header) && (start.back() == '\r' || start.back() == '\n')) {
+      return name + " is the table " + std::string(table.fileName) +
+             ", not a database: a source of tables is the folder that holds them";
+    }
+  }
+  return {};
+}
+
 // Opens a database source, refused as the original is: named for the other kind where its
 // outline says so (unless it is the original's outline), else for why it cannot be read.
 void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char decimalSeparator,
@@ -148,7 +165,8 @@ void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char 
   } catch (const PackFailure&) {
     NodeReader again;
     if (OpenNodeReader(path.c_str(), again)) {
-      const std::string wrong = WrongDatabaseProblem(again, name, packer, &original);
+      std::string wrong = TableGivenAsSource(again, name, packer);
+      if (wrong.empty()) wrong = WrongDatabaseProblem(again, name, packer, &original);
       CloseNodeReader(again);
       if (!wrong.empty()) throw PackFailure{{wrong}};
     }
@@ -167,7 +185,12 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
   open.sources.reserve(arguments.sources.size());  // a database source's tables point into it
   for (const std::string& path : arguments.sources) {
     open.sources.emplace_back();
-    switch (KindOfPath(path.c_str())) {
+    PathKind kind = KindOfPath(path.c_str());
+    // A link to a folder is a folder.
+    if (kind == PathKind::Other && KindOfPath((path + "/.").c_str()) == PathKind::Folder) {
+      kind = PathKind::Folder;
+    }
+    switch (kind) {
       case PathKind::Folder:
         OpenFolderSource(path, tableNames, packer.unpacker, open.sources.back());
         break;
@@ -213,7 +236,7 @@ void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
   if (plan.conflicts.empty()) return;
   std::vector<std::string> problems;
   for (const TableConflict& conflict : plan.conflicts)
-    problems.push_back(ConflictText(rules, conflict));
+    problems.push_back(ConflictText(rules, conflict, false));
   problems.push_back(Plural(plan.conflicts.size(), "conflict") +
                      " of sources, and --strict packs none");
   throw PackFailure{std::move(problems)};

@@ -179,6 +179,23 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
   }
 }
 
+// Sources given otherwise than meant: a link to a tables folder is that folder; a table file
+// given instead of its folder is named as a table.
+TEST(RunPackerTest, SourcesGivenAsLinksOrTablesAreTakenOrNamedForWhatTheyAre) {
+  PackFolder pack;
+  const std::string link = pack.folder / "linked";
+  std::filesystem::create_directory_symlink(pack.tables, link);
+  const RunResult linked = RunGrimpack({"--dry-run", pack.original.c_str(), link.c_str()});
+  EXPECT_EQ(linked.status, kExitSuccess) << linked.errors;
+  const std::string table = pack.tables + "/S_Spells.txt";
+  const RunResult tableFile = RunGrimpack({"--dry-run", pack.original.c_str(), table.c_str()});
+  EXPECT_EQ(tableFile.status, kExitFailure);
+  EXPECT_EQ(tableFile.errors, "grimpack: the source '" + table +
+                                  "' is the table S_Spells.txt, not a database: a source of "
+                                  "tables is the folder that holds them\n"
+                                  "grimpack: nothing was written\n");
+}
+
 // A list element that is empty or begins or ends with a space is stored as written, and noted.
 TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
   PackFolder pack;
