@@ -367,6 +367,7 @@ struct Planner {
   std::string_view ReadSourceLine(SourceTable& from, std::size_t line);
   StoredRecord ReadSourceRecord(const TablePlanning& planning, std::size_t source,
                                 std::size_t line);
+  void RefuseBlankLinesAtTheEnd(TablePlanning& planning, SourceTable& from);
   void JoinLinesOfRecords(std::size_t table, SourceTable& from);
   void PairTable(std::size_t table, SourceTable& from);
   void DescribeLine(TablePlanning& planning, SourceTable& from, std::size_t line,
@@ -425,6 +426,27 @@ StoredRecord Planner::ReadSourceRecord(const TablePlanning& planning, std::size_
 // Lines that a stored text's line breaks split are joined again where they are exactly the
 // parts of a record's line, so that an unedited record holding line breaks is seen whole. A
 // database source's lines are its records already.
+// A table that ends in blank lines (empty rows a spreadsheet saved) is refused for that, once,
+// rather than line by line, where no record of the original reads as a blank line (a record
+// without fields does); its blank lines are left out of the plan.
+void Planner::RefuseBlankLinesAtTheEnd(TablePlanning& planning, SourceTable& from) {
+  if (from.source->database) return;  // its lines are its records'
+  if (std::ranges::find(layout.tables[planning.table].hashes, LineHash("")) !=
+      layout.tables[planning.table].hashes.end()) {
+    return;
+  }
+  TableIndex& index = *from.index;
+  std::size_t lines = LineCount(index);
+  while (lines > 0 && LineStart(index, lines - 1) == index.ends[lines - 1])
+    --lines;
+  const std::size_t blank = LineCount(index) - lines;
+  if (blank == 0) return;
+  Problem(Where(planning, from.number, lines) + ": the table ends in " +
+          Plural(blank, "blank line") + "; delete them");
+  index.ends.resize(lines);
+  index.hashes.resize(lines);
+}
+
 void Planner::JoinLinesOfRecords(std::size_t table, SourceTable& from) {
   if (from.source->database) return;
   const TableRecords& records = layout.tables[table];
@@ -1029,6 +1051,7 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
                                 ReaderOfLines(sources[source].tables[table], index)});
   }
   for (SourceTable& from : planning.sources) {
+    RefuseBlankLinesAtTheEnd(planning, from);
     JoinLinesOfRecords(table, from);
     PairTable(table, from);
   }

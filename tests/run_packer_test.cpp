@@ -155,6 +155,13 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
        },
        {},
        "S_Spells.txt line 2: ends in LF (\\n) where the header row ends in CR LF (\\r\\n)"},
+      {"blank lines at the end",
+       [](PackFolder& p) {
+         WriteWholeFile(p.tables + "/S_Spells.txt",
+                        ReadWholeFile(p.tables + "/S_Spells.txt") + "\r\n\r\n");
+       },
+       {},
+       "S_Spells.txt line 22: the table ends in 2 blank lines; delete them"},
       {"a long cell",
        [](PackFolder& p) {
          std::string text = ReadWholeFile(p.tables + "/SpellPrototypes.txt");
