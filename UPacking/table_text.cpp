@@ -255,6 +255,12 @@ std::string TableStartProblem(std::string_view firstBytes, std::string_view head
   if (firstBytes.empty()) return "the table is empty: its header row is missing";
   const std::string_view first = FirstLineOf(firstBytes);
   if (first == headerRow) return {};
+  const std::string_view afterHeader =
+      firstBytes.starts_with(headerRow) ? firstBytes.substr(headerRow.size()) : "";
+  if (afterHeader.starts_with('\r') && !afterHeader.starts_with("\r\n")) {
+    return "the lines end in CR (\\r) alone, as old Mac OS saved text: save the table with CR LF "
+           "(\\r\\n) or LF (\\n) line ends";
+  }
   if (LineWithoutQuotes(first) == headerRow) {
     return "the cells are wrapped in quotes; save the table without quoting (no text "
            "delimiter, or \"quote all text cells\" off)";

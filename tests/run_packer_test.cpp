@@ -155,6 +155,16 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
        },
        {},
        "S_Spells.txt line 2: ends in LF (\\n) where the header row ends in CR LF (\\r\\n)"},
+      {"lines that end in CR alone",
+       [](PackFolder& p) {
+         std::string text = ReadWholeFile(p.tables + "/S_Spells.txt");
+         for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+              at = text.find("\r\n", at))
+           text.erase(at + 1, 1);
+         WriteWholeFile(p.tables + "/S_Spells.txt", text);
+       },
+       {},
+       "S_Spells.txt line 1: the lines end in CR (\\r) alone"},
       {"blank lines at the end",
        [](PackFolder& p) {
          WriteWholeFile(p.tables + "/S_Spells.txt",
