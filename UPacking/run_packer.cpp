@@ -169,6 +169,9 @@ void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char 
       if (wrong.empty()) wrong = WrongDatabaseProblem(again, name, packer, &original);
       CloseNodeReader(again);
       if (!wrong.empty()) throw PackFailure{{wrong}};
+    } else if (KindOfPath(path.c_str()) == PathKind::Other) {
+      throw PackFailure{{name + " is not an ordinary file (a fifo, a device, or a link that leads "
+                                "nowhere): a source is a folder of tables or a database"}};
     }
     throw;
   }

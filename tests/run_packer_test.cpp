@@ -211,6 +211,14 @@ TEST(RunPackerTest, SourcesGivenAsLinksOrTablesAreTakenOrNamedForWhatTheyAre) {
                                   "' is the table S_Spells.txt, not a database: a source of "
                                   "tables is the folder that holds them\n"
                                   "grimpack: nothing was written\n");
+  const std::string nowhere = pack.folder / "nowhere";
+  std::filesystem::create_symlink(pack.folder / "missing", nowhere);
+  const RunResult dangling = RunGrimpack({"--dry-run", pack.original.c_str(), nowhere.c_str()});
+  EXPECT_EQ(dangling.status, kExitFailure);
+  EXPECT_TRUE(dangling.errors.starts_with("grimpack: the source '" + nowhere +
+                                          "' is not an ordinary file (a fifo, a device, or a "
+                                          "link that leads nowhere)"))
+      << dangling.errors;
 }
 
 // A list element that is empty or begins or ends with a space is stored as written, and noted.
