@@ -387,9 +387,10 @@ struct Planner {
                 std::string inserted);
   void PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   bool MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
-                   const StoredRecord& record, std::string& bytes, std::string& expected);
+                   const StoredRecord& record, std::string& bytes, std::string& expected,
+                   std::vector<std::size_t>& storedColumns);
   void NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
-                        const StoredRecord& record);
+                        const StoredRecord& record, const std::vector<std::size_t>& storedColumns);
   template <typename ShownByCells>
   void NoteChangedUnit(const TablePlanning& planning, const MergedRecord& merged, std::size_t at,
                        std::size_t source, const StoredRecord& record,
@@ -776,7 +777,8 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLi
 // comes as it is; otherwise the fields and header that database sources changed come as they
 // store them, and the cells as the sources give them are stored on those.
 bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
-                          const StoredRecord& record, std::string& bytes, std::string& expected) {
+                          const StoredRecord& record, std::string& bytes, std::string& expected,
+                          std::vector<std::size_t>& storedColumns) {
   StoredRecord base = record;
   std::vector<std::string> cells = CellsOf(StoredLine(record));
   std::string text;
@@ -815,12 +817,14 @@ bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const Me
   if (!Rebuild(planning, base, text, false, line.source, line.line, rebuilt)) return false;
   bytes = std::move(rebuilt.bytes);
   expected = std::move(rebuilt.line);
+  storedColumns = std::move(rebuilt.changedColumns);
   return true;
 }
 
 // Plan items for the units of a record that the sources changed.
 void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
-                               const StoredRecord& record) {
+                               const StoredRecord& record,
+                               const std::vector<std::size_t>& storedColumns) {
   const std::vector<std::string> cells = CellsOf(StoredLine(record));
   const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
   // A field's bytes are an item of their own only where no cell of the same source shows them.
@@ -836,8 +840,14 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     return false;
   };
   for (std::size_t at = 0; at < merged.units.size(); ++at) {
-    for (std::size_t source : merged.alikeSources[at])
+    const ChangeUnit& unit = merged.units[at].unit;
+    // A cell of tables that shows the stored value otherwise ("1.000" for 1) keeps its field.
+    const bool kept = unit.kind == UnitKind::Cell && !storedColumns.empty() &&
+                      std::ranges::find(storedColumns, unit.index) == storedColumns.end();
+    for (std::size_t source : merged.alikeSources[at]) {
+      if (kept && !sources[source].database) continue;
       NoteChangedUnit(planning, merged, at, source, record, cells, shownByCells);
+    }
   }
 }
 
@@ -895,7 +905,8 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
   const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
   std::string bytes;
   std::string expected;
-  if (!MergedBytes(planning, line, merged, record, bytes, expected)) return;
+  std::vector<std::size_t> storedColumns;  // none known: a database source's whole record
+  if (!MergedBytes(planning, line, merged, record, bytes, expected, storedColumns)) return;
   if (bytes == record.bytes) return PlanKept(planning, newLine, line);
   TableChanges& changes = plan.changes[planning.table];
   ++changes.changed;
@@ -910,7 +921,7 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
     ++changes.changedMoved;
     PlanMove(planning, newLine, line, std::move(bytes));
   }
-  NoteChangedUnits(planning, merged, record);
+  NoteChangedUnits(planning, merged, record, storedColumns);
 }
 
 // An added line: a database source's record as it stores it; a line of tables built on the

@@ -408,6 +408,23 @@ TEST(RunPackerTest, EqualChangesOfSeveralSourcesAreEachInThePlan) {
       << plan.output;
 }
 
+// A cell that shows its stored value otherwise ("12.50" for 12.5) is no changed item, even where
+// another cell of its record changed.
+TEST(RunPackerTest, ACellThatKeepsItsStoredValueIsNotInThePlan) {
+  PackFolder pack;
+  const std::string prototypes = pack.tables + "/SpellPrototypes.txt";
+  std::string text = ReadWholeFile(prototypes);
+  const std::size_t mana = text.find("\t12.5\t") + 1;
+  const std::size_t lineStart = text.rfind("\r\n", mana) + 2;
+  text.replace(mana, 4, "12.50");
+  text.replace(lineStart, text.find('\t', lineStart) - lineStart, "Renamed Spell");
+  WriteWholeFile(prototypes, text);
+  const RunResult plan = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
+  EXPECT_EQ(plan.status, kExitSuccess) << plan.errors;
+  EXPECT_NE(plan.output.find("\tName\t"), std::string::npos) << plan.output;
+  EXPECT_EQ(plan.output.find("\tMana\t"), std::string::npos) << plan.output;
+}
+
 // A plan or a summary that cannot be printed (a full disk, a closed standard output) fails the
 // run with why on standard error; a real run that cannot print its plan writes nothing, and
 // one that cannot print its summary says that NEW is written.
