@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
+#include <iterator>
+#include <set>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -307,6 +309,58 @@ RowIndex Unpaired(const std::vector<std::uint32_t>& partners, std::uint32_t none
   return unpaired;
 }
 
+// The remaining records grouped by what they hold: identical twins (records made by copying
+// one) are one row of `distinct`, so that however many there are, a line finds them as one
+// candidate that each of its changed copies can pair with.
+struct RecordTwins {
+  RowIndex distinct;                              // ids: each group's first record
+  std::vector<std::set<std::uint32_t>> unpaired;  // per group: its records still without a line
+};
+
+// Groups the rows of `records` by their cells, in record order. Does not index them.
+RecordTwins GroupTwins(const RowIndex& records, std::span<const std::uint64_t> recordHashes) {
+  RecordTwins twins;
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> groupsOfHash;
+  for (std::size_t row = 0; row < records.ids.size(); ++row) {
+    const std::uint32_t record = records.ids[row];
+    const std::span<const std::uint64_t> cells = Row(records.rows, row);
+    std::vector<std::uint32_t>& groups = groupsOfHash[recordHashes[record]];
+    const auto same = std::ranges::find_if(groups, [&](std::uint32_t group) {
+      return std::ranges::equal(Row(twins.distinct.rows, group), cells);
+    });
+    if (same != groups.end()) {
+      twins.unpaired[*same].insert(record);
+      continue;
+    }
+    groups.push_back(static_cast<std::uint32_t>(twins.distinct.ids.size()));
+    twins.distinct.ids.push_back(record);
+    twins.distinct.rows.keys.insert(twins.distinct.rows.keys.end(), cells.begin(), cells.end());
+    twins.distinct.rows.starts.push_back(
+        static_cast<std::uint32_t>(twins.distinct.rows.keys.size()));
+    twins.unpaired.push_back({record});
+  }
+  return twins;
+}
+
+// Takes the record of a candidate's group still without a line nearest to `expected`, or
+// kNoRecord when every record of the group has one.
+std::uint32_t TakeNearestTwin(RecordTwins& twins, std::uint32_t groupRecord,
+                              std::int64_t expected) {
+  const auto group = static_cast<std::size_t>(
+      std::ranges::lower_bound(twins.distinct.ids, groupRecord) - twins.distinct.ids.begin());
+  std::set<std::uint32_t>& unpaired = twins.unpaired[group];
+  if (unpaired.empty()) return kNoRecord;
+  auto nearest = unpaired.lower_bound(static_cast<std::uint32_t>(expected));
+  if (nearest == unpaired.end() ||
+      (nearest != unpaired.begin() &&
+       expected - std::int64_t{*std::prev(nearest)} <= std::int64_t{*nearest} - expected)) {
+    --nearest;
+  }
+  const std::uint32_t record = *nearest;
+  unpaired.erase(nearest);
+  return record;
+}
+
 // ---- The record a line resembles most anywhere.
 
 // For each listed row of `lines`, the record it resembles most (by at least the threshold)
@@ -386,15 +440,15 @@ std::vector<std::size_t> RowsToCompareEverywhere(const RowIndex& lines,
 // that resembles a record that stays (an equal line's record) more than any remaining one is a
 // copy of that record, not a change of a remaining one: it pairs with none. Each line's best
 // record anywhere, where it was looked for, is left in `anywhere`.
-void PairResemblingLines(const RowIndex& lines, const RowIndex& records,
+void PairResemblingLines(const RowIndex& lines, const RowIndex& records, RecordTwins& twins,
                          const ValueWeights& weights, const std::vector<std::int64_t>& expected,
                          const PairingTexts& texts, TablePairing& pairing,
                          std::vector<Candidate>& anywhere) {
   std::vector<std::vector<Candidate>> best(lines.ids.size());
   for (std::size_t row = 0; row < lines.ids.size(); ++row) {
     const std::uint32_t line = lines.ids[row];
-    best[row] = WeighCandidates(records, line, Row(lines.rows, row), weights, expected[line], true,
-                                kBestCandidates);
+    best[row] = WeighCandidates(twins.distinct, line, Row(lines.rows, row), weights, expected[line],
+                                true, kBestCandidates);
   }
   const std::vector<std::size_t> compared = RowsToCompareEverywhere(lines, best);
   const std::vector<Candidate> found =
@@ -411,12 +465,11 @@ void PairResemblingLines(const RowIndex& lines, const RowIndex& records,
     candidates.insert(candidates.end(), ofLine.begin(), ofLine.end());
   std::ranges::sort(candidates, Better);
   for (const Candidate& candidate : candidates) {
-    if (pairing.recordOfLine[candidate.line] != kNoRecord ||
-        pairing.lineOfRecord[candidate.record] != kNoLine) {
-      continue;
-    }
-    pairing.recordOfLine[candidate.line] = candidate.record;
-    pairing.lineOfRecord[candidate.record] = candidate.line;
+    if (pairing.recordOfLine[candidate.line] != kNoRecord) continue;
+    const std::uint32_t record = TakeNearestTwin(twins, candidate.record, expected[candidate.line]);
+    if (record == kNoRecord) continue;
+    pairing.recordOfLine[candidate.line] = record;
+    pairing.lineOfRecord[record] = candidate.line;
   }
 }
 
@@ -573,11 +626,12 @@ TablePairing PairLines(std::span<const std::uint64_t> recordHashes,
         ExpectedRecords(aligned, lineHashes.size(), recordHashes.size());
     const ValueWeights weights = WeighValues(pairing, texts);
     const RowIndex lines = Unpaired(pairing.recordOfLine, kNoRecord, texts.editedLine);
-    RowIndex records = Unpaired(pairing.lineOfRecord, kNoLine, texts.recordLine);
-    IndexRows(records);  // records are found by their values
+    const RowIndex records = Unpaired(pairing.lineOfRecord, kNoLine, texts.recordLine);
+    RecordTwins twins = GroupTwins(records, recordHashes);
+    IndexRows(twins.distinct);  // records are found by their values
     // Each line's best record anywhere, once looked for (kNoLine before).
     std::vector<Candidate> anywhere(lines.ids.size(), Candidate{kNoLine, kNoRecord, 0, 0, 0});
-    PairResemblingLines(lines, records, weights, expected, texts, pairing, anywhere);
+    PairResemblingLines(lines, records, twins, weights, expected, texts, pairing, anywhere);
     FindBestRecordsOfUnpairedLines(lines, records, weights, expected, texts, pairing, anywhere);
     PairLonePlaces(lines, records, anywhere, pairing);
     ChooseTemplates(lines, anywhere, pairing);

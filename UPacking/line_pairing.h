@@ -41,8 +41,11 @@ struct PairingTexts {
 //    bits (counted on an even sample of at most kWeightSample records), so a name or a code that
 //    one record holds weighs most and an empty shop flag that most hold next to nothing. A line
 //    pairs only when its shared cells weigh at least log2(n+1) bits: as much as one cell that no
-//    other record holds. Pairs are taken by weight, ties by the nearest record to where the
-//    line stands, then by line and record; so the pairing is one to one and deterministic.
+//    other record holds. Identical records (copies of one) are one candidate, which lines pair
+//    with until none of its records is left, each line with the one nearest to where it stands,
+//    so a changed copy finds a record however many copies there are. Pairs are taken by weight,
+//    ties by the nearest record to where the line stands, then by line and record; so the
+//    pairing is one to one and deterministic.
 //    Where a person could not tell either, a line and a record left alone between the same two
 //    pairs that keep their place, with as many cells, are the record changed in place.
 // 3. A line left over is added; the record it resembles most by the same measure, among all

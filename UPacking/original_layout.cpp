@@ -60,6 +60,7 @@ struct LayoutWatcher : WatchLinesOnly {
       index.ends.push_back(static_cast<std::int64_t>(text.size()));
       index.hashes.push_back(table.hashes.back());
       text += "\r\n";
+      NoteFileLines(index, index.hashes.size() - 1, line);
     }
   }
 
@@ -244,6 +245,47 @@ StoredRecord ReadStoredRecord(NodeReader& database, const PackRules& rules, cons
   bytes.resize(spot.size);
   record.bytes = std::move(bytes);
   return record;
+}
+
+HiddenParts HiddenPartsOf(NodeReader& database, const Layout& layout) {
+  // Spans left out, [start, end), and for a node's header its kind byte, which counts (its
+  // length follows from the records).
+  struct Span {
+    std::int64_t start;
+    std::int64_t end;
+    int kind;  // -1: a record
+    auto operator<=>(const Span&) const = default;
+  };
+  std::vector<Span> shown;
+  for (const DatabaseSpot& node : layout.databases)
+    shown.push_back({node.offset, node.header.payloadStart, node.header.kind});
+  for (const TableNodeSpot& node : layout.tableNodes)
+    shown.push_back({node.offset, node.header.payloadStart, node.header.kind});
+  for (const TableRecords& table : layout.tables) {
+    for (const RecordSpot& spot : table.spots)
+      shown.push_back({spot.offset, RecordEnd(spot), -1});
+  }
+  std::ranges::sort(shown);
+  HiddenParts parts;
+  LineHasher hasher;
+  std::string buffer;
+  auto take = [&](std::int64_t from, std::int64_t to) {
+    for (; from < to; from += static_cast<std::int64_t>(buffer.size())) {
+      buffer.resize(static_cast<std::size_t>(std::min<std::int64_t>(to - from, 1 << 16)));
+      ReadBytesAt(database, from, buffer.size(), reinterpret_cast<std::uint8_t*>(buffer.data()));
+      AddToLineHash(hasher, buffer);
+      parts.size += static_cast<std::int64_t>(buffer.size());
+    }
+  };
+  std::int64_t at = 0;
+  for (const Span& span : shown) {
+    take(at, span.start);
+    if (span.kind >= 0) AddToLineHash(hasher, std::string(1, static_cast<char>(span.kind)));
+    at = std::max(at, span.end);
+  }
+  take(at, layout.size);
+  parts.hash = FinishLineHash(hasher);
+  return parts;
 }
 
 std::string ReadRecordBytes(NodeReader& database, const RecordSpot& spot) {

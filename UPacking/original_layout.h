@@ -113,5 +113,15 @@ struct DatabaseOutline {
 // The outline of the database, read by its stored lengths (damage ends the reading quietly).
 DatabaseOutline OutlineOf(NodeReader& database);
 
+// What a database holds outside its shown records and the headers of its database and table
+// nodes (tables of kinds no table shows, other database nodes, bytes after them): how many bytes
+// and their hash, which differ where those parts differ. File failures raise IoFailure.
+struct HiddenParts {
+  std::int64_t size = 0;
+  std::uint64_t hash = 0;
+  friend bool operator==(const HiddenParts&, const HiddenParts&) = default;
+};
+HiddenParts HiddenPartsOf(NodeReader& database, const Layout& layout);
+
 // The bytes read off their stored lengths that hold part of [start, end), if any.
 const ReadOffLengths* ReadOffWithin(const Layout& layout, std::int64_t start, std::int64_t end);

@@ -76,12 +76,24 @@ struct TablePlanning {
   std::vector<SourceTable> sources;
   MergedTable merged;
   std::size_t newLines = 0;
-  std::vector<bool> inPlace;                  // per new line: its record keeps its place
-  std::vector<bool> recordStays;              // per record: it keeps its place
-  std::uint32_t firstInPlace = kNoNewLine;    // the first new line whose record keeps its place
-  std::uint32_t lastInPlace = kNoNewLine;     // the last such line planned so far
-  std::uint32_t lastRecordLine = kNoNewLine;  // the last line planned that stands for a record
+  // Per new line: the record of the nearest line above that stands for one, else of the
+  // nearest one below, else the first record: an added line's neighbour, in whose table node it
+  // goes.
+  std::vector<std::uint32_t> neighbours;
+  // The new lines in the order they are planned: each table node's lines in the new table's
+  // order, the nodes in the original's order (empty: the new table's order).
+  std::vector<std::uint32_t> order;
+  std::vector<bool> inPlace;                // per new line: its record keeps its place
+  std::vector<bool> recordStays;            // per record: it keeps its place
+  std::vector<std::uint32_t> firstInPlace;  // per table node: its first line that keeps its place
+  TableIndex originalLines;  // where the original's table file holds each record (its joins)
+  std::uint32_t lastInPlace = kNoNewLine;  // the last such line planned so far in its table node
 };
+
+// The new line planned `at`-th.
+std::uint32_t LineInOrder(const TablePlanning& planning, std::size_t at) {
+  return planning.order.empty() ? static_cast<std::uint32_t>(at) : planning.order[at];
+}
 
 PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::size_t line,
               std::size_t originalLine) {
@@ -92,6 +104,37 @@ PlanItem Item(PlanAction action, std::size_t table, std::size_t source, std::siz
   item.line = static_cast<std::uint32_t>(line);
   item.originalLine = static_cast<std::uint32_t>(originalLine);
   return item;
+}
+
+// The bytes of a record's field, header included.
+std::string_view FieldNode(const StoredRecord& record, std::size_t field) {
+  const StoredField& part = record.fields[field];
+  return std::string_view(record.bytes).substr(part.offset, part.headerSize + part.payloadSize);
+}
+
+// Of the fields (`differing`) in which a database source's record `stored` differs from the
+// original's `record` (SameFields), those whose bytes its cells do not explain: with the others
+// taken from `stored`, the record rebuilt with its line is not `stored`. Those hold changes of
+// bytes no column shows and are merged whole; the others merge cell by cell.
+std::vector<std::size_t> FieldsWithHiddenChanges(const StoredRecord& record,
+                                                 const StoredRecord& stored,
+                                                 std::vector<std::size_t> differing,
+                                                 char decimalSeparator) {
+  const std::string line = StoredLine(stored);
+  for (std::size_t at = 0; at < differing.size();) {
+    std::vector<std::size_t> others = differing;
+    others.erase(others.begin() + static_cast<std::ptrdiff_t>(at));
+    RebuiltRecord rebuilt;
+    std::vector<CellProblem> ignored;
+    if (RebuildRecord(WithPartsOf(record, stored, others, true), line, false, decimalSeparator,
+                      rebuilt, ignored) &&
+        rebuilt.bytes == stored.bytes) {
+      differing = std::move(others);
+    } else {
+      ++at;
+    }
+  }
+  return differing;
 }
 
 // "<table> line N, column "<name>": "<cell>" <why>", or "<table> line N <why>".
@@ -324,6 +367,7 @@ struct Planner {
   std::string_view ReadSourceLine(SourceTable& from, std::size_t line);
   StoredRecord ReadSourceRecord(const TablePlanning& planning, std::size_t source,
                                 std::size_t line);
+  void RefuseBlankLinesAtTheEnd(TablePlanning& planning, SourceTable& from);
   void JoinLinesOfRecords(std::size_t table, SourceTable& from);
   void PairTable(std::size_t table, SourceTable& from);
   void DescribeLine(TablePlanning& planning, SourceTable& from, std::size_t line,
@@ -335,16 +379,22 @@ struct Planner {
   void MergeSources(TablePlanning& planning);
   NewLine NewLineAt(const TablePlanning& planning, std::size_t index) const;
   void PlaceNewLines(TablePlanning& planning);
-  Anchor AnchorOf(const TablePlanning& planning) const;
+  Anchor AnchorOf(const TablePlanning& planning, std::size_t newLine) const;
   std::size_t NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const;
   bool Rebuild(TablePlanning& planning, const StoredRecord& base, std::string_view text,
                bool neighbour, std::size_t source, std::size_t line, RebuiltRecord& rebuilt);
-  void PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted);
+  void PlanMove(TablePlanning& planning, std::size_t newLine, const NewLine& line,
+                std::string inserted);
   void PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   bool MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
-                   const StoredRecord& record, std::string& bytes, std::string& expected);
+                   const StoredRecord& record, std::string& bytes, std::string& expected,
+                   std::vector<std::size_t>& storedColumns);
   void NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
-                        const StoredRecord& record);
+                        const StoredRecord& record, const std::vector<std::size_t>& storedColumns);
+  template <typename ShownByCells>
+  void NoteChangedUnit(const TablePlanning& planning, const MergedRecord& merged, std::size_t at,
+                       std::size_t source, const StoredRecord& record,
+                       const std::vector<std::string>& cells, ShownByCells shownByCells);
   void PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanAdded(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanRemovals(TablePlanning& planning);
@@ -377,6 +427,27 @@ StoredRecord Planner::ReadSourceRecord(const TablePlanning& planning, std::size_
 // Lines that a stored text's line breaks split are joined again where they are exactly the
 // parts of a record's line, so that an unedited record holding line breaks is seen whole. A
 // database source's lines are its records already.
+// A table that ends in blank lines (empty rows a spreadsheet saved) is refused for that, once,
+// rather than line by line, where no record of the original reads as a blank line (a record
+// without fields does); its blank lines are left out of the plan.
+void Planner::RefuseBlankLinesAtTheEnd(TablePlanning& planning, SourceTable& from) {
+  if (from.source->database) return;  // its lines are its records'
+  if (std::ranges::find(layout.tables[planning.table].hashes, LineHash("")) !=
+      layout.tables[planning.table].hashes.end()) {
+    return;
+  }
+  TableIndex& index = *from.index;
+  std::size_t lines = LineCount(index);
+  while (lines > 0 && LineStart(index, lines - 1) == index.ends[lines - 1])
+    --lines;
+  const std::size_t blank = LineCount(index) - lines;
+  if (blank == 0) return;
+  Problem(Where(planning, from.number, lines) + ": the table ends in " +
+          Plural(blank, "blank line") + "; delete them");
+  index.ends.resize(lines);
+  index.hashes.resize(lines);
+}
+
 void Planner::JoinLinesOfRecords(std::size_t table, SourceTable& from) {
   if (from.source->database) return;
   const TableRecords& records = layout.tables[table];
@@ -441,15 +512,12 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
         {{UnitKind::RecordHeader, 0}, std::string{header[0], static_cast<char>(header.size())}});
   }
   AddCellChanges(StoredLine(record), StoredLine(stored), change);
+  std::vector<std::size_t> differing;
   for (std::size_t field = 0; field < record.fields.size(); ++field) {
-    auto node = [field](const StoredRecord& of) {
-      const StoredField& part = of.fields[field];
-      return std::string_view(of.bytes).substr(part.offset, part.headerSize + part.payloadSize);
-    };
-    if (node(record) != node(stored)) {
-      change.units.push_back({{UnitKind::Field, field}, std::string(node(stored))});
-    }
+    if (FieldNode(record, field) != FieldNode(stored, field)) differing.push_back(field);
   }
+  for (std::size_t field : FieldsWithHiddenChanges(record, stored, differing, decimalSeparator))
+    change.units.push_back({{UnitKind::Field, field}, std::string(FieldNode(stored, field))});
 }
 
 // Every change a source makes to the table: records changed and removed, lines added.
@@ -460,7 +528,11 @@ void Planner::DescribeSource(TablePlanning& planning, SourceTable& from,
   for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
     const std::uint32_t record = pairing.recordOfLine[line];
     if (record == kNoRecord) {
-      added.push_back({from.number, line, from.index->hashes[line], after});
+      const std::uint64_t bytesHash =
+          from.source->database  // never 0, which a line of tables has
+              ? LineHash(ReadSourceRecord(planning, from.number, line).bytes) | 1
+              : 0;
+      added.push_back({from.number, line, from.index->hashes[line], after, bytesHash});
       continue;
     }
     after = record;
@@ -553,26 +625,62 @@ NewLine Planner::NewLineAt(const TablePlanning& planning, std::size_t index) con
   return newLine;
 }
 
-// Which new lines' records keep their place: the longest run of them in increasing order.
-void Planner::PlaceNewLines(TablePlanning& planning) {
-  if (!Several()) {
-    planning.newLines = planning.sources.front().pairing.recordOfLine.size();
-    planning.inPlace = planning.sources.front().pairing.inPlace;
-  } else {
-    planning.newLines = planning.merged.lines.size();
-    std::vector<std::uint32_t> records(planning.newLines);
-    for (std::size_t line = 0; line < planning.newLines; ++line) {
-      const MergedLine& merged = planning.merged.lines[line];
-      records[line] = merged.added ? kNoRecord : merged.index;
-    }
-    planning.inPlace = LongestIncreasingRun(records);
+// Each new line's neighbour record (TablePlanning::neighbours) from the records of the lines.
+std::vector<std::uint32_t> NeighbourRecords(std::span<const std::uint32_t> records) {
+  std::vector<std::uint32_t> neighbours(records.size(), kNoRecord);
+  std::uint32_t above = kNoRecord;
+  for (std::size_t line = 0; line < records.size(); ++line) {
+    if (records[line] != kNoRecord) above = records[line];
+    neighbours[line] = above;
   }
-  planning.recordStays.assign(layout.tables[planning.table].spots.size(), false);
+  std::uint32_t below = 0;
+  for (std::size_t line = records.size(); line-- > 0;) {
+    if (records[line] != kNoRecord) below = records[line];
+    if (neighbours[line] == kNoRecord) neighbours[line] = below;
+  }
+  return neighbours;
+}
+
+// A line stands for its record, which stays in its table node (and so in its database node):
+// the new lines are planned node by node, each added line in its neighbour's node, and which
+// records keep their place is the longest run of them in increasing order in that order.
+void Planner::PlaceNewLines(TablePlanning& planning) {
+  planning.newLines = Several() ? planning.merged.lines.size()
+                                : planning.sources.front().pairing.recordOfLine.size();
+  std::vector<std::uint32_t> records(planning.newLines);
+  for (std::uint32_t line = 0; line < planning.newLines; ++line)
+    records[line] = NewLineAt(planning, line).record;
+  const std::vector<RecordSpot>& spots = layout.tables[planning.table].spots;
+  planning.neighbours = NeighbourRecords(records);
+  std::vector<std::uint32_t> nodes(planning.newLines, 0);
+  if (!spots.empty()) {
+    for (std::uint32_t line = 0; line < planning.newLines; ++line)
+      nodes[line] = spots[planning.neighbours[line]].tableNode;
+  }
+  if (std::ranges::is_sorted(nodes)) {
+    planning.inPlace =
+        Several() ? LongestIncreasingRun(records) : planning.sources.front().pairing.inPlace;
+  } else {
+    planning.order.resize(planning.newLines);
+    for (std::uint32_t line = 0; line < planning.newLines; ++line)
+      planning.order[line] = line;
+    std::ranges::stable_sort(planning.order, {}, [&](std::uint32_t line) { return nodes[line]; });
+    std::vector<std::uint32_t> ordered(planning.newLines);
+    for (std::size_t at = 0; at < planning.newLines; ++at)
+      ordered[at] = records[planning.order[at]];
+    const std::vector<bool> orderedInPlace = LongestIncreasingRun(ordered);
+    planning.inPlace.assign(planning.newLines, false);
+    for (std::size_t at = 0; at < planning.newLines; ++at)
+      planning.inPlace[planning.order[at]] = orderedInPlace[at];
+  }
+  planning.recordStays.assign(spots.size(), false);
+  planning.firstInPlace.assign(layout.tableNodes.size(), kNoNewLine);
   std::size_t staying = 0;
-  for (std::uint32_t line = 0; line < planning.newLines; ++line) {
+  for (std::size_t at = 0; at < planning.newLines; ++at) {
+    const std::uint32_t line = LineInOrder(planning, at);
     if (!planning.inPlace[line]) continue;
-    planning.recordStays[NewLineAt(planning, line).record] = true;
-    if (planning.firstInPlace == kNoNewLine) planning.firstInPlace = line;
+    planning.recordStays[records[line]] = true;
+    if (planning.firstInPlace[nodes[line]] == kNoNewLine) planning.firstInPlace[nodes[line]] = line;
     ++staying;
   }
   // Room for every record that may move, and its plan item, at once.
@@ -582,31 +690,25 @@ void Planner::PlaceNewLines(TablePlanning& planning) {
   plan.lineHashes[planning.table].reserve(planning.newLines);
 }
 
-// Where a moved or added line goes: after the record of the nearest line above that keeps its
-// place, else before the record of the nearest one below, else where the table's records began.
-// Lines are planned in order, so the nearest one above is the last one planned.
-Anchor Planner::AnchorOf(const TablePlanning& planning) const {
+// Where a moved or added line goes in its table node: after the record of the nearest line
+// above in the node that keeps its place, else before the record of the node's first one, else
+// where the table's records began (no line stands for a record). Lines are planned in order, so
+// the nearest one above is the last one planned.
+Anchor Planner::AnchorOf(const TablePlanning& planning, std::size_t newLine) const {
   if (planning.lastInPlace != kNoNewLine) {
     const RecordSpot& spot = Spot(planning.table, NewLineAt(planning, planning.lastInPlace).record);
     return {RecordEnd(spot), spot.tableNode, true};
   }
-  const std::uint32_t below = planning.firstInPlace;
+  const std::size_t node = Spot(planning.table, planning.neighbours[newLine]).tableNode;
+  const std::uint32_t below = planning.firstInPlace[node];
   const RecordSpot& spot =
       Spot(planning.table, below != kNoNewLine ? NewLineAt(planning, below).record : 0);
   return {spot.offset, spot.tableNode, false};
 }
 
-// The record a line that resembles none is built on: the record of the nearest line above that
-// stands for one, else of the nearest one below, else the table's first record.
+// The record a line that resembles none is built on: its neighbour.
 std::size_t Planner::NeighbourTemplate(const TablePlanning& planning, std::size_t newLine) const {
-  if (planning.lastRecordLine != kNoNewLine) {
-    return NewLineAt(planning, planning.lastRecordLine).record;
-  }
-  for (std::size_t below = newLine + 1; below < planning.newLines; ++below) {
-    const NewLine line = NewLineAt(planning, below);
-    if (!line.isAdded) return line.record;
-  }
-  return 0;
+  return planning.neighbours[newLine];
 }
 
 // Rebuilds `base` with the cells of `text`, which stands for the source's line; false, with
@@ -644,8 +746,9 @@ bool Planner::Rebuild(TablePlanning& planning, const StoredRecord& base, std::st
 
 // The record of the new line, or its new bytes, put at the line's place when it does not keep
 // its own.
-void Planner::PlanMove(TablePlanning& planning, const NewLine& line, std::string inserted) {
-  const Anchor anchor = AnchorOf(planning);
+void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, const NewLine& line,
+                       std::string inserted) {
+  const Anchor anchor = AnchorOf(planning, newLine);
   const std::size_t source = line.source == kNoSource ? 0 : line.source;
   const auto origin = [&] { return LineOrigin(planning, source, line.line); };
   if (inserted.empty()) {
@@ -656,7 +759,8 @@ void Planner::PlanMove(TablePlanning& planning, const NewLine& line, std::string
     AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin());
   }
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
-  AddItem(Item(PlanAction::Moved, planning.table, source, fileLine, line.record + std::size_t{2}));
+  AddItem(Item(PlanAction::Moved, planning.table, source, fileLine,
+               FileLineOf(planning.originalLines, line.record)));
 }
 
 void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
@@ -665,7 +769,7 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLi
   plan.lineHashes[planning.table].push_back(layout.tables[planning.table].hashes[line.record]);
   if (planning.inPlace[newLine]) return;
   ++changes.moved;
-  PlanMove(planning, line, {});
+  PlanMove(planning, newLine, line, {});
 }
 
 // The bytes of a record as the sources' winning changes make it, and the line it must read as;
@@ -673,7 +777,8 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLi
 // comes as it is; otherwise the fields and header that database sources changed come as they
 // store them, and the cells as the sources give them are stored on those.
 bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
-                          const StoredRecord& record, std::string& bytes, std::string& expected) {
+                          const StoredRecord& record, std::string& bytes, std::string& expected,
+                          std::vector<std::size_t>& storedColumns) {
   StoredRecord base = record;
   std::vector<std::string> cells = CellsOf(StoredLine(record));
   std::string text;
@@ -712,19 +817,22 @@ bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const Me
   if (!Rebuild(planning, base, text, false, line.source, line.line, rebuilt)) return false;
   bytes = std::move(rebuilt.bytes);
   expected = std::move(rebuilt.line);
+  storedColumns = std::move(rebuilt.changedColumns);
   return true;
 }
 
 // Plan items for the units of a record that the sources changed.
 void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
-                               const StoredRecord& record) {
+                               const StoredRecord& record,
+                               const std::vector<std::size_t>& storedColumns) {
   const std::vector<std::string> cells = CellsOf(StoredLine(record));
   const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
   // A field's bytes are an item of their own only where no cell of the same source shows them.
   auto shownByCells = [&](std::size_t field, std::size_t source) {
     for (std::size_t at = 0; at < merged.units.size(); ++at) {
       const ChangeUnit& unit = merged.units[at].unit;
-      if (merged.unitSources[at] == source && unit.kind == UnitKind::Cell &&
+      if (std::ranges::find(merged.alikeSources[at], source) != merged.alikeSources[at].end() &&
+          unit.kind == UnitKind::Cell &&
           std::ranges::find(fieldColumns[field], unit.index) != fieldColumns[field].end()) {
         return true;
       }
@@ -732,43 +840,59 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     return false;
   };
   for (std::size_t at = 0; at < merged.units.size(); ++at) {
-    const UnitChange& unit = merged.units[at];
-    const std::size_t source = merged.unitSources[at];
-    if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) continue;
-    const std::size_t line = SourceLineOf(merged, source);
-    PlanItem item = Item(PlanAction::Changed, planning.table, source,
-                         FileLineOf(*planning.sources[source].index, line), merged.record + 2);
-    ChangedCell cell;
-    cell.newText = unit.value;
-    switch (unit.unit.kind) {
-      case UnitKind::Cell:
-        cell.column = unit.unit.index;
-        if (unit.unit.index < cells.size()) cell.oldText = cells[unit.unit.index];
-        break;
-      case UnitKind::Field: {
-        const StoredField& field = record.fields[unit.unit.index];
-        cell.columnText = "(field code " + std::to_string(field.code) + ")";
-        cell.oldText = HexBytes(std::string_view(record.bytes)
-                                    .substr(field.offset, field.headerSize + field.payloadSize));
-        cell.newText = HexBytes(unit.value);
-        break;
-      }
-      case UnitKind::RecordHeader:
-        cell.columnText = "(the record's header)";
-        cell.oldText = HeaderText(record.bytes.front(), record.headerSize);
-        cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
-        break;
-      case UnitKind::WholeRecord:
-        cell.columnText = "(the record)";
-        cell.oldText = StoredLine(record);
-        if (sources[source].database) cell.newText = HexBytes(unit.value);
-        break;
+    const ChangeUnit& unit = merged.units[at].unit;
+    // A cell of tables that shows the stored value otherwise ("1.000" for 1) keeps its field.
+    const bool kept = unit.kind == UnitKind::Cell && !storedColumns.empty() &&
+                      std::ranges::find(storedColumns, unit.index) == storedColumns.end();
+    for (std::size_t source : merged.alikeSources[at]) {
+      if (kept && !sources[source].database) continue;
+      NoteChangedUnit(planning, merged, at, source, record, cells, shownByCells);
     }
-    if (!withItems) continue;
-    item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
-    plan.changedCells.push_back(std::move(cell));
-    plan.items.push_back(item);
   }
+}
+
+// One item of a changed unit of a record, for one of the sources that changed it so.
+template <typename ShownByCells>
+void Planner::NoteChangedUnit(const TablePlanning& planning, const MergedRecord& merged,
+                              std::size_t at, std::size_t source, const StoredRecord& record,
+                              const std::vector<std::string>& cells, ShownByCells shownByCells) {
+  const UnitChange& unit = merged.units[at];
+  if (unit.unit.kind == UnitKind::Field && shownByCells(unit.unit.index, source)) return;
+  const std::size_t line = SourceLineOf(merged, source);
+  PlanItem item = Item(PlanAction::Changed, planning.table, source,
+                       FileLineOf(*planning.sources[source].index, line),
+                       FileLineOf(planning.originalLines, merged.record));
+  ChangedCell cell;
+  cell.newText = unit.value;
+  switch (unit.unit.kind) {
+    case UnitKind::Cell:
+      cell.column = unit.unit.index;
+      if (unit.unit.index < cells.size()) cell.oldText = cells[unit.unit.index];
+      break;
+    case UnitKind::Field: {
+      const StoredField& field = record.fields[unit.unit.index];
+      cell.columnText = "(field code " + std::to_string(field.code) + ")";
+      cell.oldText = HexBytes(std::string_view(record.bytes)
+                                  .substr(field.offset, field.headerSize + field.payloadSize));
+      cell.newText = HexBytes(unit.value);
+      break;
+    }
+    case UnitKind::RecordHeader:
+      cell.columnText = "(the record's header)";
+      cell.oldText = HeaderText(record.bytes.front(), record.headerSize);
+      cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
+      break;
+    case UnitKind::WholeRecord:
+      // A database source's record in hexadecimal, the original's with it; a line as text.
+      cell.columnText = "(the record)";
+      cell.oldText = sources[source].database ? HexBytes(record.bytes) : StoredLine(record);
+      if (sources[source].database) cell.newText = HexBytes(unit.value);
+      break;
+  }
+  if (!withItems) return;
+  item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
+  plan.changedCells.push_back(std::move(cell));
+  plan.items.push_back(item);
 }
 
 void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
@@ -781,7 +905,8 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
   const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
   std::string bytes;
   std::string expected;
-  if (!MergedBytes(planning, line, merged, record, bytes, expected)) return;
+  std::vector<std::size_t> storedColumns;  // none known: a database source's whole record
+  if (!MergedBytes(planning, line, merged, record, bytes, expected, storedColumns)) return;
   if (bytes == record.bytes) return PlanKept(planning, newLine, line);
   TableChanges& changes = plan.changes[planning.table];
   ++changes.changed;
@@ -794,9 +919,9 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
             LineOrigin(planning, line.source, line.line));
   } else {
     ++changes.changedMoved;
-    PlanMove(planning, line, std::move(bytes));
+    PlanMove(planning, newLine, line, std::move(bytes));
   }
-  NoteChangedUnits(planning, merged, record);
+  NoteChangedUnits(planning, merged, record, storedColumns);
 }
 
 // An added line: a database source's record as it stores it; a line of tables built on the
@@ -841,13 +966,13 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   }
   ++plan.changes[planning.table].added;
   plan.lineHashes[planning.table].push_back(LineHash(expected));
-  const Anchor anchor = AnchorOf(planning);
+  const Anchor anchor = AnchorOf(planning, newLine);
   ByteEdit edit;
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
           LineOrigin(planning, line.source, line.line));
-  AddItem(
-      Item(PlanAction::Added, planning.table, line.source, fileLine, base == kNone ? 0 : base + 2));
+  AddItem(Item(PlanAction::Added, planning.table, line.source, fileLine,
+               base == kNone ? 0 : FileLineOf(planning.originalLines, base)));
 }
 
 // Records removed, and records that moved, leave their places.
@@ -868,7 +993,7 @@ void Planner::PlanRemovals(TablePlanning& planning) {
       origin.kind = EditOrigin::Kind::Record;
       origin.table = static_cast<std::uint16_t>(planning.table);
       origin.removed = removed;
-      origin.number = static_cast<std::int64_t>(record) + 2;
+      origin.number = static_cast<std::int64_t>(FileLineOf(planning.originalLines, record));
       ByteEdit edit;
       edit.at = spot.offset;
       edit.removed = spot.size;
@@ -876,15 +1001,24 @@ void Planner::PlanRemovals(TablePlanning& planning) {
     }
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
-    AddItem(
-        Item(PlanAction::Removed, planning.table, verdict->removedBy, 0, record + std::size_t{2}));
+    AddItem(Item(PlanAction::Removed, planning.table, verdict->removedBy, 0,
+                 FileLineOf(planning.originalLines, record)));
   }
 }
 
 // The conflicts of the table's sources, with what they are about.
 void Planner::NoteConflicts(const TablePlanning& planning) {
   for (const Conflict& conflict : planning.merged.conflicts) {
-    TableConflict noted{planning.table, conflict.record + std::size_t{2}, {}, conflict};
+    TableConflict noted{
+        planning.table, FileLineOf(planning.originalLines, conflict.record), 0, {}, conflict};
+    if (conflict.added) {
+      const AddedLine& line = planning.merged.added[conflict.record];
+      noted.originalLine = 0;
+      noted.line = FileLineOf(*planning.sources[line.source].index, line.line);
+      noted.what = "the record";
+      plan.conflicts.push_back(std::move(noted));
+      continue;
+    }
     switch (conflict.unit.kind) {
       case UnitKind::Cell:
         noted.what = ColumnName(rules.tables[planning.table], conflict.unit.index);
@@ -894,10 +1028,15 @@ void Planner::NoteConflicts(const TablePlanning& planning) {
         const StoredRecord record =
             ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
         noted.what = "field code " + std::to_string(record.fields[conflict.unit.index].code);
+        // Shown as a changed item shows them.
+        for (std::string& value : noted.conflict.values)
+          value = HexBytes(value);
         break;
       }
       case UnitKind::RecordHeader:
         noted.what = "the record's header";
+        for (std::string& value : noted.conflict.values)
+          value = HeaderText(value[0], static_cast<std::size_t>(value[1]));
         break;
       case UnitKind::WholeRecord:
         noted.what = "the record";
@@ -910,6 +1049,10 @@ void Planner::NoteConflicts(const TablePlanning& planning) {
 void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes) {
   TablePlanning planning;
   planning.table = table;
+  for (std::uint32_t record : layout.tables[table].multiLine) {
+    NoteFileLines(planning.originalLines, record,
+                  RecordLine(original, rules, layout, Spot(table, record), row));
+  }
   for (std::size_t source = 0; source < sources.size(); ++source) {
     TableIndex& index = indexes[source][table];
     planning.sources.push_back({source,
@@ -919,13 +1062,21 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
                                 ReaderOfLines(sources[source].tables[table], index)});
   }
   for (SourceTable& from : planning.sources) {
+    RefuseBlankLinesAtTheEnd(planning, from);
     JoinLinesOfRecords(table, from);
     PairTable(table, from);
   }
   MergeSources(planning);
   PlaceNewLines(planning);
-  for (std::uint32_t index = 0; index < planning.newLines; ++index) {
+  std::size_t node = kNone;
+  for (std::size_t at = 0; at < planning.newLines; ++at) {
+    const std::uint32_t index = LineInOrder(planning, at);
     const NewLine line = NewLineAt(planning, index);
+    if (!layout.tables[table].spots.empty()) {
+      const std::size_t lineNode = Spot(table, planning.neighbours[index]).tableNode;
+      if (lineNode != node) planning.lastInPlace = kNoNewLine;  // anchors stay in their node
+      node = lineNode;
+    }
     if (line.isAdded) {
       PlanAdded(planning, index, line);
     } else if (const MergedRecord* verdict = VerdictOf(planning.merged, line.record);
@@ -934,7 +1085,6 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
     } else {
       PlanChanged(planning, index, line);
     }
-    if (!line.isAdded) planning.lastRecordLine = index;
     if (planning.inPlace[index]) planning.lastInPlace = index;
   }
   PlanRemovals(planning);
@@ -1125,6 +1275,13 @@ PackPlan PlanPack(NodeReader& original, const PackRules& rules, char decimalSepa
   planner.plan.lineHashes.resize(rules.tables.size());
   planner.plan.changes.resize(rules.tables.size());
   planner.plan.sourceChanges.resize(rules.tables.size());
+  std::optional<HiddenParts> originalParts;  // read once, where a database source asks
+  for (std::size_t source = 0; source < sources.size(); ++source) {
+    if (!sources[source].database) continue;
+    if (!originalParts) originalParts = HiddenPartsOf(original, planner.layout);
+    if (HiddenPartsOf(sources[source].reader, sources[source].layout) != *originalParts)
+      planner.plan.otherHiddenParts.push_back(source);
+  }
   for (std::string& problem : startProblems)
     planner.Problem(std::move(problem));
   if (startProblems.empty()) {

@@ -52,8 +52,9 @@ struct SourceChanges {
 // A conflict of sources, with where it is.
 struct TableConflict {
   std::size_t table = 0;
-  std::size_t originalLine = 0;
-  std::string what;  // the column's name, or what else the sources changed differently
+  std::size_t originalLine = 0;  // 0 for lines several sources added alike
+  std::size_t line = 0;          // of those, the winner's line in its table file
+  std::string what;              // the column's name, or what else the sources changed differently
   Conflict conflict;
 };
 
@@ -116,6 +117,8 @@ struct PackPlan {
   std::vector<PlanItem> items;  // per table, in the order of the new table's lines, then removals
   std::vector<ChangedCell> changedCells;
   std::vector<TableConflict> conflicts;
+  // Database sources (from 0) whose parts no table shows are not the original's: not taken.
+  std::vector<std::size_t> otherHiddenParts;
 };
 
 // The bytes an edit inserts before any it copies.

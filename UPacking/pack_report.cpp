@@ -46,15 +46,18 @@ std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
   text += TableName(rules, noted.table);
   text += '\t';
   text += std::to_string(conflict.winner + 1);
-  text += "\t-\t";
-  text += std::to_string(noted.originalLine);
+  text += '\t';
+  text += conflict.added ? std::to_string(noted.line) + "\t-"
+                         : "-\t" + std::to_string(noted.originalLine);
   text += '\t';
   text += EscapedText(ConflictSubject(rules, noted));
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += '\t';
     text += std::to_string(conflict.sources[at] + 1);
     text += '\t';
-    if (conflict.unit.kind == UnitKind::WholeRecord) {
+    if (conflict.added) {
+      text += "(added)";
+    } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? "(removed)" : "(changed)";
     } else {
       text += EscapedText(conflict.values[at]);
@@ -89,17 +92,28 @@ std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
   return text;
 }
 
-std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
-  if (plan.spacedLists.empty()) return {};
-  std::string text = Plural(plan.spacedLists.size(), "list") +
-                     " stored with an element that is empty or begins or ends with a space, "
-                     "as written (the elements are split at the joiner \",\" alone):\n";
+// The lists of one kind of note (SpacedListCell::commaInElement), under their heading.
+std::string SpacedListNotes(const PackRules& rules, const PackPlan& plan, bool commaInElement,
+                            std::string_view heading) {
+  std::string lines;
+  std::size_t count = 0;
   for (const SpacedListValue& value : plan.spacedLists) {
-    text += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
-            ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
-            QuotedText(value.cell.cell) + "\n";
+    if (value.cell.commaInElement != commaInElement) continue;
+    ++count;
+    lines += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
+             ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
+             QuotedText(value.cell.cell) + "\n";
   }
-  return text;
+  return count == 0 ? std::string() : Plural(count, "list") + std::string(heading) + lines;
+}
+
+std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
+  return SpacedListNotes(rules, plan, false,
+                         " stored with an element that is empty or begins or ends with a space, "
+                         "as written (the elements are split at the joiner \",\" alone):\n") +
+         SpacedListNotes(rules, plan, true,
+                         " stored with a comma inside an element, as written (the elements are "
+                         "split at the joiner \", \" alone):\n");
 }
 
 }  // namespace
@@ -113,15 +127,21 @@ std::string PlanText(const PackRules& rules, const PackPlan& plan) {
   return text;
 }
 
-std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
+std::string ConflictText(const PackRules& rules, const TableConflict& noted, bool packed) {
   const Conflict& conflict = noted.conflict;
-  std::string text = TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) +
-                     ", " + (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what +
-                     ": ";
+  std::string text =
+      conflict.added
+          ? TableName(rules, noted.table) + ", the line added as line " +
+                std::to_string(noted.line) + " of source " + std::to_string(conflict.winner + 1) +
+                ", " + noted.what + ": "
+          : TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) + ", " +
+                (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what + ": ";
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += at > 0 ? ", source " : "source ";
     text += std::to_string(conflict.sources[at] + 1);
-    if (conflict.unit.kind == UnitKind::WholeRecord) {
+    if (conflict.added) {
+      text += at > 0 ? " added it with other bytes" : " added it";
+    } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? " removed it" : " changed it";
     } else if (conflict.unit.kind == UnitKind::Cell) {
       text += ' ';
@@ -130,7 +150,8 @@ std::string ConflictText(const PackRules& rules, const TableConflict& noted) {
       text += " other bytes";
     }
   }
-  return text + "; source " + std::to_string(conflict.winner + 1) + " won";
+  return text + "; source " + std::to_string(conflict.winner + 1) +
+         (packed ? " won" : " would win");
 }
 
 std::string Summary(std::string_view program, const PackRules& rules, const PackPlan& plan,
@@ -141,6 +162,11 @@ std::string Summary(std::string_view program, const PackRules& rules, const Pack
   const bool several = sources.size() > 1;
   for (std::size_t source = 0; several && source < sources.size(); ++source)
     text += "  source " + std::to_string(source + 1) + ": " + sources[source] + "\n";
+  for (std::size_t source : plan.otherHiddenParts) {
+    text += "  " + (several ? "source " + std::to_string(source + 1) : std::string("the source")) +
+            " holds other parts than ORIGINAL where no table shows them (tables of other kinds, "
+            "database nodes, bytes after them): not taken, ORIGINAL's stay\n";
+  }
   for (std::size_t table = 0; table < rules.tables.size(); ++table) {
     text += TableSummary(rules.tables[table].fileName, plan.changes[table]);
     const TableChanges& result = plan.changes[table];

@@ -26,8 +26,8 @@
 std::string PlanText(const PackRules& rules, const PackPlan& plan);
 
 // A conflict of sources for a person: "<table> line N, column "Mana": source 1 "15", source 2
-// "20"; source 2 won".
-std::string ConflictText(const PackRules& rules, const TableConflict& conflict);
+// "20"; source 2 won", or "would win" where nothing is `packed` (--strict refuses it).
+std::string ConflictText(const PackRules& rules, const TableConflict& conflict, bool packed = true);
 
 // What the pack did (or, `dryRun`, would do) to each table, and the values rounded to be
 // stored; with several sources, what each one changed and every conflict.

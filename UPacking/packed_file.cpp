@@ -139,6 +139,7 @@ void CheckWritten(PlatformFile file, const PackRules& rules, char decimalSeparat
 }  // namespace
 
 void CheckTarget(const std::string& target, const std::vector<std::string>& tables) {
+  if (target.empty()) throw PackFailure{{"NEW is an empty path: name the file to write"}};
   const PathKind kind = KindOfPath(target.c_str());
   if (kind == PathKind::Folder) throw PackFailure{{"'" + target + "' is a folder"}};
   if (kind == PathKind::Other) {
@@ -242,4 +243,19 @@ void WriteAndReplace(NodeReader& original, const std::string& originalPath, cons
   // NEW is replaced and cannot be put back: a folder that cannot be synced leaves the rename to
   // the system's own time, as every other program's.
   static_cast<void>(SyncFolder(FolderPart(target)));
+}
+
+void CheckNewCanBeWritten(const std::string& target, const std::string& originalPath) {
+  TemporaryFile temporary =
+      CreateTemporaryBeside(target, NewDatabasePermissions(target, originalPath));
+  try {
+    NameTemporary(temporary, target);
+  } catch (...) {
+    static_cast<void>(CloseFile(temporary.file));
+    RemoveOnInterruption(nullptr);
+    throw;
+  }
+  static_cast<void>(CloseFile(temporary.file));
+  static_cast<void>(RemoveFile(temporary.path.c_str()));
+  RemoveOnInterruption(nullptr);
 }

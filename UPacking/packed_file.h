@@ -16,8 +16,8 @@
 void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparator,
                  const PackPlan& plan);
 
-// Where the new database may go: nothing yet, or an ordinary file that the user may write and
-// replace (MayReplaceFile: root may replace any), and none of the tables. Raises PackFailure
+// Where the new database may go: a path, naming nothing yet or an ordinary file that the user
+// may write and replace (MayReplaceFile: root may replace any), and none of the tables. Raises PackFailure
 // otherwise.
 void CheckTarget(const std::string& target, const std::vector<std::string>& tables);
 
@@ -30,6 +30,11 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
 // temporary file is removed and a PackFailure raised.
 void WriteAndReplace(NodeReader& original, const std::string& originalPath, const PackRules& rules,
                      const PackPlan& plan, const std::string& target, char decimalSeparator);
+
+// Checks that a new database could be written beside `target` and moved over it as
+// WriteAndReplace does: its temporary file is made there with the permissions it would get and
+// named, then removed. Raises PackFailure with WriteAndReplace's words when it could not.
+void CheckNewCanBeWritten(const std::string& target, const std::string& originalPath);
 
 // Runs one step of the pack; a failed file operation or a failed allocation in it becomes a
 // failure naming the step.

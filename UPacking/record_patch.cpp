@@ -185,6 +185,16 @@ bool HasSpacedElement(const FieldRule& rule, std::string_view payload, std::stri
   });
 }
 
+// The mirror case: whether a value stored with the joiner ", " holds a comma without a space
+// after it, which stays inside an element ("Mage Guild,Tower of Winds" is one).
+bool HasCommaInElement(const FieldRule& rule, std::string_view text) {
+  if (rule.decoder != Decoder::TextOrList || rule.joiner != Joiner::CommaSpace) return false;
+  const std::string_view value = text.substr(LeadText(rule).size());
+  return std::ranges::any_of(SplitAt(value, ", "), [](std::string_view element) {
+    return element.find(',') != std::string_view::npos;
+  });
+}
+
 }  // namespace
 
 std::string StoredLine(const StoredRecord& record) {
@@ -284,7 +294,9 @@ void NoteStoredValue(const FieldToRebuild& to, const EncodedField& encoded,
   const FieldRule& rule = to.field.rule;
   const std::size_t lead = LeadText(rule).size();
   if (HasSpacedElement(rule, encoded.payload, to.text)) {
-    rebuilt.spacedLists.push_back({to.firstColumn, std::string(to.text.substr(lead))});
+    rebuilt.spacedLists.push_back({to.firstColumn, std::string(to.text.substr(lead)), false});
+  } else if (HasCommaInElement(rule, to.text)) {
+    rebuilt.spacedLists.push_back({to.firstColumn, std::string(to.text.substr(lead)), true});
   }
   if (encoded.rounded) {
     rebuilt.rounded.push_back({to.firstColumn, std::string(to.text.substr(lead)),

@@ -63,6 +63,9 @@ struct RoundedCell {
 struct SpacedListCell {
   std::size_t column = 0;
   std::string cell;
+  // Instead, in a table whose joiner is ", ": an element holds a comma without a space after it
+  // ("Mage Guild,Tower of Winds", one element).
+  bool commaInElement = false;
 };
 
 // A record made from an edited line.

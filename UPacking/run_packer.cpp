@@ -22,20 +22,21 @@ struct PackArguments {
   bool help = false;
   bool version = false;
   bool dryRun = false;
+  bool noNew = false;  // a dry run of the sources alone: every path after ORIGINAL is one
   bool verbose = false;
   bool strict = false;
   int codePage = 0;  // of workbook sources; 0: the one each records
   std::string original;
   std::vector<std::string> sources;
-  std::string target;  // empty: none (a dry run)
+  bool hasTarget = false;  // none: a dry run without NEW
+  std::string target;
   std::string error;
 };
 
-// ORIGINAL SOURCE... NEW; with --dry-run NEW may be left out: a last path that names nothing
-// is NEW, any other a source.
+// ORIGINAL SOURCE... NEW, read alike with --dry-run, so that a dry run plans what the command
+// does; a dry run of two paths, and one with --no-new, has no NEW.
 void SplitPaths(std::vector<std::string> paths, PackArguments& parsed) {
-  const bool lastIsNew = paths.size() >= 3 &&
-                         (!parsed.dryRun || KindOfPath(paths.back().c_str()) == PathKind::Missing);
+  const bool lastIsNew = paths.size() >= 3 && !parsed.noNew;
   if (paths.size() < (parsed.dryRun ? 2u : 3u)) {
     parsed.error = parsed.dryRun ? "expects ORIGINAL and at least one SOURCE"
                                  : "expects ORIGINAL, at least one SOURCE and NEW, not " +
@@ -44,6 +45,7 @@ void SplitPaths(std::vector<std::string> paths, PackArguments& parsed) {
   }
   parsed.original = paths.front();
   if (lastIsNew) {
+    parsed.hasTarget = true;
     parsed.target = paths.back();
     paths.pop_back();
   }
@@ -64,6 +66,9 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
       parsed.version = true;
     } else if (options && argument == "--dry-run") {
       parsed.dryRun = true;
+    } else if (options && argument == "--no-new") {
+      parsed.dryRun = true;
+      parsed.noNew = true;
     } else if (options && argument == "--verbose") {
       parsed.verbose = true;
     } else if (options && argument == "--strict") {
@@ -101,6 +106,8 @@ std::string HelpText(const PackerSpec& packer) {
   const std::string extension(packer.extension);
   return "Usage: " + program + " [--strict] [--dry-run] [--verbose] [--code-page N] ORIGINAL." +
          extension + " SOURCE... NEW." + extension + "\n" + "       " + program +
+         " [--strict] [--code-page N] --no-new ORIGINAL." + extension + " SOURCE...\n" +
+         "       " + program +
          " --help | --version\n\n" +
          "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
          "itself. A SOURCE is a folder of the tables " +
@@ -115,7 +122,9 @@ std::string HelpText(const PackerSpec& packer) {
          "new database is complete and reads back as it should; ORIGINAL is never written.\n\n"
          "  --strict   a conflict of sources is an error: nothing is written\n"
          "  --dry-run  print the plan (every line moved, changed, added or removed, and the\n"
-         "             conflicts) and the summary, and write nothing; NEW may be left out\n"
+         "             conflicts) and the summary, and write nothing, having checked that NEW\n"
+         "             could be written; of two paths, the second is a SOURCE and there is no NEW\n"
+         "  --no-new   a dry run of the sources alone: every path after ORIGINAL is a SOURCE\n"
          "  --verbose  print the plan before the summary\n"
          "  --code-page N\n"
          "             the code page of the game's texts in workbook sources (874, 1250 to\n"
@@ -134,15 +143,17 @@ struct OpenSources {
 };
 
 // A database of the other packer's kind, or an empty one, named in one line for what it is;
-// empty when it is neither.
+// empty when it is neither, or when its outline is of the kind of `taken`'s (the original,
+// which this packer takes: a database of its outline is not of the other kind).
 std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
-                                 const PackerSpec& packer) {
+                                 const PackerSpec& packer, NodeReader* taken = nullptr) {
   const DatabaseOutline outline = OutlineOf(database);
   if (outline.size == 0) {
     return name + " is empty: it holds no record to build the tables' lines on";
   }
   const KnownDatabase* known = KnownDatabaseOf(outline);
   if (known == nullptr || known->packer == packer.program) return {};
+  if (taken != nullptr && KnownDatabaseOf(OutlineOf(*taken)) == known) return {};
   return name + " holds " + std::string(known->description) + ": " + std::string(known->packer) +
          " packs it, not " + std::string(packer.program);
 }
@@ -164,16 +175,62 @@ bool IsWorkbookSource(const std::string& path) {
   return workbook;
 }
 
+// A table file given as a source, named for what it is: it begins with a table's header row.
+// Empty when it does not.
+std::string TableGivenAsSource(NodeReader& file, const std::string& name,
+                               const PackerSpec& packer) {
+  for (const TableSpec& table : packer.rules.tables) {
+    const std::string_view header = table.headerRow;
+    if (Size(file) < static_cast<std::int64_t>(header.size() + 1)) continue;
+    std::string start(header.size() + 1, '\0');
+    ReadBytesAt(file, 0, start.size(), reinterpret_cast<std::uint8_t*>(start.data()));
+    if (start.starts_with(header) && (start.back() == '\r' || start.back() == '\n')) {
+      return name + " is the table " + std::string(table.fileName) +
+             ", not a database: a source of tables is the folder that holds them";
+    }
+  }
+  return {};
+}
+
+// Opens a database source, refused as the original is: named for the other kind where its
+// outline says so (unless it is the original's outline), else for why it cannot be read.
+void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char decimalSeparator,
+                        NodeReader& original, PackSource& source) {
+  const std::string name = "the source '" + path + "'";
+  try {
+    OpenDatabaseSource(path, packer.rules, decimalSeparator, source);
+  } catch (const PackFailure&) {
+    NodeReader again;
+    if (OpenNodeReader(path.c_str(), again)) {
+      std::string wrong = TableGivenAsSource(again, name, packer);
+      if (wrong.empty()) wrong = WrongDatabaseProblem(again, name, packer, &original);
+      CloseNodeReader(again);
+      if (!wrong.empty()) throw PackFailure{{wrong}};
+    } else if (KindOfPath(path.c_str()) == PathKind::Other) {
+      throw PackFailure{{name + " is not an ordinary file (a fifo, a device, or a link that leads "
+                                "nowhere): a source is a folder of tables or a database"}};
+    }
+    throw;
+  }
+  const std::string wrong = WrongDatabaseProblem(source.reader, name, packer, &original);
+  if (!wrong.empty()) throw PackFailure{{wrong}};
+}
+
 // Opens each source: a folder of tables, a workbook, or a database of the packer's kind.
 void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
-                    OpenSources& open) {
+                    NodeReader& original, OpenSources& open) {
   std::vector<std::string> tableNames;
   for (const TableSpec& table : packer.rules.tables)
     tableNames.emplace_back(table.fileName);
   open.sources.reserve(arguments.sources.size());  // a database source's tables point into it
   for (const std::string& path : arguments.sources) {
     open.sources.emplace_back();
-    switch (KindOfPath(path.c_str())) {
+    PathKind kind = KindOfPath(path.c_str());
+    // A link to a folder is a folder.
+    if (kind == PathKind::Other && KindOfPath((path + "/.").c_str()) == PathKind::Folder) {
+      kind = PathKind::Folder;
+    }
+    switch (kind) {
       case PathKind::Folder:
         OpenFolderSource(path, tableNames, packer.unpacker, open.sources.back());
         break;
@@ -190,10 +247,7 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
           break;
         }
         InStep("cannot read '" + path + "'", [&] {
-          OpenDatabaseSource(path, packer.rules, decimalSeparator, open.sources.back());
-          const std::string wrong =
-              WrongDatabaseProblem(open.sources.back().reader, "the source '" + path + "'", packer);
-          if (!wrong.empty()) throw PackFailure{{wrong}};
+          OpenSourceDatabase(packer, path, decimalSeparator, original, open.sources.back());
         });
     }
   }
@@ -232,14 +286,16 @@ void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
   if (plan.conflicts.empty()) return;
   std::vector<std::string> problems;
   for (const TableConflict& conflict : plan.conflicts)
-    problems.push_back(ConflictText(rules, conflict));
+    problems.push_back(ConflictText(rules, conflict, false));
   problems.push_back(Plural(plan.conflicts.size(), "conflict") +
                      " of sources, and --strict packs none");
   throw PackFailure{std::move(problems)};
 }
 
-void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
-          const Console& console) {
+// Packs as the arguments say. Returns what failed once NEW was written (its summary could not
+// be printed), or nothing; raises PackFailure when nothing was written.
+std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
+                 const Console& console) {
   NodeReader original;
   bool opened = false;
   InStep("cannot read '" + arguments.original + "'",
@@ -250,8 +306,8 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
   }
   try {
     OpenSources open;
-    OpenEachSource(packer, arguments, decimalSeparator, open);
-    if (!arguments.target.empty()) CheckTargetAgainstSources(arguments, packer, open, original);
+    OpenEachSource(packer, arguments, decimalSeparator, original, open);
+    if (arguments.hasTarget) CheckTargetAgainstSources(arguments, packer, open, original);
     PackPlan plan;
     InStep("cannot read '" + arguments.original + "'", [&] {
       try {
@@ -271,7 +327,10 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
                                            : source.workbook ? " (a workbook)"
                                                              : " (tables)"));
     if (arguments.dryRun || arguments.verbose) {
-      WriteOutputText(console, PlanText(packer.rules, plan));
+      const int error = WriteOutputTextFlushed(console, PlanText(packer.rules, plan));
+      if (error != 0) {
+        throw PackFailure{{"cannot print the plan: " + FailureMessage(error)}};
+      }
     }
     // Made before NEW is replaced: nothing may fail after that.
     std::string summary = Summary(packer.program, packer.rules, plan, sourceNames, arguments.target,
@@ -289,8 +348,15 @@ void Pack(const PackerSpec& packer, const PackArguments& arguments, char decimal
                       decimalSeparator);
     } else {
       CloseNodeReader(original);
+      if (arguments.hasTarget) CheckNewCanBeWritten(arguments.target, arguments.original);
     }
-    WriteOutputText(console, summary);
+    const int error = WriteOutputTextFlushed(console, summary);
+    if (error == 0) return {};
+    if (arguments.dryRun) {
+      throw PackFailure{{"cannot print the summary: " + FailureMessage(error)}};
+    }
+    return "'" + arguments.target +
+           "' is written, but its summary cannot be printed: " + FailureMessage(error);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;
@@ -316,8 +382,10 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer, 
   }
   const char decimalSeparator = ReadDecimalSeparator();
   try {
-    Pack(packer, parsed, decimalSeparator, console);
-    return kExitSuccess;
+    const std::string afterWriting = Pack(packer, parsed, decimalSeparator, console);
+    if (afterWriting.empty()) return kExitSuccess;
+    WriteErrorText(console, program + ": " + afterWriting + "\n");
+    return kExitFailure;
   } catch (const PackFailure& failure) {
     for (const std::string& problem : failure.problems)
       WriteErrorText(console, program + ": " + problem + "\n");

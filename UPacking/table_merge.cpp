@@ -72,10 +72,11 @@ void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
     const std::string* value = values.back().second;
     merged.units.push_back({unit, *value});
     merged.unitSources.push_back(winner);
-    const bool agree = std::ranges::all_of(values, [&](const auto& other) {
-      return *other.second == *value || sameValue(merged.record, unit, *other.second, *value);
-    });
-    if (agree) continue;
+    std::vector<std::size_t>& alike = merged.alikeSources.emplace_back();
+    for (const auto& [source, text] : values) {
+      if (*text == *value || sameValue(merged.record, unit, *text, *value)) alike.push_back(source);
+    }
+    if (alike.size() == values.size()) continue;
     Conflict conflict{merged.record, unit, {}, {}, {}, winner};
     for (const auto& [source, text] : values) {
       conflict.sources.push_back(source);
@@ -86,16 +87,43 @@ void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
   }
 }
 
-// Added lines, each once: of lines that several sources added alike, the later source's.
-std::vector<AddedLine> AddedOnce(std::vector<AddedLine> added) {
-  std::unordered_map<std::uint64_t, std::size_t> lastSourceOfHash;
+// Added lines, each once: of lines that several sources added alike, the later source's. Alike
+// lines whose database records differ in bytes are a conflict, as two sources that change a
+// record differently are.
+std::vector<AddedLine> AddedOnce(std::vector<AddedLine> added, std::vector<Conflict>& conflicts) {
+  std::unordered_map<std::uint64_t, std::vector<const AddedLine*>> alike;
+  for (const AddedLine& line : added)
+    alike[line.hash].push_back(&line);
+  std::vector<AddedLine> once;
   for (const AddedLine& line : added) {
-    std::size_t& last = lastSourceOfHash[line.hash];
-    last = std::max(last, line.source);
+    const std::vector<const AddedLine*>& lines = alike[line.hash];
+    if (lines.back()->source != line.source) continue;
+    once.push_back(line);
+    if (lines.back() != &line) continue;  // a source that adds a line twice adds it twice
+    std::uint64_t bytes = 0;
+    const bool differ = std::ranges::any_of(lines, [&](const AddedLine* other) {
+      if (other->bytesHash == 0) return false;
+      if (bytes == 0) bytes = other->bytesHash;
+      return other->bytesHash != bytes;
+    });
+    if (differ && lines.front()->source != line.source) {
+      Conflict conflict{static_cast<std::uint32_t>(once.size() - 1),
+                        {UnitKind::WholeRecord, 0},
+                        {},
+                        {},
+                        {},
+                        line.source,
+                        true};
+      for (const AddedLine* other : lines) {
+        if (!conflict.sources.empty() && conflict.sources.back() == other->source) continue;
+        conflict.sources.push_back(other->source);
+        conflict.values.emplace_back();
+        conflict.removals.push_back(false);
+      }
+      conflicts.push_back(std::move(conflict));
+    }
   }
-  std::erase_if(added,
-                [&](const AddedLine& line) { return lastSourceOfHash[line.hash] != line.source; });
-  return added;
+  return once;
 }
 
 // The new table: the records that stay in their order, each added line after the record it
@@ -174,7 +202,7 @@ MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> change
     table.verdictOf[record] = static_cast<std::uint32_t>(table.verdicts.size());
     table.verdicts.push_back(std::move(merged));
   }
-  table.added = AddedOnce(std::move(added));
+  table.added = AddedOnce(std::move(added), table.conflicts);
   if (orderLines) table.lines = MergedOrder(table);
   return table;
 }

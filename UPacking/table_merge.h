@@ -48,6 +48,9 @@ struct AddedLine {
   // The original record the line follows in its source (the record of the nearest line above
   // it that stands for one), kNoPrecedingRecord at the table's top.
   std::uint32_t after = 0;
+  // A database source's record: the hash of its bytes, which lines added alike must agree on;
+  // 0 for a line of tables, which brings no bytes of its own.
+  std::uint64_t bytesHash = 0;
 };
 
 inline constexpr std::uint32_t kNoPrecedingRecord = UINT32_MAX;
@@ -55,12 +58,13 @@ inline constexpr std::uint32_t kNoPrecedingRecord = UINT32_MAX;
 // Two or more sources that changed one unit of a record differently, or removed a record
 // another changed.
 struct Conflict {
-  std::uint32_t record = 0;
-  ChangeUnit unit;                   // WholeRecord for a removal against a change
+  std::uint32_t record = 0;  // of the original; of an added line, its index in MergedTable::added
+  ChangeUnit unit;           // WholeRecord for a removal against a change
   std::vector<std::size_t> sources;  // in load order
   std::vector<std::string> values;   // each source's value ("" for a removal)
   std::vector<bool> removals;        // whether the source's verdict is a removal
   std::size_t winner = 0;            // the source whose verdict or value was taken
+  bool added = false;  // about lines that several sources added alike, with other bytes
 };
 
 // What the sources make of a record that one of them changed or removed: removed (by
@@ -71,6 +75,8 @@ struct MergedRecord {
   std::size_t removedBy = 0;
   std::vector<UnitChange> units;         // the winning values, in the order of their units
   std::vector<std::size_t> unitSources;  // the source whose value each is
+  // Per unit: every source that gave it that value, in load order (the winner last).
+  std::vector<std::vector<std::size_t>> alikeSources;
   // The line of each source that changed the record: source, line.
   std::vector<std::pair<std::size_t, std::size_t>> sourceLines;
 };
@@ -108,7 +114,8 @@ std::size_t SourceLineOf(const MergedRecord& record, std::size_t source);
 // another takes the later verdict, a conflict; changes of others to a record that stays are
 // kept. Added lines: each added once (a line equal to one another source added goes where the
 // later one put it), after the record it follows in its source, or the nearest one before it
-// that stays. The original's records that stay keep their order.
+// that stays; lines added alike whose database records differ in bytes are a conflict (on the
+// record as a whole), the later source's taken. The original's records that stay keep their order.
 // `sameValue(record, unit, a, b)` tells whether two values of a unit that differ as text are
 // the same value (a cell's "44" and "44.0" in a number column).
 using SameUnitValue = std::function<bool(std::uint32_t record, const ChangeUnit& unit,

@@ -203,6 +203,17 @@ std::size_t FileLineOf(const TableIndex& index, std::size_t line) {
   return line + 2 + extra;
 }
 
+void NoteFileLines(TableIndex& index, std::size_t line, std::string_view text) {
+  std::size_t breaks = 0;
+  for (std::size_t at = text.find("\r\n"); at != std::string_view::npos;
+       at = text.find("\r\n", at + 2)) {
+    ++breaks;
+  }
+  if (breaks == 0) return;
+  const std::size_t before = index.joins.empty() ? 0 : index.joins.back().second;
+  index.joins.emplace_back(line, before + breaks);
+}
+
 std::string IndexTable(const TableSource& source, std::string_view headerRow, TableIndex& index) {
   index = TableIndex{};
   const auto startSize = static_cast<std::size_t>(std::min<std::int64_t>(
@@ -244,6 +255,12 @@ std::string TableStartProblem(std::string_view firstBytes, std::string_view head
   if (firstBytes.empty()) return "the table is empty: its header row is missing";
   const std::string_view first = FirstLineOf(firstBytes);
   if (first == headerRow) return {};
+  const std::string_view afterHeader =
+      firstBytes.starts_with(headerRow) ? firstBytes.substr(headerRow.size()) : "";
+  if (afterHeader.starts_with('\r') && !afterHeader.starts_with("\r\n")) {
+    return "the lines end in CR (\\r) alone, as old Mac OS saved text: save the table with CR LF "
+           "(\\r\\n) or LF (\\n) line ends";
+  }
   if (LineWithoutQuotes(first) == headerRow) {
     return "the cells are wrapped in quotes; save the table without quoting (no text "
            "delimiter, or \"quote all text cells\" off)";

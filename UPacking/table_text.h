@@ -61,6 +61,11 @@ inline std::int64_t LineStart(const TableIndex& index, std::size_t line) {
 // The table file's line number of the line's first part, the header row being line 1.
 std::size_t FileLineOf(const TableIndex& index, std::size_t line);
 
+// Notes that line `line` (from 0, after every line noted so far) reads as `text`, which takes
+// one file line more for each CR LF it holds (a stored text's line break): FileLineOf counts
+// them for the lines after it.
+void NoteFileLines(TableIndex& index, std::size_t line, std::string_view text);
+
 // Finds the table's lines in one pass, through a buffer. The header row's end tells how lines
 // end: at CR LF, and then an LF or a CR inside a line is part of its text (a stored text may
 // hold them), or at every LF. A last line without an end is a line; nothing after the last end

@@ -22,5 +22,9 @@ void WriteOutputBytes(const Console& console, std::string_view bytes);
 // Appends `text` to the console's output with the platform's line ends for its LF.
 void WriteOutputText(const Console& console, std::string_view text);
 
+// Appends `text` to the console's output as WriteOutputText does, and flushes it: 0, or the
+// error number of a write that failed (a full disk, a closed standard output).
+int WriteOutputTextFlushed(const Console& console, std::string_view text);
+
 // Appends `text` to the console's errors with the platform's line ends for its LF.
 void WriteErrorText(const Console& console, std::string_view text);

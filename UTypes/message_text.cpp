@@ -1,6 +1,8 @@
 // Texts as messages quote them.
 #include "message_text.h"
 
+#include <cstdint>
+
 std::string EscapedText(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());
@@ -25,8 +27,30 @@ std::string EscapedText(std::string_view text) {
   return escaped;
 }
 
+namespace {
+
+// EscapedText, with the other control bytes (NUL among them) as \xHH, which a terminal would
+// otherwise take or hide.
+std::string MessageText(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string shown;
+  for (char c : EscapedText(text)) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += kDigits[byte >> 4];
+      shown += kDigits[byte & 15];
+    }
+  }
+  return shown;
+}
+
+}  // namespace
+
 std::string QuotedText(std::string_view text) {
-  if (text.size() <= kLongestQuote) return '"' + EscapedText(text) + '"';
-  return '"' + EscapedText(text.substr(0, kLongestQuote)) + "...\" (" +
+  if (text.size() <= kLongestQuote) return '"' + MessageText(text) + '"';
+  return '"' + MessageText(text.substr(0, kLongestQuote)) + "...\" (" +
          std::to_string(text.size()) + " bytes)";
 }

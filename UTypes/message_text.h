@@ -10,7 +10,8 @@
 // is: one line, whatever it holds.
 std::string EscapedText(std::string_view text);
 
-// A text as a message quotes it: escaped (EscapedText), in double quotes; beyond its first
+// A text as a message quotes it: escaped (EscapedText, and other control bytes, NUL among them,
+// as \xHH), in double quotes; beyond its first
 // kLongestQuote bytes cut off and followed by its length ("abc..." (1073741824 bytes)).
 std::string QuotedText(std::string_view text);
 inline constexpr std::size_t kLongestQuote = 60;

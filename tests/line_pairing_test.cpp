@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "table_text.h"
@@ -190,6 +191,51 @@ TEST(LinePairingTest, EveryLineChangedInOneCellStaysWithItsRecord) {
   for (std::size_t line = 0; line < lines.size(); ++line) {
     ASSERT_EQ(pairing.recordOfLine[line], line);
     ASSERT_TRUE(pairing.inPlace[line]);
+  }
+}
+
+// A table made by copying records: groups of identical twins, some larger than a value's
+// candidates may hold, in a table larger than the sample that weighs values.
+Lines TableOfTwins(std::mt19937& random) {
+  const char* schools[] = {"elemental", "senses", "astral", ""};
+  const std::size_t groupSizes[] = {1, 2, 5, 28, 35, 70, 140};
+  Lines table;
+  for (std::size_t group = 0; table.size() < kWeightSample + 2000; ++group) {
+    const std::string line =
+        "Spell " + std::to_string(group) + "\tcode" + std::to_string(group * 7) + "\t" +
+        schools[random() % 4] + "\t" + std::to_string(5 * (random() % 20)) + "\t" +
+        std::to_string(10 * (random() % 12)) + "\t" + (random() % 5 == 0 ? "1" : "") + "\t";
+    table.insert(table.end(), groupSizes[random() % std::size(groupSizes)], line);
+  }
+  std::ranges::shuffle(table, random);
+  return table;
+}
+
+// Sorted by Mana, a share of the lines given a new Mana (in some groups every twin): each line
+// pairs with a record that held what it held before the change.
+TEST(LinePairingTest, ChangedLinesAmongManyTwinsKeepARecordOfTheirOwn) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    std::mt19937 random(seed);
+    const Lines table = TableOfTwins(random);
+    std::vector<std::uint32_t> order(table.size());
+    for (std::uint32_t at = 0; at < order.size(); ++at)
+      order[at] = at;
+    std::ranges::stable_sort(order, {}, [&](std::uint32_t at) { return Cell(table[at], 3); });
+    std::unordered_set<std::string> everyTwinChanged;
+    Lines lines;
+    for (std::uint32_t record : order) {
+      const std::string& line = table[record];
+      if (random() % 40 == 0) everyTwinChanged.insert(Cell(line, 0));
+      const bool changed = everyTwinChanged.contains(Cell(line, 0)) || random() % 100 == 0;
+      lines.push_back(changed ? WithCell(line, 3, std::to_string(1000 + random() % 50)) : line);
+    }
+    const TablePairing pairing = Pair(table, lines);
+    SCOPED_TRACE(seed);
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+      const std::uint32_t record = pairing.recordOfLine[line];
+      ASSERT_NE(record, kNoRecord) << "line " << line << ": " << lines[line];
+      ASSERT_EQ(table[record], table[order[line]]) << "line " << line << ": " << lines[line];
+    }
   }
 }
 

@@ -16,6 +16,7 @@ TEST(QuotedTextTest, TextsAreQuotedOnOneLineAndCutWhenLong) {
       {"", "\"\""},
       {"Fireball", "\"Fireball\""},
       {"a\tb\r\nc\\", "\"a\\tb\\r\\nc\\\\\""},
+      {std::string("a\0b\x1B\x7F\xC0", 6), "\"a\\x00b\\x1B\\x7F\xC0\""},  // code page bytes stay
       {std::string(60, 'x'), std::string("\"") + std::string(60, 'x') + "\""},
       {std::string(61, 'x'), std::string("\"") + std::string(60, 'x') + "...\" (61 bytes)"},
       {std::string(59, 'x') + "\n\n",

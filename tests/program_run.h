@@ -133,6 +133,17 @@ inline ProgramResult RunProgramInMemory(std::size_t kibibytes, const std::string
   return RunCommand(command, folder, true);
 }
 
+// Runs the built `program` with its standard output redirected as the shell's `redirection`
+// says (">/dev/full", ">&-" to close it); `output` is its standard error.
+inline ProgramResult RunProgramWithOutputTo(const std::string& redirection,
+                                            const std::string& program,
+                                            const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = {"/bin/sh", "-c", "exec \"$@\" 2>&1 " + redirection, "sh"};
+  for (const std::string& word : ProgramCommand(program, arguments))
+    command.push_back(word);
+  return RunCommand(command);
+}
+
 // The user and group that own nothing: permissions bite for them even when the tests run as root.
 inline constexpr uid_t kUnprivilegedUser = 65534;
 

@@ -156,6 +156,23 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
        },
        {},
        "S_Spells.txt line 2: ends in LF (\\n) where the header row ends in CR LF (\\r\\n)"},
+      {"lines that end in CR alone",
+       [](PackFolder& p) {
+         std::string text = ReadWholeFile(p.tables + "/S_Spells.txt");
+         for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+              at = text.find("\r\n", at))
+           text.erase(at + 1, 1);
+         WriteWholeFile(p.tables + "/S_Spells.txt", text);
+       },
+       {},
+       "S_Spells.txt line 1: the lines end in CR (\\r) alone"},
+      {"blank lines at the end",
+       [](PackFolder& p) {
+         WriteWholeFile(p.tables + "/S_Spells.txt",
+                        ReadWholeFile(p.tables + "/S_Spells.txt") + "\r\n\r\n");
+       },
+       {},
+       "S_Spells.txt line 22: the table ends in 2 blank lines; delete them"},
       {"a long cell",
        [](PackFolder& p) {
          std::string text = ReadWholeFile(p.tables + "/SpellPrototypes.txt");
@@ -180,6 +197,31 @@ TEST(RunPackerTest, MistakesPeopleMakeAreSaidInOneLine) {
   }
 }
 
+// Sources given otherwise than meant: a link to a tables folder is that folder; a table file
+// given instead of its folder is named as a table.
+TEST(RunPackerTest, SourcesGivenAsLinksOrTablesAreTakenOrNamedForWhatTheyAre) {
+  PackFolder pack;
+  const std::string link = pack.folder / "linked";
+  std::filesystem::create_directory_symlink(pack.tables, link);
+  const RunResult linked = RunGrimpack({"--dry-run", pack.original.c_str(), link.c_str()});
+  EXPECT_EQ(linked.status, kExitSuccess) << linked.errors;
+  const std::string table = pack.tables + "/S_Spells.txt";
+  const RunResult tableFile = RunGrimpack({"--dry-run", pack.original.c_str(), table.c_str()});
+  EXPECT_EQ(tableFile.status, kExitFailure);
+  EXPECT_EQ(tableFile.errors, "grimpack: the source '" + table +
+                                  "' is the table S_Spells.txt, not a database: a source of "
+                                  "tables is the folder that holds them\n"
+                                  "grimpack: nothing was written\n");
+  const std::string nowhere = pack.folder / "nowhere";
+  std::filesystem::create_symlink(pack.folder / "missing", nowhere);
+  const RunResult dangling = RunGrimpack({"--dry-run", pack.original.c_str(), nowhere.c_str()});
+  EXPECT_EQ(dangling.status, kExitFailure);
+  EXPECT_TRUE(dangling.errors.starts_with("grimpack: the source '" + nowhere +
+                                          "' is not an ordinary file (a fifo, a device, or a "
+                                          "link that leads nowhere)"))
+      << dangling.errors;
+}
+
 // A list element that is empty or begins or ends with a space is stored as written, and noted.
 TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
   PackFolder pack;
@@ -198,6 +240,28 @@ TEST(RunPackerTest, ListsWithSpacedOrEmptyElementsAreStoredAndNoted) {
             std::string::npos)
       << result.output;
   EXPECT_NE(result.output.find("column \"Required\": \"burn, area_up\""), std::string::npos);
+}
+
+// The mirror case: a comma without a space in a list whose joiner is ", " stays inside one
+// element, and is noted as such.
+TEST(RunPackerTest, ACommaInsideAnElementOfACommaSpaceListIsNoted) {
+  PackFolder pack;
+  std::string text = ReadWholeFile(pack.tables + "/SpellPrototypes.txt");
+  const std::size_t line = text.find("\r\n") + 2;
+  const std::size_t nameEnd = text.find('\t', line);
+  const std::string name = text.substr(line, nameEnd - line) + ",Tower of Winds";
+  text.replace(line, nameEnd - line, name);
+  WriteWholeFile(pack.tables + "/SpellPrototypes.txt", text);
+  const std::string target = pack.folder / "new.sdb";
+  const RunResult result =
+      RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(result.status, kExitSuccess) << result.errors;
+  EXPECT_NE(result.output.find("1 list stored with a comma inside an element, as written (the "
+                               "elements are split at the joiner \", \" alone):\n  "
+                               "SpellPrototypes.txt line 2, column \"Name\": \"" +
+                               name + "\"\n"),
+            std::string::npos)
+      << result.output;
 }
 
 TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
@@ -264,6 +328,140 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
   EXPECT_EQ(refused.status, kExitFailure);
   EXPECT_NE(refused.errors.find("S_Weapons.txt line 3 has 10 columns"), std::string::npos)
       << refused.errors;
+}
+
+// A NEW that a real run cannot write fails a dry run too, with the real run's words: its folder
+// missing, a file, or one where no file can be made, an empty path.
+TEST(RunPackerTest, DryRunRefusesANewThatARealRunCannotWrite) {
+  PackFolder pack;
+  const std::string targets[] = {pack.folder / "missing/new.sdb", pack.original + "/new.sdb",
+                                 "/proc/new.sdb", "", pack.tables + "/SpellModifiers.txt"};
+  for (const std::string& target : targets) {
+    SCOPED_TRACE("NEW '" + target + "'");
+    const RunResult real =
+        RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    const RunResult dry =
+        RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(real.status, kExitFailure) << real.output;
+    EXPECT_EQ(dry.status, real.status) << dry.output;
+    EXPECT_EQ(dry.errors, real.errors);
+  }
+  EXPECT_EQ(pack.Files(), (std::vector<std::string>{"spells.sdb", "tables"}));
+}
+
+// A folder the user may not write (someone else's): the dry run fails as the real run does,
+// also for a user whom permissions bind while the tests run as root.
+TEST(RunPackerTest, DryRunRefusesAFolderTheUserMayNotWrite) {
+  PackFolder pack;
+  const std::string program = pack.folder / "grimpack";
+  std::filesystem::copy_file(GRIMPACK_PATH, program);
+  std::filesystem::create_directory(pack.folder / "closed");
+  std::filesystem::permissions(pack.folder.path, std::filesystem::perms{0755});
+  std::filesystem::permissions(pack.folder / "closed", std::filesystem::perms{0555});
+  std::filesystem::permissions(pack.original, std::filesystem::perms{0644});
+  const ProgramResult real = RunProgramUnprivileged(
+      program, {"spells.sdb", "tables", "closed/new.sdb"}, pack.folder.path.string(), true);
+  const ProgramResult dry =
+      RunProgramUnprivileged(program, {"--dry-run", "spells.sdb", "tables", "closed/new.sdb"},
+                             pack.folder.path.string(), true);
+  EXPECT_EQ(real.exitStatus, kExitFailure) << real.output;
+  EXPECT_EQ(dry.exitStatus, real.exitStatus) << dry.output;
+  EXPECT_EQ(dry.output, real.output);
+  EXPECT_TRUE(std::filesystem::is_empty(pack.folder / "closed"));
+}
+
+// Put before a command, --dry-run plans what the command does: the last path is NEW, even one
+// that exists; --no-new plans the sources alone, every path after ORIGINAL one of them.
+TEST(RunPackerTest, DryRunOfACommandPlansWhatTheCommandDoes) {
+  PackFolder pack;
+  const std::string target = pack.folder / "new.sdb";
+  WriteWholeFile(target, ReadWholeFile(pack.original));
+  const RunResult dry =
+      RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(dry.status, kExitSuccess) << dry.errors;
+  EXPECT_TRUE(dry.output.starts_with("grimpack: would write " + target + " ")) << dry.output;
+  EXPECT_EQ(dry.output.find("source 2"), std::string::npos) << dry.output;
+  const RunResult sources =
+      RunGrimpack({"--no-new", pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(sources.status, kExitSuccess) << sources.errors;
+  EXPECT_NE(sources.output.find("  source 2: " + target + " (a database)"), std::string::npos)
+      << sources.output;
+  const RunResult real = RunGrimpack({pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(real.status, kExitSuccess) << real.errors;
+  EXPECT_EQ(real.output.substr(real.output.find('(')), dry.output.substr(dry.output.find('(')));
+}
+
+// Sources that make the same change are each named in the plan, the later ones as the first.
+TEST(RunPackerTest, EqualChangesOfSeveralSourcesAreEachInThePlan) {
+  PackFolder pack;
+  const std::string weapons = pack.tables + "/S_Weapons.txt";
+  std::string text = ReadWholeFile(weapons);
+  text.replace(text.find("burn,pierce\t\t3"), 14, "burn,pierce\t\t5");
+  WriteWholeFile(weapons, text);
+  const char* tables = pack.tables.c_str();
+  const RunResult plan = RunGrimpack({"--no-new", pack.original.c_str(), tables, tables, tables});
+  EXPECT_EQ(plan.status, kExitSuccess) << plan.errors;
+  EXPECT_TRUE(
+      plan.output.starts_with("changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\n"
+                              "changed\tS_Weapons.txt\t2\t3\t3\tPower\t3\t5\n"
+                              "changed\tS_Weapons.txt\t3\t3\t3\tPower\t3\t5\n"
+                              "grimpack: would write NEW"))
+      << plan.output;
+}
+
+// A cell that shows its stored value otherwise ("12.50" for 12.5) is no changed item, even where
+// another cell of its record changed.
+TEST(RunPackerTest, ACellThatKeepsItsStoredValueIsNotInThePlan) {
+  PackFolder pack;
+  const std::string prototypes = pack.tables + "/SpellPrototypes.txt";
+  std::string text = ReadWholeFile(prototypes);
+  const std::size_t mana = text.find("\t12.5\t") + 1;
+  const std::size_t lineStart = text.rfind("\r\n", mana) + 2;
+  text.replace(mana, 4, "12.50");
+  text.replace(lineStart, text.find('\t', lineStart) - lineStart, "Renamed Spell");
+  WriteWholeFile(prototypes, text);
+  const RunResult plan = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
+  EXPECT_EQ(plan.status, kExitSuccess) << plan.errors;
+  EXPECT_NE(plan.output.find("\tName\t"), std::string::npos) << plan.output;
+  EXPECT_EQ(plan.output.find("\tMana\t"), std::string::npos) << plan.output;
+}
+
+// A plan or a summary that cannot be printed (a full disk, a closed standard output) fails the
+// run with why on standard error; a real run that cannot print its plan writes nothing, and
+// one that cannot print its summary says that NEW is written.
+TEST(RunPackerTest, APlanOrSummaryThatCannotBePrintedFailsTheRun) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no device that is always full";
+  PackFolder pack;
+  const std::string weapons = pack.tables + "/S_Weapons.txt";
+  std::string text = ReadWholeFile(weapons);
+  text.replace(text.find("burn,pierce\t\t3"), 14, "burn,pierce\t\t5");  // a plan of one item
+  WriteWholeFile(weapons, text);
+  const std::string target = pack.folder / "new.sdb";
+  const struct {
+    std::string redirection;
+    std::vector<std::string> options;
+    std::string said;
+  } cases[] = {
+      {">/dev/full", {"--dry-run"}, "cannot print the plan: "},
+      {">&-", {"--dry-run"}, "cannot print the plan: "},
+      {">/dev/full", {"--verbose"}, "cannot print the plan: "},
+      {">&-", {"--verbose"}, "cannot print the plan: "},
+      {">/dev/full", {}, "is written, but its summary cannot be printed: "},
+      {">&-", {}, "is written, but its summary cannot be printed: "},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.redirection + " " + (test.options.empty() ? "" : test.options[0]));
+    std::vector<std::string> arguments = test.options;
+    arguments.insert(arguments.end(), {pack.original, pack.tables, target});
+    const ProgramResult run = RunProgramWithOutputTo(test.redirection, GRIMPACK_PATH, arguments);
+    EXPECT_EQ(run.exitStatus, kExitFailure) << run.output;
+    EXPECT_NE(run.output.find("grimpack: " +
+                              (test.said.starts_with("is") ? "'" + target + "' " : "") + test.said),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(std::filesystem::exists(target), test.options.empty());
+    std::filesystem::remove(target);
+  }
 }
 
 // The programs themselves: the packers run their walks and say what they did.

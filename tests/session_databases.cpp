@@ -850,6 +850,23 @@ int ShownTableOf(DatabaseKind kind, std::uint8_t databaseKind, std::uint8_t tabl
   return tableKind == 2 && databaseKind == 1 ? 1 : -1;
 }
 
+std::vector<std::vector<std::size_t>> TableNodesOfRecords(DatabaseKind kind,
+                                                          const DatabaseTree& tree) {
+  std::vector<std::vector<std::size_t>> tables(TablesOf(kind).size());
+  std::size_t tableNode = 0;
+  for (const TreeNode& database : tree.databases) {
+    for (const TreeNode& table : database.children) {
+      const int shown = ShownTableOf(kind, database.kind, table.kind);
+      if (shown >= 0) {
+        std::vector<std::size_t>& nodes = tables[static_cast<std::size_t>(shown)];
+        nodes.insert(nodes.end(), table.children.size(), tableNode);
+      }
+      ++tableNode;
+    }
+  }
+  return tables;
+}
+
 std::vector<std::vector<const TreeNode*>> RecordsOfTables(DatabaseKind kind,
                                                           const DatabaseTree& tree) {
   std::vector<std::vector<const TreeNode*>> tables(TablesOf(kind).size());

@@ -85,6 +85,11 @@ int ShownTableOf(DatabaseKind kind, std::uint8_t databaseKind, std::uint8_t tabl
 std::vector<std::vector<const TreeNode*>> RecordsOfTables(DatabaseKind kind,
                                                           const DatabaseTree& tree);
 
+// For every record of every shown table, in the order of their lines, the table node that holds
+// it: its number among all the tree's table nodes, in file order.
+std::vector<std::vector<std::size_t>> TableNodesOfRecords(DatabaseKind kind,
+                                                          const DatabaseTree& tree);
+
 // The bytes of a node read from `bytes`, header included.
 std::string_view BytesOf(std::string_view bytes, const TreeNode& node);
 

@@ -48,6 +48,8 @@ std::string GenerateSessionDatabase(const Tool& tool, std::uint64_t seed) {
 
 enum class LineChange : std::uint8_t { None, Changed, Duplicate };
 
+constexpr std::size_t kNoNode = static_cast<std::size_t>(-1);
+
 // A line the session writes and the record it comes from: the record whose line it was, or for
 // a duplicate the record of the line it copies. A changed line or a duplicate differs from that
 // record's line in exactly one cell.
@@ -131,6 +133,12 @@ void SortLines(TableSession& session, std::size_t column, bool descending) {
 void ReverseLines(TableSession& session) {
   std::ranges::reverse(session.lines);
   session.steps.push_back("reversed");
+}
+
+void ShuffleLines(TableSession& session, Random& random) {
+  for (std::size_t at = session.lines.size(); at > 1; --at)
+    std::swap(session.lines[at - 1], session.lines[RandomBelow(random, at)]);
+  session.steps.push_back("shuffled");
 }
 
 void RemoveLine(TableSession& session, std::size_t index) {
@@ -306,6 +314,7 @@ void EditTable(const CellTable& table, const std::vector<ColumnRecipe>& columns,
     const std::size_t how = RandomBelow(random, 4);
     if (how < 2) SortLines(session, RandomBelow(random, columns.size()), how == 1);
     if (how == 2) ReverseLines(session);
+    if (how == 3) ShuffleLines(session, random);
   }
   if (steps.remove) {
     for (std::size_t count = RandomBelow(random, 3); count > 0 && session.lines.size() > 1; --count)
@@ -380,6 +389,58 @@ PackResult PackSessionWorkbook(const Tool& tool, const std::vector<TableSession>
 }
 
 // ---- Step 5: check.
+
+// The table node of each line's record in NEW: its own record's, and for a copy that of the
+// nearest line above that stands for a record (else below): a record stays in its node.
+std::vector<std::size_t> NodesOfLines(const TableSession& session,
+                                      const std::vector<std::size_t>& nodeOfRecord) {
+  std::vector<std::size_t> nodes(session.lines.size(), kNoNode);
+  std::size_t above = kNoNode;
+  for (std::size_t index = 0; index < session.lines.size(); ++index) {
+    const SessionLine& line = session.lines[index];
+    if (line.change != LineChange::Duplicate) above = nodeOfRecord[line.record];
+    nodes[index] = above;
+  }
+  std::size_t below = nodeOfRecord.empty() ? 0 : nodeOfRecord.front();
+  for (std::size_t index = session.lines.size(); index-- > 0;) {
+    const SessionLine& line = session.lines[index];
+    if (line.change != LineChange::Duplicate) below = nodeOfRecord[line.record];
+    if (nodes[index] == kNoNode) nodes[index] = below;
+  }
+  return nodes;
+}
+
+// The session's tables as NEW must read: each table node's lines in the session's order, the
+// nodes in the original's order.
+std::vector<TableSession> InNodeOrder(const Tool& tool, const std::vector<TableSession>& sessions,
+                                      std::string_view originalBytes) {
+  DatabaseTree original;
+  if (!ReadDatabaseTree(tool.kind, originalBytes, original)) return sessions;
+  const std::vector<std::vector<std::size_t>> nodes = TableNodesOfRecords(tool.kind, original);
+  std::vector<TableSession> ordered = sessions;
+  for (std::size_t table = 0; table < sessions.size(); ++table) {
+    const std::vector<std::size_t> nodeOfLine = NodesOfLines(sessions[table], nodes[table]);
+    std::vector<std::size_t> order(nodeOfLine.size());
+    for (std::size_t at = 0; at < order.size(); ++at)
+      order[at] = at;
+    std::ranges::stable_sort(order, {}, [&](std::size_t at) { return nodeOfLine[at]; });
+    for (std::size_t at = 0; at < order.size(); ++at)
+      ordered[table].lines[at] = sessions[table].lines[order[at]];
+  }
+  return ordered;
+}
+
+// Every table node of NEW holds the records of the same lines as the original's node.
+void CheckTableNodes(const Tool& tool, const std::vector<TableSession>& ordered,
+                     const DatabaseTree& original, const DatabaseTree& packed,
+                     std::vector<std::string>& differences) {
+  const std::vector<std::vector<std::size_t>> was = TableNodesOfRecords(tool.kind, original);
+  const std::vector<std::vector<std::size_t>> now = TableNodesOfRecords(tool.kind, packed);
+  for (std::size_t table = 0; table < ordered.size(); ++table) {
+    if (NodesOfLines(ordered[table], was[table]) != now[table])
+      differences.push_back(ordered[table].fileName + ": records moved into other table nodes");
+  }
+}
 
 bool IsList(const TreeNode& field) {
   return !field.value.empty() && field.value.front() == '\x01';
@@ -567,6 +628,7 @@ std::vector<std::string> CheckNewDatabase(const Tool& tool, const std::vector<Ce
       HiddenPartDifferences(tool.kind, original, originalBytes, packed, newBytes);
   const TableRecords originalRecords{originalBytes, RecordsOfTables(tool.kind, original)};
   const TableRecords newRecords{newBytes, RecordsOfTables(tool.kind, packed)};
+  CheckTableNodes(tool, sessions, original, packed, differences);
   for (std::size_t table = 0; table < sessions.size(); ++table) {
     CheckTableRecords(tool, table, tables[table], sessions[table], originalRecords, newRecords,
                       differences);
@@ -625,9 +687,10 @@ std::string RunSession(const Tool& tool, std::uint64_t seed, const SessionSteps&
         tool, seed, sessions,
         {"the packer ended with status " + std::to_string(result.status) + ": " + result.errors});
   }
+  const std::vector<TableSession> ordered = InNodeOrder(tool, sessions, original);
   std::vector<std::string> differences =
-      CheckNewDatabase(tool, tables, sessions, original, ReadWholeFile(folder / "new"));
-  CheckUnpackedTables(tool, folder / "new", folder / "again", sessions, differences);
+      CheckNewDatabase(tool, tables, ordered, original, ReadWholeFile(folder / "new"));
+  CheckUnpackedTables(tool, folder / "new", folder / "again", ordered, differences);
   return differences.empty() ? std::string() : Report(tool, seed, sessions, differences);
 }
 
@@ -640,16 +703,36 @@ std::vector<std::uint64_t> Seeds(std::size_t count) {
 }
 
 // Runs `count` sessions on databases of the tool's kind; reports the first few that fail in full.
-void ExpectSessionsKeepThePromise(const Tool& tool, const SessionSteps& steps, std::size_t count) {
+void ExpectSessionsKeepThePromise(const Tool& tool, const SessionSteps& steps,
+                                  const std::vector<std::uint64_t>& seeds) {
   constexpr std::size_t kMostReportsShown = 6;
   std::size_t failed = 0;
-  const std::vector<std::uint64_t> seeds = Seeds(count);
   for (std::uint64_t seed : seeds) {
     const std::string report = RunSession(tool, seed, steps);
     if (report.empty()) continue;
     if (++failed <= kMostReportsShown) ADD_FAILURE() << report;
   }
   EXPECT_EQ(failed, 0u) << tool.name << " sessions failed of " << seeds.size();
+}
+
+void ExpectSessionsKeepThePromise(const Tool& tool, const SessionSteps& steps, std::size_t count) {
+  ExpectSessionsKeepThePromise(tool, steps, Seeds(count));
+}
+
+// The first `count` seeds whose session database spreads a shown table over several table nodes.
+std::vector<std::uint64_t> SeedsOfTablesInSeveralNodes(const Tool& tool, std::size_t count) {
+  std::vector<std::uint64_t> seeds;
+  for (std::uint64_t seed = 1; seeds.size() < count; ++seed) {
+    DatabaseTree tree;
+    if (!ReadDatabaseTree(tool.kind, GenerateSessionDatabase(tool, seed), tree)) continue;
+    const std::vector<std::vector<std::size_t>> nodes = TableNodesOfRecords(tool.kind, tree);
+    if (std::ranges::any_of(nodes, [](const std::vector<std::size_t>& table) {
+          return !table.empty() && table.front() != table.back();
+        })) {
+      seeds.push_back(seed);
+    }
+  }
+  return seeds;
 }
 
 constexpr SessionSteps kEverySessionStep = {
@@ -685,6 +768,14 @@ TEST(SpreadsheetSessionTest, SessionsHoldThroughAWorkbook) {
     ExpectSessionsKeepThePromise(*tool, steps, kFewCases ? 8 : 40);
 }
 
+// Tables sorted, reversed or shuffled (and edited) where a table's records lie in several
+// database nodes: every record stays in its table node, and so in its database node.
+TEST(SpreadsheetSessionTest, SortingQuestTablesKeepsEachRecordInItsDatabaseNode) {
+  const std::vector<std::uint64_t> seeds = SeedsOfTablesInSeveralNodes(kQuests, kFewCases ? 6 : 30);
+  ExpectSessionsKeepThePromise(kQuests, {.reorder = true}, seeds);
+  ExpectSessionsKeepThePromise(kQuests, kEverySessionStep, seeds);
+}
+
 // A mod made of a generated database is sound, unpacks and is not the database.
 TEST(SpreadsheetSessionTest, ModsOfGeneratedDatabasesAreSoundAndUnpack) {
   for (const Tool* tool : {&kSpells, &kQuests}) {
@@ -714,9 +805,10 @@ std::string PackAndCheck(const Tool& tool, const std::vector<CellTable>& tables,
       PackSession(tool, sessions, folder / "edited", tool.sample, folder / "new");
   EXPECT_EQ(result.status, kExitSuccess) << result.errors;
   const std::string packed = ReadWholeFile(folder / "new");
-  std::vector<std::string> differences =
-      CheckNewDatabase(tool, tables, sessions, ReadWholeFile(tool.sample), packed);
-  CheckUnpackedTables(tool, folder / "new", folder / "again", sessions, differences);
+  const std::string sample = ReadWholeFile(tool.sample);
+  const std::vector<TableSession> ordered = InNodeOrder(tool, sessions, sample);
+  std::vector<std::string> differences = CheckNewDatabase(tool, tables, ordered, sample, packed);
+  CheckUnpackedTables(tool, folder / "new", folder / "again", ordered, differences);
   for (const std::string& difference : differences)
     ADD_FAILURE() << difference;
   return packed;
