@@ -38,6 +38,15 @@ def properties(**values):
 
 def start_calc(profile, pipe):
     """Starts a headless office listening on a named pipe; returns the process and its desktop."""
+    office, context = start_office(profile, pipe)
+    desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop",
+                                                               context)
+    return office, desktop
+
+
+def start_office(profile, pipe):
+    """Starts a headless office listening on a named pipe; returns the process and its component
+    context."""
     office = subprocess.Popen(
         ["soffice", f"-env:UserInstallation=file://{profile}", "--headless", "--invisible",
          "--norestore", "--nologo", f"--accept=pipe,name={pipe};urp;StarOffice.ComponentContext"],
@@ -47,11 +56,8 @@ def start_calc(profile, pipe):
         "com.sun.star.bridge.UnoUrlResolver", local)
     for _ in range(300):
         try:
-            context = resolver.resolve(
+            return office, resolver.resolve(
                 f"uno:pipe,name={pipe};urp;StarOffice.ComponentContext")
-            desktop = context.ServiceManager.createInstanceWithContext(
-                "com.sun.star.frame.Desktop", context)
-            return office, desktop
         except NoConnectException:
             if office.poll() is not None:
                 sys.exit("soffice ended before it accepted a connection")
