@@ -2,26 +2,17 @@
 #include "packed_file.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <random>
 #include <string_view>
 #include <thread>
 
 #include "packed_bytes.h"
+#include "replacing_file.h"
 #include "table_text.h"
 
 namespace {
-
-// Random names tried beside NEW before giving up: a clash is rare, so many of them in a row
-// mean that something else is wrong.
-constexpr int kTemporaryNameTries = 100;
-
-// The letters of a temporary file's random part, and how many of them it has.
-constexpr std::string_view kNameSymbols = "0123456789abcdefghijklmnopqrstuvwxyz";
-constexpr int kRandomNameLength = 10;
 
 struct LineChecker : WatchLinesOnly {
   const PackPlan& plan;
@@ -40,83 +31,23 @@ struct LineChecker : WatchLinesOnly {
   }
 };
 
-// The new database on its way: a file open for reading and writing beside NEW, and its name
-// (empty while it has none: an unnamed file vanishes with the run, however the run ends).
-struct TemporaryFile {
-  PlatformFile file;
-  std::string path;
-};
-
-// Different in every run, also where std::random_device gives the same numbers each time (some
-// MinGW runtimes) or none.
-std::uint64_t SeedOfThisRun() {
-  auto seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch() /
-                                         std::chrono::nanoseconds(1));
-  try {
-    std::random_device device;
-    seed ^= (std::uint64_t{device()} << 32) ^ device();
-  } catch (...) {
-    // No random device: the clock alone.
+// The file for the new database, with `permissions` from the start (CreateReplacingFile).
+ReplacingFile CreateTemporaryBeside(const std::string& target, int permissions) {
+  ReplacingFile temporary;
+  const int error = CreateReplacingFile(target, ".pack-", permissions, temporary);
+  if (error != 0) {
+    throw PackFailure{{"cannot create a file beside '" + target + "': " + FailureMessage(error)}};
   }
-  return seed;
-}
-
-// A short random name beside NEW: ".pack-", ten letters or digits, ".tmp". Never NEW's name with
-// something added, which a long name of NEW would make too long for its folder.
-std::string TemporaryPathBeside(const std::string& target) {
-  static std::mt19937_64 generator(SeedOfThisRun());
-  std::uniform_int_distribution<std::size_t> symbol(0, kNameSymbols.size() - 1);
-  std::string path = FolderPart(target) + ".pack-";
-  for (int index = 0; index < kRandomNameLength; ++index)
-    path += kNameSymbols[symbol(generator)];
-  return path + ".tmp";
-}
-
-// Tries random names beside NEW until `giveName(path)`, which creates or names the file there,
-// does not find its name taken; from then on an interruption removes the file. Returns the
-// name, or raises PackFailure saying `what` failed.
-template <typename GiveName>
-std::string NameBeside(const std::string& target, const std::string& what, GiveName giveName) {
-  int error = 0;
-  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    const std::string path = TemporaryPathBeside(target);
-    DelayInterruptions();
-    error = giveName(path);
-    if (error == 0) RemoveOnInterruption(path.c_str());
-    AllowInterruptions();
-    if (error == 0) return path;
-    if (!IsNameTaken(error)) break;
-  }
-  throw PackFailure{{"cannot " + what + " beside '" + target + "': " + FailureMessage(error)}};
-}
-
-// The file for the new database, with `permissions` from the start: unnamed where the platform
-// allows it, otherwise under a random name.
-TemporaryFile CreateTemporaryBeside(const std::string& target, int permissions) {
-  TemporaryFile temporary;
-  if (CreateUnnamedFile(FolderPart(target), permissions, temporary.file)) return temporary;
-  temporary.path = NameBeside(target, "create a file", [&](const std::string& path) {
-    return CreateNewFile(path.c_str(), permissions, temporary.file);
-  });
   return temporary;
 }
 
 // Gives an unnamed temporary file a name, once it is complete and checked.
-void NameTemporary(TemporaryFile& temporary, const std::string& target) {
-  if (!temporary.path.empty()) return;
-  temporary.path = NameBeside(target, "name the new database", [&](const std::string& path) {
-    return NameUnnamedFile(temporary.file, path.c_str());
-  });
-}
-
-// The permissions the new database is made with: NEW's when it exists; otherwise ORIGINAL's
-// without execute bits, less the umask, as a copy gets them. A copy of a private database is
-// never readable by more users than the database, not even while it is written.
-int NewDatabasePermissions(const std::string& target, const std::string& originalPath) {
-  int permissions = 0;
-  if (FilePermissions(target.c_str(), permissions)) return permissions;
-  if (FilePermissions(originalPath.c_str(), permissions)) return permissions & 0666;
-  return 0600;
+void NameTemporary(ReplacingFile& temporary, const std::string& target) {
+  const int error = NameReplacingFile(temporary);
+  if (error != 0) {
+    throw PackFailure{
+        {"cannot name the new database beside '" + target + "': " + FailureMessage(error)}};
+  }
 }
 
 // Reads the written file back through a second handle on it and checks it (CheckPacked).
@@ -209,8 +140,8 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
 void WriteAndReplace(NodeReader& original, const std::string& originalPath, const PackRules& rules,
                      const PackPlan& plan, const std::string& target, char decimalSeparator) {
   const std::string beside = "the new database beside '" + target + "'";
-  TemporaryFile temporary =
-      CreateTemporaryBeside(target, NewDatabasePermissions(target, originalPath));
+  ReplacingFile temporary =
+      CreateTemporaryBeside(target, PermissionsForReplacement(target, originalPath));
   try {
     InStep("cannot write " + beside, [&] {
       WritePacked(original, plan, temporary.file);
@@ -234,9 +165,7 @@ void WriteAndReplace(NodeReader& original, const std::string& originalPath, cons
       if (error != 0) RaiseIoFailure(error);
     });
   } catch (...) {
-    static_cast<void>(CloseFile(temporary.file));
-    if (!temporary.path.empty()) static_cast<void>(RemoveFile(temporary.path.c_str()));
-    RemoveOnInterruption(nullptr);
+    DiscardReplacingFile(temporary);
     throw;
   }
   RemoveOnInterruption(nullptr);
@@ -246,16 +175,13 @@ void WriteAndReplace(NodeReader& original, const std::string& originalPath, cons
 }
 
 void CheckNewCanBeWritten(const std::string& target, const std::string& originalPath) {
-  TemporaryFile temporary =
-      CreateTemporaryBeside(target, NewDatabasePermissions(target, originalPath));
+  ReplacingFile temporary =
+      CreateTemporaryBeside(target, PermissionsForReplacement(target, originalPath));
   try {
     NameTemporary(temporary, target);
   } catch (...) {
-    static_cast<void>(CloseFile(temporary.file));
-    RemoveOnInterruption(nullptr);
+    DiscardReplacingFile(temporary);
     throw;
   }
-  static_cast<void>(CloseFile(temporary.file));
-  static_cast<void>(RemoveFile(temporary.path.c_str()));
-  RemoveOnInterruption(nullptr);
+  DiscardReplacingFile(temporary);
 }
