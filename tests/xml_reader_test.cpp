@@ -436,9 +436,14 @@ TEST(XmlReaderTest, MalformedAndHostileDocumentsAreRefused) {
 TEST(XmlReaderTest, EntityBombIsRefusedAtItsDocumentType) {
   std::string bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol \"lol\">\n";
   for (int level = 1; level < 10; ++level) {
-    bomb += "<!ENTITY lol" + std::to_string(level) + " \"" +
-            Repeated("&lol" + (level == 1 ? std::string() : std::to_string(level - 1)) + ";", 10) +
-            "\">\n";
+    std::string reference = "&lol";
+    if (level > 1) reference += std::to_string(level - 1);
+    reference += ';';
+    bomb += "<!ENTITY lol";
+    bomb += std::to_string(level);
+    bomb += " \"";
+    bomb += Repeated(reference, 10);
+    bomb += "\">\n";
   }
   bomb += "]>\n<lolz>&lol9;</lolz>";
   try {
