@@ -285,15 +285,15 @@ void WorkbookLineWriter::Line(int route, std::string_view) {
     return;
   }
   const auto table = static_cast<std::size_t>(route);
-  const TableSpec& spec = tables[table];
+  const TableSpec& shown = tables[table];
   const std::uint32_t line = workbook->sheets[table].rows + 1;
   if (workbook->sheets[table].rows >= kMostSheetRows) {
-    RefuseWorkbook(spec, line, "a sheet holds at most 1048576 rows");
+    RefuseWorkbook(shown, line, "a sheet holds at most 1048576 rows");
   }
   const bool marked = count != headerColumns[table];
   if (count + (marked ? 1 : 0) > kMostSheetColumns) {
     RefuseWorkbook(
-        spec, line,
+        shown, line,
         "the line has " + std::to_string(count) + " columns; a sheet holds at most 16384");
   }
   if (values.size() < count) values.resize(count);
@@ -318,8 +318,8 @@ void WorkbookLineWriter::Line(int route, std::string_view) {
       AppendUtf8OfBytes(*codePage, cell.bytes, value);
       const std::size_t length = Utf16Length(value);
       if (length > kMostCellCharacters) {
-        RefuseWorkbook(spec, line,
-                       ColumnName(spec.headerRow, column) + " holds a text of " +
+        RefuseWorkbook(shown, line,
+                       ColumnName(shown.headerRow, column) + " holds a text of " +
                            std::to_string(length) +
                            " characters; a workbook cell holds at most 32767");
       }
