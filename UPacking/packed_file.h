@@ -17,8 +17,8 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
                  const PackPlan& plan);
 
 // Where the new database may go: a path, naming nothing yet or an ordinary file that the user
-// may write and replace (MayReplaceFile: root may replace any), and none of the tables. Raises PackFailure
-// otherwise.
+// may write and replace (MayReplaceFile: root may replace any), and none of the tables. Raises
+// PackFailure otherwise.
 void CheckTarget(const std::string& target, const std::vector<std::string>& tables);
 
 // Writes the new database to a temporary file beside `target`, reads it back through its open

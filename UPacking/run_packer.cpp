@@ -106,9 +106,8 @@ std::string HelpText(const PackerSpec& packer) {
   const std::string extension(packer.extension);
   return "Usage: " + program + " [--strict] [--dry-run] [--verbose] [--code-page N] ORIGINAL." +
          extension + " SOURCE... NEW." + extension + "\n" + "       " + program +
-         " [--strict] [--code-page N] --no-new ORIGINAL." + extension + " SOURCE...\n" +
-         "       " + program +
-         " --help | --version\n\n" +
+         " [--strict] [--code-page N] --no-new ORIGINAL." + extension + " SOURCE...\n" + "       " +
+         program + " --help | --version\n\n" +
          "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
          "itself. A SOURCE is a folder of the tables " +
          unpacker + " unpacked (" + tables + "),\nas they were edited; a workbook (.xlsx) " +

@@ -28,22 +28,24 @@ struct Tool {
   const UnpackerFormat* format;
 };
 
-inline const Tool kSpells{DatabaseKind::Spells,
-                          "spells",
-                          kSpellFormat.banner,
-                          kSpellFormat.tables,
-                          WalkFormat<kSpellFormat>,
-                          PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
-                          SAMPLES_FOLDER "/spells.sdb",
-                          &kSpellFormat};
-inline const Tool kQuests{DatabaseKind::Quests,
-                          "quests",
-                          kQuestFormat.banner,
-                          kQuestFormat.tables,
-                          WalkFormat<kQuestFormat>,
-                          PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
-                          SAMPLES_FOLDER "/quests.qdb",
-                          &kQuestFormat};
+inline const Tool kSpells{
+    DatabaseKind::Spells,
+    "spells",
+    kSpellFormat.banner,
+    kSpellFormat.tables,
+    WalkFormat<kSpellFormat>,
+    PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
+    SAMPLES_FOLDER "/spells.sdb",
+    &kSpellFormat};
+inline const Tool kQuests{
+    DatabaseKind::Quests,
+    "quests",
+    kQuestFormat.banner,
+    kQuestFormat.tables,
+    WalkFormat<kQuestFormat>,
+    PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
+    SAMPLES_FOLDER "/quests.qdb",
+    &kQuestFormat};
 
 // Under the sanitizers, and under an emulator (the 32-bit build under qemu-i386), a case costs
 // about ten times as much: fewer of them run there.

@@ -180,8 +180,8 @@ TEST(StoredTreeTest, AFieldsChangedLengthIsFoundByTheWalkOverChangedBytes) {
         for (std::size_t index = 1; index < nodes.size(); ++index)
           EXPECT_GT(nodes[index].offset, nodes[index - 1].offset);
         NodeReader reader = ReaderOf(damaged);
-        const ByteRange changed[] = {{static_cast<std::int64_t>(at),
-                                      static_cast<std::int64_t>(at) + 1}};
+        const ByteRange changed[] = {
+            {static_cast<std::int64_t>(at), static_cast<std::int64_t>(at) + 1}};
         EXPECT_EQ(FirstStoredDamage(reader, changed), FirstStoredDamage(reader))
             << field.offset << " " << int{length};
       }

@@ -112,9 +112,10 @@ bool IsCleanCut(const SampleLayout& layout, std::int64_t cut) {
 // How many lines the table holds after its header row when the database is cut at `cut`: one
 // per record of it that ends at or before the cut.
 std::size_t WholeRecordLines(const SampleLayout& layout, std::size_t table, std::int64_t cut) {
-  return static_cast<std::size_t>(std::ranges::count_if(layout.records, [&](const RecordEnd& record) {
-    return record.table == static_cast<int>(table) && record.end <= cut;
-  }));
+  return static_cast<std::size_t>(
+      std::ranges::count_if(layout.records, [&](const RecordEnd& record) {
+        return record.table == static_cast<int>(table) && record.end <= cut;
+      }));
 }
 
 // ---- The walk in-process.
@@ -292,10 +293,10 @@ void CheckProgramCuts(const Tool& tool) {
   }
 }
 
-const Tool kGrimdex = {GRIMDEX_PATH,   "grimdex",      SAMPLES_FOLDER "/spells.sdb",
-                       kSpellFormat.tables,   SpellLineRoute, &kSpellFormat.walk};
-const Tool kLorudex = {LORUDEX_PATH,   "lorudex",      SAMPLES_FOLDER "/quests.qdb",
-                       kQuestFormat.tables,   QuestLineRoute, &kQuestFormat.walk};
+const Tool kGrimdex = {GRIMDEX_PATH,        "grimdex",      SAMPLES_FOLDER "/spells.sdb",
+                       kSpellFormat.tables, SpellLineRoute, &kSpellFormat.walk};
+const Tool kLorudex = {LORUDEX_PATH,        "lorudex",      SAMPLES_FOLDER "/quests.qdb",
+                       kQuestFormat.tables, QuestLineRoute, &kQuestFormat.walk};
 
 TEST(TruncationTest, SpellWalkOnEveryCutOfTheSampleReportsTheEndAndKeepsTheWholeRecords) {
   CheckEveryCutInProcess(kGrimdex);

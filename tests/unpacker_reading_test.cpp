@@ -27,9 +27,13 @@ struct Unpacker {
   std::vector<DatabaseCase> (*cases)();
 };
 
-const Unpacker kGrimdex{Unpackers::Grimdex, {kSpellFormat.tables, &kSpellFormat.walk}, DatabaseKind::Spells,
+const Unpacker kGrimdex{Unpackers::Grimdex,
+                        {kSpellFormat.tables, &kSpellFormat.walk},
+                        DatabaseKind::Spells,
                         SpellCases};
-const Unpacker kLorudex{Unpackers::Lorudex, {kQuestFormat.tables, &kQuestFormat.walk}, DatabaseKind::Quests,
+const Unpacker kLorudex{Unpackers::Lorudex,
+                        {kQuestFormat.tables, &kQuestFormat.walk},
+                        DatabaseKind::Quests,
                         QuestCases};
 
 std::vector<ReadingMark> MarksOf(const std::string& bytes, Unpackers unpackers) {
@@ -77,8 +81,7 @@ TEST(UnpackerReadingTest, AgreesWithTheUnpackersOnTheDatabasesOfTheTests) {
       SCOPED_TRACE(test.name);
       const std::vector<ReadingMark> marks = MarksOf(test.database, unpacker->chosen);
       EXPECT_TRUE(std::ranges::is_sorted(marks, {}, &ReadingMark::offset));
-      const bool readBeyondEnd =
-          test.console.find("Read beyond end of file") != std::string::npos;
+      const bool readBeyondEnd = test.console.find("Read beyond end of file") != std::string::npos;
       EXPECT_EQ(DamageMarks(marks), readBeyondEnd ? 1u : 0u);
       stopped += DamageMarks(marks);
       if (readBeyondEnd) continue;
