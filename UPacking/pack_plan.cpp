@@ -259,8 +259,21 @@ struct Planner {
   RowBuilder row;
   bool withItems = true;
 
-  void AddItem(PlanItem item) {
-    if (withItems) plan.items.push_back(item);
+  // An item of its own record, of the given name and line.
+  void AddItem(PlanItem item, std::string_view line, std::string_view name) {
+    if (!withItems) return;
+    item.record = AddRecord(line, name);
+    plan.items.push_back(item);
+  }
+
+  std::uint32_t AddRecord(std::string_view line, std::string_view name) {
+    plan.records.push_back({std::string(name), std::string(line)});
+    return static_cast<std::uint32_t>(plan.records.size() - 1);
+  }
+
+  // The line of a record of the original, as the unpacker writes it.
+  std::string OriginalLine(std::size_t table, std::size_t record) {
+    return std::string(RecordLine(original, rules, layout, Spot(table, record), row));
   }
 
   void Problem(std::string text) {
@@ -398,7 +411,7 @@ struct Planner {
   void PlanChanged(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanAdded(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanRemovals(TablePlanning& planning);
-  void NoteConflicts(const TablePlanning& planning);
+  void NoteConflicts(TablePlanning& planning);
   void PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes);
   void PlanNodeHeaders();
   void CheckReadOffLengths();
@@ -759,8 +772,11 @@ void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, const NewLi
     AddEdit(edit, std::move(inserted), anchor.tableNode, anchor.after ? 0 : 2, origin());
   }
   const std::size_t fileLine = FileLineOf(*planning.sources[source].index, line.line);
-  AddItem(Item(PlanAction::Moved, planning.table, source, fileLine,
-               FileLineOf(planning.originalLines, line.record)));
+  if (withItems) {
+    AddItem(Item(PlanAction::Moved, planning.table, source, fileLine,
+                 FileLineOf(planning.originalLines, line.record)),
+            {}, RecordName(OriginalLine(planning.table, line.record)));
+  }
 }
 
 void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
@@ -891,6 +907,7 @@ void Planner::NoteChangedUnit(const TablePlanning& planning, const MergedRecord&
   }
   if (!withItems) return;
   item.cell = static_cast<std::uint32_t>(plan.changedCells.size());
+  item.record = static_cast<std::uint32_t>(plan.records.size() - 1);  // PlanChanged's
   plan.changedCells.push_back(std::move(cell));
   plan.items.push_back(item);
 }
@@ -921,6 +938,7 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
     ++changes.changedMoved;
     PlanMove(planning, newLine, line, std::move(bytes));
   }
+  if (withItems) AddRecord(expected, RecordName(StoredLine(record)));
   NoteChangedUnits(planning, merged, record, storedColumns);
 }
 
@@ -972,7 +990,8 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
           LineOrigin(planning, line.source, line.line));
   AddItem(Item(PlanAction::Added, planning.table, line.source, fileLine,
-               base == kNone ? 0 : FileLineOf(planning.originalLines, base)));
+               base == kNone ? 0 : FileLineOf(planning.originalLines, base)),
+          expected, RecordName(expected));
 }
 
 // Records removed, and records that moved, leave their places.
@@ -1001,24 +1020,29 @@ void Planner::PlanRemovals(TablePlanning& planning) {
     }
     if (!removed) continue;
     ++plan.changes[planning.table].removed;
+    if (!withItems) continue;
+    const std::string text = OriginalLine(planning.table, record);
     AddItem(Item(PlanAction::Removed, planning.table, verdict->removedBy, 0,
-                 FileLineOf(planning.originalLines, record)));
+                 FileLineOf(planning.originalLines, record)),
+            text, RecordName(text));
   }
 }
 
 // The conflicts of the table's sources, with what they are about.
-void Planner::NoteConflicts(const TablePlanning& planning) {
+void Planner::NoteConflicts(TablePlanning& planning) {
   for (const Conflict& conflict : planning.merged.conflicts) {
     TableConflict noted{
-        planning.table, FileLineOf(planning.originalLines, conflict.record), 0, {}, conflict};
+        planning.table, FileLineOf(planning.originalLines, conflict.record), 0, {}, {}, conflict};
     if (conflict.added) {
       const AddedLine& line = planning.merged.added[conflict.record];
       noted.originalLine = 0;
       noted.line = FileLineOf(*planning.sources[line.source].index, line.line);
       noted.what = "the record";
+      noted.name = RecordName(ReadSourceLine(planning.sources[line.source], line.line));
       plan.conflicts.push_back(std::move(noted));
       continue;
     }
+    noted.name = RecordName(OriginalLine(planning.table, conflict.record));
     switch (conflict.unit.kind) {
       case UnitKind::Cell:
         noted.what = ColumnName(rules.tables[planning.table], conflict.unit.index);
@@ -1218,6 +1242,10 @@ std::optional<std::string_view> HeaderName(const TableSpec& table, std::size_t c
 }
 
 }  // namespace
+
+std::string_view RecordName(std::string_view line) {
+  return line.substr(0, std::min(line.find('\t'), line.size()));
+}
 
 std::string TableName(const PackRules& rules, std::size_t table) {
   return std::string(rules.tables[table].fileName);

@@ -55,6 +55,7 @@ struct TableConflict {
   std::size_t originalLine = 0;  // 0 for lines several sources added alike
   std::size_t line = 0;          // of those, the winner's line in its table file
   std::string what;              // the column's name, or what else the sources changed differently
+  std::string name;              // the record's (RecordName): the original's, or the added line's
   Conflict conflict;
 };
 
@@ -69,6 +70,15 @@ struct PlanItem {
   std::uint32_t originalLine = 0;  // of the record in the original's table; an added line's
                                    // template (0: none)
   std::uint32_t cell = 0;          // a changed cell: PackPlan::changedCells[cell]
+  std::uint32_t record = 0;        // its name and line: PackPlan::records[record]
+};
+
+// The record of plan items: its name (RecordName) as the original has it, an added line's as
+// its source has it; and its line in the new table (a changed or added record) or in the
+// original's (a removed one); a moved record's line is not kept.
+struct PlanRecord {
+  std::string name;
+  std::string line;
 };
 
 // A changed cell of a plan item.
@@ -116,6 +126,7 @@ struct PackPlan {
   std::vector<SpacedListValue> spacedLists;
   std::vector<PlanItem> items;  // per table, in the order of the new table's lines, then removals
   std::vector<ChangedCell> changedCells;
+  std::vector<PlanRecord> records;
   std::vector<TableConflict> conflicts;
   // Database sources (from 0) whose parts no table shows are not the original's: not taken.
   std::vector<std::size_t> otherHiddenParts;
@@ -130,6 +141,10 @@ inline std::string_view InsertedBytes(const PackPlan& plan, const ByteEdit& edit
 inline std::int64_t WrittenSize(const PackPlan& plan, const ByteEdit& edit) {
   return static_cast<std::int64_t>(InsertedBytes(plan, edit).size()) + edit.copiedSize;
 }
+
+// A record's name, by which people know it: its line's first cell (every table's first column
+// names its records), empty for an empty first cell.
+std::string_view RecordName(std::string_view line);
 
 // The file name of the table with the given index.
 std::string TableName(const PackRules& rules, std::size_t table);

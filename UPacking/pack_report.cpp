@@ -29,7 +29,7 @@ std::string PlanLine(const PackRules& rules, const PackPlan& plan, const PlanIte
     text += '\t' + EscapedText(cell.oldText);
     text += '\t' + EscapedText(cell.newText);
   }
-  return text + '\n';
+  return text + '\t' + EscapedText(plan.records[item.record].name) + '\n';
 }
 
 // What a conflict is about, bare: a column's name, or what else in parentheses.
@@ -64,6 +64,11 @@ std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
     }
   }
   return text + "\n";
+}
+
+// " (Fireball)" for a record's name as a message shows it, nothing for an empty one.
+std::string NameInParentheses(std::string_view name) {
+  return name.empty() ? std::string() : " (" + ShownText(name) + ")";
 }
 
 std::string TableSummary(std::string_view name, const TableChanges& changes) {
@@ -132,9 +137,10 @@ std::string ConflictText(const PackRules& rules, const TableConflict& noted, boo
   std::string text =
       conflict.added
           ? TableName(rules, noted.table) + ", the line added as line " +
-                std::to_string(noted.line) + " of source " + std::to_string(conflict.winner + 1) +
-                ", " + noted.what + ": "
-          : TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) + ", " +
+                std::to_string(noted.line) + NameInParentheses(noted.name) + " of source " +
+                std::to_string(conflict.winner + 1) + ", " + noted.what + ": "
+          : TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) +
+                NameInParentheses(noted.name) + ", " +
                 (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what + ": ";
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += at > 0 ? ", source " : "source ";

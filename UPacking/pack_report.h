@@ -9,24 +9,26 @@
 #include "pack_plan.h"
 
 // The plan, one item a line, fields separated by tabs:
-//   moved    TABLE SOURCE LINE ORIGINAL_LINE
-//   changed  TABLE SOURCE LINE ORIGINAL_LINE COLUMN OLD NEW   (one line per changed cell)
-//   added    TABLE SOURCE LINE TEMPLATE_LINE
-//   removed  TABLE SOURCE -    ORIGINAL_LINE
+//   moved    TABLE SOURCE LINE ORIGINAL_LINE NAME
+//   changed  TABLE SOURCE LINE ORIGINAL_LINE COLUMN OLD NEW NAME   (one line per changed cell)
+//   added    TABLE SOURCE LINE TEMPLATE_LINE NAME
+//   removed  TABLE SOURCE -    ORIGINAL_LINE NAME
 //   conflict TABLE WINNER -    ORIGINAL_LINE COLUMN SOURCE VALUE SOURCE VALUE ...
 // SOURCE is the number of the source (1 for the first), LINE the line of its table file,
 // ORIGINAL_LINE the record's line in the table the unpacker writes from the original (header
 // rows being line 1), TEMPLATE_LINE that of the record an added line is built on; COLUMN is the
 // header's name, or what else changed in parentheses: "(field code 5)", "(the record's header)",
-// "(the record)", whose OLD and NEW are bytes in hexadecimal; COLUMN, OLD and NEW are escaped
-// (EscapedText). An added line that no record of the original stands under (a database source's
-// record, added as it is) has "-" for TEMPLATE_LINE. A conflict gives the source whose value won,
-// then each source's number and value, "(removed)" or "(changed)" for a record one source
-// removed and another changed.
+// "(the record)", whose OLD and NEW are bytes in hexadecimal; NAME is the record's name
+// (RecordName) as the original has it, an added line's as its source has it; COLUMN, OLD, NEW
+// and NAME are escaped (EscapedText). An added line that no record of the original stands under
+// (a database source's record, added as it is) has "-" for TEMPLATE_LINE. A conflict gives the
+// source whose value won, then each source's number and value, "(removed)" or "(changed)" for a
+// record one source removed and another changed.
 std::string PlanText(const PackRules& rules, const PackPlan& plan);
 
-// A conflict of sources for a person: "<table> line N, column "Mana": source 1 "15", source 2
-// "20"; source 2 won", or "would win" where nothing is `packed` (--strict refuses it).
+// A conflict of sources for a person: "<table> line N (Fireball), column "Mana": source 1 "15",
+// source 2 "20"; source 2 won", the record's name cut as messages cut cells (ShownText); "would
+// win" where nothing is `packed` (--strict refuses it).
 std::string ConflictText(const PackRules& rules, const TableConflict& conflict, bool packed = true);
 
 // What the pack did (or, `dryRun`, would do) to each table, and the values rounded to be

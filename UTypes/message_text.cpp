@@ -54,3 +54,8 @@ std::string QuotedText(std::string_view text) {
   return '"' + MessageText(text.substr(0, kLongestQuote)) + "...\" (" +
          std::to_string(text.size()) + " bytes)";
 }
+
+std::string ShownText(std::string_view text) {
+  if (text.size() <= kLongestQuote) return MessageText(text);
+  return MessageText(text.substr(0, kLongestQuote)) + "...";
+}

@@ -16,6 +16,10 @@ std::string EscapedText(std::string_view text);
 std::string QuotedText(std::string_view text);
 inline constexpr std::size_t kLongestQuote = 60;
 
+// A text as a message shows it without quotes: escaped as QuotedText escapes it, beyond its first
+// kLongestQuote bytes cut off and followed by "...".
+std::string ShownText(std::string_view text);
+
 // A count and its noun, the noun in the plural but for one: "1 byte", "2 bytes", "0 bytes".
 template <std::integral Count>
 std::string Plural(Count count, std::string_view noun) {

@@ -1202,7 +1202,8 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   const std::string conflictItem =
       "conflict\tSpellPrototypes.txt\t3\t-\t2\tMana\t1\t15.625\t3\t20\n";
   const std::string conflictText =
-      "SpellPrototypes.txt line 2, column \"Mana\": source 1 \"15.625\", source 3 \"20\"; "
+      "SpellPrototypes.txt line 2 (Fireball), column \"Mana\": source 1 \"15.625\", source 3 "
+      "\"20\"; "
       "source 3 won";
   const PackResult plan =
       Pack(kSpells, {"--no-new", sample, folder / "modA", folder / "modB", folder / "modC"});
@@ -1628,7 +1629,7 @@ TEST(ModMergeTest, PlanLinesAfterAStoredLineBreakAreTheTableFilesLines) {
           const std::size_t end = plan.output.find('\n', start);
           const Cells item = CellsOf(plan.output.substr(start, end - start));
           start = end;
-          if (item.size() != 8 || item[5].starts_with("(")) continue;
+          if (item.size() != 9 || item[5].starts_with("(")) continue;
           ++checked;
           EXPECT_EQ(CellAtFileLine(editedText, std::stoul(item[3]), item[5]), item[7])
               << source << ": " << LineOf(item);

@@ -306,9 +306,9 @@ TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
   text.insert(text.find("\r\n") + 2, last);
   WriteWholeFile(weapons, text);
   const std::string plan =
-      "moved\tS_Weapons.txt\t1\t2\t21\n"
-      "changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\n"
-      "removed\tS_Weapons.txt\t1\t-\t2\n";
+      "moved\tS_Weapons.txt\t1\t2\t21\ttime_slow\n"
+      "changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\tflame_arrow\n"
+      "removed\tS_Weapons.txt\t1\t-\t2\tflame_arrow\n";
   const RunResult dry = RunGrimpack({"--dry-run", pack.original.c_str(), pack.tables.c_str()});
   EXPECT_EQ(dry.status, kExitSuccess) << dry.errors;
   EXPECT_TRUE(dry.output.starts_with(plan + "grimpack: would write NEW")) << dry.output;
@@ -402,9 +402,9 @@ TEST(RunPackerTest, EqualChangesOfSeveralSourcesAreEachInThePlan) {
   const RunResult plan = RunGrimpack({"--no-new", pack.original.c_str(), tables, tables, tables});
   EXPECT_EQ(plan.status, kExitSuccess) << plan.errors;
   EXPECT_TRUE(
-      plan.output.starts_with("changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\n"
-                              "changed\tS_Weapons.txt\t2\t3\t3\tPower\t3\t5\n"
-                              "changed\tS_Weapons.txt\t3\t3\t3\tPower\t3\t5\n"
+      plan.output.starts_with("changed\tS_Weapons.txt\t1\t3\t3\tPower\t3\t5\tflame_arrow\n"
+                              "changed\tS_Weapons.txt\t2\t3\t3\tPower\t3\t5\tflame_arrow\n"
+                              "changed\tS_Weapons.txt\t3\t3\t3\tPower\t3\t5\tflame_arrow\n"
                               "grimpack: would write NEW"))
       << plan.output;
 }
