@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "change_workbook.h"
 #include "code_page.h"
 #include "database_kinds.h"
 #include "message_text.h"
@@ -26,6 +27,8 @@ struct PackArguments {
   bool verbose = false;
   bool strict = false;
   int codePage = 0;  // of workbook sources; 0: the one each records
+  bool hasChanges = false;
+  std::string changes;  // the change workbook's path
   std::string original;
   std::vector<std::string> sources;
   bool hasTarget = false;  // none: a dry run without NEW
@@ -73,6 +76,13 @@ PackArguments ParsePackArguments(std::span<const char* const> arguments) {
       parsed.verbose = true;
     } else if (options && argument == "--strict") {
       parsed.strict = true;
+    } else if (options && argument == "--changes") {
+      if (index + 1 >= arguments.size()) {
+        parsed.error = "--changes expects the workbook to write";
+        return parsed;
+      }
+      parsed.hasChanges = true;
+      parsed.changes = arguments[++index];
     } else if (options && argument == "--code-page") {
       const std::string_view number = index + 1 < arguments.size() ? arguments[++index] : "";
       const auto [end, error] =
@@ -104,10 +114,12 @@ std::string HelpText(const PackerSpec& packer) {
     tables += table.fileName;
   }
   const std::string extension(packer.extension);
-  return "Usage: " + program + " [--strict] [--dry-run] [--verbose] [--code-page N] ORIGINAL." +
-         extension + " SOURCE... NEW." + extension + "\n" + "       " + program +
-         " [--strict] [--code-page N] --no-new ORIGINAL." + extension + " SOURCE...\n" + "       " +
-         program + " --help | --version\n\n" +
+  return "Usage: " + program +
+         " [--strict] [--dry-run] [--verbose] [--changes FILE] [--code-page N]\n" + "       " +
+         std::string(program.size(), ' ') + " ORIGINAL." + extension + " SOURCE... NEW." +
+         extension + "\n" + "       " + program +
+         " [--strict] [--changes FILE] [--code-page N] --no-new ORIGINAL." + extension +
+         " SOURCE...\n" + "       " + program + " --help | --version\n\n" +
          "Packs changes onto ORIGINAL into a database written to NEW, which may name ORIGINAL\n"
          "itself. A SOURCE is a folder of the tables " +
          unpacker + " unpacked (" + tables + "),\nas they were edited; a workbook (.xlsx) " +
@@ -125,6 +137,10 @@ std::string HelpText(const PackerSpec& packer) {
          "             could be written; of two paths, the second is a SOURCE and there is no NEW\n"
          "  --no-new   a dry run of the sources alone: every path after ORIGINAL is a SOURCE\n"
          "  --verbose  print the plan before the summary\n"
+         "  --changes FILE\n"
+         "             also write a workbook (.xlsx) of the changes: a sheet per changed table,\n"
+         "             one row per changed, added or removed record, changed cells beside the\n"
+         "             original's; the conflicts; each source's counts\n"
          "  --code-page N\n"
          "             the code page of the game's texts in workbook sources (874, 1250 to\n"
          "             1258); without it, the one each workbook records\n\n"
@@ -280,6 +296,45 @@ void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec&
   }
 }
 
+// Whether `path` names the file at `other` (by the same path, or the same file through another).
+bool NamesSameFile(const std::string& path, const std::string& other) {
+  if (path == other) return true;
+  PlatformFile existing;
+  if (!OpenFileForReading(other.c_str(), existing)) return false;
+  const bool same = IsSameFile(existing, path.c_str());
+  static_cast<void>(CloseFile(existing));
+  return same;
+}
+
+// The change workbook may be none of the files the pack reads or writes.
+void CheckChangesPath(const PackArguments& arguments, const PackerSpec& packer,
+                      const OpenSources& open, const NodeReader& original) {
+  const std::string& path = arguments.changes;
+  const std::string named = "the change workbook '" + path + "'";
+  if (path.empty()) throw PackFailure{{"--changes is an empty path: name the workbook to write"}};
+  if (path == arguments.original || IsSameFile(original.file, path.c_str())) {
+    throw PackFailure{{named + " is ORIGINAL: name another file"}};
+  }
+  if (arguments.hasTarget && NamesSameFile(path, arguments.target)) {
+    throw PackFailure{{named + " is NEW: name another file"}};
+  }
+  std::vector<std::string> tables;
+  for (const PackSource& source : open.sources) {
+    const bool same = path == source.path ||
+                      (source.database && IsSameFile(source.reader.file, path.c_str())) ||
+                      (source.workbook && IsSameFile(source.workbookFile, path.c_str()));
+    if (same) throw PackFailure{{named + " is the source '" + source.path + "'"}};
+    if (source.database || source.workbook) continue;
+    std::string prefix = source.path;
+    if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
+      prefix += kFolderSeparator;
+    }
+    for (const TableSpec& table : packer.rules.tables)
+      tables.push_back(prefix + std::string(table.fileName));
+  }
+  CheckTarget(path, tables);
+}
+
 // With --strict, a conflict of sources is an error.
 void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
   if (plan.conflicts.empty()) return;
@@ -289,6 +344,23 @@ void RefuseConflicts(const PackRules& rules, const PackPlan& plan) {
   problems.push_back(Plural(plan.conflicts.size(), "conflict") +
                      " of sources, and --strict packs none");
   throw PackFailure{std::move(problems)};
+}
+
+// Writes the change workbook; returns why it could not be written, or nothing.
+std::string WriteChanges(const PackArguments& arguments, const PackerSpec& packer,
+                         const PackPlan& plan, char decimalSeparator) {
+  const CodePage* codePage =
+      FindCodePage(arguments.codePage != 0 ? arguments.codePage : kDefaultCodePage);
+  const ChangeWorkbookSpec spec{&packer.rules, arguments.sources, codePage, decimalSeparator};
+  try {
+    WriteChangeWorkbook(arguments.changes, arguments.original, spec, plan);
+  } catch (const IoFailure& failure) {
+    return "the change workbook '" + arguments.changes +
+           "' cannot be written: " + FailureMessage(failure.errorNumber);
+  } catch (const ZipFailure& failure) {
+    return "the change workbook '" + arguments.changes + "' cannot be written: " + failure.message;
+  }
+  return {};
 }
 
 // Packs as the arguments say. Returns what failed once NEW was written (its summary could not
@@ -307,11 +379,12 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     OpenSources open;
     OpenEachSource(packer, arguments, decimalSeparator, original, open);
     if (arguments.hasTarget) CheckTargetAgainstSources(arguments, packer, open, original);
+    if (arguments.hasChanges) CheckChangesPath(arguments, packer, open, original);
     PackPlan plan;
     InStep("cannot read '" + arguments.original + "'", [&] {
       try {
         plan = PlanPack(original, packer.rules, decimalSeparator, open.sources,
-                        arguments.dryRun || arguments.verbose);
+                        arguments.dryRun || arguments.verbose || arguments.hasChanges);
       } catch (const PackFailure&) {
         const std::string wrong =
             WrongDatabaseProblem(original, "the original '" + arguments.original + "'", packer);
@@ -348,6 +421,12 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     } else {
       CloseNodeReader(original);
       if (arguments.hasTarget) CheckNewCanBeWritten(arguments.target, arguments.original);
+    }
+    // After NEW: a workbook that cannot be written leaves NEW written, and says so.
+    if (arguments.hasChanges) {
+      const std::string failed = WriteChanges(arguments, packer, plan, decimalSeparator);
+      if (!failed.empty() && arguments.dryRun) throw PackFailure{{failed}};
+      if (!failed.empty()) return "'" + arguments.target + "' is written, but " + failed;
     }
     const int error = WriteOutputTextFlushed(console, summary);
     if (error == 0) return {};

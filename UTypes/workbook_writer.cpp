@@ -23,23 +23,31 @@ constexpr std::string_view kRelationshipsNamespace =
 constexpr std::string_view kPackageRelationshipsNamespace =
     "http://schemas.openxmlformats.org/package/2006/relationships";
 
-// The style sheet: fonts 0 (regular) and 1 (bold); cell formats in CellStyle's order, the
-// Text ones with the built-in number format 49 ("@").
+// The style sheet: fonts 0 (regular) and 1 (bold); fills 2 (yellow), 3 (green) and 4 (red) after
+// the two every style sheet begins with; cell formats in CellStyle's order, the Text ones with the
+// built-in number format 49 ("@"), the marked ones with their fill.
 constexpr std::string_view kStyleSheet =
     "<fonts count=\"2\">"
     "<font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font>"
     "<font><b/><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
-    "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
-    "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
+    "<fills count=\"5\"><fill><patternFill patternType=\"none\"/></fill>"
+    "<fill><patternFill patternType=\"gray125\"/></fill>"
+    "<fill><patternFill patternType=\"solid\"><fgColor rgb=\"FFFFEB84\"/></patternFill></fill>"
+    "<fill><patternFill patternType=\"solid\"><fgColor rgb=\"FFC6EFCE\"/></patternFill></fill>"
+    "<fill><patternFill patternType=\"solid\"><fgColor rgb=\"FFFFC7CE\"/></patternFill></fill>"
+    "</fills>"
     "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
     "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/>"
     "</cellStyleXfs>"
-    "<cellXfs count=\"3\">"
+    "<cellXfs count=\"6\">"
     "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
     "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
     "applyNumberFormat=\"1\"/>"
     "<xf numFmtId=\"49\" fontId=\"1\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
     "applyNumberFormat=\"1\" applyFont=\"1\"/>"
+    "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"2\" borderId=\"0\" xfId=\"0\" applyFill=\"1\"/>"
+    "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"3\" borderId=\"0\" xfId=\"0\" applyFill=\"1\"/>"
+    "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"4\" borderId=\"0\" xfId=\"0\" applyFill=\"1\"/>"
     "</cellXfs>"
     "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>";
 

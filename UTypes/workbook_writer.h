@@ -20,8 +20,9 @@ inline constexpr std::size_t kMostCellCharacters = 32767;
 enum class SheetCellKind : std::uint8_t { Empty, Number, Text };
 
 // The styles of the workbook's style sheet, in its order: General numbers; Text (the Text number
-// format, so that what is typed into the cell stays text); the bold Text of a header row.
-enum class CellStyle : std::uint8_t { General, Text, Header };
+// format, so that what is typed into the cell stays text); the bold Text of a header row; and
+// General on a fill that marks a cell: Changed (yellow), Added (green), Removed (red).
+enum class CellStyle : std::uint8_t { General, Text, Header, Changed, Added, Removed };
 
 // A cell: a number's decimal text ("12.5", "-3", "1e-07"), or a text in UTF-8.
 struct SheetCell {
