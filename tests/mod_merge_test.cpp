@@ -30,6 +30,7 @@
 #include "session_tools.h"
 #include "spell_walker.h"
 #include "test_files.h"
+#include "workbook_files.h"
 
 namespace {
 
@@ -823,6 +824,144 @@ void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<Cell
   }
 }
 
+// ---- The change workbook against the plan.
+
+// A plan field as it was before EscapedText.
+std::string UnescapedField(std::string_view field) {
+  std::string text;
+  for (std::size_t at = 0; at < field.size(); ++at) {
+    if (field[at] != '\\' || at + 1 == field.size()) {
+      text += field[at];
+      continue;
+    }
+    const char next = field[++at];
+    text += next == 't' ? '\t' : next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+  }
+  return text;
+}
+
+std::string Utf8Of(std::string_view bytes) {
+  std::string utf8;
+  AppendUtf8OfBytes(*FindCodePage(kDefaultCodePage), bytes, utf8);
+  return utf8;
+}
+
+// A cell as the plan gives it and as the workbook holds it: the same text, or the same number.
+bool SameValue(const std::string& plan, const std::string& cell) {
+  if (plan == cell) return true;
+  char* end = nullptr;
+  const double a = std::strtod(plan.c_str(), &end);
+  if (plan.empty() || *end != '\0') return false;
+  const double b = std::strtod(cell.c_str(), &end);
+  return !cell.empty() && *end == '\0' && a == b;
+}
+
+// One row of a table sheet as the plan's items make it: the record's name, the sources of its
+// items and, per changed column, the original's text.
+struct ExpectedRow {
+  std::string name;
+  std::set<std::string> sources;
+  std::map<std::string, std::string> originals;
+};
+
+// Rows by sheet, then by "changed 12", "removed 4", "added 7 from 2".
+using ExpectedRows = std::map<std::string, std::map<std::string, ExpectedRow>>;
+
+ExpectedRows RowsOfPlan(const std::string& plan, std::size_t& conflicts) {
+  ExpectedRows rows;
+  std::size_t start = 0;
+  for (std::size_t end; (end = plan.find('\n', start)) != std::string::npos; start = end + 1) {
+    const Cells item = CellsOf(plan.substr(start, end - start));
+    if (item[0] == "conflict") ++conflicts;
+    if (item[0] != "changed" && item[0] != "added" && item[0] != "removed") continue;
+    const std::string sheet = item[1].substr(0, item[1].size() - 4);  // without ".txt"
+    const std::string key =
+        item[0] == "added" ? "added " + item[3] + " from " + item[2] : item[0] + " " + item[4];
+    ExpectedRow& row = rows[sheet][key];
+    row.name = Utf8Of(UnescapedField(item.back()));
+    row.sources.insert(item[2]);
+    if (item[0] == "changed" && !item[5].starts_with("(")) {
+      row.originals[UnescapedField(item[5])] = Utf8Of(UnescapedField(item[6]));
+    }
+  }
+  return rows;
+}
+
+// The workbook's text of a row's cell in the named column, or empty.
+std::string CellOfColumn(const Cells& header, const std::vector<ReadCell>& cells,
+                         const std::string& column) {
+  const auto at = std::ranges::find(header, column);
+  if (at == header.end()) return "(no column " + column + ")";
+  const auto index = static_cast<std::size_t>(at - header.begin());
+  for (const ReadCell& cell : cells)
+    if (cell.column == index) return cell.value;
+  return {};
+}
+
+Cells TextsOf(const std::vector<ReadCell>& cells) {
+  Cells texts;
+  for (const ReadCell& cell : cells) {
+    texts.resize(std::max(texts.size(), cell.column + 1));
+    texts[cell.column] = cell.value;
+  }
+  return texts;
+}
+
+// The change workbook's table sheets hold exactly a row per record of the plan's items, with
+// its name, sources and original values, and a conflict row per conflict of the plan.
+void CheckChangeWorkbook(const std::string& plan, const std::string& path, bool severalSources,
+                         std::vector<std::string>& differences) {
+  std::size_t conflicts = 0;
+  ExpectedRows expected = RowsOfPlan(plan, conflicts);
+  for (const SheetRows& sheet : ReadWorkbookSheets(path)) {
+    if (sheet.rows.empty()) {
+      differences.push_back("the change workbook's sheet " + sheet.name + " is empty");
+      continue;
+    }
+    const Cells header = TextsOf(sheet.rows[0].second);
+    if (sheet.name == "Conflicts" || sheet.name == "Sources") {
+      if (sheet.name == "Conflicts" && sheet.rows.size() - 1 != conflicts) {
+        differences.push_back("the change workbook has " + std::to_string(sheet.rows.size() - 1) +
+                              " conflicts, the plan " + std::to_string(conflicts));
+      }
+      continue;
+    }
+    std::map<std::string, ExpectedRow>& rows = expected[sheet.name];
+    for (std::size_t at = 1; at < sheet.rows.size(); ++at) {
+      const std::vector<ReadCell>& cells = sheet.rows[at].second;
+      const std::string change = CellOfColumn(header, cells, "Change");
+      const std::string source = severalSources ? CellOfColumn(header, cells, "Source") : "1";
+      const std::string key = change + " " + CellOfColumn(header, cells, "Line") +
+                              (change == "added" ? " from " + source : "");
+      const auto row = rows.find(key);
+      if (row == rows.end()) {
+        differences.push_back(sheet.name + ": the change workbook's row " + key +
+                              " is no record of the plan");
+        continue;
+      }
+      std::string sources;
+      for (const std::string& each : row->second.sources)
+        sources += (sources.empty() ? "" : ", ") + each;
+      if (CellOfColumn(header, cells, "Name") != row->second.name ||
+          (change != "added" && source.size() == sources.size() && source != sources)) {
+        differences.push_back(sheet.name + " " + key + ": name or sources differ from the plan");
+      }
+      for (const auto& [column, original] : row->second.originals) {
+        const std::string cell = CellOfColumn(header, cells, column + " (original)");
+        if (!SameValue(original, cell)) {
+          differences.push_back(sheet.name + " " + key + ", " + column + ": the original \"" +
+                                cell + "\", the plan \"" + original + "\"");
+        }
+      }
+      rows.erase(row);
+    }
+  }
+  for (const auto& [sheet, rows] : expected) {
+    for (const auto& [key, row] : rows)
+      differences.push_back(sheet + ": the plan's record " + key + " is not in the workbook");
+  }
+}
+
 // ---- A whole case.
 
 constexpr std::size_t kSizes[] = {4, 8, 16, 32};
@@ -859,7 +998,8 @@ std::string Describe(const Tool& tool, const std::vector<const Source*>& sources
       for (std::size_t record = 0; record < touches[table].ofRecord.size(); ++record) {
         for (const Touch& touch : touches[table].ofRecord[record]) {
           if (touch.source != source) continue;
-          what += " " + std::to_string(record + 2);
+          what += ' ';  // appended apart: GCC 12 takes " " + ... for an overlapping copy here
+          what += std::to_string(record + 2);
           if (touch.removed) what += " removed";
           for (const auto& [column, cell] : touch.cells)
             what += " col " + std::to_string(column + 1) + "=\"" + cell.substr(0, 24) + "\"";
@@ -1057,6 +1197,16 @@ CaseResult RunCase(const Tool& tool, std::uint64_t seed) {
     const CaseFiles files{tool, original, originalDatabase, given, parsed};
     CheckNew(files, merge, tables, ReadWholeFile(target), differences);
   }
+  // The change workbook of the same merge: a row per record of the plan's items.
+  const std::string changes = folder / "changes.xlsx";
+  std::vector<std::string> dryRun = {"--no-new", "--changes", changes, originalPath};
+  dryRun.insert(dryRun.end(), sourcePaths.begin(), sourcePaths.end());
+  const PackResult planned = Pack(tool, dryRun);
+  if (planned.status != kExitSuccess) {
+    differences.push_back("--changes ended with status " + std::to_string(planned.status));
+  } else {
+    CheckChangeWorkbook(planned.output, changes, sourcePaths.size() > 1, differences);
+  }
   if (!differences.empty()) result.report = Report(tool, seed, described, merge, differences);
   return result;
 }
@@ -1205,9 +1355,40 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
       "SpellPrototypes.txt line 2 (Fireball), column \"Mana\": source 1 \"15.625\", source 3 "
       "\"20\"; "
       "source 3 won";
-  const PackResult plan =
-      Pack(kSpells, {"--no-new", sample, folder / "modA", folder / "modB", folder / "modC"});
+  const std::string changes = folder / "changes.xlsx";
+  const PackResult plan = Pack(kSpells, {"--no-new", "--changes", changes, sample, folder / "modA",
+                                         folder / "modB", folder / "modC"});
   ASSERT_EQ(plan.status, kExitSuccess) << plan.errors;
+  // The change workbook: the 6 changed records and the added one, each changed cell beside the
+  // original's value, and the conflict with each source's value and the winner.
+  const std::vector<SheetRows> sheets = ReadWorkbookSheets(changes);
+  ASSERT_EQ(sheets.size(), 3u);
+  EXPECT_EQ(sheets[0].name, "SpellPrototypes");
+  const Cells header = TextsOf(sheets[0].rows[0].second);
+  std::map<std::string, std::vector<ReadCell>> rowOf;
+  for (std::size_t at = 1; at < sheets[0].rows.size(); ++at)
+    rowOf[CellOfColumn(header, sheets[0].rows[at].second, "Name")] = sheets[0].rows[at].second;
+  EXPECT_EQ(rowOf.size(), 7u);
+  EXPECT_EQ(sheets[0].rows.size(), 8u);
+  const Cells& fireball = *LineNamed(tables[0], "Fireball");
+  const std::vector<ReadCell>& changedFireball = rowOf["Fireball"];
+  EXPECT_EQ(CellOfColumn(header, changedFireball, "Change"), "changed");
+  EXPECT_EQ(CellOfColumn(header, changedFireball, "Source"), "2, 3");
+  EXPECT_EQ(CellOfColumn(header, changedFireball, "Mana"), "20");
+  EXPECT_EQ(CellOfColumn(header, changedFireball, "Mana (original)"), fireball[mana]);
+  EXPECT_EQ(CellOfColumn(header, changedFireball, "Price"), "175");
+  EXPECT_EQ(CellOfColumn(header, changedFireball, "Price (original)"), fireball[price]);
+  EXPECT_EQ(CellOfColumn(header, rowOf["Frost Storm"], "Change"), "added");
+  EXPECT_EQ(CellOfColumn(header, rowOf["Gust"], "Price"), "50");
+  std::size_t fireChanged = 0;
+  for (const auto& [name, cells] : rowOf)
+    fireChanged += CellOfColumn(header, cells, "Subtype") == "Fire" &&
+                   CellOfColumn(header, cells, "Change") == "changed";
+  EXPECT_EQ(fireChanged, 5u);
+  ASSERT_EQ(sheets[1].name, "Conflicts");
+  ASSERT_EQ(sheets[1].rows.size(), 2u);
+  EXPECT_EQ(TextsOf(sheets[1].rows[1].second),
+            (Cells{"SpellPrototypes.txt", "2", "Fireball", "Mana", "3", "15.625", "", "20"}));
   EXPECT_NE(plan.output.find(conflictItem), std::string::npos) << plan.output;
   EXPECT_EQ(plan.output.find("conflict\t"), plan.output.rfind("conflict\t")) << plan.output;
   EXPECT_NE(plan.output.find("\n1 conflict:\n  " + conflictText + "\n"), std::string::npos)

@@ -73,9 +73,10 @@ TEST(RunPackerTest, UsageHelpAndVersion) {
   } cases[] = {
       {{},
        kExitSuccess,
-       "Usage: grimpack [--strict] [--dry-run] [--verbose] [--code-page N] ORIGINAL.sdb SOURCE... "
-       "NEW.sdb\n",
+       "Usage: grimpack [--strict] [--dry-run] [--verbose] [--changes FILE] [--code-page N]\n"
+       "                ORIGINAL.sdb SOURCE... NEW.sdb\n",
        ""},
+      {{"--changes"}, kExitUsage, "", "grimpack: --changes expects the workbook to write\n"},
       {{"--help"}, kExitSuccess, "Usage: grimpack", ""},
       {{"--version"}, kExitSuccess, "grimpack " UNPACKER_VERSION "\n", ""},
       {{"a", "b"}, kExitUsage, "", "grimpack: expects ORIGINAL, at least one SOURCE and NEW"},
@@ -292,6 +293,39 @@ TEST(RunPackerTest, WhatCannotBeWrittenIsRefusedAndLeavesEverythingAsItWas) {
 }
 
 // A dry run prints the plan and writes nothing; a real run with --verbose prints the same plan.
+// The change workbook is written beside the databases, never over a file the pack reads or
+// writes; refused, nothing is written and the files are as they were.
+TEST(RunPackerTest, TheChangeWorkbookIsNoFileThePackReadsOrWrites) {
+  PackFolder pack;
+  const std::string target = pack.folder / "new.sdb";
+  WriteWholeFile(target, "old");
+  const std::string table = pack.tables + "/S_Weapons.txt";
+  const std::string tableText = ReadWholeFile(table);
+  const struct {
+    std::string changes;
+    std::string refusal;
+  } cases[] = {
+      {pack.original, "is ORIGINAL"},     {target, "is NEW"},
+      {pack.tables, "is the source"},     {table, "is the table"},
+      {"", "--changes is an empty path"},
+  };
+  for (const auto& c : cases) {
+    const RunResult result = RunGrimpack({"--changes", c.changes.c_str(), pack.original.c_str(),
+                                          pack.tables.c_str(), target.c_str()});
+    EXPECT_EQ(result.status, kExitFailure) << c.changes;
+    EXPECT_NE(result.errors.find(c.refusal), std::string::npos) << result.errors;
+    EXPECT_EQ(ReadWholeFile(target), "old");
+    EXPECT_EQ(ReadWholeFile(table), tableText);
+  }
+  EXPECT_EQ(pack.Files(), (std::vector<std::string>{"new.sdb", "spells.sdb", "tables"}));
+  const std::string changes = pack.folder / "changes.xlsx";
+  const RunResult written = RunGrimpack(
+      {"--changes", changes.c_str(), pack.original.c_str(), pack.tables.c_str(), target.c_str()});
+  EXPECT_EQ(written.status, kExitSuccess) << written.errors;
+  EXPECT_EQ(pack.Files(),
+            (std::vector<std::string>{"changes.xlsx", "new.sdb", "spells.sdb", "tables"}));
+}
+
 TEST(RunPackerTest, DryRunPrintsThePlanAndWritesNothing) {
   PackFolder pack;
   const std::string weapons = pack.tables + "/S_Weapons.txt";
