@@ -13,6 +13,9 @@
 # - Workbooks: the samples unpacked into workbooks, saved as .xlsx by Calc, Gnumeric, openpyxl and
 #   pandas, pack into the samples byte for byte; a sort, a number set and a text typed in Calc
 #   change exactly those two fields; the pandas batch edit packs into the table recipe's records.
+# - The change workbook of the README's three mods: openpyxl finds the 6 changed and 1 added
+#   records, their highlighted cells beside the original values, and the one conflict; Calc
+#   converts it without complaint and keeps its sheets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -259,6 +262,25 @@ cmp "$work/pandas-edited.sdb" "$work/pandas-edited-xlsx.sdb"
 diff <(sed -n 2,6p "$work/pandas-edited.log") <(tail -n +2 "$work/pandas-edited-xlsx.log")
 echo "workbook rounds took $((SECONDS - workbook_start)) s"
 
+echo "== The change workbook of the README's three mods: openpyxl, then Calc"
+mkdir -p "$work/changes"
+"$debian_python" scripts/change_workbook_check.py "$build/grimdex/grimdex" \
+  "$build/grimdex/grimpack" "$work/changes"
+: >"$work/soffice.log"
+soffice -env:UserInstallation="file://$work/profile" --headless --norestore --convert-to ods \
+  --outdir "$work/changes/ods" "$work/changes/changes.xlsx" >>"$work/soffice.log" 2>&1 || true
+if [ ! -f "$work/changes/ods/changes.ods" ] || grep -qi 'error' "$work/soffice.log"; then
+  cat "$work/soffice.log"; echo "Calc did not convert the change workbook"; exit 1
+fi
+# Its three sheets, the added record and a column beside a changed one arrive.
+content=$("$debian_python" -c 'import sys, zipfile
+print(zipfile.ZipFile(sys.argv[1]).read("content.xml").decode())' "$work/changes/ods/changes.ods")
+for expected in 'table:name="SpellPrototypes"' 'table:name="Conflicts"' 'table:name="Sources"' \
+  'Firestorm' 'Mana (original)'; do
+  grep -qF "$expected" <<<"$content" ||
+    { echo "the converted change workbook lacks $expected"; exit 1; }
+done
+
 echo "spreadsheet check: Calc's and Gnumeric's saves and the pandas recipe pack into the samples,"
 echo "the edits come back as edited, a sort with one edit changes one field, and the workbooks"
-echo "saved by every client pack back, with their edits as made"
+echo "saved by every client pack back, with their edits as made; the change workbook reads as made"
