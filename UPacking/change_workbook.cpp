@@ -199,8 +199,7 @@ std::string SourcesOfRow(const PackPlan& plan, const ChangeRow& row) {
   for (std::size_t at = row.firstItem; at < row.firstItem + row.items; ++at)
     sources.push_back(plan.items[at].source + std::size_t{1});
   std::ranges::sort(sources);
-  const auto [first, last] = std::ranges::unique(sources);
-  sources.erase(first, last);
+  sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
   std::string text;
   for (std::size_t source : sources)
     text += (text.empty() ? "" : ", ") + std::to_string(source);
