@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // An open file of the platform; `handle` is -1 when nothing is open.
 struct PlatformFile {
@@ -145,6 +146,17 @@ bool CreateFolder(const char* path);
 // (`programPath`), on Windows from the platform's own record of it ("grimdex.exe", whatever was
 // typed), falling back to `programPath`. The text stays valid for the whole run.
 std::string_view ModuleNameOf(const char* programPath);
+
+// A run's arguments, the program path first, as UTF-8 on Windows; `pointers` point into `texts`
+// (move it, never copy it).
+struct ProgramArguments {
+  std::vector<std::string> texts;
+  std::vector<const char*> pointers;
+};
+
+// The run's arguments: on POSIX `argv` as it is; on Windows the platform's wide command line in
+// UTF-8, whatever the ANSI code page (`argv` only when the wide one cannot be read). Allocates.
+ProgramArguments ReadProgramArguments(int argc, char** argv);
 
 // Writes bytes to standard output unchanged (no line end translation); failures are ignored,
 // since the console is where failures would be reported.
