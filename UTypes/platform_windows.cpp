@@ -11,8 +11,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>  // after windows.h, whose types it uses
 
 #include "wide_text_windows.h"
 
