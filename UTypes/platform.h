@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console_owner.h"
+
 // An open file of the platform; `handle` is -1 when nothing is open.
 struct PlatformFile {
   std::intptr_t handle = -1;
@@ -161,6 +163,15 @@ ProgramArguments ReadProgramArguments(int argc, char** argv);
 // Writes bytes to standard output unchanged (no line end translation); failures are ignored,
 // since the console is where failures would be reported.
 void WriteStandardOutput(std::string_view bytes);
+
+// What the platform says of the run's console: on Windows the processes attached to it and
+// whether standard output is it; on POSIX, which has no such count, ConsoleFacts{} (no console
+// of its own).
+ConsoleFacts ReadConsoleFacts();
+
+// Waits for a key pressed in the run's console (a key pressed during the run counts); returns at
+// once where the run has no console input to read (POSIX).
+void WaitForKey();
 
 // The user's decimal separator when it is one character, '.' otherwise. Call once at start-up.
 char ReadDecimalSeparator();

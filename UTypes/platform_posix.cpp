@@ -361,6 +361,12 @@ ProgramArguments ReadProgramArguments(int argc, char** argv) {
   return arguments;
 }
 
+ConsoleFacts ReadConsoleFacts() {
+  return {};
+}
+
+void WaitForKey() {}
+
 void WriteStandardOutput(std::string_view bytes) {
   PlatformFile standardOutput{STDOUT_FILENO};
   static_cast<void>(WriteFileFully(standardOutput, bytes.data(), bytes.size()));

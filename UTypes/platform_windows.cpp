@@ -342,6 +342,30 @@ ProgramArguments ReadProgramArguments(int argc, char** argv) {
   return arguments;
 }
 
+ConsoleFacts ReadConsoleFacts() {
+  ConsoleFacts facts;
+  // The call returns how many processes are attached even when the list holds fewer.
+  DWORD processes[2] = {};
+  facts.attachedProcesses = GetConsoleProcessList(processes, 2);
+  DWORD mode = 0;
+  facts.outputIsConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  return facts;
+}
+
+void WaitForKey() {
+  // The console's own input, even where standard input is redirected.
+  const HANDLE input =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!IsOpen(input)) return;
+  INPUT_RECORD record{};
+  DWORD read = 0;
+  while (ReadConsoleInputW(input, &record, 1, &read) != 0 && read == 1) {
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
+  }
+  CloseHandle(input);
+}
+
 void WriteStandardOutput(std::string_view bytes) {
   // WriteFile writes the bytes as they are: CR LF stays CR LF, in a console or a redirection.
   const HANDLE standardOutput = GetStdHandle(STD_OUTPUT_HANDLE);
