@@ -1,9 +1,9 @@
 // lorudex: unpacks the quest database into two tab-separated tables.
+#include "drop_unpacker.h"
 #include "platform.h"
 #include "quest_walker.h"
-#include "run_unpacker.h"
 
 int main(int argc, char** argv) {
   const ProgramArguments arguments = ReadProgramArguments(argc, argv);
-  return RunUnpacker(arguments.pointers, kQuestFormat);
+  return RunUnpackerProgram(arguments.pointers, kQuestFormat);
 }
