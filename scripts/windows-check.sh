@@ -326,14 +326,15 @@ CompareUnicodePaths() {
   local stage folder
   for stage in Unicode Long; do
     if [ "$stage" = Unicode ]; then folder=$kUnicodeFolder; else folder=$kLongFolder; fi
-    local at="$folder$kSeparator" name="${stage,,}-path"
+    # The packers name the files they wrote as given: spelled with slashes, which both take.
+    local at="$folder$kSeparator" slashed="${folder//"$kSeparator"//}/" name="${stage,,}-path"
     CompareRun "grimdex-$name" "Stage${stage}Folder" grimdex "${at}spells.sdb" "${at}Таблицы"
     CompareRun "lorudex-$name-workbook" "Stage${stage}Folder" lorudex "${at}quests.qdb" \
       "${at}Задания.xlsx"
-    CompareRun "lorupack-$name" "Stage${stage}Folder" lorupack "${at}quests.qdb" "${at}tables" \
-      "${at}新.qdb"
-    CompareRun "grimpack-$name-workbook" "Stage${stage}Folder" grimpack "${at}spells.sdb" \
-      "${at}spells.xlsx" "${at}Νέο.sdb"
+    CompareRun "lorupack-$name" "Stage${stage}Folder" lorupack "${slashed}quests.qdb" \
+      "${slashed}tables" "${slashed}新.qdb"
+    CompareRun "grimpack-$name-workbook" "Stage${stage}Folder" grimpack "${slashed}spells.sdb" \
+      "${slashed}spells.xlsx" "${slashed}Νέο.sdb"
     CompareRun "nodedump-$name" "Stage${stage}Folder" nodedump "${at}quests.qdb"
   done
 }
