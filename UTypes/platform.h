@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "console_owner.h"
 
 // An open file of the platform; `handle` is -1 when nothing is open.
 struct PlatformFile {
@@ -146,9 +149,29 @@ bool CreateFolder(const char* path);
 // typed), falling back to `programPath`. The text stays valid for the whole run.
 std::string_view ModuleNameOf(const char* programPath);
 
+// A run's arguments, the program path first, as UTF-8 on Windows; `pointers` point into `texts`
+// (move it, never copy it).
+struct ProgramArguments {
+  std::vector<std::string> texts;
+  std::vector<const char*> pointers;
+};
+
+// The run's arguments: on POSIX `argv` as it is; on Windows the platform's wide command line in
+// UTF-8, whatever the ANSI code page (`argv` only when the wide one cannot be read). Allocates.
+ProgramArguments ReadProgramArguments(int argc, char** argv);
+
 // Writes bytes to standard output unchanged (no line end translation); failures are ignored,
 // since the console is where failures would be reported.
 void WriteStandardOutput(std::string_view bytes);
+
+// What the platform says of the run's console: on Windows the processes attached to it and
+// whether standard output is it; on POSIX, which has no such count, ConsoleFacts{} (no console
+// of its own).
+ConsoleFacts ReadConsoleFacts();
+
+// Waits for a key pressed in the run's console (a key pressed during the run counts); returns at
+// once where the run has no console input to read (POSIX).
+void WaitForKey();
 
 // The user's decimal separator when it is one character, '.' otherwise. Call once at start-up.
 char ReadDecimalSeparator();

@@ -352,6 +352,21 @@ std::string_view ModuleNameOf(const char* programPath) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+ProgramArguments ReadProgramArguments(int argc, char** argv) {
+  ProgramArguments arguments;
+  for (int index = 0; index < argc; ++index)
+    arguments.texts.emplace_back(argv[index]);
+  for (const std::string& text : arguments.texts)
+    arguments.pointers.push_back(text.c_str());
+  return arguments;
+}
+
+ConsoleFacts ReadConsoleFacts() {
+  return {};
+}
+
+void WaitForKey() {}
+
 void WriteStandardOutput(std::string_view bytes) {
   PlatformFile standardOutput{STDOUT_FILENO};
   static_cast<void>(WriteFileFully(standardOutput, bytes.data(), bytes.size()));

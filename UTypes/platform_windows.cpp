@@ -1,4 +1,4 @@
-// The platform layer on Windows: the ANSI calls, so file names stay bytes in the user's code page.
+// The platform layer on Windows: the wide calls, with file names in UTF-8 inside.
 #include "platform.h"
 
 #include <algorithm>
@@ -12,6 +12,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+#include <shellapi.h>  // after windows.h, whose types it uses
+
+#include "wide_text_windows.h"
 
 const char kFolderSeparator = '\\';
 
@@ -47,14 +51,14 @@ bool IsOrdinaryFile(HANDLE handle) {
 
 // What an interruption removes (empty: nothing), under its lock: the console handler runs on a
 // thread of its own.
-std::string removalPath;
+std::wstring removalPath;
 SRWLOCK removalLock = SRWLOCK_INIT;
 
 // Runs when the console is interrupted; returning FALSE hands the event on to the default
 // handler, which ends the process.
 BOOL WINAPI RemoveOnConsoleEvent(DWORD /*event*/) {
   AcquireSRWLockExclusive(&removalLock);
-  if (!removalPath.empty()) DeleteFileA(removalPath.c_str());
+  if (!removalPath.empty()) DeleteFileW(removalPath.c_str());
   ReleaseSRWLockExclusive(&removalLock);
   return FALSE;
 }
@@ -84,8 +88,9 @@ int PlatformErrorNumber(int reportErrorNumber) {
 bool OpenFileForReading(const char* path, PlatformFile& file) {
   // Others may keep the database open, the game included; opening a folder fails by itself
   // (it needs backup semantics), and a device is refused once open, before anything is read.
-  const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  const HANDLE handle =
+      CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (!IsOpen(handle)) return false;
   if (!IsOrdinaryFile(handle)) {
     CloseHandle(handle);
@@ -96,8 +101,8 @@ bool OpenFileForReading(const char* path, PlatformFile& file) {
 }
 
 int CreateFileForWriting(const char* path, PlatformFile& file) {
-  const HANDLE handle = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!IsOpen(handle)) return LastErrorNumber();
   file = FileOf(handle);
   return 0;
@@ -105,7 +110,7 @@ int CreateFileForWriting(const char* path, PlatformFile& file) {
 
 bool IsSameFile(PlatformFile file, const char* path) {
   // Only the attributes are asked for, with every kind of sharing: this open disturbs nobody.
-  const HANDLE named = CreateFileA(path, FILE_READ_ATTRIBUTES,
+  const HANDLE named = CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (!IsOpen(named)) return false;
@@ -215,9 +220,9 @@ int DuplicateFile(PlatformFile file, PlatformFile& copy) {
 
 int CreateNewFile(const char* path, int /*permissions*/, PlatformFile& file) {
   // Shared for deleting, so that an interruption can remove it while it is open.
-  const HANDLE handle =
-      CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE | GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!IsOpen(handle)) return LastErrorNumber();
   file = FileOf(handle);
   return 0;
@@ -229,15 +234,16 @@ int SyncFile(PlatformFile file) {
 
 int MoveFileOver(const char* from, const char* to) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  return MoveFileExA(from, to, flags) != 0 ? 0 : LastErrorNumber();
+  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags) != 0 ? 0
+                                                                               : LastErrorNumber();
 }
 
 int RemoveFile(const char* path) {
-  return DeleteFileA(path) != 0 ? 0 : LastErrorNumber();
+  return DeleteFileW(WidePath(path).c_str()) != 0 ? 0 : LastErrorNumber();
 }
 
 PathKind KindOfPath(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Other;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
@@ -268,13 +274,13 @@ bool IsNameTaken(int errorNumber) {
 }
 
 bool FilePermissions(const char* path, int& permissions) {
-  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return false;
+  if (GetFileAttributesW(WidePath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   permissions = 0666;
   return true;
 }
 
 bool MayReplaceFile(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
@@ -284,8 +290,9 @@ int SyncFolder(const std::string& /*folder*/) {
 
 void RemoveOnInterruption(const char* path) {
   InstallInterruptionHandler();
+  std::wstring widePath = path == nullptr ? std::wstring() : WidePath(path);
   AcquireSRWLockExclusive(&removalLock);
-  removalPath = path == nullptr ? "" : path;
+  removalPath.swap(widePath);
   ReleaseSRWLockExclusive(&removalLock);
 }
 
@@ -294,23 +301,69 @@ void DelayInterruptions() {}
 void AllowInterruptions() {}
 
 bool FolderExists(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool CreateFolder(const char* path) {
-  return CreateDirectoryA(path, nullptr) != 0;
+  return CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
 std::string_view ModuleNameOf(const char* programPath) {
   // The first argument is what the caller typed ("grimdex", often without ".exe"); the
   // platform knows the executable's real file name.
-  static char modulePath[MAX_PATH * 4];
-  const DWORD length = GetModuleFileNameA(nullptr, modulePath, sizeof modulePath);
-  if (length > 0 && length < sizeof modulePath) {
-    return WithoutFolder(std::string_view(modulePath, length));
+  static std::string modulePath;
+  wchar_t widePath[MAX_PATH * 4];
+  const DWORD capacity = static_cast<DWORD>(sizeof widePath / sizeof widePath[0]);
+  const DWORD length = GetModuleFileNameW(nullptr, widePath, capacity);
+  if (length > 0 && length < capacity) {
+    modulePath = Utf8Text(std::wstring_view(widePath, length));
+    return WithoutFolder(modulePath);
   }
   return programPath == nullptr ? std::string_view{} : WithoutFolder(programPath);
+}
+
+ProgramArguments ReadProgramArguments(int argc, char** argv) {
+  // The narrow arguments are in the ANSI code page, which cannot spell every name a user can
+  // make; the wide command line can.
+  ProgramArguments arguments;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    for (int index = 0; index < argc; ++index)
+      arguments.texts.emplace_back(argv[index]);
+  } else {
+    for (int index = 0; index < count; ++index)
+      arguments.texts.push_back(Utf8Text(wide[index]));
+    LocalFree(wide);
+  }
+  for (const std::string& text : arguments.texts)
+    arguments.pointers.push_back(text.c_str());
+  return arguments;
+}
+
+ConsoleFacts ReadConsoleFacts() {
+  ConsoleFacts facts;
+  // The call returns how many processes are attached even when the list holds fewer.
+  DWORD processes[2] = {};
+  facts.attachedProcesses = GetConsoleProcessList(processes, 2);
+  DWORD mode = 0;
+  facts.outputIsConsole = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  return facts;
+}
+
+void WaitForKey() {
+  // The console's own input, even where standard input is redirected.
+  const HANDLE input =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!IsOpen(input)) return;
+  INPUT_RECORD record{};
+  DWORD read = 0;
+  while (ReadConsoleInputW(input, &record, 1, &read) != 0 && read == 1) {
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
+  }
+  CloseHandle(input);
 }
 
 void WriteStandardOutput(std::string_view bytes) {

@@ -1,10 +1,10 @@
 // grimpack: packs edited spell tables back into the spell database.
-#include <span>
-
+#include "platform.h"
 #include "run_packer.h"
 #include "spell_walker.h"
 
 int main(int argc, char** argv) {
+  const ProgramArguments arguments = ReadProgramArguments(argc, argv);
   const PackerSpec packer{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}};
-  return RunPacker(std::span<const char* const>(argv, static_cast<std::size_t>(argc)), packer);
+  return RunPacker(arguments.pointers, packer);
 }

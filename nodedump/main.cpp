@@ -8,6 +8,7 @@
 #include "dump_arguments.h"
 #include "node_dump.h"
 #include "node_reader.h"
+#include "platform.h"
 #include "run_failure.h"
 
 namespace {
@@ -63,8 +64,8 @@ int DumpFile(const DumpArguments& parsed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const DumpArguments parsed =
-      ParseDumpArguments(std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+  const ProgramArguments arguments = ReadProgramArguments(argc, argv);
+  const DumpArguments parsed = ParseDumpArguments(arguments.pointers);
   int status = kDumpWellFormed;
   if (!parsed.error.empty()) return ReportUsageError(parsed.error);
   if (parsed.wantsHelp) {

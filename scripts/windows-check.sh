@@ -79,7 +79,7 @@ BuildAll() {
     echo "FAIL: no Linux build in $kLinuxBuild"
     exit 1
   fi
-  cmake --build "$kLinuxBuild" --target "${kUnpackers[@]}" grimpack lorupack write_test_databases
+  cmake --build "$kLinuxBuild" --target "${kUnpackers[@]}" grimpack lorupack nodedump write_test_databases
 }
 
 # A fresh prefix, one boot and a server kept alive, so that each run costs milliseconds.
@@ -150,8 +150,8 @@ RunIn() {
 ExpectedWindowsConsole() {
   local program=$1 linuxOut=$2
   local report="Exception EInOutError in module $program"
-  if [ "$(ProgramFolder "$program")" != "$program" ]; then
-    # The packers write text lines, which end in CR LF on Windows.
+  if [ "$(ProgramFolder "$program")" != "$program" ] || [ "$program" = nodedump ]; then
+    # The packers and nodedump write text lines, which end in CR LF on Windows.
     sed 's/$/\r/' "$linuxOut"
   elif [ "$(head -c ${#report} "$linuxOut")" = "$report" ]; then
     sed "1s/^$report at /$report.exe at /" "$linuxOut"
@@ -237,6 +237,23 @@ StageTruncatedSpells() { StageFirstHalf "$kRoot/samples/spells.sdb"; }
 StageTruncatedQuests() { StageFirstHalf "$kRoot/samples/quests.qdb"; }
 StageTestDatabase() { cp "$testDatabase" .; }
 
+# Folders named in Cyrillic, Greek and CJK letters, which no single ANSI code page spells, and a
+# path of more than Windows' 260 characters in the same letters, one level of 43 per folder.
+kUnicodeFolder="Заклинания${kSeparator}Ξόρκια${kSeparator}呪文の書"
+kLongPathLevel="Заклинания-и-свитки-Ξόρκια-και-ξόρκια-呪文の書と巻物"
+kLongFolder="$kLongPathLevel"
+for _ in 1 2 3 4 5 6 7; do kLongFolder+="$kSeparator$kLongPathLevel"; done
+# Creates the folder (given with kSeparator) and copies the samples and their tables into it.
+StageSamplesIn() {
+  local folder=${1//"$kSeparator"//}
+  mkdir -p "$folder/tables"
+  cp "$kRoot/samples/spells.sdb" "$kRoot/samples/quests.qdb" "$folder/"
+  cp "$kRoot"/samples/expected/lorudex/*.txt "$folder/tables/"
+  "$(LinuxProgram grimdex)" "$folder/spells.sdb" "$folder/spells.xlsx" >/dev/null
+}
+StageUnicodeFolder() { StageSamplesIn "$kUnicodeFolder"; }
+StageLongFolder() { StageSamplesIn "$kLongFolder"; }
+
 # ---- The comparisons.
 
 CompareFrontEnd() {
@@ -303,6 +320,25 @@ CompareWorkbooks() {
     cmp -s "$kRoot/$kWork/runs/grimpack-workbook/linux/new.sdb" "$kRoot/samples/spells.sdb"
 }
 
+# Paths that only the wide calls can spell, and one beyond 260 characters: unpacking into tables
+# and a workbook, packing tables and a workbook, dumping the node tree.
+CompareUnicodePaths() {
+  local stage folder
+  for stage in Unicode Long; do
+    if [ "$stage" = Unicode ]; then folder=$kUnicodeFolder; else folder=$kLongFolder; fi
+    # The packers name the files they wrote as given: spelled with slashes, which both take.
+    local at="$folder$kSeparator" slashed="${folder//"$kSeparator"//}/" name="${stage,,}-path"
+    CompareRun "grimdex-$name" "Stage${stage}Folder" grimdex "${at}spells.sdb" "${at}Таблицы"
+    CompareRun "lorudex-$name-workbook" "Stage${stage}Folder" lorudex "${at}quests.qdb" \
+      "${at}Задания.xlsx"
+    CompareRun "lorupack-$name" "Stage${stage}Folder" lorupack "${slashed}quests.qdb" \
+      "${slashed}tables" "${slashed}新.qdb"
+    CompareRun "grimpack-$name-workbook" "Stage${stage}Folder" grimpack "${slashed}spells.sdb" \
+      "${slashed}spells.xlsx" "${slashed}Νέο.sdb"
+    CompareRun "nodedump-$name" "Stage${stage}Folder" nodedump "${at}quests.qdb"
+  done
+}
+
 CompareTestDatabases() {
   local databases="$kRoot/$kWork/test-databases"
   rm -rf "$databases"
@@ -343,6 +379,7 @@ main() {
   CompareSamples
   ComparePacking
   CompareWorkbooks
+  CompareUnicodePaths
   CompareTestDatabases
   echo "Executables (bytes):"
   local executable
