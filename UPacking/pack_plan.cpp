@@ -7,6 +7,7 @@
 #include <optional>
 #include <thread>
 
+#include "duplicate_names.h"
 #include "line_pairing.h"
 #include "message_text.h"
 #include "node_writer.h"
@@ -88,6 +89,13 @@ struct TablePlanning {
   std::vector<std::uint32_t> firstInPlace;  // per table node: its first line that keeps its place
   TableIndex originalLines;  // where the original's table file holds each record (its joins)
   std::uint32_t lastInPlace = kNoNewLine;  // the last such line planned so far in its table node
+  // The checks of names: the table's naming columns, the values of the added and changed lines
+  // with their new lines, and the kept records with theirs, whose values are read only when a
+  // line brings one.
+  std::vector<std::size_t> namingColumns;
+  std::vector<std::pair<std::uint32_t, std::vector<NamedValue>>> namedLines;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> keptRecords;
+  bool namesBrought = false;
 };
 
 // The new line planned `at`-th.
@@ -412,6 +420,10 @@ struct Planner {
   void PlanAdded(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   void PlanRemovals(TablePlanning& planning);
   void NoteConflicts(TablePlanning& planning);
+  void NoteNamedLine(TablePlanning& planning, std::size_t newLine, std::size_t source,
+                     std::size_t line, std::string_view text,
+                     std::optional<std::string_view> before);
+  void NoteDuplicateNames(TablePlanning& planning);
   void PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>& indexes);
   void PlanNodeHeaders();
   void CheckReadOffLengths();
@@ -780,6 +792,8 @@ void Planner::PlanMove(TablePlanning& planning, std::size_t newLine, const NewLi
 }
 
 void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line) {
+  if (!planning.namingColumns.empty())
+    planning.keptRecords.emplace_back(static_cast<std::uint32_t>(newLine), line.record);
   TableChanges& changes = plan.changes[planning.table];
   ++changes.kept;
   plan.lineHashes[planning.table].push_back(layout.tables[planning.table].hashes[line.record]);
@@ -939,6 +953,7 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
     PlanMove(planning, newLine, line, std::move(bytes));
   }
   if (withItems) AddRecord(expected, RecordName(StoredLine(record)));
+  NoteNamedLine(planning, newLine, line.source, line.line, expected, StoredLine(record));
   NoteChangedUnits(planning, merged, record, storedColumns);
 }
 
@@ -989,6 +1004,7 @@ void Planner::PlanAdded(TablePlanning& planning, std::size_t newLine, const NewL
   edit.at = anchor.at;
   AddEdit(edit, std::move(bytes), anchor.tableNode, anchor.after ? 0 : 2,
           LineOrigin(planning, line.source, line.line));
+  NoteNamedLine(planning, newLine, line.source, line.line, expected, std::nullopt);
   AddItem(Item(PlanAction::Added, planning.table, line.source, fileLine,
                base == kNone ? 0 : FileLineOf(planning.originalLines, base)),
           expected, RecordName(expected));
@@ -1092,6 +1108,7 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
   }
   MergeSources(planning);
   PlaceNewLines(planning);
+  planning.namingColumns = NamingColumns(rules.tables[table]);
   std::size_t node = kNone;
   for (std::size_t at = 0; at < planning.newLines; ++at) {
     const std::uint32_t index = LineInOrder(planning, at);
@@ -1113,8 +1130,66 @@ void Planner::PlanTable(std::size_t table, std::vector<std::vector<TableIndex>>&
   }
   PlanRemovals(planning);
   NoteConflicts(planning);
+  NoteDuplicateNames(planning);
   for (SourceTable& from : planning.sources)
     *from.index = TableIndex{};  // its lines are planned: let them go
+}
+
+// The naming cells of a line of the new table (`text`), and which of them it brings: all of an
+// added line's, a changed record's where they differ from the record's line `before`.
+void Planner::NoteNamedLine(TablePlanning& planning, std::size_t newLine, std::size_t source,
+                            std::size_t line, std::string_view text,
+                            std::optional<std::string_view> before) {
+  if (planning.namingColumns.empty()) return;
+  const std::vector<std::string_view> cells = SplitColumns(text);
+  std::vector<std::string_view> oldCells;
+  if (before) oldCells = SplitColumns(*before);
+  const SourceLine at{
+      static_cast<std::uint16_t>(source),
+      static_cast<std::uint32_t>(FileLineOf(*planning.sources[source].index, line))};
+  std::vector<NamedValue> values;
+  for (std::size_t column : planning.namingColumns) {
+    const std::string_view cell = column < cells.size() ? cells[column] : std::string_view();
+    const std::string_view old = column < oldCells.size() ? oldCells[column] : std::string_view();
+    const bool brought = !cell.empty() && (!before || NameKey(cell) != NameKey(old));
+    planning.namesBrought = planning.namesBrought || brought;
+    values.push_back({std::string(cell), at, brought});
+  }
+  planning.namedLines.emplace_back(static_cast<std::uint32_t>(newLine), std::move(values));
+}
+
+// Names that a source's line brings and another record of the new table holds too. The kept
+// records' lines are read only then, from the first source with a line for each, in its order.
+void Planner::NoteDuplicateNames(TablePlanning& planning) {
+  if (!planning.namesBrought) return;
+  std::vector<std::pair<SourceLine, std::uint32_t>> keptLines;  // the line read, the new line
+  for (const auto& [newLine, record] : planning.keptRecords) {
+    for (const SourceTable& from : planning.sources) {
+      const std::uint32_t line = from.pairing.lineOfRecord[record];
+      if (line == kNoLine) continue;
+      keptLines.push_back({{static_cast<std::uint16_t>(from.number), line}, newLine});
+      break;
+    }
+  }
+  std::ranges::sort(keptLines, [](const auto& a, const auto& b) {
+    return a.first.source != b.first.source ? a.first.source < b.first.source
+                                            : a.first.line < b.first.line;
+  });
+  for (const auto& [at, newLine] : keptLines) {
+    const std::string text(ReadSourceLine(planning.sources[at.source], at.line));
+    NoteNamedLine(planning, newLine, at.source, at.line, text, text);
+  }
+  std::ranges::sort(planning.namedLines, {},
+                    &std::pair<std::uint32_t, std::vector<NamedValue>>::first);
+  for (std::size_t at = 0; at < planning.namingColumns.size(); ++at) {
+    std::vector<NamedValue> values;
+    values.reserve(planning.namedLines.size());
+    for (auto& [newLine, named] : planning.namedLines)
+      values.push_back(std::move(named[at]));
+    for (DuplicateName& duplicate :
+         FindDuplicateNames(planning.table, planning.namingColumns[at], std::move(values)))
+      plan.duplicateNames.push_back(std::move(duplicate));
+  }
 }
 
 void Planner::PlanNodeHeaders() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "duplicate_names.h"
 #include "node_reader.h"
 #include "original_layout.h"
 #include "pack_sources.h"
@@ -128,6 +129,7 @@ struct PackPlan {
   std::vector<ChangedCell> changedCells;
   std::vector<PlanRecord> records;
   std::vector<TableConflict> conflicts;
+  std::vector<DuplicateName> duplicateNames;  // per table, per naming column
   // Database sources (from 0) whose parts no table shows are not the original's: not taken.
   std::vector<std::size_t> otherHiddenParts;
 };

@@ -7,8 +7,8 @@
 
 namespace {
 
-// Rounded values listed one by one in the summary; the rest are counted.
-constexpr std::size_t kRoundedListed = 10;
+// Rounded values and duplicate names listed one by one in the summary; the rest are counted.
+constexpr std::size_t kListedOneByOne = 10;
 
 constexpr std::string_view kActionNames[] = {"moved", "changed", "added", "removed"};
 
@@ -84,15 +84,15 @@ std::string TableSummary(std::string_view name, const TableChanges& changes) {
 std::string RoundedSummary(const PackRules& rules, const PackPlan& plan) {
   if (plan.rounded.empty()) return {};
   std::string text = Plural(plan.rounded.size(), "value") + " rounded to be stored:\n";
-  for (std::size_t index = 0; index < plan.rounded.size() && index < kRoundedListed; ++index) {
+  for (std::size_t index = 0; index < plan.rounded.size() && index < kListedOneByOne; ++index) {
     const RoundedValue& value = plan.rounded[index];
     text += "  " + TableName(rules, value.table) + " line " + std::to_string(value.line) +
             ", column " + ColumnName(rules.tables[value.table], value.cell.column) + ": " +
             QuotedText(value.cell.cell) + " is stored as " + value.cell.stored +
             " and reads back as " + QuotedText(value.cell.readBack) + "\n";
   }
-  if (plan.rounded.size() > kRoundedListed) {
-    text += "  ... and " + std::to_string(plan.rounded.size() - kRoundedListed) + " more\n";
+  if (plan.rounded.size() > kListedOneByOne) {
+    text += "  ... and " + std::to_string(plan.rounded.size() - kListedOneByOne) + " more\n";
   }
   return text;
 }
@@ -119,6 +119,36 @@ std::string SpacedListSummary(const PackRules& rules, const PackPlan& plan) {
          SpacedListNotes(rules, plan, true,
                          " stored with a comma inside an element, as written (the elements are "
                          "split at the joiner \", \" alone):\n");
+}
+
+// The lines that hold a name: "line 4 and line 9", with their sources when there are several.
+std::string NamedLines(const DuplicateName& duplicate, bool several) {
+  std::string text;
+  for (std::size_t at = 0; at < duplicate.lines.size(); ++at) {
+    if (at > 0) text += at + 1 == duplicate.lines.size() ? " and " : ", ";
+    const SourceLine& line = duplicate.lines[at];
+    if (several) text += "source " + std::to_string(line.source + 1) + " ";
+    text += "line " + std::to_string(line.line);
+  }
+  return text;
+}
+
+std::string DuplicateNameSummary(const PackRules& rules, const PackPlan& plan, bool several) {
+  const std::vector<DuplicateName>& duplicates = plan.duplicateNames;
+  if (duplicates.empty()) return {};
+  std::string text = Plural(duplicates.size(), "name") +
+                     " that a source brings and another record holds too (compared without "
+                     "case), packed as they are:\n";
+  for (std::size_t index = 0; index < duplicates.size() && index < kListedOneByOne; ++index) {
+    const DuplicateName& duplicate = duplicates[index];
+    text += "  " + TableName(rules, duplicate.table) + ", column " +
+            ColumnName(rules.tables[duplicate.table], duplicate.column) + ": " +
+            QuotedText(duplicate.value) + " at " + NamedLines(duplicate, several) + "\n";
+  }
+  if (duplicates.size() > kListedOneByOne) {
+    text += "  ... and " + std::to_string(duplicates.size() - kListedOneByOne) + " more\n";
+  }
+  return text;
 }
 
 }  // namespace
@@ -189,5 +219,6 @@ std::string Summary(std::string_view program, const PackRules& rules, const Pack
     for (const TableConflict& conflict : plan.conflicts)
       text += "  " + ConflictText(rules, conflict) + "\n";
   }
-  return text + RoundedSummary(rules, plan) + SpacedListSummary(rules, plan);
+  return text + DuplicateNameSummary(rules, plan, several) + RoundedSummary(rules, plan) +
+         SpacedListSummary(rules, plan);
 }

@@ -1425,6 +1425,72 @@ std::map<std::string, std::string> FolderContent(const std::filesystem::path& fo
   return content;
 }
 
+// Two mods each add a Firestorm, one of them spelt "firestorm", and the second gives Gust
+// Fireball's Code: both pack, and the summary names each shared name with the lines that hold it.
+// The original's own Names and Codes are no news.
+TEST(ModMergeTest, RecordsSharingANameOrCodeAreListedWithTheirLines) {
+  TempFolder folder;
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  std::vector<CellTable> tables;
+  std::string problem;
+  ASSERT_TRUE(UnpackTables(kSpells, sample, folder / "original", tables, problem)) << problem;
+  const std::size_t code = ColumnOf(tables[0], "Code");
+  // The line in a table file of the record named `name` (its header row is line 1).
+  const auto fileLine = [](const CellTable& table, std::string_view name) {
+    const auto at = std::ranges::find(
+        table.lines, name, [](const Cells& cells) { return std::string_view(cells[0]); });
+    return std::to_string(at - table.lines.begin() + 2);
+  };
+
+  std::vector<CellTable> modA = tables;
+  Cells firestorm = *LineNamed(modA[0], "Frost Lance");
+  firestorm[0] = "Firestorm";
+  firestorm[code] = "firestorm_a";
+  modA[0].lines.push_back(firestorm);
+  WriteTables(kSpells, modA, folder / "modA");
+  std::vector<CellTable> modB = tables;
+  firestorm[0] = "firestorm";
+  firestorm[code] = "firestorm_b";
+  modB[0].lines.insert(modB[0].lines.begin(), firestorm);
+  const std::string fireballCode = (*LineNamed(modB[0], "Fireball"))[code];
+  (*LineNamed(modB[0], "Gust"))[code] = fireballCode;
+  WriteTables(kSpells, modB, folder / "modB");
+
+  const PackResult unchanged =
+      Pack(kSpells, {"--dry-run", sample, folder / "original", folder / "unchanged.sdb"});
+  ASSERT_EQ(unchanged.status, kExitSuccess) << unchanged.errors;
+  EXPECT_EQ(unchanged.output.find("another record holds too"), std::string::npos)
+      << unchanged.output;
+
+  const PackResult merged =
+      Pack(kSpells, {sample, folder / "modA", folder / "modB", folder / "new.sdb"});
+  ASSERT_EQ(merged.status, kExitSuccess) << merged.errors;
+  EXPECT_NE(merged.output.find("\n2 names that a source brings and another record holds too"),
+            std::string::npos)
+      << merged.output;
+  const std::string prefix = "  SpellPrototypes.txt, column ";
+  EXPECT_NE(merged.output.find(prefix +
+                               "\"Name\": \"firestorm\" at source 2 line 2 and source 1 "
+                               "line " +
+                               fileLine(modA[0], "Firestorm") + "\n"),
+            std::string::npos)
+      << merged.output;
+  EXPECT_NE(merged.output.find(prefix + "\"Code\": \"" + fireballCode + "\" at source 1 line " +
+                               fileLine(modA[0], "Fireball") + " and source 2 line " +
+                               fileLine(modB[0], "Gust") + "\n"),
+            std::string::npos)
+      << merged.output;
+
+  // One source alone: its lines, without sources.
+  const PackResult alone = Pack(kSpells, {"--dry-run", sample, folder / "modB", folder / "b.sdb"});
+  ASSERT_EQ(alone.status, kExitSuccess) << alone.errors;
+  EXPECT_NE(alone.output.find(prefix + "\"Code\": \"" + fireballCode + "\" at line " +
+                              fileLine(modB[0], "Fireball") + " and line " +
+                              fileLine(modB[0], "Gust") + "\n"),
+            std::string::npos)
+      << alone.output;
+}
+
 // A source that is not a sound database of the packer's kind is refused as ORIGINAL would be,
 // with nothing written and the source named: a database of the other kind, a cut one. ORIGINAL
 // itself as a source changes nothing; NEW as a source is refused unless NEW is ORIGINAL.
