@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "replacing_file.h"
-#include "run_failure.h"
 #include "split_text.h"
 #include "workbook_tables.h"
 
@@ -42,9 +40,9 @@ std::string FittedText(std::string text) {
 }
 
 // The game's bytes as UTF-8, fitted to a cell.
-std::string CellTextOf(const ChangeWorkbookSpec& spec, std::string_view bytes) {
+std::string CellTextOf(const ChangeWorkbookInput& input, std::string_view bytes) {
   std::string utf8;
-  AppendUtf8OfBytes(*spec.codePage, bytes, utf8);
+  AppendUtf8OfBytes(*input.codePage, bytes, utf8);
   return FittedText(std::move(utf8));
 }
 
@@ -77,11 +75,11 @@ std::string NumberTextOf(std::string_view text, char separator) {
 
 // Adds a cell of a table's text to `row`: a number where the column holds numbers and the text
 // reads as one, else a text.
-void AddValueCell(const ChangeWorkbookSpec& spec, bool numberColumn, std::string_view text,
+void AddValueCell(const ChangeWorkbookInput& input, bool numberColumn, std::string_view text,
                   CellStyle style, RowCells& row) {
-  std::string number = numberColumn ? NumberTextOf(text, spec.decimalSeparator) : std::string();
+  std::string number = numberColumn ? NumberTextOf(text, input.decimalSeparator) : std::string();
   const bool isNumber = !number.empty();
-  row.texts.push_back(isNumber ? std::move(number) : CellTextOf(spec, text));
+  row.texts.push_back(isNumber ? std::move(number) : CellTextOf(input, text));
   const SheetCellKind kind = isNumber                   ? SheetCellKind::Number
                              : row.texts.back().empty() ? SheetCellKind::Empty
                                                         : SheetCellKind::Text;
@@ -153,11 +151,11 @@ struct TableSheetLayout {
   bool severalSources = false;
 };
 
-TableSheetLayout LayoutOf(const ChangeWorkbookSpec& spec, const PackPlan& plan, std::size_t table,
+TableSheetLayout LayoutOf(const ChangeWorkbookInput& input, const PackPlan& plan, std::size_t table,
                           const std::vector<ChangeRow>& rows) {
   TableSheetLayout layout;
-  layout.severalSources = spec.sources.size() > 1;
-  layout.columns = SplitColumns(spec.rules->tables[table].headerRow).size();
+  layout.severalSources = input.sources.size() > 1;
+  layout.columns = SplitColumns(input.rules->tables[table].headerRow).size();
   for (const ChangeRow& row : rows) {
     const PlanItem& first = plan.items[row.firstItem];
     layout.columns = std::max(layout.columns, SplitColumns(plan.records[first.record].line).size());
@@ -178,14 +176,14 @@ TableSheetLayout LayoutOf(const ChangeWorkbookSpec& spec, const PackPlan& plan, 
   return layout;
 }
 
-std::vector<std::string> TableHeader(const ChangeWorkbookSpec& spec, std::size_t table,
+std::vector<std::string> TableHeader(const ChangeWorkbookInput& input, std::size_t table,
                                      const TableSheetLayout& layout) {
   std::vector<std::string> names;
   for (std::string_view name : kChangeColumns) {
     if (name != "Source" || layout.severalSources) names.emplace_back(name);
   }
   for (std::size_t column = 0; column < layout.columns; ++column) {
-    const std::string name = CellTextOf(spec, BareColumnName(spec.rules->tables[table], column));
+    const std::string name = CellTextOf(input, BareColumnName(input.rules->tables[table], column));
     names.push_back(name);
     if (layout.changedColumns[column]) names.push_back(name + std::string(kOriginalSuffix));
   }
@@ -206,7 +204,7 @@ std::string SourcesOfRow(const PackPlan& plan, const ChangeRow& row) {
   return text;
 }
 
-void AppendTableRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWorkbookSpec& spec,
+void AppendTableRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWorkbookInput& input,
                     const PackPlan& plan, const std::vector<TableColumn>& kinds,
                     const TableSheetLayout& layout, const ChangeRow& row) {
   const PlanItem& first = plan.items[row.firstItem];
@@ -230,7 +228,7 @@ void AppendTableRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWor
   RowCells cells;
   AddTextCell(std::string(kActionWords[static_cast<std::size_t>(row.action)]), mark, cells);
   AddNumberCell(row.action == PlanAction::Added ? first.line : first.originalLine, cells);
-  cells.texts.push_back(CellTextOf(spec, record.name));
+  cells.texts.push_back(CellTextOf(input, record.name));
   cells.cells.push_back(
       {cells.texts.back().empty() ? SheetCellKind::Empty : SheetCellKind::Text, {}, mark});
   if (layout.severalSources) AddTextCell(SourcesOfRow(plan, row), CellStyle::General, cells);
@@ -238,13 +236,13 @@ void AppendTableRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWor
   for (std::size_t column = 0; column < layout.columns; ++column) {
     const bool number = column < kinds.size() && kinds[column].kind != ColumnKind::Text;
     const std::string_view value = column < values.size() ? values[column] : std::string_view();
-    AddValueCell(spec, number, value, changed[column] != nullptr ? CellStyle::Changed : mark,
+    AddValueCell(input, number, value, changed[column] != nullptr ? CellStyle::Changed : mark,
                  cells);
     if (!layout.changedColumns[column]) continue;
-    AddValueCell(spec, number, changed[column] != nullptr ? changed[column]->oldText : "",
+    AddValueCell(input, number, changed[column] != nullptr ? changed[column]->oldText : "",
                  CellStyle::General, cells);
   }
-  if (layout.otherChanges) AddTextCell(CellTextOf(spec, other), CellStyle::Changed, cells);
+  if (layout.otherChanges) AddTextCell(CellTextOf(input, other), CellStyle::Changed, cells);
   AppendRow(workbook, sheet, cells);
 }
 
@@ -258,19 +256,20 @@ void AppendLeftOut(WorkbookWriter& workbook, std::size_t sheet, std::size_t left
   AppendRow(workbook, sheet, cells);
 }
 
-void AddTableSheet(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec, const PackPlan& plan,
+void AddTableSheet(WorkbookWriter& workbook, const ChangeWorkbookInput& input, const PackPlan& plan,
                    std::size_t table) {
   const std::vector<ChangeRow> rows = RowsOfTable(plan, table);
   if (rows.empty()) return;
-  const TableSheetLayout layout = LayoutOf(spec, plan, table, rows);
-  const std::vector<std::string> header = TableHeader(spec, table, layout);
-  const std::size_t sheet = AddSheet(workbook, std::string(SheetNameOf(spec.rules->tables[table])),
+  const TableSheetLayout layout = LayoutOf(input, plan, table, rows);
+  const std::vector<std::string> header = TableHeader(input, table, layout);
+  const std::size_t sheet = AddSheet(workbook, std::string(SheetNameOf(input.rules->tables[table])),
                                      ColumnsOf(header), true);
   AppendHeader(workbook, sheet, header);
-  const std::vector<TableColumn> kinds = ColumnsOfTable(*spec.rules->walk, static_cast<int>(table));
+  const std::vector<TableColumn> kinds =
+      ColumnsOfTable(*input.rules->walk, static_cast<int>(table));
   const std::size_t room = kMostSheetRows - 2;  // the header and the row saying what is left out
   for (std::size_t at = 0; at < rows.size() && at < room; ++at)
-    AppendTableRow(workbook, sheet, spec, plan, kinds, layout, rows[at]);
+    AppendTableRow(workbook, sheet, input, plan, kinds, layout, rows[at]);
   if (rows.size() > room) AppendLeftOut(workbook, sheet, rows.size() - room);
 }
 
@@ -282,24 +281,24 @@ std::string ConflictSubjectOf(const PackRules& rules, const TableConflict& noted
   return "(" + noted.what + ")";
 }
 
-void AppendConflictRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWorkbookSpec& spec,
-                       const TableConflict& noted) {
+void AppendConflictRow(WorkbookWriter& workbook, std::size_t sheet,
+                       const ChangeWorkbookInput& input, const TableConflict& noted) {
   const Conflict& conflict = noted.conflict;
   RowCells cells;
-  AddTextCell(TableName(*spec.rules, noted.table), CellStyle::General, cells);
+  AddTextCell(TableName(*input.rules, noted.table), CellStyle::General, cells);
   AddNumberCell(conflict.added ? noted.line : noted.originalLine, cells);
-  AddTextCell(CellTextOf(spec, noted.name), CellStyle::General, cells);
-  AddTextCell(CellTextOf(spec, ConflictSubjectOf(*spec.rules, noted)), CellStyle::General, cells);
+  AddTextCell(CellTextOf(input, noted.name), CellStyle::General, cells);
+  AddTextCell(CellTextOf(input, ConflictSubjectOf(*input.rules, noted)), CellStyle::General, cells);
   AddNumberCell(conflict.winner + std::size_t{1}, cells);
   const bool cell = !conflict.added && conflict.unit.kind == UnitKind::Cell;
   bool number = false;
   if (cell) {
     const std::vector<TableColumn> kinds =
-        ColumnsOfTable(*spec.rules->walk, static_cast<int>(noted.table));
+        ColumnsOfTable(*input.rules->walk, static_cast<int>(noted.table));
     number =
         conflict.unit.index < kinds.size() && kinds[conflict.unit.index].kind != ColumnKind::Text;
   }
-  for (std::size_t source = 0; source < spec.sources.size(); ++source) {
+  for (std::size_t source = 0; source < input.sources.size(); ++source) {
     const auto at = std::ranges::find(conflict.sources, source) - conflict.sources.begin();
     const auto index = static_cast<std::size_t>(at);
     if (index == conflict.sources.size()) {
@@ -312,39 +311,39 @@ void AppendConflictRow(WorkbookWriter& workbook, std::size_t sheet, const Change
     } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       AddTextCell(conflict.removals[index] ? "(removed)" : "(changed)", style, cells);
     } else {
-      AddValueCell(spec, number, index < conflict.values.size() ? conflict.values[index] : "",
+      AddValueCell(input, number, index < conflict.values.size() ? conflict.values[index] : "",
                    style, cells);
     }
   }
   AppendRow(workbook, sheet, cells);
 }
 
-void AddConflictsSheet(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec,
+void AddConflictsSheet(WorkbookWriter& workbook, const ChangeWorkbookInput& input,
                        const PackPlan& plan) {
   std::vector<std::string> header = {"Table", "Line", "Record", "Column", "Winner"};
-  for (std::size_t source = 0; source < spec.sources.size(); ++source)
+  for (std::size_t source = 0; source < input.sources.size(); ++source)
     header.push_back("Source " + std::to_string(source + 1));
   const std::size_t sheet =
       AddSheet(workbook, std::string(kConflictsSheet), ColumnsOf(header), true);
   AppendHeader(workbook, sheet, header);
   const std::size_t room = kMostSheetRows - 2;
   for (std::size_t at = 0; at < plan.conflicts.size() && at < room; ++at)
-    AppendConflictRow(workbook, sheet, spec, plan.conflicts[at]);
+    AppendConflictRow(workbook, sheet, input, plan.conflicts[at]);
   if (plan.conflicts.size() > room) AppendLeftOut(workbook, sheet, plan.conflicts.size() - room);
 }
 
 // Per source and table, the summary's counts: a single source's are the table's.
-void AddSourcesSheet(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec,
+void AddSourcesSheet(WorkbookWriter& workbook, const ChangeWorkbookInput& input,
                      const PackPlan& plan) {
   const std::vector<std::string> header = {"Source",  "Path",  "Table",
                                            "Changed", "Added", "Removed"};
   const std::size_t sheet = AddSheet(workbook, std::string(kSourcesSheet), ColumnsOf(header), true);
   AppendHeader(workbook, sheet, header);
-  const PackRules& rules = *spec.rules;
-  for (std::size_t source = 0; source < spec.sources.size(); ++source) {
+  const PackRules& rules = *input.rules;
+  for (std::size_t source = 0; source < input.sources.size(); ++source) {
     for (std::size_t table = 0; table < rules.tables.size(); ++table) {
       SourceChanges counts;
-      if (spec.sources.size() == 1) {
+      if (input.sources.size() == 1) {
         counts = {plan.changes[table].changed, plan.changes[table].added,
                   plan.changes[table].removed};
       } else {
@@ -352,7 +351,7 @@ void AddSourcesSheet(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec,
       }
       RowCells cells;
       AddNumberCell(source + 1, cells);
-      AddTextCell(CellTextOf(spec, spec.sources[source]), CellStyle::General, cells);
+      AddTextCell(CellTextOf(input, input.sources[source]), CellStyle::General, cells);
       AddTextCell(TableName(rules, table), CellStyle::General, cells);
       AddNumberCell(counts.changed, cells);
       AddNumberCell(counts.added, cells);
@@ -364,31 +363,20 @@ void AddSourcesSheet(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec,
 
 }  // namespace
 
-void AddChangeSheets(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec,
+void AddChangeSheets(WorkbookWriter& workbook, const ChangeWorkbookInput& input,
                      const PackPlan& plan) {
-  for (std::size_t table = 0; table < spec.rules->tables.size(); ++table)
-    AddTableSheet(workbook, spec, plan, table);
-  AddConflictsSheet(workbook, spec, plan);
-  AddSourcesSheet(workbook, spec, plan);
+  for (std::size_t table = 0; table < input.rules->tables.size(); ++table)
+    AddTableSheet(workbook, input, plan, table);
+  AddConflictsSheet(workbook, input, plan);
+  AddSourcesSheet(workbook, input, plan);
 }
 
 void WriteChangeWorkbook(const std::string& path, const std::string& model,
-                         const ChangeWorkbookSpec& spec, const PackPlan& plan) {
+                         const ChangeWorkbookInput& input, const PackPlan& plan) {
   WorkbookWriter workbook;
   try {
-    AddChangeSheets(workbook, spec, plan);
-    ReplacingFile file;
-    int error = CreateReplacingFile(path, ".book-", PermissionsForReplacement(path, model), file);
-    if (error != 0) RaiseIoFailure(error);
-    try {
-      WriteWorkbook(workbook, file.file);
-      error = SyncFile(file.file);
-      if (error == 0) error = MoveReplacingFileOver(file);
-      if (error != 0) RaiseIoFailure(error);
-    } catch (...) {
-      DiscardReplacingFile(file);
-      throw;
-    }
+    AddChangeSheets(workbook, input, plan);
+    WriteWorkbookFile(workbook, path, model);
   } catch (...) {
     CloseWorkbookWriter(workbook);
     throw;

@@ -11,7 +11,7 @@
 #include "workbook_writer.h"
 
 // What a change workbook shows besides the plan.
-struct ChangeWorkbookSpec {
+struct ChangeWorkbookInput {
   const PackRules* rules = nullptr;
   std::vector<std::string> sources;    // as the summary names them, in load order
   const CodePage* codePage = nullptr;  // of the game's texts
@@ -34,11 +34,11 @@ inline constexpr std::string_view kSourcesSheet = "Sources";
 // "Conflicts" and "Sources". Texts are turned from the code page into UTF-8, cells of number
 // columns that read as numbers are numbers. Rows and cells beyond a sheet's limits are left out,
 // said in a last row. Allocates; raises nothing else.
-void AddChangeSheets(WorkbookWriter& workbook, const ChangeWorkbookSpec& spec,
+void AddChangeSheets(WorkbookWriter& workbook, const ChangeWorkbookInput& input,
                      const PackPlan& plan);
 
 // Writes the change workbook to `path` as every file that matters is written: a temporary file
 // beside it with `model`'s permissions (PermissionsForReplacement), synced and moved over it. A
 // failure raises IoFailure (or ZipFailure) and leaves `path` as it was.
 void WriteChangeWorkbook(const std::string& path, const std::string& model,
-                         const ChangeWorkbookSpec& spec, const PackPlan& plan);
+                         const ChangeWorkbookInput& input, const PackPlan& plan);

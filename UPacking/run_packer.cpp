@@ -351,9 +351,9 @@ std::string WriteChanges(const PackArguments& arguments, const PackerSpec& packe
                          const PackPlan& plan, char decimalSeparator) {
   const CodePage* codePage =
       FindCodePage(arguments.codePage != 0 ? arguments.codePage : kDefaultCodePage);
-  const ChangeWorkbookSpec spec{&packer.rules, arguments.sources, codePage, decimalSeparator};
+  const ChangeWorkbookInput input{&packer.rules, arguments.sources, codePage, decimalSeparator};
   try {
-    WriteChangeWorkbook(arguments.changes, arguments.original, spec, plan);
+    WriteChangeWorkbook(arguments.changes, arguments.original, input, plan);
   } catch (const IoFailure& failure) {
     return "the change workbook '" + arguments.changes +
            "' cannot be written: " + FailureMessage(failure.errorNumber);

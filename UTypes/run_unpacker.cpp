@@ -153,24 +153,6 @@ std::string WalkIntoWorkbook(NodeReader& reader, const UnpackerFormat& format,
   return {};
 }
 
-// The finished workbook written beside its place, synced and moved over it.
-void WriteWorkbookFile(WorkbookWriter& workbook, const std::string& target,
-                       const std::string& databasePath) {
-  ReplacingFile file;
-  int error =
-      CreateReplacingFile(target, ".book-", PermissionsForReplacement(target, databasePath), file);
-  if (error != 0) RaiseIoFailure(error);
-  try {
-    WriteWorkbook(workbook, file.file);
-    error = SyncFile(file.file);
-    if (error == 0) error = MoveReplacingFileOver(file);
-    if (error != 0) RaiseIoFailure(error);
-  } catch (...) {
-    DiscardReplacingFile(file);
-    throw;
-  }
-}
-
 // The database's tables as the sheets of a workbook at `target`.
 int UnpackWorkbook(const std::string& databasePath, const std::string& target,
                    const UnpackerFormat& format, int codePage, const char* programPath,

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "replacing_file.h"
+#include "run_failure.h"
 #include "xml_text.h"
 
 namespace {
@@ -350,4 +352,20 @@ void CloseWorkbookWriter(WorkbookWriter& workbook) {
   for (WorkbookSheet& sheet : workbook.sheets)
     CloseEntryInMemory(sheet.part);
   workbook.sheets.clear();
+}
+
+void WriteWorkbookFile(WorkbookWriter& workbook, const std::string& target,
+                       const std::string& model) {
+  ReplacingFile file;
+  int error = CreateReplacingFile(target, ".book-", PermissionsForReplacement(target, model), file);
+  if (error != 0) RaiseIoFailure(error);
+  try {
+    WriteWorkbook(workbook, file.file);
+    error = SyncFile(file.file);
+    if (error == 0) error = MoveReplacingFileOver(file);
+    if (error != 0) RaiseIoFailure(error);
+  } catch (...) {
+    DiscardReplacingFile(file);
+    throw;
+  }
 }

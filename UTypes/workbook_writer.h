@@ -69,6 +69,13 @@ void AppendSheetRow(WorkbookWriter& workbook, std::size_t sheet, std::span<const
 // past the container's limits ZipFailure. Releases the sheets' memory.
 void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file);
 
+// Writes the finished workbook as the file `target`: to a temporary file beside it (its
+// permissions as PermissionsForReplacement of `target` and `model` gives them), synced and moved
+// over it, so that no workbook is ever half written there. IoFailure when that fails; the
+// temporary file is then gone.
+void WriteWorkbookFile(WorkbookWriter& workbook, const std::string& target,
+                       const std::string& model);
+
 // Releases what a workbook holds; safe at any time.
 void CloseWorkbookWriter(WorkbookWriter& workbook);
 
