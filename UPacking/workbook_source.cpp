@@ -293,6 +293,21 @@ bool IsWorkbookFile(PlatformFile file) {
   return LooksLikeZip(file) || IsCompoundFile(file);
 }
 
+RecordedOrigin ReadRecordedOrigin(PlatformFile file) {
+  if (!LooksLikeZip(file)) return {};
+  try {
+    WorkbookFile workbook;
+    OpenWorkbookFile(file, workbook);
+    return ReadOrigin(workbook);
+  } catch (const WorkbookFailure&) {
+    return {};
+  }
+}
+
+bool IsRecordedDatabase(const RecordedOrigin& origin, PlatformFile database, std::int64_t size) {
+  return origin.known && origin.databaseSize == size && FileCrc32(database, size) == origin.databaseCrc;
+}
+
 void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,
                         char decimalSeparator, int codePage, WorkbookTables& tables) {
   const std::string name = "'" + path + "'";
@@ -353,9 +368,7 @@ std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTa
   }
   const RecordedOrigin& origin = tables.origin;
   if (origin.known) {
-    const bool same = origin.databaseSize == originalSize &&
-                      FileCrc32(original, originalSize) == origin.databaseCrc;
-    if (!same) {
+    if (!IsRecordedDatabase(origin, original, originalSize)) {
       notes.push_back(
           name + " was made from " + QuotedText(origin.databaseName) + " (" +
           Plural(static_cast<std::size_t>(std::max<std::int64_t>(origin.databaseSize, 0)), "byte") +

@@ -32,6 +32,14 @@ struct WorkbookTables {
 // IoFailure when a read fails.
 bool IsWorkbookFile(PlatformFile file);
 
+// What the About sheet of the workbook open as `file` records: `known` false when the file is
+// not a workbook that can be read or has no About sheet. IoFailure when a read fails.
+RecordedOrigin ReadRecordedOrigin(PlatformFile file);
+
+// Whether the open database of `size` bytes is the one `origin` records: its size and its
+// CRC-32 (computed only when the sizes agree). IoFailure when a read fails.
+bool IsRecordedDatabase(const RecordedOrigin& origin, PlatformFile database, std::int64_t size);
+
 // Reads the workbook at `path` (open as `file`) into table texts: its sheets named after the
 // rules' tables, in the code page `codePage` (0: the one the workbook records, else
 // kDefaultCodePage). Number cells are written as the unpacker writes the value they round to

@@ -5,34 +5,22 @@
 #include <string_view>
 #include <vector>
 
+#include "drop_window.h"
 #include "next_free_name.h"
 #include "platform.h"
 #include "run_unpacker.h"
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kWorkbookExtension = ".xlsx";
-
-void PrintLine(const Console& console, std::string_view line) {
-  WriteOutputBytes(console, std::string(line) + std::string(kLineEnd));
-}
-
-std::string FileNameOf(std::string_view path) {
-  return std::string(path.substr(FolderPart(path).size()));
-}
-
-bool IsNameTakenBeside(const std::string& path) {
-  return KindOfPath(path.c_str()) != PathKind::Missing;
-}
 
 // What a double-click shows: how to drop a database, then the command line's usage.
 int PrintWhatToDo(std::string_view program, const UnpackerFormat& format, const Console& console) {
   const std::string module(ModuleNameOf(program.data()));
-  PrintLine(console, "To unpack a database, drop it on " + module + " in its folder's window:");
-  PrintLine(console, "its tables are written into a workbook beside it, named after it.");
-  PrintLine(console, "Or run " + std::string(format.unpacker) + " from a console:");
-  PrintLine(console, "");
+  PrintWindowLine(console, "To unpack a database, drop it on " + module + " in its folder's window:");
+  PrintWindowLine(console, "its tables are written into a workbook beside it, named after it.");
+  PrintWindowLine(console, "Or run " + std::string(format.unpacker) + " from a console:");
+  PrintWindowLine(console, "");
   const char* const bannerArguments[] = {program.data()};
   return RunUnpacker(bannerArguments, format, console);
 }
@@ -40,9 +28,9 @@ int PrintWhatToDo(std::string_view program, const UnpackerFormat& format, const 
 // Unpacks one dropped database into the next free workbook name beside it.
 int UnpackBeside(std::string_view program, const std::string& database,
                  const UnpackerFormat& format, const Console& console) {
-  const std::string workbook = NextFreeName(database, "", kWorkbookExtension, IsNameTakenBeside);
+  const std::string workbook = NextFreeName(database, "", kWorkbookExtension, IsPathTaken);
   if (workbook.empty()) {
-    PrintLine(console, "Not unpacked: no free workbook name beside " + database + ".");
+    PrintWindowLine(console, "Not unpacked: no free workbook name beside " + database + ".");
     return kExitFailure;
   }
   const char* const runArguments[] = {program.data(), database.c_str(), workbook.c_str()};
@@ -50,12 +38,20 @@ int UnpackBeside(std::string_view program, const std::string& database,
   const std::string plainName =
       NextFreeName(database, "", kWorkbookExtension, [](const std::string&) { return false; });
   if (status != kExitSuccess) {
-    PrintLine(console, "Not unpacked: " + FileNameOf(database) + " (see the lines above).");
+    PrintWindowLine(console, "Not unpacked: " + std::string(FileNamePart(database)) + " (see the lines above).");
     return status;
   }
-  std::string line = "Unpacked " + FileNameOf(database) + " into " + FileNameOf(workbook);
-  if (workbook != plainName) line += " (" + FileNameOf(plainName) + " is there and was kept)";
-  PrintLine(console, line + ", beside it.");
+  std::string line = "Unpacked ";
+  line += FileNamePart(database);
+  line += " into ";
+  line += FileNamePart(workbook);
+  if (workbook != plainName) {
+    line += " (";
+    line += FileNamePart(plainName);
+    line += " is there and was kept)";
+  }
+  line += ", beside it.";
+  PrintWindowLine(console, line);
   return kExitSuccess;
 }
 
@@ -75,8 +71,6 @@ int RunUnpackerDrop(std::span<const char* const> arguments, const UnpackerFormat
 int RunUnpackerProgram(std::span<const char* const> arguments, const UnpackerFormat& format) {
   if (!OwnsConsole(ReadConsoleFacts())) return RunUnpacker(arguments, format);
   const int status = RunUnpackerDrop(arguments, format);
-  PrintLine({}, "");
-  PrintLine({}, "Press any key to close this window.");
-  WaitForKey();
+  KeepWindowOpen();
   return status;
 }

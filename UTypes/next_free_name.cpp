@@ -33,3 +33,7 @@ std::string NextFreeName(std::string_view path, std::string_view tag, std::strin
   }
   return {};
 }
+
+bool IsPathTaken(const std::string& path) {
+  return KindOfPath(path.c_str()) != PathKind::Missing;
+}

@@ -15,3 +15,7 @@ inline constexpr int kMostFreeNameTries = 9999;
 // first kMostFreeNameTries names are all taken. Allocates.
 std::string NextFreeName(std::string_view path, std::string_view tag, std::string_view extension,
                          const std::function<bool(const std::string&)>& isTaken);
+
+// The `isTaken` of names on disk: whether `path` names anything there (a file, a folder, a link
+// that leads nowhere).
+bool IsPathTaken(const std::string& path);

@@ -99,6 +99,11 @@ int CopyPermissions(const char* model, PlatformFile file);
 // of a file beside it begins with.
 std::string FolderPart(std::string_view path);
 
+// The file name of `path`, without its folder part: what a message beside the file calls it.
+inline std::string_view FileNamePart(std::string_view path) {
+  return path.substr(FolderPart(path).size());
+}
+
 // Creates a file for reading and writing in `folder` (a FolderPart) that has no name yet, where the
 // platform and the folder's file system allow it (O_TMPFILE on Linux, with /proc to name it by): it
 // vanishes with the run, however the run ends, until NameUnnamedFile names it. `permissions` as

@@ -70,10 +70,6 @@ void InstallInterruptionHandler() {
   SetConsoleCtrlHandler(RemoveOnConsoleEvent, TRUE);
 }
 
-std::string_view WithoutFolder(std::string_view path) {
-  return path.substr(FolderPart(path).size());
-}
-
 }  // namespace
 
 // The platform's own error numbers are the report's numbers.
@@ -318,9 +314,9 @@ std::string_view ModuleNameOf(const char* programPath) {
   const DWORD length = GetModuleFileNameW(nullptr, widePath, capacity);
   if (length > 0 && length < capacity) {
     modulePath = Utf8Text(std::wstring_view(widePath, length));
-    return WithoutFolder(modulePath);
+    return FileNamePart(modulePath);
   }
-  return programPath == nullptr ? std::string_view{} : WithoutFolder(programPath);
+  return programPath == nullptr ? std::string_view{} : FileNamePart(programPath);
 }
 
 ProgramArguments ReadProgramArguments(int argc, char** argv) {

@@ -130,10 +130,6 @@ bool ReadOptions(std::vector<std::string_view>& counted, int& codePage, std::str
   return true;
 }
 
-std::string FileNameOf(const std::string& path) {
-  return path.substr(FolderPart(path).size());
-}
-
 // The walk's rows into the workbook's sheets; a failed read keeps the rows before it and hands
 // back its report.
 std::string WalkIntoWorkbook(NodeReader& reader, const UnpackerFormat& format,
@@ -169,7 +165,7 @@ int UnpackWorkbook(const std::string& databasePath, const std::string& target,
     if (IsSameFile(reader.file, target.c_str())) RaiseIoFailure(kErrorAccessDenied);
     const CodePage& page = *FindCodePage(codePage);
     walkReport = WalkIntoWorkbook(reader, format, workbook, page, programPath, databasePath);
-    const WorkbookOrigin origin{FileNameOf(databasePath),
+    const WorkbookOrigin origin{std::string(FileNamePart(databasePath)),
                                 Size(reader),
                                 FileCrc32(reader.file, Size(reader)),
                                 codePage,
