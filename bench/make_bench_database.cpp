@@ -10,31 +10,17 @@
 #include <vector>
 
 #include "node_writer.h"
+#include "random_draws.h"
 
 namespace {
 
-// A small deterministic generator, so that a seed gives the same database everywhere.
-struct Random {
-  std::uint64_t state;
-};
-
-std::uint64_t Next(Random& random) {
-  std::uint64_t z = (random.state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
+// The narrow draws the node payloads take.
 std::uint32_t Below(Random& random, std::uint32_t bound) {
-  return static_cast<std::uint32_t>(Next(random) % bound);
+  return static_cast<std::uint32_t>(RandomBelow(random, bound));
 }
 
 constexpr std::string_view kSyllables[] = {"fire", "frost", "bolt", "ward", "shade", "ra",  "mor",
                                            "ven",  "tal",   "ith",  "gar",  "lum",   "esh", "dor"};
-constexpr std::string_view kWords[] = {
-    "the",    "village", "elder", "asks", "you",   "to",     "bring", "back", "a",
-    "lost",   "amulet",  "from",  "old",  "ruins", "beyond", "river", "and",  "slay",
-    "wolves", "that",    "guard", "it",   "at",    "night",  "under", "moon", "gold"};
 
 std::string Name(Random& random, std::size_t syllables) {
   std::string name;
@@ -49,7 +35,7 @@ std::string Sentence(Random& random, std::size_t bytes) {
   std::string text;
   while (text.size() < bytes) {
     if (!text.empty()) text += ' ';
-    text += kWords[Below(random, std::size(kWords))];
+    text += kSentenceWords[Below(random, std::size(kSentenceWords))];
   }
   return text;
 }

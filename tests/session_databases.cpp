@@ -183,11 +183,6 @@ const FieldRecipe* FieldRecipeOf(const TableRecipe& table, std::uint8_t code) {
 
 // ---- Values in their stored forms, with the hidden bytes a table does not show.
 
-template <typename Item>
-const Item& Pick(Random& random, std::span<const Item> items) {
-  return items[RandomBelow(random, items.size())];
-}
-
 // An element of a list with the given element byte; the tables' texts fit in an element.
 void AppendElement(std::string& payload, char elementByte, std::string_view text) {
   const std::size_t start = payload.size();
@@ -290,10 +285,6 @@ constexpr std::string_view kNameWords[] = {"Greater", "Lesser",  "Swift", "Silen
 constexpr std::string_view kNameNouns[] = {"Bolt",  "Arrow", "Shield", "Lance", "Ward",
                                            "Storm", "Mist",  "Touch",  "Sight", "Step",
                                            "Road",  "Ferry", "Tower",  "Mill",  "Bridge"};
-constexpr std::string_view kSentenceWords[] = {
-    "the",    "village", "elder", "asks", "you",   "to",     "bring", "back", "a",
-    "lost",   "amulet",  "from",  "old",  "ruins", "beyond", "river", "and",  "slay",
-    "wolves", "that",    "guard", "it",   "at",    "night",  "under", "moon", "gold"};
 
 // What the records drawn so far for one table hold, so that names, codes and lines stay unique.
 struct TableDraw {
@@ -754,21 +745,6 @@ std::vector<ColumnRecipe> ColumnsOf(const TableRecipe& table) {
 }
 
 }  // namespace
-
-std::uint64_t NextRandom(Random& random) {
-  std::uint64_t z = (random.state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-std::size_t RandomBelow(Random& random, std::size_t bound) {
-  return static_cast<std::size_t>(NextRandom(random) % bound);
-}
-
-bool RandomChance(Random& random, unsigned percent) {
-  return RandomBelow(random, 100) < percent;
-}
 
 std::string GenerateDatabase(DatabaseKind kind, std::uint64_t seed, std::size_t size) {
   Random random{seed};

@@ -8,20 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "random_draws.h"
+
 enum class DatabaseKind : std::uint8_t { Spells, Quests };
-
-// A small deterministic generator, so that a seed gives the same values everywhere.
-struct Random {
-  std::uint64_t state = 0;
-};
-
-std::uint64_t NextRandom(Random& random);
-
-// A number from 0 to bound - 1; bound must not be 0.
-std::size_t RandomBelow(Random& random, std::size_t bound);
-
-// True with the given chance in percent.
-bool RandomChance(Random& random, unsigned percent);
 
 // A database of the kind, the same bytes for the same seed and size: each shown table holds
 // from about size / 4 (at least two) to `size` records, every line distinct. Hidden in its bytes:
