@@ -10,31 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "dropped_runs.h"
 #include "session_tools.h"
 #include "workbook_tables.h"
 #include "workbook_writer.h"
 
 namespace {
 
-struct DropResult {
-  int status = 0;
-  std::string output;
-};
-
 DropResult Drop(const Tool& tool, const std::vector<std::string>& dropped) {
-  std::vector<const char*> arguments = {tool.packer.program.data()};
-  for (const std::string& path : dropped) arguments.push_back(path.c_str());
-  DropResult result;
-  result.status =
-      RunPackerDrop(arguments, tool.packer, Console{&result.output, &result.output});
-  return result;
-}
-
-std::string LastLine(const std::string& output) {
-  const std::size_t end = output.rfind("\r\n");
-  const std::size_t start = output.rfind('\n', end == 0 ? 0 : end - 1);
-  const std::size_t begin = start == std::string::npos ? 0 : start + 1;
-  return output.substr(begin, end - begin);
+  return RunDropped(tool.packer.program.data(), dropped,
+              [&tool](std::span<const char* const> arguments, Console console) {
+                return RunPackerDrop(arguments, tool.packer, console);
+              });
 }
 
 void Unpack(const Tool& tool, const std::string& database, const std::string& output) {

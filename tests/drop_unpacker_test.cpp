@@ -6,31 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "dropped_runs.h"
 #include "run_unpacker.h"
 #include "spell_walker.h"
 #include "test_files.h"
 
 namespace {
 
-struct DropResult {
-  int status = 0;
-  std::string output;
-};
-
 DropResult Drop(const std::vector<std::string>& dropped) {
-  std::vector<const char*> arguments = {"grimdex"};
-  for (const std::string& path : dropped)
-    arguments.push_back(path.c_str());
-  DropResult result;
-  result.status = RunUnpackerDrop(arguments, kSpellFormat, Console{&result.output, nullptr});
-  return result;
-}
-
-std::string LastLine(const std::string& output) {
-  const std::size_t end = output.rfind("\r\n");
-  const std::size_t start = output.rfind("\r\n", end == 0 ? 0 : end - 1);
-  const std::size_t begin = start == std::string::npos ? 0 : start + 2;
-  return output.substr(begin, end - begin);
+  return RunDropped("grimdex", dropped, [](std::span<const char* const> arguments, Console console) {
+    return RunUnpackerDrop(arguments, kSpellFormat, console);
+  });
 }
 
 // The workbook the command line writes of the same database, for comparison.
