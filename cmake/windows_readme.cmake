@@ -2,7 +2,8 @@
 # packaging/README-windows.txt.in with @DROP_TEXT@ replaced by the text of README.md between the
 # lines "<!-- README.txt: drop -->" and "<!-- README.txt: end -->" (how to drop a file on a program,
 # without Markdown's backticks), and @COMMANDS@ by the lines of each ```sh block that follows a
-# line "<!-- README.txt: commands -->", in their order, indented, each program named as its .exe.
+# line "<!-- README.txt: commands -->", in their order, indented, the program that each line begins
+# with named as its .exe.
 # A missing or empty part is an error, not an empty section.
 #
 # Included: WriteWindowsReadme(README.md template output). As a script (cmake -P), with README,
@@ -11,7 +12,6 @@
 set(kReadmeDropStart "<!-- README.txt: drop -->\n")
 set(kReadmeDropEnd "\n<!-- README.txt: end -->")
 set(kReadmeCommandsMark "<!-- README.txt: commands -->\n```sh\n")
-set(kReadmePrograms "grimdex|lorudex|grimpack|lorupack|nodedump")
 
 # The text of `readme` between `start` and the next `end`, from `from` on, into `text`, and where
 # the search goes on after it into `next`; -1 in `next` when there is no such text.
@@ -50,7 +50,8 @@ function(WriteWindowsReadme readmePath templatePath outputPath)
   set(from 0)
   ReadmeTextBetween("${readme}" "${kReadmeCommandsMark}" "\n```" ${from} block from)
   while(from GREATER_EQUAL 0)
-    string(REGEX REPLACE "(^|\n)(${kReadmePrograms}) " "\\1\\2.exe " block "${block}")
+    # Each line of such a block begins with a program's name.
+    string(REGEX REPLACE "(^|\n)([a-z]+) " "\\1\\2.exe " block "${block}")
     string(REPLACE "\n" "\n  " block "  ${block}")
     if(NOT commands STREQUAL "")
       string(APPEND commands "\n")
