@@ -12,6 +12,11 @@ constexpr std::size_t kListedOneByOne = 10;
 
 constexpr std::string_view kActionNames[] = {"moved", "changed", "added", "removed"};
 
+// A cell or a name of the game in a plan line: escaped, whole, and marked as a game text.
+std::string GameTextInPlan(std::string_view text) {
+  return MarkedGameText(EscapedText(text));
+}
+
 std::string PlanLine(const PackRules& rules, const PackPlan& plan, const PlanItem& item) {
   std::string text(kActionNames[static_cast<std::size_t>(item.action)]);
   text += '\t';
@@ -26,10 +31,10 @@ std::string PlanLine(const PackRules& rules, const PackPlan& plan, const PlanIte
                                    ? BareColumnName(rules.tables[item.table], cell.column)
                                    : cell.columnText;
     text += '\t' + EscapedText(column);
-    text += '\t' + EscapedText(cell.oldText);
-    text += '\t' + EscapedText(cell.newText);
+    text += '\t' + GameTextInPlan(cell.oldText);
+    text += '\t' + GameTextInPlan(cell.newText);
   }
-  return text + '\t' + EscapedText(plan.records[item.record].name) + '\n';
+  return text + '\t' + GameTextInPlan(plan.records[item.record].name) + '\n';
 }
 
 // What a conflict is about, bare: a column's name, or what else in parentheses.
@@ -60,7 +65,7 @@ std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
     } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? "(removed)" : "(changed)";
     } else {
-      text += EscapedText(conflict.values[at]);
+      text += GameTextInPlan(conflict.values[at]);
     }
   }
   return text + "\n";

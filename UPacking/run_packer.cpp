@@ -268,6 +268,18 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
   }
 }
 
+// Without --code-page, the console shows the game's texts in the code page of the first workbook
+// source, which its texts were turned into; tables and databases say none.
+void ShowGameTextsOfSources(const PackArguments& arguments, const OpenSources& open) {
+  if (arguments.codePage != 0) return;
+  for (const PackSource& source : open.sources) {
+    if (source.workbook) {
+      PrepareConsoleText(*FindCodePage(source.sheets.codePage));
+      return;
+    }
+  }
+}
+
 // NEW may not be one of the tables read, nor a database source unless NEW is the original.
 void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec& packer,
                                const OpenSources& open, const NodeReader& original) {
@@ -378,6 +390,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
   try {
     OpenSources open;
     OpenEachSource(packer, arguments, decimalSeparator, original, open);
+    ShowGameTextsOfSources(arguments, open);
     if (arguments.hasTarget) CheckTargetAgainstSources(arguments, packer, open, original);
     if (arguments.hasChanges) CheckChangesPath(arguments, packer, open, original);
     PackPlan plan;
@@ -458,6 +471,7 @@ int RunPacker(std::span<const char* const> arguments, const PackerSpec& packer, 
     WriteOutputText(console, program + " " UNPACKER_VERSION "\n");
     return kExitSuccess;
   }
+  PrepareConsoleText(*FindCodePage(parsed.codePage != 0 ? parsed.codePage : kDefaultCodePage));
   const char decimalSeparator = ReadDecimalSeparator();
   try {
     const std::string afterWriting = Pack(packer, parsed, decimalSeparator, console);

@@ -173,7 +173,7 @@ bool CellText(const SheetConversion& sheet, std::uint32_t row, const ReadCell& c
     case ReadCellKind::Number:
       if (IsTextColumn(sheet, cell.column)) {
         problems.Add(CellPlace(sheet, row, cell.column) + ": holds the number " +
-                     QuotedText(cell.value) +
+                     QuotedUtf8Text(cell.value) +
                      " in a column of texts: format the cell as Text and type it again");
         return false;
       }
@@ -181,7 +181,7 @@ bool CellText(const SheetConversion& sheet, std::uint32_t row, const ReadCell& c
       return true;
     default:
       problems.Add(CellPlace(sheet, row, cell.column) + ": holds " + KindWords(cell.kind) + " (" +
-                   QuotedText(cell.value) + "), which no table holds: type it as " +
+                   QuotedUtf8Text(cell.value) + "), which no table holds: type it as " +
                    (IsTextColumn(sheet, cell.column) ? "text" : "a number"));
       return false;
   }
@@ -359,7 +359,8 @@ std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTa
   std::vector<std::string> notes;
   const std::string name = "'" + path + "'";
   for (const std::string& sheet : tables.ignoredSheets) {
-    notes.push_back(name + ": the sheet " + QuotedText(sheet) + " is not a table and was ignored");
+    notes.push_back(name + ": the sheet " + QuotedUtf8Text(sheet) +
+                    " is not a table and was ignored");
   }
   if (tables.formulaCells > 0) {
     notes.push_back(name + ": " + Plural(tables.formulaCells, "formula cell") +
@@ -370,7 +371,7 @@ std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTa
   if (origin.known) {
     if (!IsRecordedDatabase(origin, original, originalSize)) {
       notes.push_back(
-          name + " was made from " + QuotedText(origin.databaseName) + " (" +
+          name + " was made from " + QuotedUtf8Text(origin.databaseName) + " (" +
           Plural(static_cast<std::size_t>(std::max<std::int64_t>(origin.databaseSize, 0)), "byte") +
           "), not from this ORIGINAL: its changes are carried onto this one");
     }

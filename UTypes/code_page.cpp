@@ -366,8 +366,16 @@ constexpr LeadByte kLeadBytes[] = {
     {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
 };
 
-// The length of the well-formed sequence of two to four bytes at `at`, with its character, or 0
-// when the sequence there is ill formed or cut short by the end of the text.
+bool IsControl(char32_t character) {
+  return character < 0x20 || (character >= 0x7F && character <= 0x9F);
+}
+
+bool IsScalarValue(char32_t character) {
+  return character <= 0x10FFFF && (character < 0xD800 || character > 0xDFFF);
+}
+
+}  // namespace
+
 std::size_t DecodeUtf8Sequence(std::string_view text, std::size_t at, char32_t& character) {
   const std::uint8_t lead = Byte(text[at]);
   const auto row =
@@ -385,16 +393,6 @@ std::size_t DecodeUtf8Sequence(std::string_view text, std::size_t at, char32_t& 
   character = value;
   return row->length;
 }
-
-bool IsControl(char32_t character) {
-  return character < 0x20 || (character >= 0x7F && character <= 0x9F);
-}
-
-bool IsScalarValue(char32_t character) {
-  return character <= 0x10FFFF && (character < 0xD800 || character > 0xDFFF);
-}
-
-}  // namespace
 
 const CodePage* FindCodePage(int number) {
   for (const CodePage& page : kCodePages)

@@ -70,6 +70,11 @@ struct CodePageMiss {
 bool AppendBytesOfUtf8(const CodePage& page, std::string_view utf8, std::string& bytes,
                        CodePageMiss& miss);
 
+// The length of the well-formed UTF-8 sequence of two to four bytes at `at` (no overlong form,
+// surrogate or value beyond U+10FFFF), with its character; 0 when the sequence there is ill
+// formed, cut short by the end of the text, or a single byte.
+std::size_t DecodeUtf8Sequence(std::string_view text, std::size_t at, char32_t& character);
+
 // Appends the UTF-8 of one character (at most U+10FFFF, no surrogate); any other value appends
 // the replacement character U+FFFD.
 void AppendUtf8(std::string& out, char32_t character);

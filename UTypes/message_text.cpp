@@ -47,15 +47,49 @@ std::string MessageText(std::string_view text) {
   return shown;
 }
 
+bool gameTextsMarked = false;
+
+// A text quoted as a message quotes it, its shown part passed through `mark`.
+std::string Quoted(std::string_view text, std::string (*mark)(std::string_view)) {
+  if (text.size() <= kLongestQuote) return '"' + mark(MessageText(text)) + '"';
+  std::string quoted = "\"";
+  quoted += mark(MessageText(text.substr(0, kLongestQuote)));
+  quoted += "...\" (";
+  quoted += std::to_string(text.size());
+  quoted += " bytes)";
+  return quoted;
+}
+
+std::string Unmarked(std::string_view text) {
+  return std::string(text);
+}
+
 }  // namespace
 
+void MarkGameTexts(bool marked) {
+  gameTextsMarked = marked;
+}
+
+std::string MarkedGameText(std::string_view text) {
+  if (!gameTextsMarked) return std::string(text);
+  std::string marked(1, kGameTextStart);
+  for (const char c : text) {
+    if (c == kGameTextStart || c == kGameTextEnd || c == kGameTextEscape) marked += kGameTextEscape;
+    marked += c;
+  }
+  marked += kGameTextEnd;
+  return marked;
+}
+
 std::string QuotedText(std::string_view text) {
-  if (text.size() <= kLongestQuote) return '"' + MessageText(text) + '"';
-  return '"' + MessageText(text.substr(0, kLongestQuote)) + "...\" (" +
-         std::to_string(text.size()) + " bytes)";
+  return Quoted(text, MarkedGameText);
 }
 
 std::string ShownText(std::string_view text) {
-  if (text.size() <= kLongestQuote) return MessageText(text);
-  return MessageText(text.substr(0, kLongestQuote)) + "...";
+  if (text.size() <= kLongestQuote) return MarkedGameText(MessageText(text));
+  return MarkedGameText(MessageText(text.substr(0, kLongestQuote))) + "...";
+}
+
+std::string QuotedUtf8Text(std::string_view text) {
+  return Quoted(text, Unmarked);
 }

@@ -10,15 +10,39 @@
 // is: one line, whatever it holds.
 std::string EscapedText(std::string_view text);
 
-// A text as a message quotes it: escaped (EscapedText, and other control bytes, NUL among them,
-// as \xHH), in double quotes; beyond its first
-// kLongestQuote bytes cut off and followed by its length ("abc..." (1073741824 bytes)).
+// ---- The game's texts in messages.
+//
+// A message is UTF-8 (its own words, paths, sheet names) but for the game's texts it quotes (cells,
+// names), which are bytes of the game's code page. While the run marks game texts (only where
+// every standard stream is a console that shows Unicode, see PrepareConsoleText), each of them is
+// framed by kGameTextStart and kGameTextEnd, a byte of the text equal to one of the three marks
+// preceded by kGameTextEscape, so that the console can show its bytes as letters of their code
+// page (ConsoleTextOf). Unmarked, a message holds the bytes it always held.
+inline constexpr char kGameTextStart = '\x0E';   // Shift Out
+inline constexpr char kGameTextEnd = '\x0F';     // Shift In
+inline constexpr char kGameTextEscape = '\x10';  // Data Link Escape
+
+// Whether game texts are marked from now on; unmarked until a run says.
+void MarkGameTexts(bool marked);
+
+// A game text (already escaped as the message shows it) as a message holds it: framed while game
+// texts are marked, as it is otherwise.
+std::string MarkedGameText(std::string_view text);
+
+// A game text as a message quotes it: escaped (EscapedText, and other control bytes, NUL among
+// them, as \xHH), in double quotes; beyond its first kLongestQuote bytes cut off and followed by
+// its length ("abc..." (1073741824 bytes)). Marked as a game text (MarkedGameText) inside the
+// quotes.
 std::string QuotedText(std::string_view text);
 inline constexpr std::size_t kLongestQuote = 60;
 
-// A text as a message shows it without quotes: escaped as QuotedText escapes it, beyond its first
-// kLongestQuote bytes cut off and followed by "...".
+// A game text as a message shows it without quotes: escaped and marked as QuotedText does it,
+// beyond its first kLongestQuote bytes cut off and followed by "...".
 std::string ShownText(std::string_view text);
+
+// A UTF-8 text (a sheet's name, a workbook's cell as it was read) quoted as QuotedText quotes a
+// game text, but never marked: its bytes are characters already.
+std::string QuotedUtf8Text(std::string_view text);
 
 // A count and its noun, the noun in the plural but for one: "1 byte", "2 bytes", "0 bytes".
 template <std::integral Count>

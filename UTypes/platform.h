@@ -169,6 +169,18 @@ ProgramArguments ReadProgramArguments(int argc, char** argv);
 // since the console is where failures would be reported.
 void WriteStandardOutput(std::string_view bytes);
 
+// The standard streams that a run's messages go to.
+enum class StandardStream : std::uint8_t { Output, Errors };
+
+// Whether the stream is a console that takes Unicode text: on Windows a console (its mode can be
+// read), not a file, a pipe or a device; never on POSIX, whose terminals take the bytes as they
+// are.
+bool IsUnicodeConsole(StandardStream stream);
+
+// Writes UTF-16 text to such a console through its Unicode output, whatever its code page.
+// Returns 0 or the error number (on POSIX, where there is none, the error of a wrong handle).
+int WriteConsoleText(StandardStream stream, std::u16string_view text);
+
 // What the platform says of the run's console: on Windows the processes attached to it and
 // whether standard output is it; on POSIX, which has no such count, ConsoleFacts{} (no console
 // of its own).

@@ -372,6 +372,14 @@ void WriteStandardOutput(std::string_view bytes) {
   static_cast<void>(WriteFileFully(standardOutput, bytes.data(), bytes.size()));
 }
 
+bool IsUnicodeConsole(StandardStream /*stream*/) {
+  return false;  // a terminal takes the bytes as they are
+}
+
+int WriteConsoleText(StandardStream /*stream*/, std::u16string_view /*text*/) {
+  return ReportErrorNumber(EBADF);  // no stream is such a console
+}
+
 char ReadDecimalSeparator() {
   std::setlocale(LC_ALL, "");
   const std::lconv* conventions = std::localeconv();

@@ -369,6 +369,39 @@ void WriteStandardOutput(std::string_view bytes) {
   static_cast<void>(WriteFileFully(FileOf(standardOutput), bytes.data(), bytes.size()));
 }
 
+namespace {
+
+HANDLE HandleOf(StandardStream stream) {
+  return GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+}  // namespace
+
+bool IsUnicodeConsole(StandardStream stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+int WriteConsoleText(StandardStream stream, std::u16string_view text) {
+  // A console takes a limited piece at a time; its counts are 32 bits.
+  constexpr std::size_t kLargestPiece = 8192;
+  const HANDLE console = HandleOf(stream);
+  const std::wstring wide(text.begin(), text.end());
+  std::size_t at = 0;
+  while (at < wide.size()) {
+    std::size_t count = std::min(wide.size() - at, kLargestPiece);
+    // A surrogate pair stays in one piece.
+    if (count < wide.size() - at && wide[at + count - 1] >= 0xD800 && wide[at + count - 1] < 0xDC00)
+      --count;
+    DWORD written = 0;
+    if (WriteConsoleW(console, wide.data() + at, static_cast<DWORD>(count), &written, nullptr) == 0)
+      return LastErrorNumber();
+    if (written == 0) return ERROR_WRITE_FAULT;  // a write that moves nothing would repeat for ever
+    at += written;
+  }
+  return 0;
+}
+
 char ReadDecimalSeparator() {
   // The user's setting, read through the platform: the C++ locale of some runtimes throws
   // for any language setting other than "C". The length returned counts the closing NUL.

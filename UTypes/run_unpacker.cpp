@@ -214,6 +214,7 @@ int RunUnpacker(std::span<const char* const> arguments, const UnpackerFormat& fo
     PrintLine(console, problem);
     return kExitFailure;
   }
+  PrepareConsoleText(*FindCodePage(codePage));
   if (counted.empty()) {
     PrintBanner(console, format.banner);
     return kExitSuccess;

@@ -6,14 +6,19 @@
 #
 # Linux: the programs in bin/, their manual pages gzipped in share/man/man1/; `cpack` makes the
 #   Debian package marrowfjords-unpackers_VERSION_ARCH.deb, programs in /usr/bin.
-# Windows: the programs and README.txt (CR LF lines) at the top; `cpack` makes
+# Windows: the programs and README.txt (CR LF lines, made from README.md) at the top; `cpack` makes
 #   marrowfjords-unpackers-VERSION-win32.zip (32-bit) or -win64.zip.
 # VERSION is the project version of CMakeLists.txt, as in the banners and --version.
 
 set(kPackageName marrowfjords-unpackers)
 
 if(WIN32)
-  configure_file(packaging/README-windows.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+  # Made from README.md, whose drop text and commands it holds.
+  include(${PROJECT_SOURCE_DIR}/cmake/windows_readme.cmake)
+  WriteWindowsReadme(${PROJECT_SOURCE_DIR}/README.md
+                     ${PROJECT_SOURCE_DIR}/packaging/README-windows.txt.in
+                     ${CMAKE_CURRENT_BINARY_DIR}/README.txt)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
 else()
   file(GLOB manualPages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/*/*.1)

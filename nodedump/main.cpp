@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "console.h"
 #include "dump_arguments.h"
 #include "node_dump.h"
 #include "node_reader.h"
@@ -13,8 +14,13 @@
 
 namespace {
 
+// Through the run's console: a console that shows Unicode gets the text as its letters.
 void WriteOut(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  WriteOutputText({}, text);
+}
+
+void WriteError(const std::string& text) {
+  WriteErrorText({}, "nodedump: " + text + "\n");
 }
 
 void DrainToStandardOutput(std::string& text) {
@@ -23,7 +29,7 @@ void DrainToStandardOutput(std::string& text) {
 }
 
 int ReportUsageError(const std::string& error) {
-  std::fprintf(stderr, "nodedump: %s\nTry 'nodedump --help'.\n", error.c_str());
+  WriteError(error + "\nTry 'nodedump --help'.");
   return kDumpCannotRun;
 }
 
@@ -31,7 +37,7 @@ int ReportUsageError(const std::string& error) {
 void ReportFailedRead(const std::string& text, const std::string& path, const std::string& why) {
   WriteOut(text);
   std::fflush(stdout);
-  std::fprintf(stderr, "nodedump: cannot read '%s': %s\n", path.c_str(), why.c_str());
+  WriteError("cannot read '" + path + "': " + why);
 }
 
 // Opens and dumps the file; a file that cannot be opened or read, or whose reading runs out of
@@ -43,7 +49,7 @@ int DumpFile(const DumpArguments& parsed) {
   int status = kDumpCannotRun;
   try {
     if (!OpenNodeReader(parsed.path.c_str(), reader)) {
-      std::fprintf(stderr, "nodedump: cannot open '%s'\n", parsed.path.c_str());
+      WriteError("cannot open '" + parsed.path + "'");
       return kDumpCannotRun;
     }
     DumpOptions options = parsed.options;
@@ -76,7 +82,7 @@ int main(int argc, char** argv) {
     status = DumpFile(parsed);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "nodedump: cannot write the dump to standard output\n");
+    WriteError("cannot write the dump to standard output");
     return kDumpCannotRun;
   }
   return status;

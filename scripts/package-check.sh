@@ -165,9 +165,12 @@ if [ -f "$readme" ]; then
   for program in "${programs[@]}"; do
     Expect "README.txt does not name $program.exe" grep -q "$program\.exe" "$readme"
   done
-  for part in "Exit status" "spreadsheet"; do
-    Expect "README.txt says nothing of: $part" grep -qi "$part" "$readme"
+  for part in "Exit status" "spreadsheet" "--dry-run" "--strict" "SOURCE\.\.\."; do
+    Expect "README.txt says nothing of: $part" grep -qi -- "$part" "$readme"
   done
+  BeginsWithTheDrops() { head -n 12 "$1" | tr -d '\r' | tr '\n' ' ' | grep -q "drop it on grimpack.exe"; }
+  Expect "README.txt does not begin with how to drop files on the programs" \
+    BeginsWithTheDrops "$readme"
 fi
 
 ChecksSummary package-check

@@ -49,8 +49,9 @@ KernelRuns32Bit() {
 }
 
 InstallTools() {
-  EnsurePackages binutils g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev \
-    wine wine64
+  # bsdutils: script, which gives a run the pseudo-terminal that Wine makes its console.
+  EnsurePackages binutils bsdutils g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+    libz-mingw-w64-dev wine wine64
   if KernelRuns32Bit; then
     # 32-bit Wine is an i386 package: EnsurePackages adds the i386 architecture when missing.
     # Where the package cannot be had (a mirror whose i386 lists lag behind), the i686
@@ -231,6 +232,16 @@ StageEditedSpellTables() {
 StageSpellWorkbook() {
   StageSamples && "$(LinuxProgram grimdex)" spells.sdb spells.xlsx
 }
+# The spell tables with the first prototype's name in Cyrillic letters, bytes of Windows-1251:
+# "Мёртвый маг", whose capital and ё happen to make a well-formed UTF-8 sequence.
+kCyrillicName=$(printf '\xcc\xb8\xf0\xf2\xe2\xfb\xe9 \xec\xe0\xe3')
+kCyrillicNameUtf8="Мёртвый маг"
+StageCyrillicSpellName() {
+  StageSamples && mkdir tables && cp "$kRoot"/samples/expected/grimdex/*.txt tables/
+  LC_ALL=C awk -F'\t' -v name="$kCyrillicName" \
+    'BEGIN { OFS = "\t" } NR == 2 { $1 = name } { print }' \
+    "$kRoot/samples/expected/grimdex/SpellPrototypes.txt" >tables/SpellPrototypes.txt
+}
 StageSamplesUnderOtherName() { cp "$kRoot/samples/spells.sdb" "Zaubersprüche.sdb"; }
 StageFirstHalf() { head -c $(($(stat -c %s "$1") / 2)) "$1" >"${1##*/}"; }
 StageTruncatedSpells() { StageFirstHalf "$kRoot/samples/spells.sdb"; }
@@ -308,6 +319,9 @@ ComparePacking() {
   Expect "lorupack did not pack the sample's tables back into the sample" \
     cmp -s "$kRoot/$kWork/runs/lorupack-round-trip/linux/new.qdb" "$kRoot/samples/quests.qdb"
   CompareRun grimpack-edit-in-place StageEditedSpellTables grimpack spells.sdb tables spells.sdb
+  # A game text quoted in the plan, and a path in Cyrillic: redirected, the bytes of both builds.
+  CompareRun grimpack-dry-run-game-text StageCyrillicSpellName grimpack --dry-run spells.sdb tables \
+    "Новая.sdb"
 }
 
 # Workbooks: the same bytes from both builds, in both code pages' letters, and packed back.
@@ -358,6 +372,109 @@ CompareTestDatabases() {
   if [ "$count" -eq 0 ]; then Fail "write_test_databases wrote no database"; fi
 }
 
+# ---- A console of the run's own: `script` gives the run a pseudo-terminal, which Wine makes the
+# console of the program it starts, the program alone attached to it, as a drop gives it one. What
+# the console shows arrives on the terminal in UTF-8: the characters that WriteConsoleW was given,
+# or bytes written as they are, read in the console's code page.
+
+# The Windows path of a path on Linux, through Wine's drive Z:, which is /.
+WindowsPathOf() {
+  local path=$1
+  echo "Z:${path//\//\\}"
+}
+
+# RunInConsole transcript seconds command...: runs the command in a console of its own, wide
+# enough for every line, its standard input typed into it as keys; what the console showed goes to
+# `transcript`, and the status of the command (124 when it had not ended after `seconds`) is
+# printed.
+RunInConsole() {
+  local transcript=$1 seconds=$2
+  shift 2
+  local command status=0
+  command="stty cols 250 rows 50; $(printf '%q ' "$@")"
+  LC_ALL=$kPlainLocale timeout -k 5 "$seconds" script --quiet --return --command "$command" \
+    /dev/null >"$transcript" 2>&1 || status=$?
+  echo "$status"
+}
+
+# Expects `text` in the transcript of a console run.
+ExpectShown() {
+  local label=$1 transcript=$2 text=$3
+  if grep -qF -- "$text" "$transcript"; then
+    Pass
+  else
+    Fail "$label: the console did not show \"$text\"; it showed:"
+    tr -d '\033' <"$transcript" | head -c 600
+  fi
+}
+
+# In a console whose code page is 866 (chcp), which spells neither Windows-1251 nor the path's
+# letters: the plan's game text and the path show as their letters. (Wine quotes an argument with
+# spaces for cmd, which reads the quotes as part of the command: each word is one argument.)
+CheckConsoleCodePage() {
+  local target=$1
+  local folder="$kRoot/$kWork/console/code-page-866-$target"
+  mkdir -p "$folder"
+  (cd "$folder" && StageCyrillicSpellName)
+  local program status loader
+  program=$(WindowsPathOf "$(WindowsProgram grimpack "$target")")
+  loader=$(WineLoader "$target")
+  status=$(cd "$folder" && RunInConsole "$folder.out" 20 env WINELOADER="$loader" "$loader" \
+    cmd /c chcp 866 "&" "$program" --dry-run spells.sdb tables Новая.sdb </dev/null)
+  local label="console of code page 866 ($target)"
+  Expect "$label: exit status $status" [ "$status" -eq 0 ]
+  ExpectShown "$label" "$folder.out" "866"
+  ExpectShown "$label" "$folder.out" "Fireball"
+  ExpectShown "$label" "$folder.out" "$kCyrillicNameUtf8"
+  ExpectShown "$label" "$folder.out" "grimpack: would write Новая.sdb ("
+}
+
+# Started in a console of its own with a database's full path as its argument, as a drop starts
+# it: the unpacker writes the workbook beside the database, says so, asks for a key, is still
+# waiting 2 seconds later, and ends with status 0 once a key is typed.
+CheckOwnConsole() {
+  local target=$1
+  local folder="$kRoot/$kWork/console/own-console-$target" database="Заклинания.sdb"
+  mkdir -p "$folder/linux" "$folder/windows"
+  cp "$kRoot/samples/spells.sdb" "$folder/linux/$database"
+  cp "$kRoot/samples/spells.sdb" "$folder/windows/$database"
+  (cd "$folder/linux" && "$(LinuxProgram grimdex)" "$database" "Заклинания.xlsx" >/dev/null)
+  local loader label="own console ($target)" transcript="$folder/windows.out"
+  local prompt="Press any key to close this window." keys run status=0 waited=0
+  loader=$(WineLoader "$target")
+  # The console's keys come through a fifo, open until the key is typed.
+  mkfifo "$folder/keys"
+  (cd "$folder" && RunInConsole "$transcript" 60 env WINELOADER="$loader" "$loader" \
+    "$(WindowsProgram grimdex "$target")" "$(WindowsPathOf "$folder/windows/$database")" \
+    <"$folder/keys" >"$folder/windows.status") &
+  run=$!
+  exec {keys}>"$folder/keys"
+  while ! grep -qF "$prompt" "$transcript" 2>/dev/null && [ "$waited" -lt 50 ] &&
+    kill -0 "$run" 2>/dev/null; do
+    sleep 1
+    waited=$((waited + 1))
+  done
+  sleep 2
+  Expect "$label: it did not wait for a key" kill -0 "$run"
+  printf x >&"$keys"
+  exec {keys}>&-
+  wait "$run" || true
+  status=$(cat "$folder/windows.status")
+  Expect "$label: exit status $status after the key" [ "$status" -eq 0 ]
+  Expect "$label: the workbook beside the database differs from the Linux build's" \
+    cmp -s "$folder/linux/Заклинания.xlsx" "$folder/windows/Заклинания.xlsx"
+  ExpectShown "$label" "$transcript" "Unpacked $database into Заклинания.xlsx, beside it."
+  ExpectShown "$label" "$transcript" "$prompt"
+}
+
+CheckConsoles() {
+  local target
+  for target in "${windowsTargets[@]}"; do
+    CheckConsoleCodePage "$target"
+    CheckOwnConsole "$target"
+  done
+}
+
 main() {
   local started=$SECONDS
   InstallTools
@@ -381,6 +498,7 @@ main() {
   CompareWorkbooks
   CompareUnicodePaths
   CompareTestDatabases
+  CheckConsoles
   echo "Executables (bytes):"
   local executable
   for executable in build/windows-{i686,x64}/{grimdex,lorudex,nodedump}/*.exe; do
