@@ -429,26 +429,20 @@ CheckConsoleCodePage() {
   ExpectShown "$label" "$folder.out" "grimpack: would write Новая.sdb ("
 }
 
-# Started in a console of its own with a database's full path as its argument, as a drop starts
-# it: the unpacker writes the workbook beside the database, says so, asks for a key, is still
-# waiting 2 seconds later, and ends with status 0 once a key is typed.
-CheckOwnConsole() {
-  local target=$1
-  local folder="$kRoot/$kWork/console/own-console-$target" database="Заклинания.sdb"
-  mkdir -p "$folder/linux" "$folder/windows"
-  cp "$kRoot/samples/spells.sdb" "$folder/linux/$database"
-  cp "$kRoot/samples/spells.sdb" "$folder/windows/$database"
-  (cd "$folder/linux" && "$(LinuxProgram grimdex)" "$database" "Заклинания.xlsx" >/dev/null)
-  local loader label="own console ($target)" transcript="$folder/windows.out"
-  local prompt="Press any key to close this window." keys run status=0 waited=0
+# DropInOwnConsole target label transcript program path: starts the program in a console of its own with
+# the full path as its argument, as a drop starts it, expects it to ask for a key and still be
+# waiting 2 seconds later, types the key and expects status 0.
+DropInOwnConsole() {
+  local target=$1 label=$2 transcript=$3 program=$4 path=$5
+  local prompt="Press any key to close this window." keys run status=0 waited=0 loader
   loader=$(WineLoader "$target")
   # The console's keys come through a fifo, open until the key is typed.
-  mkfifo "$folder/keys"
-  (cd "$folder" && RunInConsole "$transcript" 60 env WINELOADER="$loader" "$loader" \
-    "$(WindowsProgram grimdex "$target")" "$(WindowsPathOf "$folder/windows/$database")" \
-    <"$folder/keys" >"$folder/windows.status") &
+  rm -f "$transcript.keys"
+  mkfifo "$transcript.keys"
+  (RunInConsole "$transcript" 60 env WINELOADER="$loader" "$loader" "$program" \
+    "$(WindowsPathOf "$path")" <"$transcript.keys" >"$transcript.status") &
   run=$!
-  exec {keys}>"$folder/keys"
+  exec {keys}>"$transcript.keys"
   while ! grep -qF "$prompt" "$transcript" 2>/dev/null && [ "$waited" -lt 50 ] &&
     kill -0 "$run" 2>/dev/null; do
     sleep 1
@@ -459,12 +453,35 @@ CheckOwnConsole() {
   printf x >&"$keys"
   exec {keys}>&-
   wait "$run" || true
-  status=$(cat "$folder/windows.status")
+  status=$(cat "$transcript.status")
   Expect "$label: exit status $status after the key" [ "$status" -eq 0 ]
+  ExpectShown "$label" "$transcript" "$prompt"
+}
+
+# A database dropped on the unpacker in a console of its own gives the workbook beside it, as the
+# Linux build writes it; that workbook dropped on the packer gives the database again, beside it
+# under the next free name, the original kept.
+CheckOwnConsole() {
+  local target=$1
+  local folder="$kRoot/$kWork/console/own-console-$target" database="Заклинания.sdb"
+  rm -rf "$folder"
+  mkdir -p "$folder/linux" "$folder/windows"
+  cp "$kRoot/samples/spells.sdb" "$folder/linux/$database"
+  cp "$kRoot/samples/spells.sdb" "$folder/windows/$database"
+  (cd "$folder/linux" && "$(LinuxProgram grimdex)" "$database" "Заклинания.xlsx" >/dev/null)
+  local label="own console ($target)"
+  DropInOwnConsole "$target" "$label, a database on grimdex" "$folder/unpack.out" \
+    "$(WindowsProgram grimdex "$target")" "$folder/windows/$database"
   Expect "$label: the workbook beside the database differs from the Linux build's" \
     cmp -s "$folder/linux/Заклинания.xlsx" "$folder/windows/Заклинания.xlsx"
-  ExpectShown "$label" "$transcript" "Unpacked $database into Заклинания.xlsx, beside it."
-  ExpectShown "$label" "$transcript" "$prompt"
+  ExpectShown "$label" "$folder/unpack.out" "Unpacked $database into Заклинания.xlsx, beside it."
+  DropInOwnConsole "$target" "$label, the workbook on grimpack" "$folder/pack.out" \
+    "$(WindowsProgram grimpack "$target")" "$folder/windows/Заклинания.xlsx"
+  Expect "$label: the packed database is not the sample" \
+    cmp -s "$kRoot/samples/spells.sdb" "$folder/windows/Заклинания (packed).sdb"
+  Expect "$label: the original database was changed" \
+    cmp -s "$kRoot/samples/spells.sdb" "$folder/windows/$database"
+  ExpectShown "$label" "$folder/pack.out" "Packed into Заклинания (packed).sdb, beside $database"
 }
 
 CheckConsoles() {
