@@ -1413,6 +1413,44 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   EXPECT_FALSE(std::filesystem::exists(folder / "strict.sdb"));
 }
 
+// One value written two ways by two sources ("13.5" and "13.50") is one change, without a
+// conflict even under --strict; a source that writes the stored value otherwise ("12.50" for
+// Fireball's 12.5 Mana) changes nothing, so another source's change of it is no conflict.
+TEST(ModMergeTest, OneValueWrittenTwoWaysIsOneChange) {
+  TempFolder folder;
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  std::vector<CellTable> tables;
+  std::string problem;
+  ASSERT_TRUE(UnpackTables(kSpells, sample, folder / "original", tables, problem)) << problem;
+  const std::size_t mana = ColumnOf(tables[0], "Mana");
+  ASSERT_EQ((*LineNamed(tables[0], "Fireball"))[mana], "12.5");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"13.5", "13.50"}, "13.5"},
+      {{"13.50", "13.5"}, "13.5"},
+      {{"12.50", "14"}, "14"},
+      {{"14", "12.50"}, "14"},
+  };
+  for (const auto& [written, packedMana] : cases) {
+    SCOPED_TRACE(written[0] + " and " + written[1]);
+    std::vector<std::string> arguments = {"--strict", sample};
+    for (std::size_t source = 0; source < written.size(); ++source) {
+      std::vector<CellTable> edited = tables;
+      (*LineNamed(edited[0], "Fireball"))[mana] = written[source];
+      const std::string name = folder / ("source" + std::to_string(source));
+      WriteTables(kSpells, edited, name);
+      arguments.push_back(name);
+    }
+    arguments.push_back(folder / "new.sdb");
+    const PackResult merged = Pack(kSpells, arguments);
+    ASSERT_EQ(merged.status, kExitSuccess) << merged.errors;
+    EXPECT_EQ(ConflictsInSummary(merged.output), 0) << merged.output;
+    std::vector<CellTable> packed;
+    ASSERT_TRUE(UnpackTables(kSpells, folder / "new.sdb", folder / "new", packed, problem))
+        << problem;
+    EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], packedMana);
+  }
+}
+
 // ---- Sources that cannot be taken.
 
 // What a folder holds: each file's name and bytes, its folders' names.
