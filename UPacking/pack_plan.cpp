@@ -215,27 +215,6 @@ std::string HeaderText(char kind, std::size_t headerSize) {
          (headerSize == 2 ? ", short form" : ", long form");
 }
 
-// The cells of a line as strings.
-std::vector<std::string> CellsOf(std::string_view line) {
-  std::vector<std::string> cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string JoinedCells(const std::vector<std::string>& cells) {
-  std::string line;
-  std::size_t size = cells.size();
-  for (const std::string& cell : cells)
-    size += cell.size();
-  line.reserve(size);
-  for (std::size_t index = 0; index < cells.size(); ++index) {
-    if (index > 0) line += '\t';
-    line += cells[index];
-  }
-  return line;
-}
-
 // The cells of a line that no longer show the values the record stores (StoredValuesShown), as
 // the line has them, or a change of the line as a whole when it has other columns than the
 // record.

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "database_cases.h"
-#include "line_cells.h"
 #include "node_writer.h"
 #include "pack_sources.h"
 #include "packed_bytes.h"
@@ -19,6 +18,7 @@
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "stored_tree.h"
 #include "test_files.h"
 
@@ -131,7 +131,7 @@ void SetCell(std::vector<std::string>& lines, std::size_t line, std::size_t colu
              const std::string& text) {
   std::vector<std::string> cells = CellsOf(lines[line]);
   cells[column] = text;
-  lines[line] = LineOf(cells);
+  lines[line] = JoinedCells(cells);
 }
 
 const std::vector<TableEdit>& FixedPointEdits() {
@@ -153,7 +153,7 @@ const std::vector<TableEdit>& FixedPointEdits() {
        [](Lines& lines) {
          std::vector<std::string> added = CellsOf(lines[1]);
          added[0] = "Brand New";
-         lines.insert(lines.begin() + 2, LineOf(added));
+         lines.insert(lines.begin() + 2, JoinedCells(added));
          lines.push_back(lines[3]);
          SetCell(lines, lines.size() - 1, 0, "Last One");
        }},
@@ -451,7 +451,7 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
   std::vector<std::string> cells = CellsOf(lines[1]);
   ASSERT_EQ(cells[0], "Fireball");
   cells[0] = longName;
-  lines[1] = LineOf(cells);
+  lines[1] = JoinedCells(cells);
   WriteTableLines(folder / "tables/SpellPrototypes.txt", lines);
 
   const std::string database = ReadWholeFile(kSpells.sample);

@@ -20,7 +20,6 @@
 #include <string_view>
 #include <vector>
 
-#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
@@ -29,6 +28,7 @@
 #include "session_databases.h"
 #include "session_tools.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "test_files.h"
 #include "workbook_files.h"
 
@@ -41,7 +41,7 @@ using Cells = std::vector<std::string>;
 std::string TableText(const std::string& header, const std::vector<Cells>& lines) {
   std::string text = header + "\r\n";
   for (const Cells& line : lines)
-    text += LineOf(line) + "\r\n";
+    text += JoinedCells(line) + "\r\n";
   return text;
 }
 
@@ -779,8 +779,9 @@ void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<Cell
     const std::vector<MergedLine>& expected = merge.tables[table].lines;
     const std::vector<Cells>& lines = tables[table].lines;
     for (std::size_t line = 0; line < std::max(expected.size(), lines.size()); ++line) {
-      const std::string want = line < expected.size() ? LineOf(expected[line].cells) : "(none)";
-      const std::string got = line < lines.size() ? LineOf(lines[line]) : "(none)";
+      const std::string want =
+          line < expected.size() ? JoinedCells(expected[line].cells) : "(none)";
+      const std::string got = line < lines.size() ? JoinedCells(lines[line]) : "(none)";
       if (want == got) continue;
       differences.push_back(name + " line " + std::to_string(line + 2) + " of NEW is \"" +
                             got.substr(0, 160) + "\", the merge makes \"" + want.substr(0, 160) +
@@ -1917,9 +1918,9 @@ TEST(ModMergeTest, PlanLinesAfterAStoredLineBreakAreTheTableFilesLines) {
           if (item.size() != 9 || item[5].starts_with("(")) continue;
           ++checked;
           EXPECT_EQ(CellAtFileLine(editedText, std::stoul(item[3]), item[5]), item[7])
-              << source << ": " << LineOf(item);
+              << source << ": " << JoinedCells(item);
           EXPECT_EQ(CellAtFileLine(originalText, std::stoul(item[4]), item[5]), item[6])
-              << source << ": " << LineOf(item);
+              << source << ": " << JoinedCells(item);
         }
       }
     }

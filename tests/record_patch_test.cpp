@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "line_cells.h"
 #include "original_layout.h"
 #include "quest_walker.h"
 #include "session_databases.h"
 #include "spell_walker.h"
+#include "split_text.h"
 
 namespace {
 
@@ -112,10 +112,10 @@ TEST(RecordPatchTest, OneChangedCellChangesOnlyItsFieldsNode) {
       if (field < 0 || cells[column] == donorCells[column]) continue;
       std::vector<std::string> edited = cells;
       edited[column] = donorCells[column];
-      SCOPED_TRACE(LineOf(edited));
+      SCOPED_TRACE(JoinedCells(edited));
       RebuiltRecord rebuilt;
       std::vector<CellProblem> problems;
-      ASSERT_TRUE(RebuildRecord(record, LineOf(edited), false, '.', rebuilt, problems))
+      ASSERT_TRUE(RebuildRecord(record, JoinedCells(edited), false, '.', rebuilt, problems))
           << problems.front().why;
       std::vector<std::string> before = FieldNodes(record.bytes);
       std::vector<std::string> after = FieldNodes(rebuilt.bytes);
@@ -157,7 +157,8 @@ TEST(RecordPatchTest, AMalformedCellIsRefusedAtItsColumn) {
         cells[column] = test.cell;
         RebuiltRecord rebuilt;
         std::vector<CellProblem> problems;
-        EXPECT_FALSE(RebuildRecord(sample.record, LineOf(cells), false, '.', rebuilt, problems));
+        EXPECT_FALSE(
+            RebuildRecord(sample.record, JoinedCells(cells), false, '.', rebuilt, problems));
         ASSERT_FALSE(problems.empty());
         for (const CellProblem& problem : problems) {  // one a field behind a shared column
           EXPECT_FALSE(problem.wholeLine);

@@ -7,13 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "line_cells.h"
 #include "program_run.h"
 #include "quest_walker.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "test_files.h"
 
 // An unpacker and its packer, with the sample database of their kind.

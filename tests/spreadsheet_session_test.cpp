@@ -17,7 +17,6 @@
 #include <tuple>
 #include <vector>
 
-#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
@@ -26,6 +25,7 @@
 #include "session_databases.h"
 #include "session_tools.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "test_files.h"
 #include "workbook_files.h"
 
@@ -347,7 +347,7 @@ std::vector<TableSession> EditTables(const Tool& tool, const std::vector<CellTab
 std::string TableText(const TableSession& session) {
   std::string text = session.header + "\r\n";
   for (const SessionLine& line : session.lines)
-    text += LineOf(line.cells) + "\r\n";
+    text += JoinedCells(line.cells) + "\r\n";
   return text;
 }
 
@@ -825,7 +825,7 @@ TEST(SpreadsheetSessionTest, ADeletedLineAndAChangedNextLineChangeOnlyTheirRecor
   constexpr std::size_t kWeapons = 4;
   std::vector<TableSession> sessions = UneditedSessions(kSpells, tables);
   TableSession& weapons = sessions[kWeapons];
-  ASSERT_EQ(LineOf(weapons.lines[1].cells), "flame_arrow\tburn,pierce\t\t3\t\t\t\t1\t");
+  ASSERT_EQ(JoinedCells(weapons.lines[1].cells), "flame_arrow\tburn,pierce\t\t3\t\t\t\t1\t");
   RemoveLine(weapons, 0);
   ChangeCell(weapons, 0, 3, "5");
   const std::string packed = PackAndCheck(kSpells, tables, sessions, folder);
