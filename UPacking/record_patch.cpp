@@ -9,6 +9,7 @@
 #include "node_writer.h"
 #include "number_text.h"
 #include "split_text.h"
+#include "table_text.h"
 
 namespace {
 
@@ -41,11 +42,6 @@ ColumnParts PartsOfColumns(const StoredRecord& record) {
     }
   }
   return columns;
-}
-
-// A spreadsheet's quoting of a cell: a quote at each end.
-bool IsQuoted(std::string_view cell) {
-  return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
 }
 
 bool IsNumberText(std::string_view text) {

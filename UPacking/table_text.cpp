@@ -37,17 +37,6 @@ std::uint64_t MixWord(std::uint64_t hash, std::uint64_t word) {
   return std::rotl((hash ^ word) * kOdd, 29);
 }
 
-// A cell with its enclosing quotes taken off ("" inside standing for one "), as quoted.
-std::string WithoutQuotes(std::string_view cell) {
-  if (cell.size() < 2 || cell.front() != '"' || cell.back() != '"') return std::string(cell);
-  std::string plain;
-  for (std::size_t at = 1; at + 1 < cell.size(); ++at) {
-    plain += cell[at];
-    if (cell[at] == '"' && cell[at + 1] == '"') ++at;
-  }
-  return plain;
-}
-
 // The line with every cell's enclosing quotes taken off.
 std::string LineWithoutQuotes(std::string_view line) {
   std::string plain;
@@ -139,6 +128,20 @@ struct LineSplitter {
 };
 
 }  // namespace
+
+bool IsQuoted(std::string_view cell) {
+  return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
+}
+
+std::string WithoutQuotes(std::string_view cell) {
+  if (!IsQuoted(cell)) return std::string(cell);
+  std::string plain;
+  for (std::size_t at = 1; at + 1 < cell.size(); ++at) {
+    plain += cell[at];
+    if (cell[at] == '"' && cell[at + 1] == '"') ++at;
+  }
+  return plain;
+}
 
 TableSource MemoryTableSource(std::string_view bytes) {
   TableSource source;
