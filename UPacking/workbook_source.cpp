@@ -295,7 +295,7 @@ bool IsWorkbookFile(PlatformFile file) {
 
 void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,
                         char decimalSeparator, int codePage, WorkbookTables& tables) {
-  const std::string name = "'" + path + "'";
+  const std::string name = QuotedPath(path);
   WorkbookFile workbook;
   Problems problems;
   try {
@@ -342,7 +342,7 @@ void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRu
 std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTables& tables,
                                        PlatformFile original, std::int64_t originalSize) {
   std::vector<std::string> notes;
-  const std::string name = "'" + path + "'";
+  const std::string name = QuotedPath(path);
   for (const std::string& sheet : tables.ignoredSheets) {
     notes.push_back(name + ": the sheet " + QuotedText(sheet) + " is not a table and was ignored");
   }

@@ -49,6 +49,13 @@ std::string MessageText(std::string_view text) {
 
 }  // namespace
 
+std::string QuotedPath(std::string_view path) {
+  std::string quoted = "'";
+  quoted += path;
+  quoted += '\'';
+  return quoted;
+}
+
 std::string QuotedText(std::string_view text) {
   if (text.size() <= kLongestQuote) return '"' + MessageText(text) + '"';
   return '"' + MessageText(text.substr(0, kLongestQuote)) + "...\" (" +

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "code_page.h"
+#include "message_text.h"
 #include "platform.h"
 #include "replacing_file.h"
 #include "run_failure.h"
@@ -68,7 +69,7 @@ void CloseAll(NodeReader& reader, TableSet& tableSet) {
 }
 
 std::string WhatWasRead(const std::string& databasePath, const NodeReader& reader) {
-  return "'" + databasePath + "' at offset " + std::to_string(Position(reader));
+  return QuotedPath(databasePath) + " at offset " + std::to_string(Position(reader));
 }
 
 // The report of a failed allocation, or nothing for any other failure, which goes on.
@@ -182,7 +183,7 @@ int UnpackWorkbook(const std::string& databasePath, const std::string& target,
     PrintLine(console, refusal.message);
     refused = true;
   } catch (const ZipFailure& failure) {
-    PrintLine(console, "'" + target + "' " + failure.message);
+    PrintLine(console, QuotedPath(target) + " " + failure.message);
     refused = true;
   } catch (const IoFailure& failure) {
     walkReport = FailureReport(ModuleNameOf(programPath), failure.errorNumber);
