@@ -13,12 +13,12 @@
 #include "pack_plan.h"
 #include "run_failure.h"
 #include "run_unpacker.h"
+#include "split_text.h"
 #include "workbook_reader.h"
 #include "workbook_tables.h"
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 // Problems listed before the rest are counted: a workbook typed in the wrong code page would
 // otherwise list every text it holds.
 constexpr std::size_t kProblemsListed = 20;

@@ -8,10 +8,10 @@
 #include "next_free_name.h"
 #include "platform.h"
 #include "run_unpacker.h"
+#include "split_text.h"
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kWorkbookExtension = ".xlsx";
 
 void PrintLine(const Console& console, std::string_view line) {

@@ -11,11 +11,11 @@
 #include "platform.h"
 #include "replacing_file.h"
 #include "run_failure.h"
+#include "split_text.h"
 #include "workbook_tables.h"
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kCodePageOption = "--code-page";
 
 // The arguments after the program path, up to the first empty one.

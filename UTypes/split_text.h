@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+// The line end of every table and console line the programs write.
+inline constexpr std::string_view kLineEnd = "\r\n";
+
 // The pieces of `text` between occurrences of `separator` (not empty), in order: one more than
 // the separators, empty pieces included ("a,,b" at "," is "a", "", "b"; "" is one empty piece).
 inline std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
