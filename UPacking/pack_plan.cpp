@@ -162,9 +162,8 @@ std::string CellProblemText(const PackRules& rules, std::size_t table, std::size
 // A node whose payload grows or shrinks gets a new header, in its own length form where the
 // new length fits.
 std::string ResizedHeader(const NodeHeader& header, std::int64_t offset, std::int64_t length) {
-  const bool shortForm = header.payloadStart - offset == 2;
   return NodeHeaderBytes(header.kind, static_cast<std::size_t>(length),
-                         shortForm ? LengthForm::Auto : LengthForm::Long);
+                         OwnLengthForm(static_cast<std::size_t>(header.payloadStart - offset)));
 }
 
 // The parts a table's line ends split a line into.

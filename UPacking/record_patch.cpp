@@ -190,10 +190,6 @@ std::vector<std::size_t> FirstColumns(const StoredRecord& record) {
   return first;
 }
 
-LengthForm OwnForm(std::size_t headerSize) {
-  return headerSize == 2 ? LengthForm::Auto : LengthForm::Long;
-}
-
 // The stored value of a number payload as the general number style writes it.
 std::string StoredValueText(const FieldRule& rule, std::string_view payload) {
   char text[kNumberTextCapacity];
@@ -279,7 +275,7 @@ StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
   // The header frames the payload it now has, in its own form where that fits.
   const std::size_t payload = result.bytes.size() - result.headerSize;
   const std::string header = NodeHeaderBytes(static_cast<std::uint8_t>(result.bytes.front()),
-                                             payload, OwnForm(result.headerSize));
+                                             payload, OwnLengthForm(result.headerSize));
   result.bytes.replace(0, result.headerSize, header);
   const auto shift =
       static_cast<std::ptrdiff_t>(header.size()) - static_cast<std::ptrdiff_t>(result.headerSize);
@@ -318,7 +314,7 @@ void AppendEncodedField(const FieldToRebuild& to, const EncodedField& encoded,
                         RebuiltRecord& rebuilt) {
   const std::size_t nodeStart = rebuilt.bytes.size();
   rebuilt.bytes +=
-      NodeHeaderBytes(to.field.code, encoded.payload.size(), OwnForm(to.field.headerSize));
+      NodeHeaderBytes(to.field.code, encoded.payload.size(), OwnLengthForm(to.field.headerSize));
   rebuilt.bytes += encoded.payload;
   if (std::string_view(rebuilt.bytes).substr(nodeStart) != StoredNode(to)) {
     rebuilt.changed = true;
@@ -402,7 +398,7 @@ bool FrameRebuiltRecord(const StoredRecord& record, RebuiltRecord& rebuilt,
   }
   const auto kind = static_cast<std::uint8_t>(record.bytes.front());
   rebuilt.bytes.replace(0, record.headerSize,
-                        NodeHeaderBytes(kind, payloadSize, OwnForm(record.headerSize)));
+                        NodeHeaderBytes(kind, payloadSize, OwnLengthForm(record.headerSize)));
   return true;
 }
 
