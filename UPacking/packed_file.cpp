@@ -27,7 +27,7 @@ struct LineChecker : WatchLinesOnly {
     const std::size_t index = linesRead[table]++;
     const std::vector<std::uint64_t>& expected = plan.lineHashes[table];
     if (difference.empty() && (index >= expected.size() || expected[index] != LineHash(line))) {
-      difference = TableName(rules, table) + " line " + std::to_string(index + 2);
+      difference = TableName(rules, table) + " line " + std::to_string(TableFileLine(index));
     }
   }
 };
@@ -129,7 +129,8 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
   for (std::size_t table = 0; table < rules.tables.size() && checker.difference.empty(); ++table) {
     if (checker.linesRead[table] != plan.lineHashes[table].size()) {
       checker.difference = TableName(rules, table) + " line " +
-                           std::to_string(checker.linesRead[table] + 2) + " (a line is missing)";
+                           std::to_string(TableFileLine(checker.linesRead[table])) +
+                           " (a line is missing)";
     }
   }
   if (!checker.difference.empty()) {

@@ -10,6 +10,7 @@
 #include "node_reader.h"
 #include "run_failure.h"
 #include "split_text.h"
+#include "table_set.h"
 
 namespace {
 
@@ -203,7 +204,7 @@ std::size_t FileLineOf(const TableIndex& index, std::size_t line) {
   const auto after =
       std::ranges::lower_bound(index.joins, line, {}, &std::pair<std::size_t, std::size_t>::first);
   const std::size_t extra = after == index.joins.begin() ? 0 : std::prev(after)->second;
-  return line + 2 + extra;
+  return TableFileLine(line + extra);
 }
 
 void NoteFileLines(TableIndex& index, std::size_t line, std::string_view text) {

@@ -686,8 +686,8 @@ Merge MergeSources(const Tool& tool, const std::vector<CellTable>& original,
   for (std::size_t table = 0; table < original.size(); ++table) {
     MergedTable merged;
     for (std::size_t record = 0; record < original[table].lines.size(); ++record) {
-      const std::string where =
-          std::string(tool.tables[table].fileName) + " line " + std::to_string(record + 2);
+      const std::string where = std::string(tool.tables[table].fileName) + " line " +
+                                std::to_string(TableFileLine(record));
       const std::vector<Touch>& ofRecord = touches[table].ofRecord[record];
       const std::size_t conflictsBefore = merge.conflicts.size();
       merged.records.push_back(
@@ -783,9 +783,9 @@ void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<Cell
           line < expected.size() ? JoinedCells(expected[line].cells) : "(none)";
       const std::string got = line < lines.size() ? JoinedCells(lines[line]) : "(none)";
       if (want == got) continue;
-      differences.push_back(name + " line " + std::to_string(line + 2) + " of NEW is \"" +
-                            got.substr(0, 160) + "\", the merge makes \"" + want.substr(0, 160) +
-                            "\"");
+      differences.push_back(name + " line " + std::to_string(TableFileLine(line)) +
+                            " of NEW is \"" + got.substr(0, 160) + "\", the merge makes \"" +
+                            want.substr(0, 160) + "\"");
       linesAgree = false;
       break;
     }
@@ -819,7 +819,7 @@ void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<Cell
       }
       if (!difference.empty()) {
         differences.push_back(std::string(files.tool.tables[table].fileName) + " line " +
-                              std::to_string(line + 2) + " of NEW: " + difference);
+                              std::to_string(TableFileLine(line)) + " of NEW: " + difference);
       }
     }
   }
@@ -1000,7 +1000,7 @@ std::string Describe(const Tool& tool, const std::vector<const Source*>& sources
         for (const Touch& touch : touches[table].ofRecord[record]) {
           if (touch.source != source) continue;
           what += ' ';  // appended apart: GCC 12 takes " " + ... for an overlapping copy here
-          what += std::to_string(record + 2);
+          what += std::to_string(TableFileLine(record));
           if (touch.removed) what += " removed";
           for (const auto& [column, cell] : touch.cells)
             what += " col " + std::to_string(column + 1) + "=\"" + cell.substr(0, 24) + "\"";
@@ -1478,7 +1478,7 @@ TEST(ModMergeTest, RecordsSharingANameOrCodeAreListedWithTheirLines) {
   const auto fileLine = [](const CellTable& table, std::string_view name) {
     const auto at = std::ranges::find(
         table.lines, name, [](const Cells& cells) { return std::string_view(cells[0]); });
-    return std::to_string(at - table.lines.begin() + 2);
+    return std::to_string(TableFileLine(static_cast<std::size_t>(at - table.lines.begin())));
   };
 
   std::vector<CellTable> modA = tables;
@@ -1731,7 +1731,7 @@ TEST(ModMergeTest, LinesAddedAlikeWithOtherBytesConflictAsChangedRecordsDo) {
         ASSERT_EQ(alike.status, kExitSuccess) << alike.errors;
         // A copy whose source the mod removed may pair with that record: not an added line.
         const std::string addedItem = "added\t" + std::string(tool->tables[table].fileName) +
-                                      "\t2\t" + std::to_string(line + 2) + "\t";
+                                      "\t2\t" + std::to_string(TableFileLine(line)) + "\t";
         if (added && alike.output.find(addedItem) == std::string::npos) continue;
         ++cases[added ? 1 : 0];
         EXPECT_EQ(ConflictsInSummary(alike.output), 0) << alike.output;

@@ -95,7 +95,7 @@ std::string ColumnTitle(const TableSession& session, std::size_t column) {
 // A line as a person reading the table sees it: its line number in the file, the header row
 // being line 1.
 std::string LineNumber(std::size_t index) {
-  return std::to_string(index + 2);
+  return std::to_string(TableFileLine(index));
 }
 
 // How a spreadsheet orders cells: numbers before texts, texts without regard to case, and
