@@ -1,10 +1,8 @@
 // lorupack: packs edited quest tables back into the quest database.
 #include "platform.h"
-#include "quest_walker.h"
-#include "run_packer.h"
+#include "quest_packer.h"
 
 int main(int argc, char** argv) {
   const ProgramArguments arguments = ReadProgramArguments(argc, argv);
-  const PackerSpec packer{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}};
-  return RunPacker(arguments.pointers, packer);
+  return RunPacker(arguments.pointers, kQuestPacker);
 }

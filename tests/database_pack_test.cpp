@@ -17,6 +17,7 @@
 #include "quest_walker.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
+#include "session_tools.h"
 #include "spell_walker.h"
 #include "split_text.h"
 #include "stored_tree.h"
@@ -24,41 +25,15 @@
 
 namespace {
 
-struct Tool {
-  std::span<const std::string_view> banner;
-  std::span<const TableSpec> tables;
-  Walker walker;
-  PackerSpec packer;
-  std::string sample;
-};
-
-const Tool kSpells{
-    kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
-    PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
-    SAMPLES_FOLDER "/spells.sdb"};
-const Tool kQuests{
-    kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>,
-    PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
-    SAMPLES_FOLDER "/quests.qdb"};
-
 int Unpack(const Tool& tool, const std::string& database, const std::string& folder) {
   std::string console;
   const char* arguments[] = {"unpacker", database.c_str(), folder.c_str()};
   return RunUnpacker(arguments, tool.banner, tool.tables, tool.walker, Console{&console});
 }
 
-struct PackResult {
-  int status = -1;
-  std::string output;
-  std::string errors;
-};
-
 PackResult Pack(const Tool& tool, const std::string& original, const std::string& tables,
                 const std::string& target) {
-  PackResult result;
-  const char* arguments[] = {"packer", original.c_str(), tables.c_str(), target.c_str()};
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
+  return Pack(tool, std::vector<std::string>{original, tables, target});
 }
 
 // A table file as lines without their ends, the header first.

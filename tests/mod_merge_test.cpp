@@ -45,21 +45,6 @@ std::string TableText(const std::string& header, const std::vector<Cells>& lines
   return text;
 }
 
-struct PackResult {
-  int status = -1;
-  std::string output;
-  std::string errors;
-};
-
-PackResult Pack(const Tool& tool, const std::vector<std::string>& paths) {
-  std::vector<const char*> arguments = {"packer"};
-  for (const std::string& path : paths)
-    arguments.push_back(path.c_str());
-  PackResult result;
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
-}
-
 // The number of conflicts the summary gives ("0 conflicts", "1 conflict:"), or -1.
 long ConflictsInSummary(const std::string& output) {
   for (std::size_t start = 0; start < output.size();) {

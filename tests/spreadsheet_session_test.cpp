@@ -351,12 +351,6 @@ std::string TableText(const TableSession& session) {
   return text;
 }
 
-struct PackResult {
-  int status = -1;
-  std::string output;
-  std::string errors;
-};
-
 // Writes the session's tables into `folder` and packs them onto the original as `target`.
 PackResult PackSession(const Tool& tool, const std::vector<TableSession>& sessions,
                        const std::string& folder, const std::string& original,
@@ -364,10 +358,7 @@ PackResult PackSession(const Tool& tool, const std::vector<TableSession>& sessio
   std::filesystem::create_directories(folder);
   for (const TableSession& session : sessions)
     WriteWholeFile(folder + "/" + session.fileName, TableText(session));
-  PackResult result;
-  const char* arguments[] = {"packer", original.c_str(), folder.c_str(), target.c_str()};
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
+  return Pack(tool, {original, folder, target});
 }
 
 // Writes the session's tables as a workbook's sheets, as a spreadsheet saves them, and packs
@@ -382,10 +373,7 @@ PackResult PackSessionWorkbook(const Tool& tool, const std::vector<TableSession>
       lines.push_back(line.cells);
   }
   WriteTablesAsWorkbook(tool.format->walk, tool.tables, tables, workbook);
-  PackResult result;
-  const char* arguments[] = {"packer", original.c_str(), workbook.c_str(), target.c_str()};
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
+  return Pack(tool, {original, workbook, target});
 }
 
 // ---- Step 5: check.
