@@ -231,6 +231,36 @@ TEST(DatabasePackTest, CellsThatCannotBeStoredAreRefusedWithTheirPlace) {
   }
 }
 
+// A pack lists its first 40 problems and counts the rest: 40 bad cells are each listed, 43 are 40
+// listed and "... and 3 more problems".
+TEST(DatabasePackTest, ProblemsBeyondTheFortiethAreCounted) {
+  TempFolder folder;
+  WriteWholeFile(folder / "original", GenerateDatabase(DatabaseKind::Spells, 1, 200));
+  ASSERT_EQ(Unpack(kSpells, folder / "original", folder / "tables"), 0);
+  const std::string tablePath = folder / ("tables/" + std::string(kSpells.tables[0].fileName));
+  const std::vector<std::string> unpacked = TableLines(tablePath);
+  ASSERT_GE(unpacked.size(), 44u);
+  const std::string problem = "column \"Slots\": \"1.5\" is not a whole number";
+  for (const std::size_t bad : {40u, 43u}) {
+    SCOPED_TRACE(std::to_string(bad) + " bad cells");
+    std::vector<std::string> lines = unpacked;
+    for (std::size_t line = 1; line <= bad; ++line)
+      SetCell(lines, line, 6, "1.5");
+    WriteTableLines(tablePath, lines);
+    const PackResult result = Pack(kSpells, folder / "original", folder / "tables", folder / "new");
+    EXPECT_EQ(result.status, kExitFailure);
+    std::size_t listed = 0;
+    for (std::size_t at = result.errors.find(problem); at != std::string::npos;
+         at = result.errors.find(problem, at + 1)) {
+      ++listed;
+    }
+    EXPECT_EQ(listed, 40u) << result.errors;
+    const std::string more = "... and 3 more problems\n";
+    EXPECT_EQ(result.errors.find(more) != std::string::npos, bad == 43) << result.errors;
+    EXPECT_FALSE(std::filesystem::exists(folder / "new"));
+  }
+}
+
 // What a spreadsheet may do to a whole table, and the problem it must give.
 TEST(DatabasePackTest, TablesASpreadsheetMangledAreRefused) {
   const struct {
