@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -259,6 +260,44 @@ TEST(DatabasePackTest, ProblemsBeyondTheFortiethAreCounted) {
     EXPECT_EQ(result.errors.find(more) != std::string::npos, bad == 43) << result.errors;
     EXPECT_FALSE(std::filesystem::exists(folder / "new"));
   }
+}
+
+// Records moved together are copied by one edit and leave by one: three consecutive prototypes
+// moved to the end of their table make an edit of three copies at the table's end and one
+// removal of their stretch, and the database keeps its size.
+TEST(DatabasePackTest, RecordsMovedTogetherMoveByOneEdit) {
+  TempFolder folder;
+  ASSERT_EQ(Unpack(kSpells, kSpells.sample, folder / "tables"), 0);
+  const std::string tablePath = folder / "tables/SpellPrototypes.txt";
+  std::vector<std::string> lines = TableLines(tablePath);
+  ASSERT_GE(lines.size(), 10u);
+  std::rotate(lines.begin() + 2, lines.begin() + 5, lines.end());  // lines 3 to 5 to the end
+  WriteTableLines(tablePath, lines);
+
+  const std::string database = ReadWholeFile(kSpells.sample);
+  NodeReader original =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
+  PackSource source;
+  std::vector<std::string> tableNames;
+  for (const TableSpec& table : kSpellFormat.tables)
+    tableNames.emplace_back(table.fileName);
+  OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
+  std::vector<PackSource> sources;
+  sources.push_back(std::move(source));
+  const PackPlan plan = PlanPack(original, kSpells.packer.rules, '.', sources, false);
+  CloseSource(sources[0]);
+  ASSERT_EQ(plan.edits.size(), 2u);
+  const auto copying =
+      std::ranges::find_if(plan.edits, [](const ByteEdit& edit) { return edit.copies > 0; });
+  const auto removing =
+      std::ranges::find_if(plan.edits, [](const ByteEdit& edit) { return edit.removed > 0; });
+  ASSERT_NE(copying, plan.edits.end());
+  ASSERT_NE(removing, plan.edits.end());
+  EXPECT_NE(copying, removing);
+  EXPECT_EQ(copying->copies, 3u);
+  EXPECT_EQ(copying->copiedSize, removing->removed);
+  EXPECT_GT(copying->at, removing->at);
+  EXPECT_EQ(plan.newSize, static_cast<std::int64_t>(database.size()));
 }
 
 // What a spreadsheet may do to a whole table, and the problem it must give.
