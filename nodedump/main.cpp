@@ -1,11 +1,12 @@
 // nodedump: prints the node tree of a spell or quest database and marks where it is damaged.
-#include <cstdio>
 #include <exception>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "console.h"
 #include "dump_arguments.h"
+#include "message_text.h"
 #include "node_dump.h"
 #include "node_reader.h"
 #include "platform.h"
@@ -13,8 +14,14 @@
 
 namespace {
 
+// nodedump writes to the standard streams.
+const Console kConsole{};
+
+// Whether writing the dump to standard output failed before its end (which clears the failure).
+bool dumpWriteFailed = false;
+
 void WriteOut(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  WriteOutputText(kConsole, text);
 }
 
 void DrainToStandardOutput(std::string& text) {
@@ -22,16 +29,23 @@ void DrainToStandardOutput(std::string& text) {
   text.clear();
 }
 
+// The one way a failure of the run is told: "nodedump: <message>" on standard error.
+void ReportFailure(std::string_view message) {
+  std::string line = "nodedump: ";
+  line += message;
+  line += '\n';
+  WriteErrorText(kConsole, line);
+}
+
 int ReportUsageError(const std::string& error) {
-  std::fprintf(stderr, "nodedump: %s\nTry 'nodedump --help'.\n", error.c_str());
+  ReportFailure(error + "\nTry 'nodedump --help'.");
   return kDumpCannotRun;
 }
 
 // Ends a dump cut short: the lines dumped so far on standard output, then why on standard error.
 void ReportFailedRead(const std::string& text, const std::string& path, const std::string& why) {
-  WriteOut(text);
-  std::fflush(stdout);
-  std::fprintf(stderr, "nodedump: cannot read '%s': %s\n", path.c_str(), why.c_str());
+  if (WriteOutputTextFlushed(kConsole, text) != 0) dumpWriteFailed = true;
+  ReportFailure("cannot read " + QuotedPath(path) + ": " + why);
 }
 
 // Opens and dumps the file; a file that cannot be opened or read, or whose reading runs out of
@@ -43,7 +57,7 @@ int DumpFile(const DumpArguments& parsed) {
   int status = kDumpCannotRun;
   try {
     if (!OpenNodeReader(parsed.path.c_str(), reader)) {
-      std::fprintf(stderr, "nodedump: cannot open '%s'\n", parsed.path.c_str());
+      ReportFailure("cannot open " + QuotedPath(parsed.path));
       return kDumpCannotRun;
     }
     DumpOptions options = parsed.options;
@@ -75,8 +89,8 @@ int main(int argc, char** argv) {
   } else {
     status = DumpFile(parsed);
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "nodedump: cannot write the dump to standard output\n");
+  if (WriteOutputTextFlushed(kConsole, {}) != 0 || dumpWriteFailed) {
+    ReportFailure("cannot write the dump to standard output");
     return kDumpCannotRun;
   }
   return status;
