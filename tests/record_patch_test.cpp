@@ -134,6 +134,53 @@ TEST(RecordPatchTest, OneChangedCellChangesOnlyItsFieldsNode) {
   EXPECT_GT(changed, 100u);
 }
 
+// The cells that still show their stored values (StoredValuesShown) are exactly those whose
+// fields the rebuild keeps: the record's own line shows every one; with a cell of another
+// record, that cell shows its value only where the rebuild keeps its field's node. The record
+// RebuildStoredRecord makes is the rebuilt one, read as stored: its bytes, its line, its fields'
+// nodes where its fields say, and every cell of its line showing its values.
+TEST(RecordPatchTest, CellsShowTheirStoredValuesWhereTheRebuildKeepsTheirFields) {
+  const std::vector<SampleRecord> records = AllGeneratedRecords();
+  std::size_t changed = 0;
+  for (std::size_t index = 0; index < records.size(); ++index) {
+    const StoredRecord& record = records[index].record;
+    const std::string line = StoredLine(record);
+    const std::vector<bool> own = StoredValuesShown(record, line, '.');
+    EXPECT_EQ(own, std::vector<bool>(CellsOf(line).size(), true)) << line;
+    if (index == 0 || !SameFields(record, records[index - 1].record)) continue;
+    const std::vector<std::string> donorCells = CellsOf(StoredLine(records[index - 1].record));
+    for (std::size_t column = 0; column < own.size(); ++column) {
+      const int field = OnlyFieldOf(record, column);
+      std::vector<std::string> edited = CellsOf(line);
+      if (field < 0 || edited[column] == donorCells[column]) continue;
+      edited[column] = donorCells[column];
+      const std::string editedLine = JoinedCells(edited);
+      SCOPED_TRACE(editedLine);
+      RebuiltRecord rebuilt;
+      std::vector<CellProblem> problems;
+      ASSERT_TRUE(RebuildRecord(record, editedLine, false, '.', rebuilt, problems));
+      const bool kept = FieldNodes(rebuilt.bytes)[static_cast<std::size_t>(field)] ==
+                        FieldNodes(record.bytes)[static_cast<std::size_t>(field)];
+      std::vector<bool> expected(own.size(), true);
+      expected[column] = kept;
+      EXPECT_EQ(StoredValuesShown(record, editedLine, '.'), expected);
+      StoredRecord stored;
+      ASSERT_TRUE(RebuildStoredRecord(record, editedLine, '.', stored));
+      EXPECT_EQ(stored.bytes, rebuilt.bytes);
+      EXPECT_EQ(StoredLine(stored), rebuilt.line);
+      const std::vector<std::string> nodes = FieldNodes(stored.bytes);
+      ASSERT_EQ(nodes.size(), stored.fields.size());
+      for (std::size_t at = 0; at < nodes.size(); ++at) {
+        const StoredField& part = stored.fields[at];
+        EXPECT_EQ(stored.bytes.substr(part.offset, part.headerSize + part.payloadSize), nodes[at]);
+      }
+      EXPECT_EQ(StoredValuesShown(stored, rebuilt.line, '.'), std::vector<bool>(own.size(), true));
+      ++changed;
+    }
+  }
+  EXPECT_GT(changed, 100u);
+}
+
 // A cell that no field of its column's kind can store.
 struct MalformedCell {
   CellKind kind;
