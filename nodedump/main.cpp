@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
   } else {
     status = DumpFile(parsed);
   }
-  if (WriteOutputTextFlushed(kConsole, {}) != 0 || dumpWriteFailed) {
+  // Flushes what is written ("", not an empty view, whose null data fwrite may not be given).
+  if (WriteOutputTextFlushed(kConsole, "") != 0 || dumpWriteFailed) {
     ReportFailure("cannot write the dump to standard output");
     return kDumpCannotRun;
   }
