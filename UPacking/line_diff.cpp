@@ -1,5 +1,5 @@
-// Line alignment: common ends, anchors of lines that occur once on each side, Myers' algorithm
-// between the anchors.
+// Line alignment: common ends, then a shortest edit script (Myers' algorithm) while it takes
+// few edits, else a walk line by line that looks a few lines ahead.
 #include "line_diff.h"
 
 #include <algorithm>

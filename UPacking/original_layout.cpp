@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "run_failure.h"
+#include "split_text.h"
 #include "stored_tree.h"
 #include "table_text.h"
 
@@ -59,7 +60,7 @@ struct LayoutWatcher : WatchLinesOnly {
       text += line;
       index.ends.push_back(static_cast<std::int64_t>(text.size()));
       index.hashes.push_back(table.hashes.back());
-      text += "\r\n";
+      text += kLineEnd;
       NoteFileLines(index, index.hashes.size() - 1, line);
     }
   }
@@ -211,8 +212,8 @@ Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSepa
     rendered->texts.assign(rules.tables.size(), {});
     rendered->indexes.assign(rules.tables.size(), {});
     for (std::size_t table = 0; table < rules.tables.size(); ++table) {
-      rendered->texts[table] = std::string(rules.tables[table].headerRow) + "\r\n";
-      rendered->indexes[table].lineEnd = "\r\n";
+      rendered->texts[table] = std::string(rules.tables[table].headerRow) + std::string(kLineEnd);
+      rendered->indexes[table].lineEnd = kLineEnd;
       rendered->indexes[table].firstLineStart =
           static_cast<std::int64_t>(rendered->texts[table].size());
     }

@@ -162,9 +162,8 @@ std::string CellProblemText(const PackRules& rules, std::size_t table, std::size
 // A node whose payload grows or shrinks gets a new header, in its own length form where the
 // new length fits.
 std::string ResizedHeader(const NodeHeader& header, std::int64_t offset, std::int64_t length) {
-  const bool shortForm = header.payloadStart - offset == 2;
   return NodeHeaderBytes(header.kind, static_cast<std::size_t>(length),
-                         shortForm ? LengthForm::Auto : LengthForm::Long);
+                         OwnLengthForm(static_cast<std::size_t>(header.payloadStart - offset)));
 }
 
 // The parts a table's line ends split a line into.
@@ -215,40 +214,20 @@ std::string HeaderText(char kind, std::size_t headerSize) {
          (headerSize == 2 ? ", short form" : ", long form");
 }
 
-// The cells of a line as strings.
-std::vector<std::string> CellsOf(std::string_view line) {
-  std::vector<std::string> cells;
-  for (std::string_view cell : SplitColumns(line))
-    cells.emplace_back(cell);
-  return cells;
-}
-
-std::string JoinedCells(const std::vector<std::string>& cells) {
-  std::string line;
-  std::size_t size = cells.size();
-  for (const std::string& cell : cells)
-    size += cell.size();
-  line.reserve(size);
-  for (std::size_t index = 0; index < cells.size(); ++index) {
-    if (index > 0) line += '\t';
-    line += cells[index];
-  }
-  return line;
-}
-
-// The cells in which two lines differ, as the second one's, or a change of the line as a
-// whole when they have other numbers of cells.
-void AddCellChanges(std::string_view before, std::string_view after, RecordChange& change) {
-  const std::vector<std::string_view> old = SplitColumns(before);
-  const std::vector<std::string_view> now = SplitColumns(after);
-  if (old.size() != now.size()) {
-    change.units.push_back({{UnitKind::WholeRecord, 0}, std::string(after)});
+// The cells of a line that no longer show the values the record stores (StoredValuesShown), as
+// the line has them, or a change of the line as a whole when it has other columns than the
+// record.
+void AddCellChanges(const StoredRecord& record, std::string_view line, char decimalSeparator,
+                    RecordChange& change) {
+  const std::vector<bool> shown = StoredValuesShown(record, line, decimalSeparator);
+  if (shown.empty()) {
+    change.units.push_back({{UnitKind::WholeRecord, 0}, std::string(line)});
     return;
   }
-  for (std::size_t column = 0; column < old.size(); ++column) {
-    if (old[column] != now[column]) {
-      change.units.push_back({{UnitKind::Cell, column}, std::string(now[column])});
-    }
+  const std::vector<std::string_view> cells = SplitColumns(line);
+  for (std::size_t column = 0; column < cells.size(); ++column) {
+    if (!shown[column])
+      change.units.push_back({{UnitKind::Cell, column}, std::string(cells[column])});
   }
 }
 
@@ -395,8 +374,8 @@ struct Planner {
                     RecordChange& change);
   void DescribeSource(TablePlanning& planning, SourceTable& from,
                       std::vector<RecordChange>& changes, std::vector<AddedLine>& added);
-  bool SameCellValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
-                     const std::string& a, const std::string& b);
+  bool SameUnitValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
+                     const std::string& value, const std::string& winner);
   void MergeSources(TablePlanning& planning);
   NewLine NewLineAt(const TablePlanning& planning, std::size_t index) const;
   void PlaceNewLines(TablePlanning& planning);
@@ -408,10 +387,9 @@ struct Planner {
                 std::string inserted);
   void PlanKept(TablePlanning& planning, std::size_t newLine, const NewLine& line);
   bool MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
-                   const StoredRecord& record, std::string& bytes, std::string& expected,
-                   std::vector<std::size_t>& storedColumns);
+                   const StoredRecord& record, std::string& bytes, std::string& expected);
   void NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
-                        const StoredRecord& record, const std::vector<std::size_t>& storedColumns);
+                        const StoredRecord& record);
   template <typename ShownByCells>
   void NoteChangedUnit(const TablePlanning& planning, const MergedRecord& merged, std::size_t at,
                        std::size_t source, const StoredRecord& record,
@@ -505,20 +483,7 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
   if (!from.source->database) {
     if (from.pairing.equal[line]) return;
     const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
-    const std::string_view text = ReadSourceLine(from, line);
-    AddCellChanges(StoredLine(record), text, change);
-    // Cells that show the stored value otherwise ("12.50" for 12.5) change nothing; one source
-    // has nothing to weigh them against, and its record is rebuilt once it is planned.
-    if (!Several()) return;
-    RebuiltRecord rebuilt;
-    std::vector<CellProblem> ignored;
-    if (RebuildRecord(record, text, false, decimalSeparator, rebuilt, ignored)) {
-      std::erase_if(change.units, [&](const UnitChange& unit) {
-        return unit.unit.kind == UnitKind::Cell &&
-               std::ranges::find(rebuilt.changedColumns, unit.unit.index) ==
-                   rebuilt.changedColumns.end();
-      });
-    }
+    AddCellChanges(record, ReadSourceLine(from, line), decimalSeparator, change);
     return;
   }
   const RecordSpot& sourceSpot = from.source->layout.tables[planning.table].spots[line];
@@ -536,7 +501,7 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
     change.units.push_back(
         {{UnitKind::RecordHeader, 0}, std::string{header[0], static_cast<char>(header.size())}});
   }
-  AddCellChanges(StoredLine(record), StoredLine(stored), change);
+  AddCellChanges(record, StoredLine(stored), decimalSeparator, change);
   std::vector<std::size_t> differing;
   for (std::size_t field = 0; field < record.fields.size(); ++field) {
     if (FieldNode(record, field) != FieldNode(stored, field)) differing.push_back(field);
@@ -578,25 +543,25 @@ void Planner::DescribeSource(TablePlanning& planning, SourceTable& from,
   }
 }
 
-// Whether two texts of a record's cell store the same value: the record rebuilt with either
-// has the same bytes.
-bool Planner::SameCellValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
-                            const std::string& a, const std::string& b) {
+// Whether a source's value of a record's unit is the winning one: the same text or bytes, or
+// for a cell a text that still shows the value the record stores once its cell holds the
+// winning text (StoredValuesShown).
+bool Planner::SameUnitValue(std::size_t table, std::uint32_t record, const ChangeUnit& unit,
+                            const std::string& value, const std::string& winner) {
+  if (value == winner) return true;
   if (unit.kind != UnitKind::Cell) return false;
   const StoredRecord stored =
       ReadStoredRecord(original, rules, layout, Spot(table, record), decimalSeparator);
   std::vector<std::string> cells = CellsOf(StoredLine(stored));
   if (unit.index >= cells.size()) return false;
-  RebuiltRecord withA;
-  RebuiltRecord withB;
-  std::vector<CellProblem> ignored;
-  cells[unit.index] = a;
-  const bool storedA =
-      RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withA, ignored);
-  cells[unit.index] = b;
-  const bool storedB =
-      RebuildRecord(stored, JoinedCells(cells), false, decimalSeparator, withB, ignored);
-  return storedA && storedB && withA.bytes == withB.bytes;
+  cells[unit.index] = winner;
+  StoredRecord withWinner;
+  if (!RebuildStoredRecord(stored, JoinedCells(cells), decimalSeparator, withWinner)) return false;
+  cells = CellsOf(StoredLine(withWinner));
+  cells[unit.index] = value;
+  const std::vector<bool> shown =
+      StoredValuesShown(withWinner, JoinedCells(cells), decimalSeparator);
+  return unit.index < shown.size() && shown[unit.index];
 }
 
 void Planner::MergeSources(TablePlanning& planning) {
@@ -614,7 +579,7 @@ void Planner::MergeSources(TablePlanning& planning) {
   planning.merged = MergeTable(
       layout.tables[planning.table].spots.size(), std::move(changes), std::move(added),
       [&](std::uint32_t record, const ChangeUnit& unit, const std::string& a,
-          const std::string& b) { return SameCellValue(planning.table, record, unit, a, b); },
+          const std::string& b) { return SameUnitValue(planning.table, record, unit, a, b); },
       Several());
 }
 
@@ -807,8 +772,7 @@ void Planner::PlanKept(TablePlanning& planning, std::size_t newLine, const NewLi
 // comes as it is; otherwise the fields and header that database sources changed come as they
 // store them, and the cells as the sources give them are stored on those.
 bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const MergedRecord& merged,
-                          const StoredRecord& record, std::string& bytes, std::string& expected,
-                          std::vector<std::size_t>& storedColumns) {
+                          const StoredRecord& record, std::string& bytes, std::string& expected) {
   StoredRecord base = record;
   std::vector<std::string> cells = CellsOf(StoredLine(record));
   std::string text;
@@ -847,14 +811,12 @@ bool Planner::MergedBytes(TablePlanning& planning, const NewLine& line, const Me
   if (!Rebuild(planning, base, text, false, line.source, line.line, rebuilt)) return false;
   bytes = std::move(rebuilt.bytes);
   expected = std::move(rebuilt.line);
-  storedColumns = std::move(rebuilt.changedColumns);
   return true;
 }
 
 // Plan items for the units of a record that the sources changed.
 void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord& merged,
-                               const StoredRecord& record,
-                               const std::vector<std::size_t>& storedColumns) {
+                               const StoredRecord& record) {
   const std::vector<std::string> cells = CellsOf(StoredLine(record));
   const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
   // A field's bytes are an item of their own only where no cell of the same source shows them.
@@ -869,15 +831,11 @@ void Planner::NoteChangedUnits(const TablePlanning& planning, const MergedRecord
     }
     return false;
   };
+  // A cell that shows the stored value otherwise ("1.000" for 1) is no unit of a change
+  // (AddCellChanges).
   for (std::size_t at = 0; at < merged.units.size(); ++at) {
-    const ChangeUnit& unit = merged.units[at].unit;
-    // A cell of tables that shows the stored value otherwise ("1.000" for 1) keeps its field.
-    const bool kept = unit.kind == UnitKind::Cell && !storedColumns.empty() &&
-                      std::ranges::find(storedColumns, unit.index) == storedColumns.end();
-    for (std::size_t source : merged.alikeSources[at]) {
-      if (kept && !sources[source].database) continue;
+    for (std::size_t source : merged.alikeSources[at])
       NoteChangedUnit(planning, merged, at, source, record, cells, shownByCells);
-    }
   }
 }
 
@@ -936,8 +894,7 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
   const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
   std::string bytes;
   std::string expected;
-  std::vector<std::size_t> storedColumns;  // none known: a database source's whole record
-  if (!MergedBytes(planning, line, merged, record, bytes, expected, storedColumns)) return;
+  if (!MergedBytes(planning, line, merged, record, bytes, expected)) return;
   if (bytes == record.bytes) return PlanKept(planning, newLine, line);
   TableChanges& changes = plan.changes[planning.table];
   ++changes.changed;
@@ -954,7 +911,7 @@ void Planner::PlanChanged(TablePlanning& planning, std::size_t newLine, const Ne
   }
   if (withItems) AddRecord(expected, RecordName(StoredLine(record)));
   NoteNamedLine(planning, newLine, line.source, line.line, expected, StoredLine(record));
-  NoteChangedUnits(planning, merged, record, storedColumns);
+  NoteChangedUnits(planning, merged, record);
 }
 
 // An added line: a database source's record as it stores it; a line of tables built on the

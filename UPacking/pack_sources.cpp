@@ -1,6 +1,7 @@
 // Opening the sources of a pack: folders of tables and databases.
 #include "pack_sources.h"
 
+#include "message_text.h"
 #include "run_failure.h"
 #include "stored_tree.h"
 
@@ -24,24 +25,30 @@ std::string WhyNotATable(const std::string& path, std::size_t tables, std::strin
 
 }  // namespace
 
+std::string PathInFolder(const std::string& folder, std::string_view fileName) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != kFolderSeparator && path.back() != '/') {
+    path += kFolderSeparator;
+  }
+  path += fileName;
+  return path;
+}
+
 void OpenFolderSource(const std::string& folder, const std::vector<std::string>& tableNames,
                       std::string_view unpacker, PackSource& source) {
   source.path = folder;
-  std::string prefix = folder;
-  if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
-    prefix += kFolderSeparator;
-  }
   for (const std::string& name : tableNames) {
-    const std::string path = prefix + name;
+    const std::string path = PathInFolder(folder, name);
     TableSource table;
     if (!OpenFileForReading(path.c_str(), table.file)) {
-      throw PackFailure{
-          {"the table '" + path + "' " + WhyNotATable(path, tableNames.size(), unpacker)}};
+      throw PackFailure{{"the table " + QuotedPath(path) + " " +
+                         WhyNotATable(path, tableNames.size(), unpacker)}};
     }
     source.tables.push_back(table);
     const int error = FileSize(table.file, source.tables.back().size);
     if (error != 0) {
-      throw PackFailure{{"cannot read the table '" + path + "': " + FailureMessage(error)}};
+      throw PackFailure{
+          {"cannot read the table " + QuotedPath(path) + ": " + FailureMessage(error)}};
     }
   }
 }
@@ -50,7 +57,7 @@ void OpenDatabaseSource(const std::string& path, const PackRules& rules, char de
                         PackSource& source) {
   source.path = path;
   source.database = true;
-  const std::string name = "the source database '" + path + "'";
+  const std::string name = "the source database " + QuotedPath(path);
   try {
     if (!OpenNodeReader(path.c_str(), source.reader)) {
       throw PackFailure{{"cannot open " + name + " (missing, unreadable or not a file)"}};
@@ -80,13 +87,13 @@ void OpenWorkbookSource(const std::string& path, const PackRules& rules, char de
   source.workbook = true;
   if (!OpenFileForReading(path.c_str(), source.workbookFile)) {
     throw PackFailure{
-        {"cannot open the workbook '" + path + "' (missing, unreadable or not a file)"}};
+        {"cannot open the workbook " + QuotedPath(path) + " (missing, unreadable or not a file)"}};
   }
   try {
     ReadWorkbookTables(path, source.workbookFile, rules, decimalSeparator, codePage, source.sheets);
   } catch (const IoFailure& failure) {
-    throw PackFailure{
-        {"cannot read the workbook '" + path + "': " + FailureMessage(failure.errorNumber)}};
+    throw PackFailure{{"cannot read the workbook " + QuotedPath(path) + ": " +
+                       FailureMessage(failure.errorNumber)}};
   }
   for (const std::string& text : source.sheets.texts)
     source.tables.push_back(MemoryTableSource(text));

@@ -26,6 +26,10 @@ struct PackSource {
   WorkbookTables sheets;
 };
 
+// The path of a table file in a folder: the folder, a separator unless it ends in one (either
+// kind), then the file's name.
+std::string PathInFolder(const std::string& folder, std::string_view fileName);
+
 // The table files of a folder source, open for reading. Raises PackFailure naming a table that
 // is missing, not an ordinary file or unreadable.
 void OpenFolderSource(const std::string& folder, const std::vector<std::string>& tableNames,

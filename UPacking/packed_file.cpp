@@ -8,6 +8,7 @@
 #include <string_view>
 #include <thread>
 
+#include "message_text.h"
 #include "packed_bytes.h"
 #include "replacing_file.h"
 #include "table_text.h"
@@ -26,7 +27,7 @@ struct LineChecker : WatchLinesOnly {
     const std::size_t index = linesRead[table]++;
     const std::vector<std::uint64_t>& expected = plan.lineHashes[table];
     if (difference.empty() && (index >= expected.size() || expected[index] != LineHash(line))) {
-      difference = TableName(rules, table) + " line " + std::to_string(index + 2);
+      difference = TableName(rules, table) + " line " + std::to_string(TableFileLine(index));
     }
   }
 };
@@ -36,7 +37,8 @@ ReplacingFile CreateTemporaryBeside(const std::string& target, int permissions) 
   ReplacingFile temporary;
   const int error = CreateReplacingFile(target, ".pack-", permissions, temporary);
   if (error != 0) {
-    throw PackFailure{{"cannot create a file beside '" + target + "': " + FailureMessage(error)}};
+    throw PackFailure{
+        {"cannot create a file beside " + QuotedPath(target) + ": " + FailureMessage(error)}};
   }
   return temporary;
 }
@@ -45,8 +47,8 @@ ReplacingFile CreateTemporaryBeside(const std::string& target, int permissions) 
 void NameTemporary(ReplacingFile& temporary, const std::string& target) {
   const int error = NameReplacingFile(temporary);
   if (error != 0) {
-    throw PackFailure{
-        {"cannot name the new database beside '" + target + "': " + FailureMessage(error)}};
+    throw PackFailure{{"cannot name the new database beside " + QuotedPath(target) + ": " +
+                       FailureMessage(error)}};
   }
 }
 
@@ -72,15 +74,14 @@ void CheckWritten(PlatformFile file, const PackRules& rules, char decimalSeparat
 void CheckTarget(const std::string& target, const std::vector<std::string>& tables) {
   if (target.empty()) throw PackFailure{{"NEW is an empty path: name the file to write"}};
   const PathKind kind = KindOfPath(target.c_str());
-  if (kind == PathKind::Folder) throw PackFailure{{"'" + target + "' is a folder"}};
+  if (kind == PathKind::Folder) throw PackFailure{{QuotedPath(target) + " is a folder"}};
   if (kind == PathKind::Other) {
-    throw PackFailure{{"'" + target +
-                       "' is not an ordinary file (a link or a device): name "
-                       "the file itself"}};
+    throw PackFailure{{QuotedPath(target) + " is not an ordinary file (a link or a device): name "
+                                            "the file itself"}};
   }
   if (kind == PathKind::OrdinaryFile && !MayReplaceFile(target.c_str())) {
-    throw PackFailure{{"'" + target +
-                       "' may not be written by you (it is read-only, or someone else's in a "
+    throw PackFailure{{QuotedPath(target) +
+                       " may not be written by you (it is read-only, or someone else's in a "
                        "shared folder): it is not replaced"}};
   }
   PlatformFile existing;
@@ -88,7 +89,7 @@ void CheckTarget(const std::string& target, const std::vector<std::string>& tabl
   for (const std::string& table : tables) {
     if (IsSameFile(existing, table.c_str())) {
       static_cast<void>(CloseFile(existing));
-      throw PackFailure{{"'" + target + "' is the table '" + table + "'"}};
+      throw PackFailure{{QuotedPath(target) + " is the table " + QuotedPath(table)}};
     }
   }
   static_cast<void>(CloseFile(existing));
@@ -128,7 +129,8 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
   for (std::size_t table = 0; table < rules.tables.size() && checker.difference.empty(); ++table) {
     if (checker.linesRead[table] != plan.lineHashes[table].size()) {
       checker.difference = TableName(rules, table) + " line " +
-                           std::to_string(checker.linesRead[table] + 2) + " (a line is missing)";
+                           std::to_string(TableFileLine(checker.linesRead[table])) +
+                           " (a line is missing)";
     }
   }
   if (!checker.difference.empty()) {
@@ -139,7 +141,7 @@ void CheckPacked(NodeReader& packed, const PackRules& rules, char decimalSeparat
 
 void WriteAndReplace(NodeReader& original, const std::string& originalPath, const PackRules& rules,
                      const PackPlan& plan, const std::string& target, char decimalSeparator) {
-  const std::string beside = "the new database beside '" + target + "'";
+  const std::string beside = "the new database beside " + QuotedPath(target);
   ReplacingFile temporary =
       CreateTemporaryBeside(target, PermissionsForReplacement(target, originalPath));
   try {
@@ -156,11 +158,11 @@ void WriteAndReplace(NodeReader& original, const std::string& originalPath, cons
     // A database open for reading cannot be replaced on every platform.
     InStep("cannot close the original database", [&] { CloseNodeReader(original); });
     NameTemporary(temporary, target);
-    InStep("cannot write '" + temporary.path + "'", [&] {
+    InStep("cannot write " + QuotedPath(temporary.path), [&] {
       const int error = CloseFile(temporary.file);
       if (error != 0) RaiseIoFailure(error);
     });
-    InStep("cannot replace '" + target + "'", [&] {
+    InStep("cannot replace " + QuotedPath(target), [&] {
       const int error = MoveFileOver(temporary.path.c_str(), target.c_str());
       if (error != 0) RaiseIoFailure(error);
     });

@@ -9,6 +9,7 @@
 #include "node_writer.h"
 #include "number_text.h"
 #include "split_text.h"
+#include "table_text.h"
 
 namespace {
 
@@ -43,11 +44,6 @@ ColumnParts PartsOfColumns(const StoredRecord& record) {
   return columns;
 }
 
-// A spreadsheet's quoting of a cell: a quote at each end.
-bool IsQuoted(std::string_view cell) {
-  return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
-}
-
 bool IsNumberText(std::string_view text) {
   return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -74,9 +70,70 @@ bool SplitSharedColumn(const std::vector<ColumnPart>& parts, std::string_view ce
   return false;
 }
 
-// Each field's text as the line gives it, from the columns of the line.
-bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
-                      std::vector<std::string>& texts, std::vector<CellProblem>& problems) {
+std::string_view PayloadOf(const StoredRecord& record, const StoredField& field) {
+  return std::string_view(record.bytes).substr(field.offset + field.headerSize, field.payloadSize);
+}
+
+// How a cell of an edited line reads against its record: the text each part of its column
+// (PartsOfColumns) takes from it, and whether that text still shows its field's stored value.
+struct CellReading {
+  std::vector<std::string_view> pieces;  // per part
+  std::vector<bool> stored;              // per part
+  std::string why;                       // why the cell cannot be read, when it cannot
+};
+
+// The text of the part's field with the part's piece of its column replaced by `piece`.
+std::string FieldTextWith(const StoredField& field, const ColumnPart& part,
+                          std::string_view piece) {
+  const auto at = static_cast<std::size_t>(part.text.data() - field.text.data());
+  std::string text = field.text.substr(0, at);
+  text += piece;
+  text.append(field.text, at + part.text.size());
+  return text;
+}
+
+// Reads `cell` against the column `parts` of `record`, whose own text of the cell is
+// `storedCell`: the record's own text stands for the texts it was made of, however its fields
+// share it, and shows every stored value (the cheap reading); another text is split among the
+// parts, each of which shows its stored value when its field's text with it does
+// (ShowsStoredValue). False, with `why`, when the cell cannot be split among its parts.
+bool ReadCell(const StoredRecord& record, const std::vector<ColumnPart>& parts,
+              std::string_view storedCell, std::string_view cell, char decimalSeparator,
+              CellReading& reading) {
+  reading.pieces.clear();
+  reading.why.clear();
+  if (cell == storedCell) {
+    for (const ColumnPart& part : parts)
+      reading.pieces.push_back(part.text);
+    reading.stored.assign(parts.size(), true);
+    return true;
+  }
+  if (IsQuoted(cell) && !IsQuoted(storedCell)) {
+    reading.why =
+        "is wrapped in quotes that the table did not have: save the table without quoting";
+  } else if (parts.empty()) {
+    reading.why = "stands where the record has no field";
+  } else if (parts.size() == 1) {
+    reading.pieces.push_back(cell);
+  } else {
+    SplitSharedColumn(parts, cell, reading.pieces, reading.why);
+  }
+  if (!reading.why.empty()) return false;
+  reading.stored.assign(parts.size(), false);
+  for (std::size_t at = 0; at < parts.size(); ++at) {
+    const StoredField& field = record.fields[parts[at].field];
+    reading.stored[at] =
+        ShowsStoredValue(field.rule, field.text, PayloadOf(record, field),
+                         FieldTextWith(field, parts[at], reading.pieces[at]), decimalSeparator);
+  }
+  return true;
+}
+
+// Each field's text as the line gives it, from the columns of the line, and whether it still
+// shows the field's stored value (every part of it does; a field without a text does).
+bool FieldTextsOfLine(const StoredRecord& record, std::string_view line, char decimalSeparator,
+                      std::vector<std::string>& texts, std::vector<bool>& stored,
+                      std::vector<CellProblem>& problems) {
   const ColumnParts columns = PartsOfColumns(record);
   const std::vector<std::string_view> cells = SplitColumns(line);
   if (cells.size() != columns.size()) {
@@ -88,34 +145,21 @@ bool FieldTextsOfLine(const StoredRecord& record, std::string_view line,
     return false;
   }
   std::vector<std::vector<std::string_view>> pieces(record.fields.size());
+  stored.assign(record.fields.size(), true);
   const std::string original = StoredLine(record);
   const std::vector<std::string_view> originalCells = SplitColumns(original);
+  CellReading reading;
   bool ok = true;
   for (std::size_t column = 0; column < columns.size(); ++column) {
     const std::vector<ColumnPart>& parts = columns[column];
-    std::vector<std::string_view> split;
-    std::string why;
-    if (cells[column] == originalCells[column]) {
-      // An unedited cell stands for the texts it was made of, however its fields share it;
-      // whether each field still shows its stored value is ShowsStoredValue's to say.
-      for (const ColumnPart& part : parts)
-        split.push_back(part.text);
-    } else if (IsQuoted(cells[column]) && !IsQuoted(originalCells[column])) {
-      why = "is wrapped in quotes that the table did not have: save the table without quoting";
-    } else if (parts.empty()) {
-      why = "stands where the record has no field";
-    } else if (parts.size() == 1) {
-      split.push_back(cells[column]);
-    } else {
-      SplitSharedColumn(parts, cells[column], split, why);
-    }
-    if (!why.empty()) {
-      problems.push_back({column, QuotedText(cells[column]), why});
+    if (!ReadCell(record, parts, originalCells[column], cells[column], decimalSeparator, reading)) {
+      problems.push_back({column, QuotedText(cells[column]), reading.why});
       ok = false;
       continue;
     }
     for (std::size_t part = 0; part < parts.size(); ++part) {
-      pieces[parts[part].field].push_back(split[part]);
+      pieces[parts[part].field].push_back(reading.pieces[part]);
+      if (!reading.stored[part]) stored[parts[part].field] = false;
     }
   }
   texts.assign(record.fields.size(), {});
@@ -144,14 +188,6 @@ std::vector<std::size_t> FirstColumns(const StoredRecord& record) {
               (LeadText(field.rule) == "\t" ? 1 : 0);
   }
   return first;
-}
-
-std::string_view PayloadOf(const StoredRecord& record, const StoredField& field) {
-  return std::string_view(record.bytes).substr(field.offset + field.headerSize, field.payloadSize);
-}
-
-LengthForm OwnForm(std::size_t headerSize) {
-  return headerSize == 2 ? LengthForm::Auto : LengthForm::Long;
 }
 
 // The stored value of a number payload as the general number style writes it.
@@ -239,7 +275,7 @@ StoredRecord WithPartsOf(const StoredRecord& record, const StoredRecord& other,
   // The header frames the payload it now has, in its own form where that fits.
   const std::size_t payload = result.bytes.size() - result.headerSize;
   const std::string header = NodeHeaderBytes(static_cast<std::uint8_t>(result.bytes.front()),
-                                             payload, OwnForm(result.headerSize));
+                                             payload, OwnLengthForm(result.headerSize));
   result.bytes.replace(0, result.headerSize, header);
   const auto shift =
       static_cast<std::ptrdiff_t>(header.size()) - static_cast<std::ptrdiff_t>(result.headerSize);
@@ -256,6 +292,7 @@ struct FieldToRebuild {
   const StoredRecord& record;
   const StoredField& field;
   std::string_view text;
+  bool stored;  // the text still shows the stored value (ReadCell)
   std::size_t firstColumn;
   const std::vector<std::size_t>& columns;
 };
@@ -277,7 +314,7 @@ void AppendEncodedField(const FieldToRebuild& to, const EncodedField& encoded,
                         RebuiltRecord& rebuilt) {
   const std::size_t nodeStart = rebuilt.bytes.size();
   rebuilt.bytes +=
-      NodeHeaderBytes(to.field.code, encoded.payload.size(), OwnForm(to.field.headerSize));
+      NodeHeaderBytes(to.field.code, encoded.payload.size(), OwnLengthForm(to.field.headerSize));
   rebuilt.bytes += encoded.payload;
   if (std::string_view(rebuilt.bytes).substr(nodeStart) != StoredNode(to)) {
     rebuilt.changed = true;
@@ -307,27 +344,39 @@ void NoteStoredValue(const FieldToRebuild& to, const EncodedField& encoded,
 
 // Appends the field to the record being rebuilt: its stored node while its text still shows the
 // stored value, otherwise its text encoded anew; false, with the problem, when the text cannot
-// be stored.
+// be stored. `fields`, when given, gets the field as the rebuilt record stores it.
 bool RebuildField(const FieldToRebuild& to, bool neighbour, char decimalSeparator,
-                  RebuiltRecord& rebuilt, std::vector<CellProblem>& problems) {
+                  RebuiltRecord& rebuilt, std::vector<CellProblem>& problems,
+                  std::vector<StoredField>* fields) {
   const FieldRule& rule = to.field.rule;
   const std::string_view payload = PayloadOf(to.record, to.field);
-  if (!HasText(rule) || ShowsStoredValue(rule, to.field.text, payload, to.text, decimalSeparator)) {
+  const std::size_t nodeStart = rebuilt.bytes.size();
+  const std::size_t textStart = rebuilt.line.size();
+  std::size_t payloadSize = to.field.payloadSize;
+  if (!HasText(rule) || to.stored) {
     AppendStoredField(to, rebuilt);
-    return true;
+  } else {
+    EncodedField encoded;
+    FieldProblem problem;
+    if (!EncodeField(rule, payload, neighbour, to.text, decimalSeparator, encoded, problem)) {
+      problems.push_back({to.firstColumn + problem.column, QuotedText(problem.cell), problem.why});
+      return false;
+    }
+    if (encoded.payload.size() > kLongestPayload) {
+      problems.push_back({to.firstColumn, QuotedText(to.text), "is too long to be stored"});
+      return false;
+    }
+    AppendEncodedField(to, encoded, rebuilt);
+    NoteStoredValue(to, encoded, rebuilt);
+    payloadSize = encoded.payload.size();
   }
-  EncodedField encoded;
-  FieldProblem problem;
-  if (!EncodeField(rule, payload, neighbour, to.text, decimalSeparator, encoded, problem)) {
-    problems.push_back({to.firstColumn + problem.column, QuotedText(problem.cell), problem.why});
-    return false;
+  if (fields != nullptr) {
+    StoredField& field = fields->emplace_back(to.field);
+    field.offset = nodeStart;
+    field.payloadSize = payloadSize;
+    field.headerSize = rebuilt.bytes.size() - nodeStart - payloadSize;
+    field.text = rebuilt.line.substr(textStart);
   }
-  if (encoded.payload.size() > kLongestPayload) {
-    problems.push_back({to.firstColumn, QuotedText(to.text), "is too long to be stored"});
-    return false;
-  }
-  AppendEncodedField(to, encoded, rebuilt);
-  NoteStoredValue(to, encoded, rebuilt);
   return true;
 }
 
@@ -349,18 +398,23 @@ bool FrameRebuiltRecord(const StoredRecord& record, RebuiltRecord& rebuilt,
   }
   const auto kind = static_cast<std::uint8_t>(record.bytes.front());
   rebuilt.bytes.replace(0, record.headerSize,
-                        NodeHeaderBytes(kind, payloadSize, OwnForm(record.headerSize)));
+                        NodeHeaderBytes(kind, payloadSize, OwnLengthForm(record.headerSize)));
   return true;
 }
 
 }  // namespace
 
-bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
+namespace {
+
+// RebuildRecord, with the rebuilt record's fields (before its header is framed anew) when
+// `fields` is given.
+bool RebuildFields(const StoredRecord& record, std::string_view line, bool neighbour,
                    char decimalSeparator, RebuiltRecord& rebuilt,
-                   std::vector<CellProblem>& problems) {
+                   std::vector<CellProblem>& problems, std::vector<StoredField>* fields) {
   rebuilt = RebuiltRecord{};
   std::vector<std::string> texts;
-  if (!FieldTextsOfLine(record, line, texts, problems)) return false;
+  std::vector<bool> stored;
+  if (!FieldTextsOfLine(record, line, decimalSeparator, texts, stored, problems)) return false;
   const std::vector<std::size_t> firstColumns = FirstColumns(record);
   const std::vector<std::vector<std::size_t>> fieldColumns = ColumnsOfFields(record);
   // The record is built in place behind its old header, which is framed anew at the end: a long
@@ -370,9 +424,55 @@ bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neigh
   rebuilt.line.reserve(line.size());
   bool ok = true;
   for (std::size_t index = 0; index < record.fields.size(); ++index) {
-    const FieldToRebuild field{record, record.fields[index], texts[index], firstColumns[index],
-                               fieldColumns[index]};
-    ok = RebuildField(field, neighbour, decimalSeparator, rebuilt, problems) && ok;
+    const FieldToRebuild field{record,        record.fields[index], texts[index],
+                               stored[index], firstColumns[index],  fieldColumns[index]};
+    ok = RebuildField(field, neighbour, decimalSeparator, rebuilt, problems, fields) && ok;
   }
   return ok && FrameRebuiltRecord(record, rebuilt, problems);
+}
+
+}  // namespace
+
+bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
+                   char decimalSeparator, RebuiltRecord& rebuilt,
+                   std::vector<CellProblem>& problems) {
+  return RebuildFields(record, line, neighbour, decimalSeparator, rebuilt, problems, nullptr);
+}
+
+bool RebuildStoredRecord(const StoredRecord& record, std::string_view line, char decimalSeparator,
+                         StoredRecord& rebuiltRecord) {
+  RebuiltRecord rebuilt;
+  std::vector<CellProblem> ignored;
+  std::vector<StoredField> fields;
+  if (!RebuildFields(record, line, false, decimalSeparator, rebuilt, ignored, &fields)) {
+    return false;
+  }
+  // The header framed anew moves the fields by the change of its size.
+  const std::size_t builtSize =
+      fields.empty() ? record.headerSize
+                     : fields.back().offset + fields.back().headerSize + fields.back().payloadSize;
+  const std::size_t headerSize = record.headerSize + rebuilt.bytes.size() - builtSize;
+  for (StoredField& field : fields)
+    field.offset = field.offset - record.headerSize + headerSize;
+  rebuiltRecord.bytes = std::move(rebuilt.bytes);
+  rebuiltRecord.headerSize = headerSize;
+  rebuiltRecord.fields = std::move(fields);
+  return true;
+}
+
+std::vector<bool> StoredValuesShown(const StoredRecord& record, std::string_view line,
+                                    char decimalSeparator) {
+  const ColumnParts columns = PartsOfColumns(record);
+  const std::vector<std::string_view> cells = SplitColumns(line);
+  if (cells.size() != columns.size()) return {};
+  const std::string original = StoredLine(record);
+  const std::vector<std::string_view> originalCells = SplitColumns(original);
+  std::vector<bool> shown(cells.size());
+  CellReading reading;
+  for (std::size_t column = 0; column < cells.size(); ++column) {
+    shown[column] = ReadCell(record, columns[column], originalCells[column], cells[column],
+                             decimalSeparator, reading) &&
+                    std::ranges::all_of(reading.stored, [](bool stored) { return stored; });
+  }
+  return shown;
 }

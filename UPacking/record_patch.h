@@ -78,9 +78,19 @@ struct RebuiltRecord {
   std::vector<SpacedListCell> spacedLists;
 };
 
+// Per column of `line` (an edited line of the record), whether its cell still shows the value
+// the record stores there: the record's own text of the cell (the cheap reading), or a text
+// from which every field whose text stands in the column reads its stored value again
+// (ShowsStoredValue: "12.50" for 12.5, "3.0" for 3). Empty when the line has other columns than
+// the record. The one rule by which an edited cell is told from an unchanged one; RebuildRecord
+// keeps a field's bytes by it.
+std::vector<bool> StoredValuesShown(const StoredRecord& record, std::string_view line,
+                                    char decimalSeparator);
+
 // Rebuilds `record` with the cells of `line`: each field owns the columns it produced (a text
 // holding a tab owns two; colour channels share one column, split at its commas), fields whose
-// columns show the same value keep their bytes, the others are encoded anew; fields without a
+// columns still show their stored values (StoredValuesShown) keep their bytes, the others are
+// encoded anew; fields without a
 // column keep their bytes. `neighbour`: the record is the neighbour of a new line that
 // resembles no record, and shop flags stored anew lose its hidden bits. Nodes whose length
 // changes keep their length form where it fits. False, with the problems, when the line cannot
@@ -88,3 +98,9 @@ struct RebuiltRecord {
 bool RebuildRecord(const StoredRecord& record, std::string_view line, bool neighbour,
                    char decimalSeparator, RebuiltRecord& rebuilt,
                    std::vector<CellProblem>& problems);
+
+// The record that RebuildRecord makes of `line` (not as a neighbour), read as a stored record:
+// the record against which the cells of another line are then read. False when the line cannot
+// be stored.
+bool RebuildStoredRecord(const StoredRecord& record, std::string_view line, char decimalSeparator,
+                         StoredRecord& rebuilt);

@@ -211,7 +211,7 @@ std::string TableGivenAsSource(NodeReader& file, const std::string& name,
 // outline says so (unless it is the original's outline), else for why it cannot be read.
 void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char decimalSeparator,
                         NodeReader& original, PackSource& source) {
-  const std::string name = "the source '" + path + "'";
+  const std::string name = "the source " + QuotedPath(path);
   try {
     OpenDatabaseSource(path, packer.rules, decimalSeparator, source);
   } catch (const PackFailure&) {
@@ -255,13 +255,13 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
                            "tables or a database"}};
       default:
         if (IsWorkbookSource(path)) {
-          InStep("cannot read '" + path + "'", [&] {
+          InStep("cannot read " + QuotedPath(path), [&] {
             OpenWorkbookSource(path, packer.rules, decimalSeparator, arguments.codePage,
                                open.sources.back());
           });
           break;
         }
-        InStep("cannot read '" + path + "'", [&] {
+        InStep("cannot read " + QuotedPath(path), [&] {
           OpenSourceDatabase(packer, path, decimalSeparator, original, open.sources.back());
         });
     }
@@ -286,15 +286,12 @@ void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec&
   std::vector<std::string> tables;
   for (const PackSource& source : open.sources) {
     if (source.workbook && IsSameFile(source.workbookFile, arguments.target.c_str())) {
-      throw PackFailure{{"the source '" + source.path + "' is NEW itself: NEW is a database"}};
+      throw PackFailure{
+          {"the source " + QuotedPath(source.path) + " is NEW itself: NEW is a database"}};
     }
     if (source.database || source.workbook) continue;
-    std::string prefix = source.path;
-    if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
-      prefix += kFolderSeparator;
-    }
     for (const TableSpec& table : packer.rules.tables)
-      tables.push_back(prefix + std::string(table.fileName));
+      tables.push_back(PathInFolder(source.path, table.fileName));
   }
   CheckTarget(arguments.target, tables);
   const bool newIsOriginal = IsSameFile(original.file, arguments.target.c_str());
@@ -322,7 +319,7 @@ bool NamesSameFile(const std::string& path, const std::string& other) {
 void CheckChangesPath(const PackArguments& arguments, const PackerSpec& packer,
                       const OpenSources& open, const NodeReader& original) {
   const std::string& path = arguments.changes;
-  const std::string named = "the change workbook '" + path + "'";
+  const std::string named = "the change workbook " + QuotedPath(path);
   if (path.empty()) throw PackFailure{{"--changes is an empty path: name the workbook to write"}};
   if (path == arguments.original || IsSameFile(original.file, path.c_str())) {
     throw PackFailure{{named + " is ORIGINAL: name another file"}};
@@ -335,14 +332,10 @@ void CheckChangesPath(const PackArguments& arguments, const PackerSpec& packer,
     const bool same = path == source.path ||
                       (source.database && IsSameFile(source.reader.file, path.c_str())) ||
                       (source.workbook && IsSameFile(source.workbookFile, path.c_str()));
-    if (same) throw PackFailure{{named + " is the source '" + source.path + "'"}};
+    if (same) throw PackFailure{{named + " is the source " + QuotedPath(source.path)}};
     if (source.database || source.workbook) continue;
-    std::string prefix = source.path;
-    if (!prefix.empty() && prefix.back() != kFolderSeparator && prefix.back() != '/') {
-      prefix += kFolderSeparator;
-    }
     for (const TableSpec& table : packer.rules.tables)
-      tables.push_back(prefix + std::string(table.fileName));
+      tables.push_back(PathInFolder(source.path, table.fileName));
   }
   CheckTarget(path, tables);
 }
@@ -370,7 +363,8 @@ std::string WriteChanges(const PackArguments& arguments, const PackerSpec& packe
     return "the change workbook '" + arguments.changes +
            "' cannot be written: " + FailureMessage(failure.errorNumber);
   } catch (const ZipFailure& failure) {
-    return "the change workbook '" + arguments.changes + "' cannot be written: " + failure.message;
+    return "the change workbook " + QuotedPath(arguments.changes) +
+           " cannot be written: " + failure.message;
   }
   return {};
 }
@@ -381,7 +375,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
                  const Console& console) {
   NodeReader original;
   bool opened = false;
-  InStep("cannot read '" + arguments.original + "'",
+  InStep("cannot read " + QuotedPath(arguments.original),
          [&] { opened = OpenNodeReader(arguments.original.c_str(), original); });
   if (!opened) {
     throw PackFailure{{"cannot open the original database '" + arguments.original +
@@ -394,13 +388,13 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     if (arguments.hasTarget) CheckTargetAgainstSources(arguments, packer, open, original);
     if (arguments.hasChanges) CheckChangesPath(arguments, packer, open, original);
     PackPlan plan;
-    InStep("cannot read '" + arguments.original + "'", [&] {
+    InStep("cannot read " + QuotedPath(arguments.original), [&] {
       try {
         plan = PlanPack(original, packer.rules, decimalSeparator, open.sources,
                         arguments.dryRun || arguments.verbose || arguments.hasChanges);
       } catch (const PackFailure&) {
-        const std::string wrong =
-            WrongDatabaseProblem(original, "the original '" + arguments.original + "'", packer);
+        const std::string wrong = WrongDatabaseProblem(
+            original, "the original " + QuotedPath(arguments.original), packer);
         if (!wrong.empty()) throw PackFailure{{wrong}};
         throw;
       }
@@ -422,7 +416,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
                                   arguments.dryRun);
     for (const PackSource& source : open.sources) {
       if (!source.workbook) continue;
-      InStep("cannot read '" + arguments.original + "'", [&] {
+      InStep("cannot read " + QuotedPath(arguments.original), [&] {
         for (const std::string& note :
              WorkbookNotes(source.path, source.sheets, original.file, Size(original)))
           summary += note + "\n";
@@ -439,15 +433,15 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     if (arguments.hasChanges) {
       const std::string failed = WriteChanges(arguments, packer, plan, decimalSeparator);
       if (!failed.empty() && arguments.dryRun) throw PackFailure{{failed}};
-      if (!failed.empty()) return "'" + arguments.target + "' is written, but " + failed;
+      if (!failed.empty()) return QuotedPath(arguments.target) + " is written, but " + failed;
     }
     const int error = WriteOutputTextFlushed(console, summary);
     if (error == 0) return {};
     if (arguments.dryRun) {
       throw PackFailure{{"cannot print the summary: " + FailureMessage(error)}};
     }
-    return "'" + arguments.target +
-           "' is written, but its summary cannot be printed: " + FailureMessage(error);
+    return QuotedPath(arguments.target) +
+           " is written, but its summary cannot be printed: " + FailureMessage(error);
   } catch (...) {
     static_cast<void>(CloseFile(original.file));
     throw;

@@ -74,7 +74,7 @@ void MergeUnits(std::vector<const RecordChange*> changes, MergedRecord& merged,
     merged.unitSources.push_back(winner);
     std::vector<std::size_t>& alike = merged.alikeSources.emplace_back();
     for (const auto& [source, text] : values) {
-      if (*text == *value || sameValue(merged.record, unit, *text, *value)) alike.push_back(source);
+      if (sameValue(merged.record, unit, *text, *value)) alike.push_back(source);
     }
     if (alike.size() == values.size()) continue;
     Conflict conflict{merged.record, unit, {}, {}, {}, winner};

@@ -116,10 +116,11 @@ std::size_t SourceLineOf(const MergedRecord& record, std::size_t source);
 // later one put it), after the record it follows in its source, or the nearest one before it
 // that stays; lines added alike whose database records differ in bytes are a conflict (on the
 // record as a whole), the later source's taken. The original's records that stay keep their order.
-// `sameValue(record, unit, a, b)` tells whether two values of a unit that differ as text are
-// the same value (a cell's "44" and "44.0" in a number column).
+// `sameValue(record, unit, value, winner)` tells whether a source's value of a unit stands for
+// the winning one: the same text or bytes, or the same value written otherwise (a cell's "44.0"
+// for "44" in a number column).
 using SameUnitValue = std::function<bool(std::uint32_t record, const ChangeUnit& unit,
-                                         const std::string& a, const std::string& b)>;
+                                         const std::string& value, const std::string& winner)>;
 // `orderLines`: also the merged table's order of lines (the original's).
 MergedTable MergeTable(std::size_t recordCount, std::vector<RecordChange> changes,
                        std::vector<AddedLine> added, const SameUnitValue& sameValue,

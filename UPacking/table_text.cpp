@@ -10,6 +10,7 @@
 #include "node_reader.h"
 #include "run_failure.h"
 #include "split_text.h"
+#include "table_set.h"
 
 namespace {
 
@@ -35,17 +36,6 @@ std::uint64_t Mix(std::uint64_t value) {
 
 std::uint64_t MixWord(std::uint64_t hash, std::uint64_t word) {
   return std::rotl((hash ^ word) * kOdd, 29);
-}
-
-// A cell with its enclosing quotes taken off ("" inside standing for one "), as quoted.
-std::string WithoutQuotes(std::string_view cell) {
-  if (cell.size() < 2 || cell.front() != '"' || cell.back() != '"') return std::string(cell);
-  std::string plain;
-  for (std::size_t at = 1; at + 1 < cell.size(); ++at) {
-    plain += cell[at];
-    if (cell[at] == '"' && cell[at + 1] == '"') ++at;
-  }
-  return plain;
 }
 
 // The line with every cell's enclosing quotes taken off.
@@ -140,6 +130,20 @@ struct LineSplitter {
 
 }  // namespace
 
+bool IsQuoted(std::string_view cell) {
+  return cell.size() >= 2 && cell.front() == '"' && cell.back() == '"';
+}
+
+std::string WithoutQuotes(std::string_view cell) {
+  if (!IsQuoted(cell)) return std::string(cell);
+  std::string plain;
+  for (std::size_t at = 1; at + 1 < cell.size(); ++at) {
+    plain += cell[at];
+    if (cell[at] == '"' && cell[at + 1] == '"') ++at;
+  }
+  return plain;
+}
+
 TableSource MemoryTableSource(std::string_view bytes) {
   TableSource source;
   source.memory = bytes;
@@ -200,7 +204,7 @@ std::size_t FileLineOf(const TableIndex& index, std::size_t line) {
   const auto after =
       std::ranges::lower_bound(index.joins, line, {}, &std::pair<std::size_t, std::size_t>::first);
   const std::size_t extra = after == index.joins.begin() ? 0 : std::prev(after)->second;
-  return line + 2 + extra;
+  return TableFileLine(line + extra);
 }
 
 void NoteFileLines(TableIndex& index, std::size_t line, std::string_view text) {

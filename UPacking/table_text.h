@@ -11,6 +11,12 @@
 
 #include "platform.h"
 
+// A spreadsheet's quoting of a cell: a quote at each end.
+bool IsQuoted(std::string_view cell);
+
+// A cell with its enclosing quotes taken off ("" inside standing for one "), when it is quoted.
+std::string WithoutQuotes(std::string_view cell);
+
 // Where a table's bytes are read from: an open file, or bytes in memory (tests, fuzzing).
 struct TableSource {
   PlatformFile file;        // not open: the bytes are `memory`

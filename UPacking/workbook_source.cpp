@@ -13,12 +13,12 @@
 #include "pack_plan.h"
 #include "run_failure.h"
 #include "run_unpacker.h"
+#include "split_text.h"
 #include "workbook_reader.h"
 #include "workbook_tables.h"
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 // Problems listed before the rest are counted: a workbook typed in the wrong code page would
 // otherwise list every text it holds.
 constexpr std::size_t kProblemsListed = 20;
@@ -310,7 +310,7 @@ bool IsRecordedDatabase(const RecordedOrigin& origin, PlatformFile database, std
 
 void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,
                         char decimalSeparator, int codePage, WorkbookTables& tables) {
-  const std::string name = "'" + path + "'";
+  const std::string name = QuotedPath(path);
   WorkbookFile workbook;
   Problems problems;
   try {
@@ -357,7 +357,7 @@ void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRu
 std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTables& tables,
                                        PlatformFile original, std::int64_t originalSize) {
   std::vector<std::string> notes;
-  const std::string name = "'" + path + "'";
+  const std::string name = QuotedPath(path);
   for (const std::string& sheet : tables.ignoredSheets) {
     notes.push_back(name + ": the sheet " + QuotedUtf8Text(sheet) +
                     " is not a table and was ignored");

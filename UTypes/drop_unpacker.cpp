@@ -9,6 +9,7 @@
 #include "next_free_name.h"
 #include "platform.h"
 #include "run_unpacker.h"
+#include "split_text.h"
 
 namespace {
 

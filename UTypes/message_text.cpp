@@ -81,6 +81,13 @@ std::string MarkedGameText(std::string_view text) {
   return marked;
 }
 
+std::string QuotedPath(std::string_view path) {
+  std::string quoted = "'";
+  quoted += path;
+  quoted += '\'';
+  return quoted;
+}
+
 std::string QuotedText(std::string_view text) {
   return Quoted(text, MarkedGameText);
 }

@@ -36,6 +36,9 @@ std::string MarkedGameText(std::string_view text);
 std::string QuotedText(std::string_view text);
 inline constexpr std::size_t kLongestQuote = 60;
 
+// A path as a message names it: in single quotes, as it is ("'mods/spells.sdb'").
+std::string QuotedPath(std::string_view path);
+
 // A game text as a message shows it without quotes: escaped and marked as QuotedText does it,
 // beyond its first kLongestQuote bytes cut off and followed by "...".
 std::string ShownText(std::string_view text);

@@ -18,6 +18,12 @@ inline constexpr std::size_t kLongestPayload = (std::size_t{1} << 30) - 1;
 // payload fits in it.
 enum class LengthForm : std::uint8_t { Short, Long, Auto };
 
+// The form a node keeps when its length changes, by the size of its header: a short header (2
+// bytes) stays short where the new length fits, a long one (5 bytes) stays long.
+inline LengthForm OwnLengthForm(std::size_t headerSize) {
+  return headerSize == 2 ? LengthForm::Auto : LengthForm::Long;
+}
+
 // A node stream under construction; nodes may be nested with BeginNode and EndNode.
 struct NodeWriter {
   struct OpenNode {

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "code_page.h"
+#include "message_text.h"
 #include "platform.h"
 #include "replacing_file.h"
 #include "run_failure.h"
+#include "split_text.h"
 #include "workbook_tables.h"
 
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kCodePageOption = "--code-page";
 
 // The arguments after the program path, up to the first empty one.
@@ -68,7 +69,7 @@ void CloseAll(NodeReader& reader, TableSet& tableSet) {
 }
 
 std::string WhatWasRead(const std::string& databasePath, const NodeReader& reader) {
-  return "'" + databasePath + "' at offset " + std::to_string(Position(reader));
+  return QuotedPath(databasePath) + " at offset " + std::to_string(Position(reader));
 }
 
 // The report of a failed allocation, or nothing for any other failure, which goes on.
@@ -178,7 +179,7 @@ int UnpackWorkbook(const std::string& databasePath, const std::string& target,
     PrintLine(console, refusal.message);
     refused = true;
   } catch (const ZipFailure& failure) {
-    PrintLine(console, "'" + target + "' " + failure.message);
+    PrintLine(console, QuotedPath(target) + " " + failure.message);
     refused = true;
   } catch (const IoFailure& failure) {
     walkReport = FailureReport(ModuleNameOf(programPath), failure.errorNumber);

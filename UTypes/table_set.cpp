@@ -2,10 +2,9 @@
 #include "table_set.h"
 
 #include "run_failure.h"
+#include "split_text.h"
 
 namespace {
-
-constexpr std::string_view kLineEnd = "\r\n";
 
 void WriteOrFail(Table& table, const char* bytes, std::size_t count) {
   const int error = WriteFileFully(table.file, bytes, count);

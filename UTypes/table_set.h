@@ -15,6 +15,12 @@ struct TableSpec {
   std::string_view headerRow;
 };
 
+// The file line of a table's line `line` (from 0, the first after the header row): the header
+// row is line 1.
+inline std::size_t TableFileLine(std::size_t line) {
+  return line + 2;
+}
+
 // Bytes gathered per table before they are written.
 inline constexpr std::size_t kTableBufferSize = std::size_t{256} * 1024;
 

@@ -1,10 +1,9 @@
 // lorupack: packs edited quest tables back into the quest database.
 #include "drop_packer.h"
 #include "platform.h"
-#include "quest_walker.h"
+#include "quest_packer.h"
 
 int main(int argc, char** argv) {
   const ProgramArguments arguments = ReadProgramArguments(argc, argv);
-  const PackerSpec packer{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}};
-  return RunPackerProgram(arguments.pointers, packer);
+  return RunPackerProgram(arguments.pointers, kQuestPacker);
 }

@@ -1,5 +1,4 @@
 // nodedump: prints the node tree of a spell or quest database and marks where it is damaged.
-#include <cstdio>
 #include <exception>
 #include <span>
 #include <string>
@@ -7,6 +6,7 @@
 
 #include "console.h"
 #include "dump_arguments.h"
+#include "message_text.h"
 #include "node_dump.h"
 #include "node_reader.h"
 #include "platform.h"
@@ -14,13 +14,14 @@
 
 namespace {
 
-// Through the run's console: a console that shows Unicode gets the text as its letters.
-void WriteOut(std::string_view text) {
-  WriteOutputText({}, text);
-}
+// nodedump writes to the standard streams.
+const Console kConsole{};
 
-void WriteError(const std::string& text) {
-  WriteErrorText({}, "nodedump: " + text + "\n");
+// Whether writing the dump to standard output failed before its end (which clears the failure).
+bool dumpWriteFailed = false;
+
+void WriteOut(std::string_view text) {
+  WriteOutputText(kConsole, text);
 }
 
 void DrainToStandardOutput(std::string& text) {
@@ -28,16 +29,23 @@ void DrainToStandardOutput(std::string& text) {
   text.clear();
 }
 
+// The one way a failure of the run is told: "nodedump: <message>" on standard error.
+void ReportFailure(std::string_view message) {
+  std::string line = "nodedump: ";
+  line += message;
+  line += '\n';
+  WriteErrorText(kConsole, line);
+}
+
 int ReportUsageError(const std::string& error) {
-  WriteError(error + "\nTry 'nodedump --help'.");
+  ReportFailure(error + "\nTry 'nodedump --help'.");
   return kDumpCannotRun;
 }
 
 // Ends a dump cut short: the lines dumped so far on standard output, then why on standard error.
 void ReportFailedRead(const std::string& text, const std::string& path, const std::string& why) {
-  WriteOut(text);
-  std::fflush(stdout);
-  WriteError("cannot read '" + path + "': " + why);
+  if (WriteOutputTextFlushed(kConsole, text) != 0) dumpWriteFailed = true;
+  ReportFailure("cannot read " + QuotedPath(path) + ": " + why);
 }
 
 // Opens and dumps the file; a file that cannot be opened or read, or whose reading runs out of
@@ -49,7 +57,7 @@ int DumpFile(const DumpArguments& parsed) {
   int status = kDumpCannotRun;
   try {
     if (!OpenNodeReader(parsed.path.c_str(), reader)) {
-      WriteError("cannot open '" + parsed.path + "'");
+      ReportFailure("cannot open " + QuotedPath(parsed.path));
       return kDumpCannotRun;
     }
     DumpOptions options = parsed.options;
@@ -81,8 +89,9 @@ int main(int argc, char** argv) {
   } else {
     status = DumpFile(parsed);
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    WriteError("cannot write the dump to standard output");
+  // Flushes what is written ("", not an empty view, whose null data fwrite may not be given).
+  if (WriteOutputTextFlushed(kConsole, "") != 0 || dumpWriteFailed) {
+    ReportFailure("cannot write the dump to standard output");
     return kDumpCannotRun;
   }
   return status;

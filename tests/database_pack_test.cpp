@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "database_cases.h"
-#include "line_cells.h"
 #include "node_writer.h"
 #include "pack_sources.h"
 #include "packed_bytes.h"
@@ -18,28 +18,13 @@
 #include "quest_walker.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
+#include "session_tools.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "stored_tree.h"
 #include "test_files.h"
 
 namespace {
-
-struct Tool {
-  std::span<const std::string_view> banner;
-  std::span<const TableSpec> tables;
-  Walker walker;
-  PackerSpec packer;
-  std::string sample;
-};
-
-const Tool kSpells{
-    kSpellFormat.banner, kSpellFormat.tables, WalkFormat<kSpellFormat>,
-    PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
-    SAMPLES_FOLDER "/spells.sdb"};
-const Tool kQuests{
-    kQuestFormat.banner, kQuestFormat.tables, WalkFormat<kQuestFormat>,
-    PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
-    SAMPLES_FOLDER "/quests.qdb"};
 
 int Unpack(const Tool& tool, const std::string& database, const std::string& folder) {
   std::string console;
@@ -47,18 +32,9 @@ int Unpack(const Tool& tool, const std::string& database, const std::string& fol
   return RunUnpacker(arguments, tool.banner, tool.tables, tool.walker, Console{&console});
 }
 
-struct PackResult {
-  int status = -1;
-  std::string output;
-  std::string errors;
-};
-
 PackResult Pack(const Tool& tool, const std::string& original, const std::string& tables,
                 const std::string& target) {
-  PackResult result;
-  const char* arguments[] = {"packer", original.c_str(), tables.c_str(), target.c_str()};
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
+  return Pack(tool, std::vector<std::string>{original, tables, target});
 }
 
 // A table file as lines without their ends, the header first.
@@ -131,7 +107,7 @@ void SetCell(std::vector<std::string>& lines, std::size_t line, std::size_t colu
              const std::string& text) {
   std::vector<std::string> cells = CellsOf(lines[line]);
   cells[column] = text;
-  lines[line] = LineOf(cells);
+  lines[line] = JoinedCells(cells);
 }
 
 const std::vector<TableEdit>& FixedPointEdits() {
@@ -153,7 +129,7 @@ const std::vector<TableEdit>& FixedPointEdits() {
        [](Lines& lines) {
          std::vector<std::string> added = CellsOf(lines[1]);
          added[0] = "Brand New";
-         lines.insert(lines.begin() + 2, LineOf(added));
+         lines.insert(lines.begin() + 2, JoinedCells(added));
          lines.push_back(lines[3]);
          SetCell(lines, lines.size() - 1, 0, "Last One");
        }},
@@ -254,6 +230,74 @@ TEST(DatabasePackTest, CellsThatCannotBeStoredAreRefusedWithTheirPlace) {
     EXPECT_NE(result.errors.find(bad.problem), std::string::npos) << result.errors;
     EXPECT_EQ(ReadWholeFile(folder / "new"), "old");
   }
+}
+
+// A pack lists its first 40 problems and counts the rest: 40 bad cells are each listed, 43 are 40
+// listed and "... and 3 more problems".
+TEST(DatabasePackTest, ProblemsBeyondTheFortiethAreCounted) {
+  TempFolder folder;
+  WriteWholeFile(folder / "original", GenerateDatabase(DatabaseKind::Spells, 1, 200));
+  ASSERT_EQ(Unpack(kSpells, folder / "original", folder / "tables"), 0);
+  const std::string tablePath = folder / ("tables/" + std::string(kSpells.tables[0].fileName));
+  const std::vector<std::string> unpacked = TableLines(tablePath);
+  ASSERT_GE(unpacked.size(), 44u);
+  const std::string problem = "column \"Slots\": \"1.5\" is not a whole number";
+  for (const std::size_t bad : {40u, 43u}) {
+    SCOPED_TRACE(std::to_string(bad) + " bad cells");
+    std::vector<std::string> lines = unpacked;
+    for (std::size_t line = 1; line <= bad; ++line)
+      SetCell(lines, line, 6, "1.5");
+    WriteTableLines(tablePath, lines);
+    const PackResult result = Pack(kSpells, folder / "original", folder / "tables", folder / "new");
+    EXPECT_EQ(result.status, kExitFailure);
+    std::size_t listed = 0;
+    for (std::size_t at = result.errors.find(problem); at != std::string::npos;
+         at = result.errors.find(problem, at + 1)) {
+      ++listed;
+    }
+    EXPECT_EQ(listed, 40u) << result.errors;
+    const std::string more = "... and 3 more problems\n";
+    EXPECT_EQ(result.errors.find(more) != std::string::npos, bad == 43) << result.errors;
+    EXPECT_FALSE(std::filesystem::exists(folder / "new"));
+  }
+}
+
+// Records moved together are copied by one edit and leave by one: three consecutive prototypes
+// moved to the end of their table make an edit of three copies at the table's end and one
+// removal of their stretch, and the database keeps its size.
+TEST(DatabasePackTest, RecordsMovedTogetherMoveByOneEdit) {
+  TempFolder folder;
+  ASSERT_EQ(Unpack(kSpells, kSpells.sample, folder / "tables"), 0);
+  const std::string tablePath = folder / "tables/SpellPrototypes.txt";
+  std::vector<std::string> lines = TableLines(tablePath);
+  ASSERT_GE(lines.size(), 10u);
+  std::rotate(lines.begin() + 2, lines.begin() + 5, lines.end());  // lines 3 to 5 to the end
+  WriteTableLines(tablePath, lines);
+
+  const std::string database = ReadWholeFile(kSpells.sample);
+  NodeReader original =
+      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
+  PackSource source;
+  std::vector<std::string> tableNames;
+  for (const TableSpec& table : kSpellFormat.tables)
+    tableNames.emplace_back(table.fileName);
+  OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
+  std::vector<PackSource> sources;
+  sources.push_back(std::move(source));
+  const PackPlan plan = PlanPack(original, kSpells.packer.rules, '.', sources, false);
+  CloseSource(sources[0]);
+  ASSERT_EQ(plan.edits.size(), 2u);
+  const auto copying =
+      std::ranges::find_if(plan.edits, [](const ByteEdit& edit) { return edit.copies > 0; });
+  const auto removing =
+      std::ranges::find_if(plan.edits, [](const ByteEdit& edit) { return edit.removed > 0; });
+  ASSERT_NE(copying, plan.edits.end());
+  ASSERT_NE(removing, plan.edits.end());
+  EXPECT_NE(copying, removing);
+  EXPECT_EQ(copying->copies, 3u);
+  EXPECT_EQ(copying->copiedSize, removing->removed);
+  EXPECT_GT(copying->at, removing->at);
+  EXPECT_EQ(plan.newSize, static_cast<std::int64_t>(database.size()));
 }
 
 // What a spreadsheet may do to a whole table, and the problem it must give.
@@ -451,7 +495,7 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
   std::vector<std::string> cells = CellsOf(lines[1]);
   ASSERT_EQ(cells[0], "Fireball");
   cells[0] = longName;
-  lines[1] = LineOf(cells);
+  lines[1] = JoinedCells(cells);
   WriteTableLines(folder / "tables/SpellPrototypes.txt", lines);
 
   const std::string database = ReadWholeFile(kSpells.sample);

@@ -76,7 +76,7 @@ TEST(DropPackerTest, PacksTheDroppedFilesOntoTheWorkbooksDatabaseAsTheCommandLin
     ASSERT_LT(nameColumn, cells.lines.at(0).size());
     cells.lines[0][nameColumn] = "Renamed by the mod";
     std::string text = cells.header + "\r\n";
-    for (const std::vector<std::string>& line : cells.lines) text += LineOf(line) + "\r\n";
+    for (const std::vector<std::string>& line : cells.lines) text += JoinedCells(line) + "\r\n";
     WriteWholeFile(table, text);
 
     const std::string expected = folder / "expected";

@@ -20,7 +20,6 @@
 #include <string_view>
 #include <vector>
 
-#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
@@ -29,6 +28,7 @@
 #include "session_databases.h"
 #include "session_tools.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "test_files.h"
 #include "workbook_files.h"
 
@@ -41,23 +41,8 @@ using Cells = std::vector<std::string>;
 std::string TableText(const std::string& header, const std::vector<Cells>& lines) {
   std::string text = header + "\r\n";
   for (const Cells& line : lines)
-    text += LineOf(line) + "\r\n";
+    text += JoinedCells(line) + "\r\n";
   return text;
-}
-
-struct PackResult {
-  int status = -1;
-  std::string output;
-  std::string errors;
-};
-
-PackResult Pack(const Tool& tool, const std::vector<std::string>& paths) {
-  std::vector<const char*> arguments = {"packer"};
-  for (const std::string& path : paths)
-    arguments.push_back(path.c_str());
-  PackResult result;
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
 }
 
 // The number of conflicts the summary gives ("0 conflicts", "1 conflict:"), or -1.
@@ -686,8 +671,8 @@ Merge MergeSources(const Tool& tool, const std::vector<CellTable>& original,
   for (std::size_t table = 0; table < original.size(); ++table) {
     MergedTable merged;
     for (std::size_t record = 0; record < original[table].lines.size(); ++record) {
-      const std::string where =
-          std::string(tool.tables[table].fileName) + " line " + std::to_string(record + 2);
+      const std::string where = std::string(tool.tables[table].fileName) + " line " +
+                                std::to_string(TableFileLine(record));
       const std::vector<Touch>& ofRecord = touches[table].ofRecord[record];
       const std::size_t conflictsBefore = merge.conflicts.size();
       merged.records.push_back(
@@ -779,12 +764,13 @@ void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<Cell
     const std::vector<MergedLine>& expected = merge.tables[table].lines;
     const std::vector<Cells>& lines = tables[table].lines;
     for (std::size_t line = 0; line < std::max(expected.size(), lines.size()); ++line) {
-      const std::string want = line < expected.size() ? LineOf(expected[line].cells) : "(none)";
-      const std::string got = line < lines.size() ? LineOf(lines[line]) : "(none)";
+      const std::string want =
+          line < expected.size() ? JoinedCells(expected[line].cells) : "(none)";
+      const std::string got = line < lines.size() ? JoinedCells(lines[line]) : "(none)";
       if (want == got) continue;
-      differences.push_back(name + " line " + std::to_string(line + 2) + " of NEW is \"" +
-                            got.substr(0, 160) + "\", the merge makes \"" + want.substr(0, 160) +
-                            "\"");
+      differences.push_back(name + " line " + std::to_string(TableFileLine(line)) +
+                            " of NEW is \"" + got.substr(0, 160) + "\", the merge makes \"" +
+                            want.substr(0, 160) + "\"");
       linesAgree = false;
       break;
     }
@@ -818,7 +804,7 @@ void CheckNew(const CaseFiles& files, const Merge& merge, const std::vector<Cell
       }
       if (!difference.empty()) {
         differences.push_back(std::string(files.tool.tables[table].fileName) + " line " +
-                              std::to_string(line + 2) + " of NEW: " + difference);
+                              std::to_string(TableFileLine(line)) + " of NEW: " + difference);
       }
     }
   }
@@ -999,7 +985,7 @@ std::string Describe(const Tool& tool, const std::vector<const Source*>& sources
         for (const Touch& touch : touches[table].ofRecord[record]) {
           if (touch.source != source) continue;
           what += ' ';  // appended apart: GCC 12 takes " " + ... for an overlapping copy here
-          what += std::to_string(record + 2);
+          what += std::to_string(TableFileLine(record));
           if (touch.removed) what += " removed";
           for (const auto& [column, cell] : touch.cells)
             what += " col " + std::to_string(column + 1) + "=\"" + cell.substr(0, 24) + "\"";
@@ -1413,6 +1399,44 @@ TEST(ModMergeTest, TwoModsOfTheSampleMergeAndAThirdConflicts) {
   EXPECT_FALSE(std::filesystem::exists(folder / "strict.sdb"));
 }
 
+// One value written two ways by two sources ("13.5" and "13.50") is one change, without a
+// conflict even under --strict; a source that writes the stored value otherwise ("12.50" for
+// Fireball's 12.5 Mana) changes nothing, so another source's change of it is no conflict.
+TEST(ModMergeTest, OneValueWrittenTwoWaysIsOneChange) {
+  TempFolder folder;
+  const std::string sample = SAMPLES_FOLDER "/spells.sdb";
+  std::vector<CellTable> tables;
+  std::string problem;
+  ASSERT_TRUE(UnpackTables(kSpells, sample, folder / "original", tables, problem)) << problem;
+  const std::size_t mana = ColumnOf(tables[0], "Mana");
+  ASSERT_EQ((*LineNamed(tables[0], "Fireball"))[mana], "12.5");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"13.5", "13.50"}, "13.5"},
+      {{"13.50", "13.5"}, "13.5"},
+      {{"12.50", "14"}, "14"},
+      {{"14", "12.50"}, "14"},
+  };
+  for (const auto& [written, packedMana] : cases) {
+    SCOPED_TRACE(written[0] + " and " + written[1]);
+    std::vector<std::string> arguments = {"--strict", sample};
+    for (std::size_t source = 0; source < written.size(); ++source) {
+      std::vector<CellTable> edited = tables;
+      (*LineNamed(edited[0], "Fireball"))[mana] = written[source];
+      const std::string name = folder / ("source" + std::to_string(source));
+      WriteTables(kSpells, edited, name);
+      arguments.push_back(name);
+    }
+    arguments.push_back(folder / "new.sdb");
+    const PackResult merged = Pack(kSpells, arguments);
+    ASSERT_EQ(merged.status, kExitSuccess) << merged.errors;
+    EXPECT_EQ(ConflictsInSummary(merged.output), 0) << merged.output;
+    std::vector<CellTable> packed;
+    ASSERT_TRUE(UnpackTables(kSpells, folder / "new.sdb", folder / "new", packed, problem))
+        << problem;
+    EXPECT_EQ((*LineNamed(packed[0], "Fireball"))[mana], packedMana);
+  }
+}
+
 // ---- Sources that cannot be taken.
 
 // What a folder holds: each file's name and bytes, its folders' names.
@@ -1439,7 +1463,7 @@ TEST(ModMergeTest, RecordsSharingANameOrCodeAreListedWithTheirLines) {
   const auto fileLine = [](const CellTable& table, std::string_view name) {
     const auto at = std::ranges::find(
         table.lines, name, [](const Cells& cells) { return std::string_view(cells[0]); });
-    return std::to_string(at - table.lines.begin() + 2);
+    return std::to_string(TableFileLine(static_cast<std::size_t>(at - table.lines.begin())));
   };
 
   std::vector<CellTable> modA = tables;
@@ -1692,7 +1716,7 @@ TEST(ModMergeTest, LinesAddedAlikeWithOtherBytesConflictAsChangedRecordsDo) {
         ASSERT_EQ(alike.status, kExitSuccess) << alike.errors;
         // A copy whose source the mod removed may pair with that record: not an added line.
         const std::string addedItem = "added\t" + std::string(tool->tables[table].fileName) +
-                                      "\t2\t" + std::to_string(line + 2) + "\t";
+                                      "\t2\t" + std::to_string(TableFileLine(line)) + "\t";
         if (added && alike.output.find(addedItem) == std::string::npos) continue;
         ++cases[added ? 1 : 0];
         EXPECT_EQ(ConflictsInSummary(alike.output), 0) << alike.output;
@@ -1879,9 +1903,9 @@ TEST(ModMergeTest, PlanLinesAfterAStoredLineBreakAreTheTableFilesLines) {
           if (item.size() != 9 || item[5].starts_with("(")) continue;
           ++checked;
           EXPECT_EQ(CellAtFileLine(editedText, std::stoul(item[3]), item[5]), item[7])
-              << source << ": " << LineOf(item);
+              << source << ": " << JoinedCells(item);
           EXPECT_EQ(CellAtFileLine(originalText, std::stoul(item[4]), item[5]), item[6])
-              << source << ": " << LineOf(item);
+              << source << ": " << JoinedCells(item);
         }
       }
     }

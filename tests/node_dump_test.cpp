@@ -393,4 +393,22 @@ TEST_F(NodeDumpProgramTest, BadUsageAndUnopenableFileExitWithTwo) {
   }
 }
 
+// Every failure is told one way, one line "nodedump: ..." on standard error, and exits with
+// kDumpCannotRun: a wrong command line (with the hint to the help), a file that cannot be
+// opened, a dump that cannot be written.
+TEST_F(NodeDumpProgramTest, FailuresAreToldOnStandardErrorOneLineEach) {
+  WriteWholeFile(folder / "db", SoundDatabase());
+  const std::string missing = folder / "missing.sdb";
+  const ProgramResult usage = RunProgram(NODEDUMP_PATH, {"--colour", folder / "db"}, {}, true);
+  EXPECT_EQ(usage.exitStatus, kDumpCannotRun);
+  EXPECT_EQ(usage.output, "nodedump: unknown option '--colour'\nTry 'nodedump --help'.\n");
+  const ProgramResult unopened = RunProgram(NODEDUMP_PATH, {missing}, {}, true);
+  EXPECT_EQ(unopened.exitStatus, kDumpCannotRun);
+  EXPECT_EQ(unopened.output, "nodedump: cannot open '" + missing + "'\n");
+  const ProgramResult unwritten =
+      RunProgramWithOutputTo(">/dev/full", NODEDUMP_PATH, {folder / "db"});
+  EXPECT_EQ(unwritten.exitStatus, kDumpCannotRun);
+  EXPECT_EQ(unwritten.output, "nodedump: cannot write the dump to standard output\n");
+}
+
 }  // namespace

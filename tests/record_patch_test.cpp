@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "line_cells.h"
 #include "original_layout.h"
 #include "quest_walker.h"
 #include "session_databases.h"
 #include "spell_walker.h"
+#include "split_text.h"
 
 namespace {
 
@@ -112,10 +112,10 @@ TEST(RecordPatchTest, OneChangedCellChangesOnlyItsFieldsNode) {
       if (field < 0 || cells[column] == donorCells[column]) continue;
       std::vector<std::string> edited = cells;
       edited[column] = donorCells[column];
-      SCOPED_TRACE(LineOf(edited));
+      SCOPED_TRACE(JoinedCells(edited));
       RebuiltRecord rebuilt;
       std::vector<CellProblem> problems;
-      ASSERT_TRUE(RebuildRecord(record, LineOf(edited), false, '.', rebuilt, problems))
+      ASSERT_TRUE(RebuildRecord(record, JoinedCells(edited), false, '.', rebuilt, problems))
           << problems.front().why;
       std::vector<std::string> before = FieldNodes(record.bytes);
       std::vector<std::string> after = FieldNodes(rebuilt.bytes);
@@ -128,6 +128,53 @@ TEST(RecordPatchTest, OneChangedCellChangesOnlyItsFieldsNode) {
       if (rebuilt.rounded.empty()) {
         EXPECT_EQ(CellsOf(rebuilt.line)[column], donorCells[column]);
       }
+      ++changed;
+    }
+  }
+  EXPECT_GT(changed, 100u);
+}
+
+// The cells that still show their stored values (StoredValuesShown) are exactly those whose
+// fields the rebuild keeps: the record's own line shows every one; with a cell of another
+// record, that cell shows its value only where the rebuild keeps its field's node. The record
+// RebuildStoredRecord makes is the rebuilt one, read as stored: its bytes, its line, its fields'
+// nodes where its fields say, and every cell of its line showing its values.
+TEST(RecordPatchTest, CellsShowTheirStoredValuesWhereTheRebuildKeepsTheirFields) {
+  const std::vector<SampleRecord> records = AllGeneratedRecords();
+  std::size_t changed = 0;
+  for (std::size_t index = 0; index < records.size(); ++index) {
+    const StoredRecord& record = records[index].record;
+    const std::string line = StoredLine(record);
+    const std::vector<bool> own = StoredValuesShown(record, line, '.');
+    EXPECT_EQ(own, std::vector<bool>(CellsOf(line).size(), true)) << line;
+    if (index == 0 || !SameFields(record, records[index - 1].record)) continue;
+    const std::vector<std::string> donorCells = CellsOf(StoredLine(records[index - 1].record));
+    for (std::size_t column = 0; column < own.size(); ++column) {
+      const int field = OnlyFieldOf(record, column);
+      std::vector<std::string> edited = CellsOf(line);
+      if (field < 0 || edited[column] == donorCells[column]) continue;
+      edited[column] = donorCells[column];
+      const std::string editedLine = JoinedCells(edited);
+      SCOPED_TRACE(editedLine);
+      RebuiltRecord rebuilt;
+      std::vector<CellProblem> problems;
+      ASSERT_TRUE(RebuildRecord(record, editedLine, false, '.', rebuilt, problems));
+      const bool kept = FieldNodes(rebuilt.bytes)[static_cast<std::size_t>(field)] ==
+                        FieldNodes(record.bytes)[static_cast<std::size_t>(field)];
+      std::vector<bool> expected(own.size(), true);
+      expected[column] = kept;
+      EXPECT_EQ(StoredValuesShown(record, editedLine, '.'), expected);
+      StoredRecord stored;
+      ASSERT_TRUE(RebuildStoredRecord(record, editedLine, '.', stored));
+      EXPECT_EQ(stored.bytes, rebuilt.bytes);
+      EXPECT_EQ(StoredLine(stored), rebuilt.line);
+      const std::vector<std::string> nodes = FieldNodes(stored.bytes);
+      ASSERT_EQ(nodes.size(), stored.fields.size());
+      for (std::size_t at = 0; at < nodes.size(); ++at) {
+        const StoredField& part = stored.fields[at];
+        EXPECT_EQ(stored.bytes.substr(part.offset, part.headerSize + part.payloadSize), nodes[at]);
+      }
+      EXPECT_EQ(StoredValuesShown(stored, rebuilt.line, '.'), std::vector<bool>(own.size(), true));
       ++changed;
     }
   }
@@ -157,7 +204,8 @@ TEST(RecordPatchTest, AMalformedCellIsRefusedAtItsColumn) {
         cells[column] = test.cell;
         RebuiltRecord rebuilt;
         std::vector<CellProblem> problems;
-        EXPECT_FALSE(RebuildRecord(sample.record, LineOf(cells), false, '.', rebuilt, problems));
+        EXPECT_FALSE(
+            RebuildRecord(sample.record, JoinedCells(cells), false, '.', rebuilt, problems));
         ASSERT_FALSE(problems.empty());
         for (const CellProblem& problem : problems) {  // one a field behind a shared column
           EXPECT_FALSE(problem.wholeLine);

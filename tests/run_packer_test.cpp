@@ -22,12 +22,13 @@
 #include "program_run.h"
 #include "quest_walker.h"
 #include "run_unpacker.h"
+#include "spell_packer.h"
 #include "spell_walker.h"
 #include "test_files.h"
 
 namespace {
 
-const PackerSpec kGrimpack{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}};
+const PackerSpec& kGrimpack = kSpellPacker;
 
 struct RunResult {
   int status = -1;

@@ -7,13 +7,15 @@
 #include <string_view>
 #include <vector>
 
-#include "line_cells.h"
 #include "program_run.h"
+#include "quest_packer.h"
 #include "quest_walker.h"
 #include "run_packer.h"
 #include "run_unpacker.h"
 #include "session_databases.h"
+#include "spell_packer.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "test_files.h"
 
 // An unpacker and its packer, with the sample database of their kind.
@@ -29,23 +31,28 @@ struct Tool {
 };
 
 inline const Tool kSpells{
-    DatabaseKind::Spells,
-    "spells",
-    kSpellFormat.banner,
-    kSpellFormat.tables,
-    WalkFormat<kSpellFormat>,
-    PackerSpec{"grimpack", "grimdex", "sdb", {kSpellFormat.tables, &kSpellFormat.walk}},
-    SAMPLES_FOLDER "/spells.sdb",
-    &kSpellFormat};
+    DatabaseKind::Spells,     "spells",     kSpellFormat.banner,          kSpellFormat.tables,
+    WalkFormat<kSpellFormat>, kSpellPacker, SAMPLES_FOLDER "/spells.sdb", &kSpellFormat};
 inline const Tool kQuests{
-    DatabaseKind::Quests,
-    "quests",
-    kQuestFormat.banner,
-    kQuestFormat.tables,
-    WalkFormat<kQuestFormat>,
-    PackerSpec{"lorupack", "lorudex", "qdb", {kQuestFormat.tables, &kQuestFormat.walk}},
-    SAMPLES_FOLDER "/quests.qdb",
-    &kQuestFormat};
+    DatabaseKind::Quests,     "quests",     kQuestFormat.banner,          kQuestFormat.tables,
+    WalkFormat<kQuestFormat>, kQuestPacker, SAMPLES_FOLDER "/quests.qdb", &kQuestFormat};
+
+// A packer's run in-process: its exit status and what it printed on each stream.
+struct PackResult {
+  int status = -1;
+  std::string output;
+  std::string errors;
+};
+
+// Runs the tool's packer with the command line `words` (after the program's path).
+inline PackResult Pack(const Tool& tool, const std::vector<std::string>& words) {
+  std::vector<const char*> arguments = {"packer"};
+  for (const std::string& word : words)
+    arguments.push_back(word.c_str());
+  PackResult result;
+  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
+  return result;
+}
 
 // Under the sanitizers, and under an emulator (the 32-bit build under qemu-i386), a case costs
 // about ten times as much: fewer of them run there.

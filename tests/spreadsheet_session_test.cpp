@@ -17,7 +17,6 @@
 #include <tuple>
 #include <vector>
 
-#include "line_cells.h"
 #include "node_writer.h"
 #include "program_run.h"
 #include "quest_walker.h"
@@ -26,6 +25,7 @@
 #include "session_databases.h"
 #include "session_tools.h"
 #include "spell_walker.h"
+#include "split_text.h"
 #include "test_files.h"
 #include "workbook_files.h"
 
@@ -95,7 +95,7 @@ std::string ColumnTitle(const TableSession& session, std::size_t column) {
 // A line as a person reading the table sees it: its line number in the file, the header row
 // being line 1.
 std::string LineNumber(std::size_t index) {
-  return std::to_string(index + 2);
+  return std::to_string(TableFileLine(index));
 }
 
 // How a spreadsheet orders cells: numbers before texts, texts without regard to case, and
@@ -347,15 +347,9 @@ std::vector<TableSession> EditTables(const Tool& tool, const std::vector<CellTab
 std::string TableText(const TableSession& session) {
   std::string text = session.header + "\r\n";
   for (const SessionLine& line : session.lines)
-    text += LineOf(line.cells) + "\r\n";
+    text += JoinedCells(line.cells) + "\r\n";
   return text;
 }
-
-struct PackResult {
-  int status = -1;
-  std::string output;
-  std::string errors;
-};
 
 // Writes the session's tables into `folder` and packs them onto the original as `target`.
 PackResult PackSession(const Tool& tool, const std::vector<TableSession>& sessions,
@@ -364,10 +358,7 @@ PackResult PackSession(const Tool& tool, const std::vector<TableSession>& sessio
   std::filesystem::create_directories(folder);
   for (const TableSession& session : sessions)
     WriteWholeFile(folder + "/" + session.fileName, TableText(session));
-  PackResult result;
-  const char* arguments[] = {"packer", original.c_str(), folder.c_str(), target.c_str()};
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
+  return Pack(tool, {original, folder, target});
 }
 
 // Writes the session's tables as a workbook's sheets, as a spreadsheet saves them, and packs
@@ -382,10 +373,7 @@ PackResult PackSessionWorkbook(const Tool& tool, const std::vector<TableSession>
       lines.push_back(line.cells);
   }
   WriteTablesAsWorkbook(tool.format->walk, tool.tables, tables, workbook);
-  PackResult result;
-  const char* arguments[] = {"packer", original.c_str(), workbook.c_str(), target.c_str()};
-  result.status = RunPacker(arguments, tool.packer, {&result.output, &result.errors});
-  return result;
+  return Pack(tool, {original, workbook, target});
 }
 
 // ---- Step 5: check.
@@ -825,7 +813,7 @@ TEST(SpreadsheetSessionTest, ADeletedLineAndAChangedNextLineChangeOnlyTheirRecor
   constexpr std::size_t kWeapons = 4;
   std::vector<TableSession> sessions = UneditedSessions(kSpells, tables);
   TableSession& weapons = sessions[kWeapons];
-  ASSERT_EQ(LineOf(weapons.lines[1].cells), "flame_arrow\tburn,pierce\t\t3\t\t\t\t1\t");
+  ASSERT_EQ(JoinedCells(weapons.lines[1].cells), "flame_arrow\tburn,pierce\t\t3\t\t\t\t1\t");
   RemoveLine(weapons, 0);
   ChangeCell(weapons, 0, 3, "5");
   const std::string packed = PackAndCheck(kSpells, tables, sessions, folder);

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "code_page.h"
-#include "line_cells.h"
 #include "platform.h"
 #include "run_failure.h"
+#include "split_text.h"
 #include "workbook_reader.h"
 #include "workbook_tables.h"
 #include "workbook_writer.h"

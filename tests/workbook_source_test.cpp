@@ -116,8 +116,8 @@ TEST(WorkbookSourceTest, CellsBecomeTheTablesCells) {
     }
     std::vector<std::string> line(CellsOf(each.tool->tables[each.table].headerRow).size());
     line[each.column] = each.cell;
-    EXPECT_EQ(result, std::string(each.tool->tables[each.table].headerRow) + "\r\n" + LineOf(line) +
-                          "\r\n");
+    EXPECT_EQ(result, std::string(each.tool->tables[each.table].headerRow) + "\r\n" +
+                          JoinedCells(line) + "\r\n");
   }
 }
 

@@ -83,7 +83,7 @@ std::string LineOfRow(const std::vector<TableColumn>& columns, std::size_t heade
       text = cell.value;
     }
   }
-  return LineOf(line);
+  return JoinedCells(line);
 }
 
 // The text of a table as its sheet shows it.
