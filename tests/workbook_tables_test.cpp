@@ -215,6 +215,43 @@ std::string ModifierDatabase(std::size_t records, std::string_view name) {
   return writer.bytes;
 }
 
+// A spell database of prototypes that lack fields, as the samples' records do: each field after
+// a missing one stands in a column of another kind (a float under "Subtype", a text under
+// "Price"), where the packer takes its cell by the column.
+std::string ShiftedFieldsDatabase() {
+  NodeWriter writer;
+  BeginNode(writer, 1, LengthForm::Long);
+  BeginNode(writer, 1, LengthForm::Long);
+  for (int record = 0; record < 3; ++record) {
+    BeginNode(writer, 0, LengthForm::Auto);
+    AppendNode(writer, 0, TextPayload("Bolt"));
+    AppendNode(writer, 1, TextPayload("Fire"));
+    AppendNode(writer, 3, Float32Payload(4.6666665f + static_cast<float>(record)));
+    AppendNode(writer, 4, Int32Payload(record));
+    AppendNode(writer, 5, Float32Payload(0.1f));
+    AppendNode(writer, 16, TextListPayload({"Ith", "Ra"}));
+    EndNode(writer);
+  }
+  EndNode(writer);
+  EndNode(writer);
+  return writer.bytes;
+}
+
+TEST(WorkbookTablesTest, FieldsInColumnsOfAnotherKindPackBackByteForByte) {
+  TempFolder folder;
+  WriteWholeFile(folder / "db", ShiftedFieldsDatabase());
+  std::string output;
+  std::string errors;
+  ASSERT_EQ(Unpack(kSpells, {folder / "db", folder / "book.xlsx"}, output), 0) << output;
+  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors),
+            0)
+      << errors;
+  EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "db"));
+  EXPECT_TRUE(NothingChanged(output)) << output;
+  // Every sheet still holds its table cell for cell.
+  ExpectSheetsHoldTheTables(kSpells, folder / "db", folder, '.');
+}
+
 TEST(WorkbookTablesTest, WhatASheetCannotHoldIsRefusedAndLeavesNothing) {
   struct Case {
     std::size_t records;
