@@ -493,6 +493,14 @@ void Planner::PairTable(std::size_t table, SourceTable& from) {
   texts.recordLine = [&](std::size_t record) {
     return RecordLine(original, rules, layout, records.spots[record], row);
   };
+  if (from.source->workbook && !from.source->sheets.shownLines[table].empty()) {
+    // A workbook's line that holds a float exactly where the table's decimals would not show it
+    // pairs by the line the table shows; DescribeLine asks whether its record still holds it.
+    const std::vector<std::uint64_t> hashes =
+        PairingHashes(from.source->sheets.shownLines[table], from.index->hashes);
+    from.pairing = PairLines(records.hashes, hashes, texts);
+    return;
+  }
   from.pairing = PairLines(records.hashes, from.index->hashes, texts);
 }
 
@@ -503,13 +511,18 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
                            RecordChange& change) {
   const RecordSpot& spot = Spot(planning.table, change.record);
   if (!from.source->database) {
-    if (from.pairing.equal[line]) return;
+    // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
+    // the stored values.
+    const bool pairedByShownFloats =
+        from.source->workbook &&
+        ShowsFloatsExactly(from.source->sheets, planning.table, line);
+    if (from.pairing.equal[line] && !pairedByShownFloats) return;
     const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
     const std::string_view text = ReadSourceLine(from, line);
     AddCellChanges(StoredLine(record), text, change);
     // Cells that show the stored value otherwise ("12.50" for 12.5) change nothing; one source
     // has nothing to weigh them against, and its record is rebuilt once it is planned.
-    if (!Several()) return;
+    if (!Several() && !(pairedByShownFloats && from.pairing.equal[line])) return;
     RebuiltRecord rebuilt;
     std::vector<CellProblem> ignored;
     if (RebuildRecord(record, text, false, decimalSeparator, rebuilt, ignored)) {
