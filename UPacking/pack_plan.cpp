@@ -471,6 +471,14 @@ void Planner::PairTable(std::size_t table, SourceTable& from) {
   texts.recordLine = [&](std::size_t record) {
     return RecordLine(original, rules, layout, records.spots[record], row);
   };
+  if (from.source->workbook && !from.source->sheets.shownLines[table].empty()) {
+    // A workbook's line that holds a float exactly where the table's decimals would not show it
+    // pairs by the line the table shows; DescribeLine asks whether its record still holds it.
+    const std::vector<std::uint64_t> hashes =
+        PairingHashes(from.source->sheets.shownLines[table], from.index->hashes);
+    from.pairing = PairLines(records.hashes, hashes, texts);
+    return;
+  }
   from.pairing = PairLines(records.hashes, from.index->hashes, texts);
 }
 
@@ -481,7 +489,12 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
                            RecordChange& change) {
   const RecordSpot& spot = Spot(planning.table, change.record);
   if (!from.source->database) {
-    if (from.pairing.equal[line]) return;
+    // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
+    // the stored values.
+    const bool pairedByShownFloats =
+        from.source->workbook &&
+        ShowsFloatsExactly(from.source->sheets, planning.table, line);
+    if (from.pairing.equal[line] && !pairedByShownFloats) return;
     const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
     AddCellChanges(record, ReadSourceLine(from, line), decimalSeparator, change);
     return;

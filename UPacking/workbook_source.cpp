@@ -14,6 +14,7 @@
 #include "run_failure.h"
 #include "run_unpacker.h"
 #include "split_text.h"
+#include "table_text.h"
 #include "workbook_reader.h"
 #include "workbook_tables.h"
 
@@ -85,34 +86,51 @@ double DoubleOf(std::string_view text) {
   return value;
 }
 
+// The table's text of a float in a column of `rule`, without its lead; false when none.
+bool TableTextOfFloat(const FieldRule& rule, float value, char decimalSeparator,
+                      std::string& text) {
+  if (!DecodedText(rule, Float32BitsPayload(std::bit_cast<std::uint32_t>(value)),
+                   decimalSeparator, text)) {
+    return false;
+  }
+  text.erase(0, LeadText(rule).size());
+  return true;
+}
+
 // A float column's text for a saved number: the unpacker's own text of the float32 it rounds to
 // when the cell holds exactly the number the workbook writes for that float (as saved by any
 // spreadsheet: the same double), otherwise the number as saved, which the packer rounds and
-// says so.
+// says so. Where the table's text of that float does not show it, the number as saved is the
+// cell's text and `shown` is the table's text (else `shown` is left empty).
 std::string FloatColumnText(const TableColumn& column, std::string_view saved,
-                            const DecimalNumber& number, char decimalSeparator) {
+                            const DecimalNumber& number, char decimalSeparator,
+                            std::string& shown) {
   const char separator = NumberSeparator(column.rule, decimalSeparator);
   float value = 0.0f;
   if (!NearestFloat(number, value)) return WithSeparator(saved, separator);
-  if (DoubleOf(saved) != DoubleOf(WorkbookFloatText(value))) return WithSeparator(saved, separator);
-  std::string text;
-  if (!DecodedText(column.rule, Float32BitsPayload(std::bit_cast<std::uint32_t>(value)),
-                   decimalSeparator, text)) {
+  const std::string shortest = WorkbookFloatText(value);
+  if (saved != shortest && DoubleOf(saved) != DoubleOf(shortest)) {
     return WithSeparator(saved, separator);
   }
-  text.erase(0, LeadText(column.rule).size());
+  std::string text;
+  if (!TableTextOfFloat(column.rule, value, decimalSeparator, text)) {
+    return WithSeparator(saved, separator);
+  }
   // The table's few decimals may not show the float ("0" for 1e-07): then the number as saved,
   // which the packer rounds to the same float.
-  DecimalNumber shown;
+  DecimalNumber readNumber;
   float readBack = 0.0f;
   const bool showsIt =
-      ReadNumberText(text, separator, shown) && NearestFloat(shown, readBack) &&
+      ReadNumberText(text, separator, readNumber) && NearestFloat(readNumber, readBack) &&
       std::bit_cast<std::uint32_t>(readBack) == std::bit_cast<std::uint32_t>(value);
-  return showsIt ? text : WithSeparator(saved, separator);
+  if (showsIt) return text;
+  shown = std::move(text);
+  return WithSeparator(saved, separator);
 }
 
-// A number cell's text in its column.
-std::string NumberText(const SheetConversion& sheet, std::size_t column, std::string_view saved) {
+// A number cell's text in its column; `shown` as FloatColumnText gives it.
+std::string NumberText(const SheetConversion& sheet, std::size_t column, std::string_view saved,
+                       std::string& shown) {
   DecimalNumber number;
   const bool readable =
       ReadNumberText(saved.starts_with('+') ? saved.substr(1) : saved, '.', number);
@@ -121,7 +139,7 @@ std::string NumberText(const SheetConversion& sheet, std::size_t column, std::st
     const char separator = NumberSeparator(kind.rule, sheet.decimalSeparator);
     if (!readable) return WithSeparator(saved, separator);
     if (kind.kind == ColumnKind::Float) {
-      return FloatColumnText(kind, saved, number, sheet.decimalSeparator);
+      return FloatColumnText(kind, saved, number, sheet.decimalSeparator, shown);
     }
     std::int32_t whole = 0;
     if (WholeValue(number, whole)) return std::to_string(whole);
@@ -149,10 +167,12 @@ std::string KindWords(ReadCellKind kind) {
   }
 }
 
-// The cell's text in the table, or false with the problem said.
+// The cell's text in the table, or false with the problem said; `shown` as FloatColumnText
+// gives it.
 bool CellText(const SheetConversion& sheet, std::uint32_t row, const ReadCell& cell,
-              std::string& text, Problems& problems) {
+              std::string& text, std::string& shown, Problems& problems) {
   text.clear();
+  shown.clear();
   if (cell.formula && !cell.formulaValue) {
     problems.Add(CellPlace(sheet, row, cell.column) +
                  ": a formula without a saved value: open the workbook in a spreadsheet and "
@@ -177,7 +197,7 @@ bool CellText(const SheetConversion& sheet, std::uint32_t row, const ReadCell& c
                      " in a column of texts: format the cell as Text and type it again");
         return false;
       }
-      text = NumberText(sheet, cell.column, cell.value);
+      text = NumberText(sheet, cell.column, cell.value, shown);
       return true;
     default:
       problems.Add(CellPlace(sheet, row, cell.column) + ": holds " + KindWords(cell.kind) + " (" +
@@ -188,9 +208,14 @@ bool CellText(const SheetConversion& sheet, std::uint32_t row, const ReadCell& c
 }
 
 // Appends the row's line: its cells joined by tabs, as many columns as the header's unless its
-// end is marked.
-void AppendLine(const SheetConversion& sheet, std::uint32_t row, std::span<const ReadCell> cells,
-                std::string& out, WorkbookTables& tables, Problems& problems) {
+// end is marked. Returns the line as the table shows its floats where that differs from the
+// line (FloatColumnText), else an empty string.
+std::string AppendLine(const SheetConversion& sheet, std::uint32_t row,
+                       std::span<const ReadCell> cells, std::string& out, WorkbookTables& tables,
+                       Problems& problems) {
+  const std::size_t lineStart = out.size();
+  std::string shownLine;  // the line up to the last shown float, then the rest added at the end
+  std::size_t shownUpTo = lineStart;
   std::size_t columns = sheet.headerColumns;
   std::size_t usedCells = cells.size();
   for (std::size_t index = 0; index < cells.size(); ++index) {
@@ -202,6 +227,7 @@ void AppendLine(const SheetConversion& sheet, std::uint32_t row, std::span<const
     columns = std::max(columns, cells[index].column + 1);
   }
   std::string text;
+  std::string shown;
   std::size_t next = 0;
   for (std::size_t column = 0; column < columns; ++column) {
     if (column > 0) out += '\t';
@@ -210,20 +236,30 @@ void AppendLine(const SheetConversion& sheet, std::uint32_t row, std::span<const
     if (cell.formula && cell.formulaValue && tables.formulaCells++ == 0) {
       tables.firstFormula = CellPlace(sheet, row, cell.column);
     }
-    if (CellText(sheet, row, cell, text, problems)) out += text;
+    if (!CellText(sheet, row, cell, text, shown, problems)) continue;
+    if (!shown.empty()) {
+      shownLine.append(out, shownUpTo, out.size() - shownUpTo);
+      shownLine += shown;
+      shownUpTo = out.size() + text.size();
+    }
+    out += text;
   }
+  if (!shownLine.empty()) shownLine.append(out, shownUpTo, out.size() - shownUpTo);
   out += kLineEnd;
+  return shownLine;
 }
 
 // The table's text from its sheet: its rows from the header row on, each a line. Empty cells
 // take a tab each: a sheet whose text would be far larger than its part (cells placed far apart,
 // as only a damaged or hostile file places them) is refused rather than held.
 std::string SheetText(const WorkbookFile& workbook, const WorkbookSheetEntry& entry,
-                      const SheetConversion& sheet, WorkbookTables& tables, Problems& problems) {
+                      const SheetConversion& sheet, WorkbookTables& tables, Problems& problems,
+                      std::vector<ShownLine>& shownLines) {
   const ZipEntry* part = FindZipEntry(workbook.archive, entry.part);
   const std::uint64_t mostBytes = (part == nullptr ? 0 : part->size) * 8 + (std::uint64_t{1} << 20);
   std::string text;
   std::uint32_t lastRow = 0;
+  std::size_t lines = 0;  // the lines appended, the header row's first
   ReadSheetRows(workbook, entry, [&](std::uint32_t row, std::span<const ReadCell> cells) {
     if (text.size() > mostBytes) {
       throw PackFailure{{sheet.where + " row " + std::to_string(row) +
@@ -235,7 +271,15 @@ std::string SheetText(const WorkbookFile& workbook, const WorkbookSheetEntry& en
                    (lastRow == 0 ? " (the header row) is empty"
                                  : " is empty: delete the row itself to remove a record"));
     }
-    AppendLine(sheet, row, cells, text, tables, problems);
+    const std::size_t lineStart = text.size();
+    const std::string shown = AppendLine(sheet, row, cells, text, tables, problems);
+    const std::string_view line =
+        std::string_view(text).substr(lineStart, text.size() - lineStart - kLineEnd.size());
+    // A line holding a line break may be read as several: it pairs by its own text alone.
+    if (!shown.empty() && lines > 0 && line.find_first_of("\r\n") == std::string_view::npos) {
+      shownLines.push_back({lines - 1, LineHash(line), LineHash(shown)});
+    }
+    ++lines;
     lastRow = row;
   });
   return text;
@@ -339,7 +383,8 @@ void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRu
       sheet.page = &page;
       sheet.decimalSeparator = decimalSeparator;
       sheet.where = name + " " + std::string(SheetNameOf(table));
-      tables.texts.push_back(SheetText(workbook, *entry, sheet, tables, problems));
+      std::vector<ShownLine>& shownLines = tables.shownLines.emplace_back();
+      tables.texts.push_back(SheetText(workbook, *entry, sheet, tables, problems, shownLines));
     }
   } catch (const WorkbookFailure& failure) {
     throw PackFailure{{"the source " + name + " " + failure.message}};
@@ -352,6 +397,25 @@ void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRu
     }
     throw PackFailure{std::move(problems.listed)};
   }
+}
+
+std::vector<std::uint64_t> PairingHashes(std::span<const ShownLine> shown,
+                                         std::span<const std::uint64_t> hashes) {
+  std::vector<std::uint64_t> pairing(hashes.begin(), hashes.end());
+  for (const ShownLine& line : shown) {
+    // Not the line it was read as (joined or split otherwise): it pairs by its own hash.
+    if (line.line < pairing.size() && pairing[line.line] == line.ownHash) {
+      pairing[line.line] = line.shownHash;
+    }
+  }
+  return pairing;
+}
+
+bool ShowsFloatsExactly(const WorkbookTables& tables, std::size_t table, std::size_t line) {
+  if (table >= tables.shownLines.size()) return false;
+  const std::vector<ShownLine>& shown = tables.shownLines[table];
+  const auto found = std::ranges::lower_bound(shown, line, {}, &ShownLine::line);
+  return found != shown.end() && found->line == line;
 }
 
 std::vector<std::string> WorkbookNotes(const std::string& path, const WorkbookTables& tables,

@@ -2,7 +2,9 @@
 // turned back into the table's text in the game's code page, as its unpacker writes it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,19 @@ struct RecordedOrigin {
   int codePage = 0;  // 0: not recorded
 };
 
+// A line that holds a float as the shortest text of its float32 where the table's few decimals
+// would not show that float ("4.6666665" where the table shows 4.666667): its text keeps the
+// float exactly, and it pairs with a record by the line the table shows for it.
+struct ShownLine {
+  std::size_t line = 0;        // from 0, after the header row
+  std::uint64_t ownHash = 0;   // LineHash of the line as read
+  std::uint64_t shownHash = 0; // LineHash of the line with each such float as the table shows it
+};
+
 // A workbook's tables, as text, and what the summary says of it.
 struct WorkbookTables {
   std::vector<std::string> texts;  // one per table of the rules, header row first, CR LF lines
+  std::vector<std::vector<ShownLine>> shownLines;  // per table, in increasing order of lines
   RecordedOrigin origin;
   int codePage = 0;
   std::vector<std::string> ignoredSheets;
@@ -50,6 +62,16 @@ bool IsRecordedDatabase(const RecordedOrigin& origin, PlatformFile database, std
 // column, an empty row among the lines; IoFailure when a read fails.
 void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,
                         char decimalSeparator, int codePage, WorkbookTables& tables);
+
+// The hashes by which a table's lines pair with records: each line's own (`hashes`), or the
+// shown hash of a ShownLine whose own hash is still the line's. Such a line stands for its record
+// unchanged only where its floats still show the stored values, which the planner asks of the
+// record (ShowsFloatsExactly).
+std::vector<std::uint64_t> PairingHashes(std::span<const ShownLine> shown,
+                                         std::span<const std::uint64_t> hashes);
+
+// Whether line `line` of table `table` is one of the workbook's ShownLines.
+bool ShowsFloatsExactly(const WorkbookTables& tables, std::size_t table, std::size_t line);
 
 // The lines the summary adds for a workbook source: sheets ignored, formulas packed as their
 // saved values, a database other than the one the workbook was made from (`original`, its

@@ -292,9 +292,8 @@ bool SameSheetName(std::string_view a, std::string_view b) {
          });
 }
 
-// The cell being read from a <c> element.
+// What a <c> element says of the cell being read into its slot.
 struct CellInProgress {
-  ReadCell cell;
   std::string type;  // the t attribute: "n" when absent
   std::string valueText;
   bool hasValue = false;
@@ -308,15 +307,24 @@ std::string_view TrimmedSpaces(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-// The cell's kind and value from its type and saved value.
-void FinishCell(const WorkbookFile& workbook, CellInProgress& progress) {
-  ReadCell& cell = progress.cell;
+// Replaces `text` by itself without the spaces at its ends, in place.
+void TrimSpaces(std::string& text) {
+  const std::string_view trimmed = TrimmedSpaces(text);
+  if (trimmed.size() == text.size()) return;
+  const auto first = static_cast<std::size_t>(trimmed.data() - text.data());
+  text.erase(0, first);
+  text.resize(trimmed.size());
+}
+
+// The cell's kind and value from its type and saved value. The saved value's buffer is traded
+// with the cell's, so that both keep their capacity from cell to cell.
+void FinishCell(const WorkbookFile& workbook, CellInProgress& progress, ReadCell& cell) {
   const std::string& type = progress.type;
   if (type == "inlineStr") {
     cell.kind = ReadCellKind::Text;  // its value is the <is> item's text
     return;
   }
-  cell.value = progress.valueText;
+  cell.value.swap(progress.valueText);
   if (cell.formula && !progress.hasValue) cell.formulaValue = false;
   if (type == "s") {
     const std::string_view digits = TrimmedSpaces(cell.value);
@@ -339,17 +347,21 @@ void FinishCell(const WorkbookFile& workbook, CellInProgress& progress) {
     cell.kind = ReadCellKind::Date;
   } else {
     cell.kind = progress.dateStyle ? ReadCellKind::Date : ReadCellKind::Number;
-    cell.value = std::string(TrimmedSpaces(cell.value));
+    TrimSpaces(cell.value);
   }
 }
 
-// Reads one <c> element; the reader is after its StartElement and ends after its EndElement.
+// Reads one <c> element into `cell`, a slot whose strings keep their capacity; the reader is
+// after its StartElement and ends after its EndElement.
 void ReadCellElement(const WorkbookFile& workbook, XmlReader& xml, std::size_t column,
-                     CellInProgress& progress) {
-  progress.cell = ReadCell{};
-  progress.cell.column = column;
+                     CellInProgress& progress, ReadCell& cell) {
+  cell.column = column;
+  cell.kind = ReadCellKind::Text;
+  cell.value.clear();
+  cell.formula = false;
+  cell.formulaValue = true;
   const std::string* type = XmlAttributeValue(xml, "t");
-  progress.type = type == nullptr ? "n" : *type;
+  progress.type.assign(type == nullptr ? std::string_view("n") : std::string_view(*type));
   const long style = NumberOf(XmlAttributeValue(xml, "s"));
   progress.dateStyle = style >= 0 && static_cast<std::size_t>(style) < workbook.dateStyles.size() &&
                        workbook.dateStyles[static_cast<std::size_t>(style)];
@@ -364,16 +376,16 @@ void ReadCellElement(const WorkbookFile& workbook, XmlReader& xml, std::size_t c
       progress.hasValue = true;
       AppendElementText(xml, progress.valueText);
     } else if (name == "f") {
-      progress.cell.formula = true;
+      cell.formula = true;
       SkipXmlElement(xml);
     } else if (name == "is") {
       progress.hasValue = true;
-      ReadStringItem(xml, progress.cell.value);
+      ReadStringItem(xml, cell.value);
     } else {
       SkipXmlElement(xml);
     }
   }
-  FinishCell(workbook, progress);
+  FinishCell(workbook, progress, cell);
 }
 
 std::string RowText(std::uint32_t row) {
@@ -451,7 +463,7 @@ void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet
              RowText(rowNumber));
       }
       rowNumber = number;
-      cells.clear();
+      std::size_t used = 0;  // the cells of this row, in slots kept from row to row
       std::size_t nextColumn = 0;
       const std::size_t depth = XmlDepth(xml);
       for (XmlEvent inner = NextXml(xml); inner != XmlEvent::End; inner = NextXml(xml)) {
@@ -474,14 +486,14 @@ void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet
                RowText(rowNumber));
         }
         nextColumn = column + 1;
-        ReadCellElement(workbook, xml, column, progress);
+        if (used == cells.size()) cells.emplace_back();
+        ReadCell& cell = cells[used];
+        ReadCellElement(workbook, xml, column, progress, cell);
         // An empty text or a cell with a style alone shows nothing, as an empty cell.
-        const bool empty = progress.cell.value.empty() && progress.cell.formulaValue;
-        if (!empty) {
-          cells.push_back(std::move(progress.cell));
-        }
+        const bool empty = cell.value.empty() && cell.formulaValue;
+        if (!empty) ++used;
       }
-      if (!cells.empty()) row(rowNumber, cells);
+      if (used > 0) row(rowNumber, std::span<const ReadCell>(cells.data(), used));
     }
   });
 }

@@ -135,6 +135,16 @@ std::string NameInUtf8(std::string_view name, const CodePage& page) {
   return utf8;
 }
 
+// Whether a single number field's value is shown as a number in `column` of a table of
+// `columns`: where its column is a number column of the field's own kind, as the packer reads
+// the cell by its column, or past the catalogue's columns. A field in another kind of column (a
+// record that lacks a field before it shifts it) shows its table text as a text.
+bool ShowsAsNumber(const std::vector<TableColumn>& columns, std::size_t column,
+                   const FieldRule& rule) {
+  if (column >= columns.size()) return true;
+  return columns[column].kind == KindOfField(rule);
+}
+
 std::string HexOf(std::uint32_t value) {
   char digits[9];
   std::snprintf(digits, sizeof digits, "%08X", value);
@@ -217,6 +227,7 @@ void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, N
     writer.headerColumns.push_back(
         static_cast<std::size_t>(std::count(table.headerRow.begin(), table.headerRow.end(), '\t')) +
         1);
+    writer.columns.push_back(ColumnsOfTable(walk, static_cast<int>(route)));
   }
   writer.cells.resize(1);
   writer.cellCount = 1;
@@ -304,7 +315,8 @@ void WorkbookLineWriter::Line(int route, std::string_view) {
     std::string& value = values[column];
     value.clear();
     SheetCell& out = row[column];
-    const bool oneNumber = cell.fields == 1 && !IsTextDecoder(cell.rule.decoder);
+    const bool oneNumber = cell.fields == 1 && !IsTextDecoder(cell.rule.decoder) &&
+                           ShowsAsNumber(columns[table], column, cell.rule);
     if (cell.bytes.empty()) {
       out.kind = SheetCellKind::Empty;
     } else if (oneNumber && IsFloatDecoder(cell.rule.decoder) &&

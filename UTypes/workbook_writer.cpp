@@ -129,9 +129,9 @@ std::string SheetTail(const WorkbookSheet& sheet, const WorkbookWriter& workbook
   return tail;
 }
 
-void FlushSheetXml(WorkbookSheet& sheet) {
-  AppendEntryInMemory(sheet.part, sheet.pending);
-  sheet.pending.clear();
+// Hands the sheet's pending XML to its deflater.
+void FlushSheetXml(WorkbookWriter& workbook, WorkbookSheet& sheet) {
+  QueueDeflate(*workbook.deflater, sheet.part, sheet.pending);
 }
 
 // Whether a text needs xml:space="preserve": spaces or line breaks at its edges would be
@@ -292,6 +292,12 @@ std::string ColumnLetters(std::size_t column) {
 
 std::size_t AddSheet(WorkbookWriter& workbook, std::string name, std::vector<SheetColumn> columns,
                      bool headerRow) {
+  if (workbook.deflater == nullptr) {
+    workbook.deflater = std::make_unique<DeflateThread>();
+    if (workbook.deflateApart) StartDeflateThread(*workbook.deflater);
+  }
+  // The sheets may move as one is added: the deflater must be done with their parts.
+  WaitForDeflates(*workbook.deflater);
   WorkbookSheet& sheet = workbook.sheets.emplace_back();
   sheet.name = std::move(name);
   sheet.columns = std::move(columns);
@@ -320,24 +326,27 @@ void AppendSheetRow(WorkbookWriter& workbook, std::size_t index, std::span<const
     if (column + 1 > sheet.widestRow) sheet.widestRow = column + 1;
   }
   out += "</row>";
-  if (out.size() >= kPendingSheetXml) FlushSheetXml(sheet);
+  if (out.size() >= kPendingSheetXml) FlushSheetXml(workbook, sheet);
 }
 
 void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
   ZipWriter zip;
   try {
+    // The sheets' last XML is deflated while the small parts are written.
+    for (WorkbookSheet& sheet : workbook.sheets) {
+      sheet.pending += SheetTail(sheet, workbook);
+      FlushSheetXml(workbook, sheet);
+    }
     StartZip(zip, file, kSmallPartDeflateLevel);
     AddPart(zip, "[Content_Types].xml", ContentTypes(workbook));
     AddPart(zip, "_rels/.rels", PackageRelationships());
     AddPart(zip, "xl/workbook.xml", WorkbookPart(workbook));
     AddPart(zip, "xl/_rels/workbook.xml.rels", WorkbookRelationships(workbook));
     AddPart(zip, "xl/styles.xml", StylesPart());
+    if (workbook.deflater != nullptr) WaitForDeflates(*workbook.deflater);
     for (std::size_t index = 0; index < workbook.sheets.size(); ++index) {
-      WorkbookSheet& sheet = workbook.sheets[index];
-      sheet.pending += SheetTail(sheet, workbook);
-      FlushSheetXml(sheet);
       WriteEntryInMemory(zip, "xl/worksheets/sheet" + std::to_string(index + 1) + ".xml",
-                         sheet.part);
+                         workbook.sheets[index].part);
     }
     FinishZip(zip);
   } catch (...) {
@@ -349,6 +358,8 @@ void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
 }
 
 void CloseWorkbookWriter(WorkbookWriter& workbook) {
+  // The worker is done with the sheets' parts before they are released.
+  if (workbook.deflater != nullptr) StopDeflateThread(*workbook.deflater);
   for (WorkbookSheet& sheet : workbook.sheets)
     CloseEntryInMemory(sheet.part);
   workbook.sheets.clear();

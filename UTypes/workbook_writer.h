@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "deflate_thread.h"
 #include "platform.h"
 #include "zip_archive.h"
 
@@ -52,6 +54,11 @@ struct WorkbookSheet {
 struct WorkbookWriter {
   std::vector<WorkbookSheet> sheets;
   std::vector<std::string> columnNames;  // "A", "B", ... as far as a row has reached
+  // Whether the sheets' XML is deflated on a thread of its own while rows are made, where the
+  // machine has more than one core; false: on the caller's thread. The bytes are the same.
+  bool deflateApart = true;
+  // Made with the first sheet; declared after the sheets, so that it stops before they go.
+  std::unique_ptr<DeflateThread> deflater;
 };
 
 // Adds a sheet, its first row frozen and filtered when `headerRow` (a header row given by the

@@ -215,6 +215,127 @@ std::string ModifierDatabase(std::size_t records, std::string_view name) {
   return writer.bytes;
 }
 
+// A spell database of prototypes that lack fields, as the samples' records do: each field after
+// a missing one stands in a column of another kind (a float under "Subtype", a text under
+// "Price"), where the packer takes its cell by the column.
+std::string ShiftedFieldsDatabase() {
+  NodeWriter writer;
+  BeginNode(writer, 1, LengthForm::Long);
+  BeginNode(writer, 1, LengthForm::Long);
+  for (int record = 0; record < 3; ++record) {
+    BeginNode(writer, 0, LengthForm::Auto);
+    AppendNode(writer, 0, TextPayload("Bolt"));
+    AppendNode(writer, 1, TextPayload("Fire"));
+    AppendNode(writer, 3, Float32Payload(4.6666665f + static_cast<float>(record)));
+    AppendNode(writer, 4, Int32Payload(record));
+    AppendNode(writer, 5, Float32Payload(0.1f));
+    AppendNode(writer, 16, TextListPayload({"Ith", "Ra"}));
+    EndNode(writer);
+  }
+  EndNode(writer);
+  EndNode(writer);
+  return writer.bytes;
+}
+
+TEST(WorkbookTablesTest, FieldsInColumnsOfAnotherKindPackBackByteForByte) {
+  TempFolder folder;
+  WriteWholeFile(folder / "db", ShiftedFieldsDatabase());
+  std::string output;
+  std::string errors;
+  ASSERT_EQ(Unpack(kSpells, {folder / "db", folder / "book.xlsx"}, output), 0) << output;
+  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors),
+            0)
+      << errors;
+  EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "db"));
+  EXPECT_TRUE(NothingChanged(output)) << output;
+  // Every sheet still holds its table cell for cell.
+  ExpectSheetsHoldTheTables(kSpells, folder / "db", folder, '.');
+}
+
+// A spell database of prototypes whose Mana, a float the table shows with six decimals, holds
+// the given bits: floats near 4.5 are 4.8e-07 apart, so neighbours share their six decimals.
+std::string ManaDatabase(const std::vector<std::uint32_t>& mana) {
+  NodeWriter writer;
+  BeginNode(writer, 1, LengthForm::Long);
+  BeginNode(writer, 1, LengthForm::Long);
+  for (std::size_t record = 0; record < mana.size(); ++record) {
+    BeginNode(writer, 0, LengthForm::Auto);
+    AppendNode(writer, 0, TextPayload("Spell" + std::to_string(record)));
+    AppendNode(writer, 1, TextPayload("Code" + std::to_string(record)));
+    AppendNode(writer, 2, TextPayload("Bolt"));
+    AppendNode(writer, 3, Float32Payload(static_cast<float>(record)));
+    AppendNode(writer, 4, Int32Payload(1));
+    AppendNode(writer, 5, Float32BitsPayload(mana[record]));
+    EndNode(writer);
+  }
+  EndNode(writer);
+  EndNode(writer);
+  return writer.bytes;
+}
+
+// The tables of `database` as a spreadsheet saves its workbook, every Mana cell the shortest
+// text of the float `mana` gives it.
+void WriteManaWorkbook(const std::string& database, const std::vector<std::uint32_t>& mana,
+                       const TempFolder& folder, const std::string& path) {
+  std::string console;
+  std::filesystem::remove_all(folder / "mana-tables");
+  ASSERT_EQ(Unpack(kSpells, {database, folder / "mana-tables"}, console), 0) << console;
+  std::vector<TableLines> tables(kSpells.tables.size());
+  for (std::size_t table = 0; table < kSpells.tables.size(); ++table) {
+    const std::string text = ReadWholeFile(folder / "mana-tables" + "/" +
+                                           std::string(kSpells.tables[table].fileName));
+    CellTable cells = CellTableOf(text);
+    for (std::size_t line = 0; line < cells.lines.size(); ++line) {
+      if (table == 0) cells.lines[line][5] = WorkbookFloatText(std::bit_cast<float>(mana[line]));
+      tables[table].push_back(cells.lines[line]);
+    }
+  }
+  WriteTablesAsWorkbook(kSpells.format->walk, kSpells.tables, tables, path);
+}
+
+TEST(WorkbookTablesTest, FloatsTheTablesDecimalsDoNotShowKeepOrTakeWhatTheirCellsHold) {
+  std::vector<std::uint32_t> mana;
+  for (std::uint32_t record = 0; record < 40; ++record)
+    mana.push_back(std::bit_cast<std::uint32_t>(4.5f) + record * 3);
+  TempFolder folder;
+  WriteWholeFile(folder / "db", ManaDatabase(mana));
+  // Unedited: the workbook's exact floats are the stored ones, and every byte is kept.
+  std::string output;
+  std::string errors;
+  WriteManaWorkbook(folder / "db", mana, folder, folder / "book.xlsx");
+  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors),
+            0)
+      << errors;
+  EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "db"));
+  EXPECT_TRUE(NothingChanged(output)) << output;
+  // A cell edited to the next float, where the table shows both with the same six decimals and
+  // the typed one otherwise than the cell: the record takes the float typed.
+  std::string console;
+  ASSERT_EQ(Unpack(kSpells, {folder / "db", folder / "tables"}, console), 0);
+  std::size_t tested = 0;
+  for (std::size_t edited = 0; edited < mana.size(); edited += 3) {
+    SCOPED_TRACE("record " + std::to_string(edited));
+    std::vector<std::uint32_t> typed = mana;
+    typed[edited] += 1;
+    WriteWholeFile(folder / "expected", ManaDatabase(typed));
+    std::filesystem::remove_all(folder / "expected-tables");
+    ASSERT_EQ(Unpack(kSpells, {folder / "expected", folder / "expected-tables"}, console), 0);
+    const std::string table = ReadWholeFile(folder / "expected-tables/SpellPrototypes.txt");
+    const std::string typedText = WorkbookFloatText(std::bit_cast<float>(typed[edited]));
+    if (table != ReadWholeFile(folder / "tables/SpellPrototypes.txt") ||
+        CellTableOf(table).lines[edited][5] == typedText) {
+      continue;  // the table tells the two apart, or shows the typed one as it is typed
+    }
+    ++tested;
+    WriteManaWorkbook(folder / "db", typed, folder, folder / "edited.xlsx");
+    ASSERT_EQ(
+        Pack(kSpells, {folder / "db", folder / "edited.xlsx", folder / "new"}, output, errors), 0)
+        << errors;
+    EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "expected"));
+  }
+  EXPECT_GE(tested, 4u) << "floats the table shows alike";
+}
+
 TEST(WorkbookTablesTest, WhatASheetCannotHoldIsRefusedAndLeavesNothing) {
   struct Case {
     std::size_t records;

@@ -1,0 +1,94 @@
+// The deflating worker: a queue under one lock, the deflates themselves outside it.
+#include "deflate_thread.h"
+
+#include <utility>
+
+namespace {
+
+// Deflates the next queued piece outside the lock; false once stopping.
+bool DeflateNext(DeflateThread& deflater, std::unique_lock<std::mutex>& lock) {
+  deflater.changed.wait(lock, [&] { return deflater.stopping || !deflater.queue.empty(); });
+  if (deflater.stopping) return false;
+  QueuedPiece piece = std::move(deflater.queue.front());
+  deflater.queue.pop_front();
+  deflater.working = true;
+  lock.unlock();
+  std::exception_ptr failure;
+  try {
+    AppendEntryInMemory(*piece.entry, piece.bytes);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  piece.bytes.clear();
+  lock.lock();
+  deflater.working = false;
+  deflater.spare.push_back(std::move(piece.bytes));
+  if (failure != nullptr && deflater.failure == nullptr) {
+    // The entries are spoilt: the pieces after the failed one are not deflated.
+    deflater.failure = failure;
+    deflater.queue.clear();
+  }
+  deflater.changed.notify_all();
+  return true;
+}
+
+void RunWorker(DeflateThread& deflater) {
+  std::unique_lock<std::mutex> lock(deflater.mutex);
+  while (DeflateNext(deflater, lock)) {
+  }
+}
+
+}  // namespace
+
+DeflateThread::~DeflateThread() {
+  StopDeflateThread(*this);
+}
+
+void StartDeflateThread(DeflateThread& deflater) {
+  if (deflater.worker.joinable() || std::thread::hardware_concurrency() <= 1) return;
+  deflater.worker = std::thread(RunWorker, std::ref(deflater));
+}
+
+void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, std::string& bytes) {
+  if (!deflater.worker.joinable()) {
+    AppendEntryInMemory(entry, bytes);
+    bytes.clear();
+    return;
+  }
+  std::unique_lock<std::mutex> lock(deflater.mutex);
+  deflater.changed.wait(lock, [&] {
+    return deflater.failure != nullptr || deflater.queue.size() < kMostQueuedPieces;
+  });
+  if (deflater.failure != nullptr) std::rethrow_exception(deflater.failure);
+  std::string next;
+  if (!deflater.spare.empty()) {
+    next = std::move(deflater.spare.back());
+    deflater.spare.pop_back();
+  }
+  deflater.queue.push_back({&entry, std::move(bytes)});
+  bytes = std::move(next);
+  deflater.changed.notify_all();
+}
+
+void WaitForDeflates(DeflateThread& deflater) {
+  if (!deflater.worker.joinable()) return;
+  std::unique_lock<std::mutex> lock(deflater.mutex);
+  deflater.changed.wait(lock, [&] {
+    return deflater.failure != nullptr || (deflater.queue.empty() && !deflater.working);
+  });
+  if (deflater.failure != nullptr) std::rethrow_exception(deflater.failure);
+}
+
+void StopDeflateThread(DeflateThread& deflater) {
+  if (!deflater.worker.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(deflater.mutex);
+    deflater.stopping = true;
+    deflater.queue.clear();
+  }
+  deflater.changed.notify_all();
+  deflater.worker.join();
+  deflater.stopping = false;
+  deflater.failure = nullptr;
+  deflater.spare.clear();
+}

@@ -1,0 +1,145 @@
+// The deflating worker: entries deflated on it are the entries deflated on the caller's thread.
+#include "deflate_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "session_databases.h"
+
+namespace {
+
+// Bytes like a sheet's XML: runs of a few tags with numbers between them, of `size` bytes.
+std::string SheetLikeBytes(Random& random, std::size_t size) {
+  constexpr std::string_view kTags[] = {"<c r=\"B", "\"><v>", "</v></c>", "<row r=\"", "<is><t>"};
+  std::string bytes;
+  while (bytes.size() < size) {
+    bytes += kTags[RandomBelow(random, std::size(kTags))];
+    bytes += std::to_string(RandomBelow(random, 100000));
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// An entry's deflated data, its checksum and sizes.
+struct Deflated {
+  std::string data;
+  std::uint32_t crc = 0;
+  std::uint64_t size = 0;
+  bool operator==(const Deflated&) const = default;
+};
+
+Deflated Finished(ZipEntryInMemory& entry) {
+  entry.stream->next_in = nullptr;
+  entry.stream->avail_in = 0;
+  Deflated deflated;
+  char out[4096];
+  int result = Z_OK;
+  for (const std::string& piece : entry.pieces)
+    deflated.data += piece;
+  while (result != Z_STREAM_END) {
+    entry.stream->next_out = reinterpret_cast<Bytef*>(out);
+    entry.stream->avail_out = sizeof out;
+    result = deflate(entry.stream.get(), Z_FINISH);
+    EXPECT_TRUE(result == Z_OK || result == Z_STREAM_END);
+    deflated.data.append(out, sizeof out - entry.stream->avail_out);
+  }
+  deflated.crc = entry.crc;
+  deflated.size = entry.size;
+  CloseEntryInMemory(entry);
+  return deflated;
+}
+
+// The entries' contents as pieces in turns: which entry each piece goes to, and its bytes.
+struct PieceFor {
+  std::size_t entry;
+  std::string bytes;
+};
+
+std::vector<Deflated> DeflateAll(std::size_t entries, const std::vector<PieceFor>& pieces,
+                                 bool onThread) {
+  std::vector<ZipEntryInMemory> parts(entries);
+  for (ZipEntryInMemory& part : parts)
+    StartEntryInMemory(part, 1);
+  DeflateThread deflater;
+  if (onThread) StartDeflateThread(deflater);
+  for (const PieceFor& piece : pieces) {
+    std::string bytes = piece.bytes;
+    QueueDeflate(deflater, parts[piece.entry], bytes);
+    EXPECT_TRUE(bytes.empty());
+  }
+  WaitForDeflates(deflater);
+  std::vector<Deflated> deflated;
+  for (ZipEntryInMemory& part : parts)
+    deflated.push_back(Finished(part));
+  return deflated;
+}
+
+TEST(DeflateThreadTest, EntriesDeflatedOnTheWorkerAreThoseDeflatedInTurn) {
+  for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Random random{seed};
+    const std::size_t entries = 1 + RandomBelow(random, 4);
+    std::vector<PieceFor> pieces;
+    std::vector<std::string> contents(entries);
+    const std::size_t count = 1 + RandomBelow(random, 24);
+    for (std::size_t index = 0; index < count; ++index) {
+      // Empty pieces, small ones and ones past zlib's and the buffers' sizes.
+      const std::size_t size = RandomChance(random, 10) ? 0 : RandomBelow(random, 600000);
+      PieceFor piece{RandomBelow(random, entries), SheetLikeBytes(random, size)};
+      contents[piece.entry] += piece.bytes;
+      pieces.push_back(std::move(piece));
+    }
+    const std::vector<Deflated> alone = DeflateAll(entries, pieces, false);
+    const std::vector<Deflated> apart = DeflateAll(entries, pieces, true);
+    ASSERT_EQ(apart.size(), entries);
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      EXPECT_TRUE(apart[entry] == alone[entry]) << "entry " << entry;
+      const std::string& content = contents[entry];
+      EXPECT_EQ(apart[entry].size, content.size());
+      EXPECT_EQ(apart[entry].crc,
+                crc32(0, reinterpret_cast<const Bytef*>(content.data()),
+                      static_cast<uInt>(content.size())));
+    }
+  }
+}
+
+TEST(DeflateThreadTest, StoppingDropsWhatIsQueuedAndTheWorkerStartsAgain) {
+  Random random{7};
+  ZipEntryInMemory part;
+  StartEntryInMemory(part, 1);
+  DeflateThread deflater;
+  StartDeflateThread(deflater);
+  for (int piece = 0; piece < 8; ++piece) {
+    std::string bytes = SheetLikeBytes(random, 300000);
+    QueueDeflate(deflater, part, bytes);
+  }
+  StopDeflateThread(deflater);
+  StopDeflateThread(deflater);
+  EXPECT_FALSE(deflater.worker.joinable());
+  EXPECT_TRUE(deflater.queue.empty());
+  // A new entry deflated after the stop is whole.
+  CloseEntryInMemory(part);
+  StartEntryInMemory(part, 1);
+  StartDeflateThread(deflater);
+  std::string bytes = "<row r=\"1\"></row>";
+  QueueDeflate(deflater, part, bytes);
+  WaitForDeflates(deflater);
+  const Deflated deflated = Finished(part);
+  EXPECT_EQ(deflated.size, 17u);
+  std::string inflated(17, '\0');
+  z_stream stream{};
+  ASSERT_EQ(inflateInit2(&stream, -15), Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data.data()));
+  stream.avail_in = static_cast<uInt>(deflated.data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(inflated.data());
+  stream.avail_out = static_cast<uInt>(inflated.size());
+  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+  inflateEnd(&stream);
+  EXPECT_EQ(inflated, "<row r=\"1\"></row>");
+}
+
+}  // namespace
