@@ -56,6 +56,28 @@ void WriteTableLines(const std::string& path, const std::vector<std::string>& li
   WriteWholeFile(path, bytes);
 }
 
+// The sample spell database in memory and the plan of packing a tables folder onto it.
+struct SpellPackPlan {
+  std::string database;
+  NodeReader original;
+  PackPlan plan;
+};
+
+void PlanSpellTablesPack(const std::string& tables, SpellPackPlan& planned) {
+  planned.database = ReadWholeFile(kSpells.sample);
+  planned.original = MemoryNodeReader(
+      {reinterpret_cast<const std::uint8_t*>(planned.database.data()), planned.database.size()});
+  PackSource source;
+  std::vector<std::string> tableNames;
+  for (const TableSpec& table : kSpellFormat.tables)
+    tableNames.emplace_back(table.fileName);
+  OpenFolderSource(tables, tableNames, "grimdex", source);
+  std::vector<PackSource> sources;
+  sources.push_back(std::move(source));
+  planned.plan = PlanPack(planned.original, kSpells.packer.rules, '.', sources, false);
+  CloseSource(sources[0]);
+}
+
 bool IsSound(const std::string& bytes) {
   NodeReader reader =
       MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
@@ -274,18 +296,9 @@ TEST(DatabasePackTest, RecordsMovedTogetherMoveByOneEdit) {
   std::rotate(lines.begin() + 2, lines.begin() + 5, lines.end());  // lines 3 to 5 to the end
   WriteTableLines(tablePath, lines);
 
-  const std::string database = ReadWholeFile(kSpells.sample);
-  NodeReader original =
-      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
-  PackSource source;
-  std::vector<std::string> tableNames;
-  for (const TableSpec& table : kSpellFormat.tables)
-    tableNames.emplace_back(table.fileName);
-  OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
-  std::vector<PackSource> sources;
-  sources.push_back(std::move(source));
-  const PackPlan plan = PlanPack(original, kSpells.packer.rules, '.', sources, false);
-  CloseSource(sources[0]);
+  SpellPackPlan planned;
+  PlanSpellTablesPack(folder / "tables", planned);
+  const PackPlan& plan = planned.plan;
   ASSERT_EQ(plan.edits.size(), 2u);
   const auto copying =
       std::ranges::find_if(plan.edits, [](const ByteEdit& edit) { return edit.copies > 0; });
@@ -297,7 +310,7 @@ TEST(DatabasePackTest, RecordsMovedTogetherMoveByOneEdit) {
   EXPECT_EQ(copying->copies, 3u);
   EXPECT_EQ(copying->copiedSize, removing->removed);
   EXPECT_GT(copying->at, removing->at);
-  EXPECT_EQ(plan.newSize, static_cast<std::int64_t>(database.size()));
+  EXPECT_EQ(plan.newSize, static_cast<std::int64_t>(planned.database.size()));
 }
 
 // What a spreadsheet may do to a whole table, and the problem it must give.
@@ -498,18 +511,10 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
   lines[1] = JoinedCells(cells);
   WriteTableLines(folder / "tables/SpellPrototypes.txt", lines);
 
-  const std::string database = ReadWholeFile(kSpells.sample);
-  NodeReader original =
-      MemoryNodeReader({reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
-  PackSource source;
-  std::vector<std::string> tableNames;
-  for (const TableSpec& table : kSpellFormat.tables)
-    tableNames.emplace_back(table.fileName);
-  OpenFolderSource(folder / "tables", tableNames, "grimdex", source);
-  std::vector<PackSource> sources;
-  sources.push_back(std::move(source));
-  const PackPlan plan = PlanPack(original, kSpells.packer.rules, '.', sources, false);
-  CloseSource(sources[0]);
+  SpellPackPlan planned;
+  PlanSpellTablesPack(folder / "tables", planned);
+  NodeReader& original = planned.original;
+  const PackPlan& plan = planned.plan;
   PlatformFile output;
   ASSERT_EQ(CreateFileForWriting((folder / "packed").c_str(), output), 0);
   WritePacked(original, plan, output);
