@@ -50,12 +50,19 @@ struct Outcome {
   std::string conflicts;
 };
 
+// Built by appends: GCC's optimiser takes "c" + std::to_string(...) for an overlapping copy.
+std::string NumberedName(char letter, std::size_t index) {
+  std::string name(1, letter);
+  name += std::to_string(index);
+  return name;
+}
+
 std::string UnitName(const ChangeUnit& unit) {
   switch (unit.kind) {
     case UnitKind::Cell:
-      return "c" + std::to_string(unit.index);
+      return NumberedName('c', unit.index);
     case UnitKind::Field:
-      return "f" + std::to_string(unit.index);
+      return NumberedName('f', unit.index);
     case UnitKind::RecordHeader:
       return "h";
     case UnitKind::WholeRecord:
@@ -72,17 +79,25 @@ Outcome OutcomeOf(const MergedTable& table) {
     outcome.verdicts += " r" + std::to_string(record.record);
     if (record.removed) outcome.verdicts += " -" + std::to_string(record.removedBy);
     for (std::size_t at = 0; at < record.units.size(); ++at) {
-      outcome.verdicts += " " + UnitName(record.units[at].unit) + "=" + record.units[at].value +
-                          "/" + std::to_string(record.unitSources[at]);
+      outcome.verdicts += ' ';
+      outcome.verdicts += UnitName(record.units[at].unit);
+      outcome.verdicts += '=';
+      outcome.verdicts += record.units[at].value;
+      outcome.verdicts += '/';
+      outcome.verdicts += std::to_string(record.unitSources[at]);
     }
     outcome.verdicts += ";";
   }
   for (const Conflict& conflict : table.conflicts) {
-    outcome.conflicts += std::string(conflict.added ? " c a" : " c r") +
-                         std::to_string(conflict.record) + " " + UnitName(conflict.unit) + " ";
+    outcome.conflicts += conflict.added ? " c a" : " c r";
+    outcome.conflicts += std::to_string(conflict.record);
+    outcome.conflicts += ' ';
+    outcome.conflicts += UnitName(conflict.unit);
+    outcome.conflicts += ' ';
     for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
-      outcome.conflicts += (at > 0 ? "," : "") + std::to_string(conflict.sources[at]) +
-                           (conflict.removals[at] ? "-" : "");
+      if (at > 0) outcome.conflicts += ',';
+      outcome.conflicts += std::to_string(conflict.sources[at]);
+      if (conflict.removals[at]) outcome.conflicts += '-';
     }
     outcome.conflicts += " w" + std::to_string(conflict.winner);
   }
