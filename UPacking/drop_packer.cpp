@@ -16,7 +16,9 @@
 
 namespace {
 
-std::string NameOf(std::string_view path) { return std::string(FileNamePart(path)); }
+std::string NameOf(std::string_view path) {
+  return std::string(FileNamePart(path));
+}
 
 // What a double-click shows: how to drop a workbook, then the command line's help.
 int PrintWhatToDo(std::string_view program, const PackerSpec& packer, const Console& console) {
@@ -87,8 +89,9 @@ std::optional<std::string> FindRecordedDatabase(const RecordingWorkbook& workboo
   const std::string& name = workbook.origin.databaseName;
   const std::string workbookName = NameOf(workbook.path);
   if (!IsPlainFileName(name)) {
-    PrintWindowLine(console, "Not packed: " + workbookName + " does not name its database as a "
-                                                             "file beside it.");
+    PrintWindowLine(console, "Not packed: " + workbookName +
+                                 " does not name its database as a "
+                                 "file beside it.");
     PrintWindowLine(console, "Pack it from a console: " + std::string(packer.program) +
                                  " ORIGINAL " + workbookName + " NEW");
     return std::nullopt;
@@ -97,17 +100,19 @@ std::optional<std::string> FindRecordedDatabase(const RecordingWorkbook& workboo
   if (KindOfPath(database.c_str()) != PathKind::OrdinaryFile) {
     PrintWindowLine(console, "Not packed: " + name + ", the database " + workbookName +
                                  " was made from, is not beside it.");
-    PrintWindowLine(console, "Put " + name + " in the workbook's folder, then drop the "
-                                             "workbook again.");
+    PrintWindowLine(console, "Put " + name +
+                                 " in the workbook's folder, then drop the "
+                                 "workbook again.");
     return std::nullopt;
   }
   if (!HoldsRecordedDatabase(database, workbook.origin)) {
     PrintWindowLine(console, "Not packed: " + name + " beside " + workbookName +
                                  " is not the database the workbook was made from: it has "
                                  "changed since.");
-    PrintWindowLine(console, "Put that database beside the workbook, or pack onto this one from "
-                             "a console: " + std::string(packer.program) + " " + name + " " +
-                                 workbookName + " NEW");
+    PrintWindowLine(console,
+                    "Put that database beside the workbook, or pack onto this one from "
+                    "a console: " +
+                        std::string(packer.program) + " " + name + " " + workbookName + " NEW");
     return std::nullopt;
   }
   return database;
@@ -155,8 +160,8 @@ int RunPackerDrop(std::span<const char* const> arguments, const PackerSpec& pack
   runArguments.insert(runArguments.end(), dropped.begin(), dropped.end());
   runArguments.push_back(packed.c_str());
   if (RunPacker(runArguments, packer, console) != kExitSuccess) {
-    PrintWindowLine(console, "Not packed (see the lines above); " + NameOf(*database) +
-                                 " is kept as it was.");
+    PrintWindowLine(
+        console, "Not packed (see the lines above); " + NameOf(*database) + " is kept as it was.");
     return kExitFailure;
   }
   PrintWindowLine(console, "");

@@ -492,8 +492,7 @@ void Planner::DescribeLine(TablePlanning& planning, SourceTable& from, std::size
     // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
     // the stored values.
     const bool pairedByShownFloats =
-        from.source->workbook &&
-        ShowsFloatsExactly(from.source->sheets, planning.table, line);
+        from.source->workbook && ShowsFloatsExactly(from.source->sheets, planning.table, line);
     if (from.pairing.equal[line] && !pairedByShownFloats) return;
     const StoredRecord record = ReadStoredRecord(original, rules, layout, spot, decimalSeparator);
     AddCellChanges(record, ReadSourceLine(from, line), decimalSeparator, change);

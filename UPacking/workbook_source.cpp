@@ -89,8 +89,8 @@ double DoubleOf(std::string_view text) {
 // The table's text of a float in a column of `rule`, without its lead; false when none.
 bool TableTextOfFloat(const FieldRule& rule, float value, char decimalSeparator,
                       std::string& text) {
-  if (!DecodedText(rule, Float32BitsPayload(std::bit_cast<std::uint32_t>(value)),
-                   decimalSeparator, text)) {
+  if (!DecodedText(rule, Float32BitsPayload(std::bit_cast<std::uint32_t>(value)), decimalSeparator,
+                   text)) {
     return false;
   }
   text.erase(0, LeadText(rule).size());
@@ -349,7 +349,8 @@ RecordedOrigin ReadRecordedOrigin(PlatformFile file) {
 }
 
 bool IsRecordedDatabase(const RecordedOrigin& origin, PlatformFile database, std::int64_t size) {
-  return origin.known && origin.databaseSize == size && FileCrc32(database, size) == origin.databaseCrc;
+  return origin.known && origin.databaseSize == size &&
+         FileCrc32(database, size) == origin.databaseCrc;
 }
 
 void ReadWorkbookTables(const std::string& path, PlatformFile file, const PackRules& rules,

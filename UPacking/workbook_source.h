@@ -24,9 +24,9 @@ struct RecordedOrigin {
 // would not show that float ("4.6666665" where the table shows 4.666667): its text keeps the
 // float exactly, and it pairs with a record by the line the table shows for it.
 struct ShownLine {
-  std::size_t line = 0;        // from 0, after the header row
-  std::uint64_t ownHash = 0;   // LineHash of the line as read
-  std::uint64_t shownHash = 0; // LineHash of the line with each such float as the table shows it
+  std::size_t line = 0;         // from 0, after the header row
+  std::uint64_t ownHash = 0;    // LineHash of the line as read
+  std::uint64_t shownHash = 0;  // LineHash of the line with each such float as the table shows it
 };
 
 // A workbook's tables, as text, and what the summary says of it.

@@ -68,8 +68,7 @@ int WriteOutputTextFlushed(const Console& console, std::string_view text) {
   if (IsUnicodeConsole(StandardStream::Output)) return WriteToConsole(StandardStream::Output, text);
   errno = 0;
   // An empty view may hold no data at all, which fwrite may not be given.
-  const std::size_t written =
-      text.empty() ? 0 : std::fwrite(text.data(), 1, text.size(), stdout);
+  const std::size_t written = text.empty() ? 0 : std::fwrite(text.data(), 1, text.size(), stdout);
   const bool flushed = std::fflush(stdout) == 0;
   if (flushed && written == text.size() && std::ferror(stdout) == 0) return 0;
   const int error = errno != 0 ? errno : EIO;

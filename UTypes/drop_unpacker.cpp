@@ -18,7 +18,8 @@ constexpr std::string_view kWorkbookExtension = ".xlsx";
 // What a double-click shows: how to drop a database, then the command line's usage.
 int PrintWhatToDo(std::string_view program, const UnpackerFormat& format, const Console& console) {
   const std::string module(ModuleNameOf(program.data()));
-  PrintWindowLine(console, "To unpack a database, drop it on " + module + " in its folder's window:");
+  PrintWindowLine(console,
+                  "To unpack a database, drop it on " + module + " in its folder's window:");
   PrintWindowLine(console, "its tables are written into a workbook beside it, named after it.");
   PrintWindowLine(console, "Or run " + std::string(format.unpacker) + " from a console:");
   PrintWindowLine(console, "");
@@ -39,7 +40,8 @@ int UnpackBeside(std::string_view program, const std::string& database,
   const std::string plainName =
       NextFreeName(database, "", kWorkbookExtension, [](const std::string&) { return false; });
   if (status != kExitSuccess) {
-    PrintWindowLine(console, "Not unpacked: " + std::string(FileNamePart(database)) + " (see the lines above).");
+    PrintWindowLine(console, "Not unpacked: " + std::string(FileNamePart(database)) +
+                                 " (see the lines above).");
     return status;
   }
   std::string line = "Unpacked ";

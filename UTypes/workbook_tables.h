@@ -85,9 +85,9 @@ struct WorkbookLineWriter : WatchLinesOnly {
   };
   std::vector<PendingCell> cells;
   std::size_t cellCount = 0;
-  std::vector<std::size_t> headerColumns;  // per table
+  std::vector<std::size_t> headerColumns;         // per table
   std::vector<std::vector<TableColumn>> columns;  // per table, as ColumnsOfTable gives them
-  std::vector<std::string> values;         // the finished cells' texts, UTF-8 or numbers
+  std::vector<std::string> values;                // the finished cells' texts, UTF-8 or numbers
   std::vector<SheetCell> row;
 
   void Table(std::int64_t offset, const NodeHeader& header, int route);

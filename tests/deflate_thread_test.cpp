@@ -100,9 +100,8 @@ TEST(DeflateThreadTest, EntriesDeflatedOnTheWorkerAreThoseDeflatedInTurn) {
       EXPECT_TRUE(apart[entry] == alone[entry]) << "entry " << entry;
       const std::string& content = contents[entry];
       EXPECT_EQ(apart[entry].size, content.size());
-      EXPECT_EQ(apart[entry].crc,
-                crc32(0, reinterpret_cast<const Bytef*>(content.data()),
-                      static_cast<uInt>(content.size())));
+      EXPECT_EQ(apart[entry].crc, crc32(0, reinterpret_cast<const Bytef*>(content.data()),
+                                        static_cast<uInt>(content.size())));
     }
   }
 }

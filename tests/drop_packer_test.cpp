@@ -19,9 +19,9 @@ namespace {
 
 DropResult Drop(const Tool& tool, const std::vector<std::string>& dropped) {
   return RunDropped(tool.packer.program.data(), dropped,
-              [&tool](std::span<const char* const> arguments, Console console) {
-                return RunPackerDrop(arguments, tool.packer, console);
-              });
+                    [&tool](std::span<const char* const> arguments, Console console) {
+                      return RunPackerDrop(arguments, tool.packer, console);
+                    });
 }
 
 void Unpack(const Tool& tool, const std::string& database, const std::string& output) {
@@ -71,12 +71,13 @@ TEST(DropPackerTest, PacksTheDroppedFilesOntoTheWorkbooksDatabaseAsTheCommandLin
     const std::string table = mod + "/" + std::string(tool->tables[0].fileName);
     CellTable cells = CellTableOf(ReadWholeFile(table));
     const std::vector<std::string> header = CellsOf(cells.header);
-    const auto nameColumn = static_cast<std::size_t>(
-        std::find(header.begin(), header.end(), "Name") - header.begin());
+    const auto nameColumn =
+        static_cast<std::size_t>(std::find(header.begin(), header.end(), "Name") - header.begin());
     ASSERT_LT(nameColumn, cells.lines.at(0).size());
     cells.lines[0][nameColumn] = "Renamed by the mod";
     std::string text = cells.header + "\r\n";
-    for (const std::vector<std::string>& line : cells.lines) text += JoinedCells(line) + "\r\n";
+    for (const std::vector<std::string>& line : cells.lines)
+      text += JoinedCells(line) + "\r\n";
     WriteWholeFile(table, text);
 
     const std::string expected = folder / "expected";

@@ -14,9 +14,10 @@
 namespace {
 
 DropResult Drop(const std::vector<std::string>& dropped) {
-  return RunDropped("grimdex", dropped, [](std::span<const char* const> arguments, Console console) {
-    return RunUnpackerDrop(arguments, kSpellFormat, console);
-  });
+  return RunDropped("grimdex", dropped,
+                    [](std::span<const char* const> arguments, Console console) {
+                      return RunUnpackerDrop(arguments, kSpellFormat, console);
+                    });
 }
 
 // The workbook the command line writes of the same database, for comparison.
