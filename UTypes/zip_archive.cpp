@@ -34,7 +34,7 @@ constexpr std::uint16_t kDosTime = 0;             // 00:00:00
 constexpr std::uint16_t kDosDate = (1 << 5) | 1;  // 1980-01-01
 constexpr std::uint16_t kZip64ExtraField = 0x0001;
 constexpr int kRawDeflateWindowBits = -15;  // no zlib header or trailer
-constexpr int kDeflateMemoryLevel = 8;
+constexpr int kDeflateMemoryLevel = 9;
 
 // 0xFFFFFFFF and 0xFFFF in a field say that a zip64 record holds the value: a writer without
 // zip64 stays below them.
@@ -313,22 +313,24 @@ namespace {
 // (Z_NO_FLUSH) or the deflated data is complete (Z_FINISH).
 void DeflateIntoMemory(ZipEntryInMemory& entry, int flush) {
   for (;;) {
-    if (entry.pieces.empty() || entry.pieces.back().size() == kZipBufferSize) {
-      entry.pieces.emplace_back();
-      entry.pieces.back().reserve(kZipBufferSize);
+    // A piece is sized once when it is made, not zero-filled again before each deflate.
+    if (entry.pieces.empty() || entry.lastPieceUsed == kZipBufferSize) {
+      entry.pieces.emplace_back().resize(kZipBufferSize);
+      entry.lastPieceUsed = 0;
     }
     std::string& piece = entry.pieces.back();
-    const std::size_t used = piece.size();
-    const std::size_t room = kZipBufferSize - used;
-    piece.resize(kZipBufferSize);
-    entry.stream->next_out = reinterpret_cast<Bytef*>(piece.data() + used);
+    const std::size_t room = kZipBufferSize - entry.lastPieceUsed;
+    entry.stream->next_out = reinterpret_cast<Bytef*>(piece.data() + entry.lastPieceUsed);
     entry.stream->avail_out = static_cast<uInt>(room);
     const int result = deflate(entry.stream.get(), flush);
     const std::size_t made = room - entry.stream->avail_out;
-    piece.resize(used + made);
+    entry.lastPieceUsed += made;
     entry.compressedSize += made;
     if (entry.compressedSize > kLargestWritten) RaiseZipFailure(kTooLarge);
-    if (result == Z_STREAM_END) return;
+    if (result == Z_STREAM_END) {
+      piece.resize(entry.lastPieceUsed);
+      return;
+    }
     if (result != Z_OK && result != Z_BUF_ERROR) RaiseZipFailure("cannot be deflated");
     if (flush == Z_NO_FLUSH && entry.stream->avail_out != 0) return;
   }
@@ -394,6 +396,7 @@ void CloseEntryInMemory(ZipEntryInMemory& entry) {
   entry.crc = 0;
   entry.size = 0;
   entry.compressedSize = 0;
+  entry.lastPieceUsed = 0;
 }
 
 // ---- Reading

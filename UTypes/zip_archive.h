@@ -85,7 +85,8 @@ void CloseZipWriter(ZipWriter& zip);
 // apart, as zlib's state points back at it: the entry itself may move.
 struct ZipEntryInMemory {
   std::unique_ptr<z_stream> stream;
-  std::vector<std::string> pieces;
+  std::vector<std::string> pieces;  // deflated bytes; the last is full up to lastPieceUsed
+  std::size_t lastPieceUsed = 0;
   std::uint32_t crc = 0;
   std::uint64_t size = 0;
   std::uint64_t compressedSize = 0;

@@ -38,8 +38,10 @@ Deflated Finished(ZipEntryInMemory& entry) {
   Deflated deflated;
   char out[4096];
   int result = Z_OK;
-  for (const std::string& piece : entry.pieces)
-    deflated.data += piece;
+  for (const std::string& piece : entry.pieces) {
+    const bool last = &piece == &entry.pieces.back();
+    deflated.data.append(piece, 0, last ? entry.lastPieceUsed : piece.size());
+  }
   while (result != Z_STREAM_END) {
     entry.stream->next_out = reinterpret_cast<Bytef*>(out);
     entry.stream->avail_out = sizeof out;

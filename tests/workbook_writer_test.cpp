@@ -1,5 +1,5 @@
 // The workbook writer: the same workbook byte for byte whether its sheets are deflated on a
-// thread of their own or on the caller's.
+// thread of their own or on the caller's, and cells that name their place only after a gap.
 #include "workbook_writer.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include "session_databases.h"
 #include "test_files.h"
+#include "zip_archive.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ void FillWorkbook(WorkbookWriter& workbook, std::uint64_t seed) {
       values[column] = number ? std::to_string(RandomBelow(random, 1000000))
                               : "text & <" + std::to_string(RandomBelow(random, 50)) + ">";
       cells.push_back({RandomChance(random, 5) ? SheetCellKind::Empty
-                       : number               ? SheetCellKind::Number
-                                              : SheetCellKind::Text,
+                       : number                ? SheetCellKind::Number
+                                               : SheetCellKind::Text,
                        values[column], number ? CellStyle::General : CellStyle::Text});
     }
     AppendSheetRow(workbook, RandomBelow(random, sheets), cells);
@@ -58,6 +59,51 @@ TEST(WorkbookWriterTest, SheetsDeflatedApartGiveTheSameBytes) {
     const std::string apart = WrittenWorkbook(seed, true, folder);
     EXPECT_GT(alone.size(), 0u);
     EXPECT_TRUE(apart == alone) << apart.size() << " bytes against " << alone.size();
+  }
+}
+
+// The first sheet's XML of the workbook at `path`.
+std::string FirstSheetXml(const std::string& path) {
+  PlatformFile file;
+  if (!OpenFileForReading(path.c_str(), file)) return "";
+  ZipArchive archive;
+  ReadZipDirectory(file, archive);
+  archive.file = file;
+  const ZipEntry* entry = FindZipEntry(archive, "xl/worksheets/sheet1.xml");
+  std::string xml = entry == nullptr ? "" : ReadWholeZipEntry(archive, *entry, 1 << 20);
+  static_cast<void>(CloseFile(file));
+  return xml;
+}
+
+// A cell without a reference is the next of its row, so a reference stands only on a row's
+// first cell when it is not in column A, and on a cell after an empty one.
+TEST(WorkbookWriterTest, CellsNameTheirPlaceOnlyAfterAGap) {
+  constexpr SheetCell kEmpty{};
+  constexpr SheetCell kOne{SheetCellKind::Number, "1"};
+  constexpr SheetCell kText{SheetCellKind::Text, "a", CellStyle::Text};
+  const struct {
+    std::vector<SheetCell> cells;
+    std::string_view row;
+  } kCases[] = {
+      {{kOne, kOne}, "<row r=\"1\"><c><v>1</v></c><c><v>1</v></c></row>"},
+      {{kEmpty, kOne}, "<row r=\"1\"><c r=\"B1\"><v>1</v></c></row>"},
+      {{kOne, kEmpty, kEmpty, kText, kOne},
+       "<row r=\"1\"><c><v>1</v></c><c r=\"D1\" s=\"1\" t=\"inlineStr\"><is><t>a</t></is></c>"
+       "<c><v>1</v></c></row>"},
+      {{kEmpty, kEmpty}, "<row r=\"1\"></row>"},
+  };
+  for (const auto& [cells, row] : kCases) {
+    SCOPED_TRACE(std::string(row));
+    TempFolder folder;
+    WorkbookWriter workbook;
+    AddSheet(workbook, "Sheet", {}, false);
+    AppendSheetRow(workbook, 0, cells);
+    const std::string path = folder / "cells.xlsx";
+    WriteWorkbookFile(workbook, path, "");
+    const std::string xml = FirstSheetXml(path);
+    EXPECT_NE(xml.find(std::string("<sheetData>").append(row).append("</sheetData>")),
+              std::string::npos)
+        << xml;
   }
 }
 
