@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "quick_deflate.h"
 #include "run_failure.h"
 
 namespace {
@@ -34,7 +35,7 @@ constexpr std::uint16_t kDosTime = 0;             // 00:00:00
 constexpr std::uint16_t kDosDate = (1 << 5) | 1;  // 1980-01-01
 constexpr std::uint16_t kZip64ExtraField = 0x0001;
 constexpr int kRawDeflateWindowBits = -15;  // no zlib header or trailer
-constexpr int kDeflateMemoryLevel = 9;
+constexpr int kDeflateMemoryLevel = 8;
 
 // 0xFFFFFFFF and 0xFFFF in a field say that a zip64 record holds the value: a writer without
 // zip64 stays below them.
@@ -309,65 +310,48 @@ void CloseZipWriter(ZipWriter& zip) {
 
 namespace {
 
-// Deflates the entry's input with `flush` into its pieces, until the input is taken
-// (Z_NO_FLUSH) or the deflated data is complete (Z_FINISH).
-void DeflateIntoMemory(ZipEntryInMemory& entry, int flush) {
-  for (;;) {
-    // A piece is sized once when it is made, not zero-filled again before each deflate.
-    if (entry.pieces.empty() || entry.lastPieceUsed == kZipBufferSize) {
-      entry.pieces.emplace_back().resize(kZipBufferSize);
-      entry.lastPieceUsed = 0;
-    }
-    std::string& piece = entry.pieces.back();
-    const std::size_t room = kZipBufferSize - entry.lastPieceUsed;
-    entry.stream->next_out = reinterpret_cast<Bytef*>(piece.data() + entry.lastPieceUsed);
-    entry.stream->avail_out = static_cast<uInt>(room);
-    const int result = deflate(entry.stream.get(), flush);
-    const std::size_t made = room - entry.stream->avail_out;
-    entry.lastPieceUsed += made;
-    entry.compressedSize += made;
-    if (entry.compressedSize > kLargestWritten) RaiseZipFailure(kTooLarge);
-    if (result == Z_STREAM_END) {
-      piece.resize(entry.lastPieceUsed);
-      return;
-    }
-    if (result != Z_OK && result != Z_BUF_ERROR) RaiseZipFailure("cannot be deflated");
-    if (flush == Z_NO_FLUSH && entry.stream->avail_out != 0) return;
-  }
+// The input taken by the quick encoder at a time: its matches lie within one such piece.
+constexpr std::size_t kQuickPiece = kZipBufferSize;
+
+// The entry's next piece of deflated bytes, empty.
+std::string& NextDeflatedPiece(ZipEntryInMemory& entry) {
+  return entry.pieces.emplace_back();
+}
+
+// Counts the entry's last piece, once made, into its deflated size.
+void CountLastPiece(ZipEntryInMemory& entry) {
+  entry.compressedSize += entry.pieces.back().size();
+  if (entry.compressedSize > kLargestWritten) RaiseZipFailure(kTooLarge);
 }
 
 }  // namespace
 
-void StartEntryInMemory(ZipEntryInMemory& entry, int deflateLevel) {
+void StartEntryInMemory(ZipEntryInMemory& entry) {
   CloseEntryInMemory(entry);
-  entry.stream = std::make_unique<z_stream>();
-  const int result = deflateInit2(entry.stream.get(), deflateLevel, Z_DEFLATED,
-                                  kRawDeflateWindowBits, kDeflateMemoryLevel, Z_DEFAULT_STRATEGY);
-  if (result != Z_OK) entry.stream.reset();
-  if (result == Z_MEM_ERROR) throw std::bad_alloc();
-  if (result != Z_OK)
-    RaiseZipFailure("cannot be deflated at level " + std::to_string(deflateLevel));
+  StartQuickDeflate(entry.deflater);
+  entry.open = true;
 }
 
 void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes) {
   entry.size += bytes.size();
   if (entry.size > kLargestWritten) RaiseZipFailure(kTooLarge);
   while (!bytes.empty()) {
-    const std::size_t piece = std::min(bytes.size(), kLargestPiece);
-    // zlib's input pointer is not const, but deflate only reads through it.
-    auto* input = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    entry.crc = UpdateCrc(entry.crc, input, piece);
-    entry.stream->next_in = input;
-    entry.stream->avail_in = static_cast<uInt>(piece);
-    DeflateIntoMemory(entry, Z_NO_FLUSH);
-    bytes.remove_prefix(piece);
+    const std::string_view piece = bytes.substr(0, kQuickPiece);
+    entry.crc = UpdateCrc(entry.crc, reinterpret_cast<const Bytef*>(piece.data()), piece.size());
+    QuickDeflatePiece(entry.deflater, piece, NextDeflatedPiece(entry));
+    CountLastPiece(entry);
+    bytes.remove_prefix(piece.size());
   }
 }
 
+void FinishEntryInMemory(ZipEntryInMemory& entry) {
+  FinishQuickDeflate(entry.deflater, NextDeflatedPiece(entry));
+  CountLastPiece(entry);
+  entry.open = false;
+}
+
 void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory& entry) {
-  entry.stream->next_in = nullptr;
-  entry.stream->avail_in = 0;
-  DeflateIntoMemory(entry, Z_FINISH);
+  if (entry.open) FinishEntryInMemory(entry);
   EndZipEntry(zip);
   const std::uint64_t headerOffset = WritePosition(zip);
   if (zip.entries.size() >= kMostWrittenEntries || name.size() > kZipLongestName ||
@@ -390,13 +374,12 @@ void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory&
 }
 
 void CloseEntryInMemory(ZipEntryInMemory& entry) {
-  if (entry.stream != nullptr) deflateEnd(entry.stream.get());
-  entry.stream.reset();
+  entry.deflater = QuickDeflater{};
+  entry.open = false;
   std::vector<std::string>().swap(entry.pieces);
   entry.crc = 0;
   entry.size = 0;
   entry.compressedSize = 0;
-  entry.lastPieceUsed = 0;
 }
 
 // ---- Reading

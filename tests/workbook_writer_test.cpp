@@ -1,5 +1,5 @@
 // The workbook writer: the same workbook byte for byte whether its sheets are deflated on a
-// thread of their own or on the caller's, and cells that name their place only after a gap.
+// thread of their own or on the caller's, and cells that each name their place.
 #include "workbook_writer.h"
 
 #include <gtest/gtest.h>
@@ -75,9 +75,9 @@ std::string FirstSheetXml(const std::string& path) {
   return xml;
 }
 
-// A cell without a reference is the next of its row, so a reference stands only on a row's
-// first cell when it is not in column A, and on a cell after an empty one.
-TEST(WorkbookWriterTest, CellsNameTheirPlaceOnlyAfterAGap) {
+// A cell without a reference would follow the one before it, which Gnumeric does not read:
+// every cell names its place, after a gap as after its neighbour.
+TEST(WorkbookWriterTest, EveryCellNamesItsPlace) {
   constexpr SheetCell kEmpty{};
   constexpr SheetCell kOne{SheetCellKind::Number, "1"};
   constexpr SheetCell kText{SheetCellKind::Text, "a", CellStyle::Text};
@@ -85,11 +85,12 @@ TEST(WorkbookWriterTest, CellsNameTheirPlaceOnlyAfterAGap) {
     std::vector<SheetCell> cells;
     std::string_view row;
   } kCases[] = {
-      {{kOne, kOne}, "<row r=\"1\"><c><v>1</v></c><c><v>1</v></c></row>"},
+      {{kOne, kOne}, "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>1</v></c></row>"},
       {{kEmpty, kOne}, "<row r=\"1\"><c r=\"B1\"><v>1</v></c></row>"},
       {{kOne, kEmpty, kEmpty, kText, kOne},
-       "<row r=\"1\"><c><v>1</v></c><c r=\"D1\" s=\"1\" t=\"inlineStr\"><is><t>a</t></is></c>"
-       "<c><v>1</v></c></row>"},
+       "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"D1\" s=\"1\" "
+       "t=\"inlineStr\"><is><t>a</t></is></c>"
+       "<c r=\"E1\"><v>1</v></c></row>"},
       {{kEmpty, kEmpty}, "<row r=\"1\"></row>"},
   };
   for (const auto& [cells, row] : kCases) {

@@ -1,0 +1,194 @@
+// The quick encoder: greedy matches of at least four bytes found by one hash probe, written in
+// the fixed literal/length and distance codes of the deflate format.
+#include "quick_deflate.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned kHashBits = 15;
+constexpr std::size_t kWindow = 32768;
+constexpr std::size_t kShortestMatch = 4;
+constexpr std::size_t kLongestMatch = 258;
+constexpr std::uint32_t kEndOfBlock = 256;
+
+// A code as it goes into the stream: its bits in the order they are written, and how many.
+struct StreamCode {
+  std::uint32_t bits = 0;
+  unsigned length = 0;
+};
+
+// Huffman codes are sent from their most significant bit, the stream is filled from the least.
+constexpr std::uint32_t Reversed(std::uint32_t code, unsigned length) {
+  std::uint32_t reversed = 0;
+  for (unsigned bit = 0; bit < length; ++bit)
+    reversed |= ((code >> bit) & 1u) << (length - 1 - bit);
+  return reversed;
+}
+
+// The fixed literal/length code of `symbol` (0 to 287).
+constexpr StreamCode FixedCode(std::uint32_t symbol) {
+  if (symbol < 144) return {Reversed(0x30 + symbol, 8), 8};
+  if (symbol < 256) return {Reversed(0x190 + symbol - 144, 9), 9};
+  if (symbol < 280) return {Reversed(symbol - 256, 7), 7};
+  return {Reversed(0xC0 + symbol - 280, 8), 8};
+}
+
+constexpr std::array<StreamCode, 256> LiteralCodes() {
+  std::array<StreamCode, 256> codes{};
+  for (std::uint32_t byte = 0; byte < 256; ++byte)
+    codes[byte] = FixedCode(byte);
+  return codes;
+}
+constexpr std::array<StreamCode, 256> kLiteralCodes = LiteralCodes();
+
+// The length symbols 257 to 285: the shortest length of each and its extra bits.
+constexpr std::array<std::uint16_t, 29> kLengthBases = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                                        15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                                        67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::array<std::uint8_t, 29> kLengthExtraBits = {
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+
+// Each match length with its symbol's code and extra bits, as one code.
+constexpr std::array<StreamCode, kLongestMatch + 1> LengthCodes() {
+  std::array<StreamCode, kLongestMatch + 1> codes{};
+  for (std::size_t length = 3; length <= kLongestMatch; ++length) {
+    std::size_t index = kLengthBases.size() - 1;
+    while (kLengthBases[index] > length)
+      --index;
+    const StreamCode symbol = FixedCode(static_cast<std::uint32_t>(257 + index));
+    const auto extra = static_cast<std::uint32_t>(length - kLengthBases[index]);
+    codes[length] = {symbol.bits | (extra << symbol.length),
+                     symbol.length + kLengthExtraBits[index]};
+  }
+  return codes;
+}
+constexpr std::array<StreamCode, kLongestMatch + 1> kLengthCodes = LengthCodes();
+
+// A distance (1 to 32768) as its five-bit code and extra bits: distance codes 2n and 2n + 1
+// cover the distances whose less one has its highest bit at n, told apart by the next bit.
+StreamCode DistanceCode(std::size_t distance) {
+  const auto less = static_cast<std::uint32_t>(distance - 1);
+  if (less < 4) return {Reversed(less, 5), 5};
+  const unsigned high = static_cast<unsigned>(std::bit_width(less)) - 1;
+  const unsigned extraBits = high - 1;
+  const std::uint32_t code = 2 * high + ((less >> extraBits) & 1u);
+  const std::uint32_t extra = less & ((1u << extraBits) - 1);
+  return {Reversed(code, 5) | (extra << 5), 5 + extraBits};
+}
+
+std::uint32_t Load32(const unsigned char* bytes) {
+  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+         std::uint32_t{bytes[3]} << 24;
+}
+
+std::uint32_t HashOf(std::uint32_t fourBytes) {
+  return (fourBytes * 2654435761u) >> (32 - kHashBits);
+}
+
+// How many bytes from `at` equal those from `earlier`, at most `most`.
+std::size_t MatchLength(const unsigned char* earlier, const unsigned char* at, std::size_t most) {
+  std::size_t length = 0;
+  while (length + 8 <= most) {
+    std::uint64_t left = 0;
+    std::uint64_t right = 0;
+    std::memcpy(&left, earlier + length, 8);
+    std::memcpy(&right, at + length, 8);
+    if (left != right) {
+      const std::uint64_t differ = left ^ right;
+      // The first differing byte in memory order, whichever order the machine keeps bytes in.
+      const int bit = std::endian::native == std::endian::little ? std::countr_zero(differ)
+                                                                 : std::countl_zero(differ);
+      return length + static_cast<std::size_t>(bit / 8);
+    }
+    length += 8;
+  }
+  while (length < most && earlier[length] == at[length])
+    ++length;
+  return length;
+}
+
+// The bits on their way into a byte buffer with room for every byte they make.
+struct BitSink {
+  std::uint64_t bits;
+  unsigned count;
+  unsigned char* out;
+
+  void Put(StreamCode code) {
+    bits |= std::uint64_t{code.bits} << count;
+    count += code.length;
+    if (count >= 32) {
+      for (int byte = 0; byte < 4; ++byte) {
+        *out++ = static_cast<unsigned char>(bits);
+        bits >>= 8;
+      }
+      count -= 32;
+    }
+  }
+};
+
+}  // namespace
+
+void StartQuickDeflate(QuickDeflater& deflater) {
+  deflater.lastPositions.assign(std::size_t{1} << kHashBits, 0);
+  // BFINAL set, BTYPE 01: the one block of the stream, in fixed codes.
+  deflater.bits = 0b011;
+  deflater.bitCount = 3;
+}
+
+void QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, std::string& out) {
+  // A literal takes at most 9 bits: room for every byte of the piece and a little more, in a
+  // buffer kept from piece to piece, so that `out` grows only by what is made.
+  std::string& scratch = deflater.scratch;
+  const std::size_t room = piece.size() + piece.size() / 8 + 16;
+  if (scratch.size() < room) scratch.resize(room);
+  auto* const begin = reinterpret_cast<unsigned char*>(scratch.data());
+  BitSink sink{deflater.bits, deflater.bitCount, begin};
+  std::uint32_t* const lastPositions = deflater.lastPositions.data();
+  std::fill_n(lastPositions, deflater.lastPositions.size(), 0);
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(piece.data());
+  const std::size_t size = piece.size();
+  std::size_t at = 0;
+  while (at + kShortestMatch <= size) {
+    const std::uint32_t fourBytes = Load32(bytes + at);
+    std::uint32_t& slot = lastPositions[HashOf(fourBytes)];
+    const std::size_t candidate = slot;  // one past the position, 0 for none
+    slot = static_cast<std::uint32_t>(at + 1);
+    if (candidate != 0 && at + 1 - candidate <= kWindow &&
+        Load32(bytes + candidate - 1) == fourBytes) {
+      const std::size_t most = std::min(kLongestMatch, size - at);
+      const std::size_t length =
+          kShortestMatch + MatchLength(bytes + candidate - 1 + kShortestMatch,
+                                       bytes + at + kShortestMatch, most - kShortestMatch);
+      sink.Put(kLengthCodes[length]);
+      sink.Put(DistanceCode(at + 1 - candidate));
+      at += length;
+      continue;
+    }
+    sink.Put(kLiteralCodes[bytes[at]]);
+    ++at;
+  }
+  for (; at < size; ++at)
+    sink.Put(kLiteralCodes[bytes[at]]);
+  deflater.bits = sink.bits;
+  deflater.bitCount = sink.count;
+  out.append(scratch.data(), static_cast<std::size_t>(sink.out - begin));
+}
+
+void FinishQuickDeflate(QuickDeflater& deflater, std::string& out) {
+  BitSink sink{deflater.bits, deflater.bitCount, nullptr};
+  char tail[16];
+  sink.out = reinterpret_cast<unsigned char*>(tail);
+  sink.Put(FixedCode(kEndOfBlock));
+  std::size_t made = static_cast<std::size_t>(reinterpret_cast<char*>(sink.out) - tail);
+  for (; sink.count > 0; sink.count = sink.count >= 8 ? sink.count - 8 : 0) {
+    tail[made++] = static_cast<char>(sink.bits & 0xFF);
+    sink.bits >>= 8;
+  }
+  out.append(tail, made);
+  deflater.bits = 0;
+  deflater.bitCount = 0;
+}
