@@ -117,11 +117,21 @@ int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
   return tableKind - 1;
 }
 
+// A spell database: composed spells (table kinds 3 to 5), or prototypes with field codes above
+// those of any quest record (their last fields are colours, radius and fadeout).
+bool FitsSpells(const DatabaseOutline& outline) {
+  const auto& codes = outline.highestFieldCode;
+  return codes[3] >= 0 || codes[4] >= 0 || codes[5] >= 0 || codes[1] > 10;
+}
+
 }  // namespace
 
 constexpr UnpackerFormat kSpellFormat = {
     .unpacker = "grimdex",
     .packer = "grimpack",
+    .extension = "sdb",
+    .description = "a spell database (spell prototypes, modifiers and composed spells)",
+    .fitsOutline = FitsSpells,
     .banner = kBanner,
     .tables = kTables,
     .walk = {.firstDatabaseNodeOnly = true,
