@@ -36,13 +36,18 @@ constexpr Lead kTab = Lead::Tab;
 constexpr Lead kComma = Lead::Comma;
 constexpr Joiner kCommaSpace = Joiner::CommaSpace;
 
+// The schools of a spell prototype's Type, by value.
+constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
+constexpr NumberNames kSchools = {"a school", kSchoolNames};
+constexpr FieldRule kSchool = {.decoder = NamedNumber, .lead = kTab, .numberNames = &kSchools};
+
 // Table kind 1, spell prototypes, by field code.
 constexpr FieldRule kPrototypeFields[] = {
     {TextOrList, kNone, kCommaSpace},  // 0 Name
     {TextOrList, kTab, kCommaSpace},   // 1 Code
     {TextOrList, kTab, kCommaSpace},   // 2 Subtype
     {FloatPlain, kTab},                // 3 Price
-    {SchoolName, kTab},                // 4 Type
+    kSchool,                           // 4 Type
     {FloatPlain, kTab},                // 5 Mana
     {Int32, kTab},                     // 6 Slots
     {FloatPlain, kTab},                // 7 Speed
