@@ -55,7 +55,8 @@ std::string InCapitals(std::string text) {
 
 TEST(DatabaseKindsTest, NodedumpFollowsTheUnpackerOfTheFilesFormat) {
   for (const UnpackerFormat* format : kKnownFormats) {
-    const std::string name = "database." + std::string(format->extension);
+    std::string name = "database.";
+    name += format->extension;
     for (const std::string& path : {name, InCapitals(name)}) {
       const char* arguments[] = {"nodedump", path.c_str()};
       const Unpackers chosen = ParseDumpArguments(arguments).options.unpackers;
