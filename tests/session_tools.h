@@ -1,5 +1,5 @@
-// The unpackers and packers as the property tests of sessions and mods run them in-process, and
-// their tables read back as cells.
+// The unpackers and packers as the tests run them, in-process or as the built programs, and their
+// tables read back as cells.
 #pragma once
 
 #include <span>

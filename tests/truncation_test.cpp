@@ -139,7 +139,7 @@ WalkEnd WalkBytes(const Tool& tool, std::string_view bytes, char decimalSeparato
   collector.lines.resize(tool.tables.size());
   WalkEnd end;
   try {
-    WalkDatabase(reader, decimalSeparator, *&tool.format->walk, collector);
+    WalkDatabase(reader, decimalSeparator, tool.format->walk, collector);
     end.returned = true;
   } catch (const IoFailure& failure) {
     end.errorNumber = failure.errorNumber;
