@@ -1,16 +1,13 @@
-// The kinds of database the packers pack, told apart by their outlines, so that a database given
-// to the wrong packer is named for what it is.
+// Telling the formats of databases apart by their outlines, so that a database given to the wrong
+// packer is named for what it is.
 #pragma once
 
-#include <string_view>
+#include <span>
 
-#include "original_layout.h"
+#include "database_outline.h"
+#include "unpacker_format.h"
 
-struct KnownDatabase {
-  std::string_view description;  // "a quest database (briefings and quests)"
-  std::string_view packer;       // "lorupack"
-  bool (*fits)(const DatabaseOutline& outline);
-};
-
-// The one kind the outline fits, or null when it fits none or both.
-const KnownDatabase* KnownDatabaseOf(const DatabaseOutline& outline);
+// The one format of `formats` whose outline test the outline passes, or null when it passes none
+// or several.
+const UnpackerFormat* FormatOfOutline(const DatabaseOutline& outline,
+                                      std::span<const UnpackerFormat* const> formats);

@@ -1,5 +1,6 @@
 // Line alignment: common ends, then a shortest edit script (Myers' algorithm) while it takes
-// few edits, else a walk line by line that looks a few lines ahead.
+// few edits, else a walk line by line that looks a few lines ahead and leaves lines that moved far
+// to pairing by their hashes.
 #include "line_diff.h"
 
 #include <algorithm>

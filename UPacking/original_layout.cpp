@@ -5,7 +5,6 @@
 
 #include "run_failure.h"
 #include "split_text.h"
-#include "stored_tree.h"
 #include "table_text.h"
 
 namespace {
@@ -174,34 +173,7 @@ bool WalkHeldRecord(std::string_view bytes, const PackRules& rules, const Layout
   return false;
 }
 
-// Notes the database nodes and the field codes of each table kind.
-struct OutlineWatcher {
-  DatabaseOutline& outline;
-  std::uint8_t tableKind = 0;
-
-  bool Node(int level, std::int64_t /*offset*/, const NodeHeader& header, std::int64_t /*end*/) {
-    if (level == kDatabaseLevel) ++outline.databaseNodes;
-    if (level == kDatabaseLevel + 1) tableKind = header.kind;
-    if (level == kFieldLevel) {
-      int& highest = outline.highestFieldCode[tableKind];
-      highest = std::max(highest, int{header.kind});
-    }
-    return true;
-  }
-  void HeaderCut(int /*level*/, std::int64_t /*offset*/) {}
-};
-
 }  // namespace
-
-DatabaseOutline OutlineOf(NodeReader& database) {
-  DatabaseOutline outline;
-  outline.size = Size(database);
-  outline.highestFieldCode.fill(-1);
-  OutlineWatcher watcher{outline};
-  SeekTo(database, 0);
-  WalkStoredTree(database, watcher);
-  return outline;
-}
 
 Layout ReadLayout(NodeReader& database, const PackRules& rules, char decimalSeparator,
                   RenderedTables* rendered) {

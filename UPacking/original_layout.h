@@ -3,7 +3,6 @@
 // and a record read again field by field.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -100,18 +99,6 @@ std::string_view RecordLine(NodeReader& database, const PackRules& rules, const 
 // Whether a record of the table reads as a line in UTF-8.
 bool TableHasUtf8Lines(NodeReader& database, const PackRules& rules, char decimalSeparator,
                        std::size_t table);
-
-// What a database holds by its stored lengths alone: its size, its database nodes and, per
-// table kind, the highest field code of its records: enough to tell a database of one kind
-// from one of another.
-struct DatabaseOutline {
-  std::int64_t size = 0;
-  std::size_t databaseNodes = 0;
-  std::array<int, 256> highestFieldCode{};  // -1: no field in a table of that kind
-};
-
-// The outline of the database, read by its stored lengths (damage ends the reading quietly).
-DatabaseOutline OutlineOf(NodeReader& database);
 
 // What a database holds outside its shown records and the headers of its database and table
 // nodes (tables of kinds no table shows, other database nodes, bytes after them): how many bytes

@@ -166,9 +166,11 @@ std::string WrongDatabaseProblem(NodeReader& database, const std::string& name,
   if (outline.size == 0) {
     return name + " is empty: it holds no record to build the tables' lines on";
   }
-  const KnownDatabase* known = KnownDatabaseOf(outline);
+  const UnpackerFormat* known = FormatOfOutline(outline, packer.knownFormats);
   if (known == nullptr || known->packer == packer.program) return {};
-  if (taken != nullptr && KnownDatabaseOf(OutlineOf(*taken)) == known) return {};
+  if (taken != nullptr && FormatOfOutline(OutlineOf(*taken), packer.knownFormats) == known) {
+    return {};
+  }
   return name + " holds " + std::string(known->description) + ": " + std::string(known->packer) +
          " packs it, not " + std::string(packer.program);
 }

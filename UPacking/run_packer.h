@@ -9,13 +9,16 @@
 
 #include "console.h"
 #include "pack_plan.h"
+#include "unpacker_format.h"
 
-// What makes one packer: its name, its unpacker's, the database it packs and its rules.
+// What makes one packer: its name, its unpacker's, the database it packs and its rules, and the
+// formats it knows, so that a database of another one is named for what it is.
 struct PackerSpec {
   std::string_view program;    // "grimpack"
   std::string_view unpacker;   // "grimdex"
   std::string_view extension;  // "sdb"
   PackRules rules;
+  std::span<const UnpackerFormat* const> knownFormats;
 };
 
 // The whole run: `arguments` are the command line, program path first: [--strict] [--dry-run]

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "message_text.h"
@@ -16,8 +17,6 @@
 #include "split_text.h"
 
 namespace {
-
-constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
 
 // The most row room a field takes beyond its payload's bytes. A text list appends its lead and
 // no more than the bytes its elements take, which reach at most 1 + 127 bytes past its payload
@@ -216,24 +215,48 @@ bool EncodeInt32(std::string_view text, char separator, std::string& payload,
   return true;
 }
 
-// SchoolName.
+// NamedNumber.
 
-template <typename Reader, typename Row>
-void AppendSchoolName(Reader& reader, const NodeHeader& field, Row& row, Lead lead) {
-  const std::uint32_t value = ReadNumberValue(reader, field);
-  AppendLead(reader, row, lead);
-  if (value < std::size(kSchoolNames)) AppendFieldText(reader, row, kSchoolNames[value]);
+std::span<const std::string_view> NamesOf(const NumberNames* numberNames) {
+  if (numberNames == nullptr) return {};
+  return numberNames->names;
 }
 
-// The inverse: "elemental", "senses" or "astral".
-bool EncodeSchoolName(std::string_view text, std::string& payload, FieldProblem& problem) {
-  for (std::size_t index = 0; index < std::size(kSchoolNames); ++index) {
-    if (text == kSchoolNames[index]) {
+template <typename Reader, typename Row>
+void AppendNamedNumber(Reader& reader, const NodeHeader& field, Row& row, Lead lead,
+                       const NumberNames* numberNames) {
+  const std::uint32_t value = ReadNumberValue(reader, field);
+  const std::span<const std::string_view> names = NamesOf(numberNames);
+  AppendLead(reader, row, lead);
+  if (value < names.size()) AppendFieldText(reader, row, names[value]);
+}
+
+// "a school (elemental, senses or astral)": what a name is, and every name.
+std::string NamesInWords(const NumberNames* numberNames) {
+  const std::span<const std::string_view> names = NamesOf(numberNames);
+  std::string words(numberNames == nullptr ? "a name" : numberNames->what);
+  words += " (";
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    if (index > 0) words += index + 1 == names.size() ? " or " : ", ";
+    words += names[index];
+  }
+  words += ')';
+  return words;
+}
+
+// The inverse: one of the names.
+bool EncodeNamedNumber(std::string_view text, const NumberNames* numberNames, std::string& payload,
+                       FieldProblem& problem) {
+  const std::span<const std::string_view> names = NamesOf(numberNames);
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    if (text == names[index]) {
       payload = Int32Payload(static_cast<std::int32_t>(index));
       return true;
     }
   }
-  return Fail(problem, 0, text, "is not a school (elemental, senses or astral)");
+  std::string why = "is not ";
+  why += NamesInWords(numberNames);
+  return Fail(problem, 0, text, std::move(why));
 }
 
 // FloatPlain and FloatGeneral.
@@ -519,8 +542,8 @@ bool EncodeValue(const FieldRule& rule, std::string_view value, std::string_view
       return true;
     case Decoder::Int32:
       return EncodeInt32(value, separator, payload, problem);
-    case Decoder::SchoolName:
-      return EncodeSchoolName(value, payload, problem);
+    case Decoder::NamedNumber:
+      return EncodeNamedNumber(value, rule.numberNames, payload, problem);
     case Decoder::FloatPlain:
     case Decoder::FloatGeneral:
       return EncodeFloat(value, separator, payload, problem);
@@ -570,8 +593,8 @@ void DecodeField(const FieldRule& rule, Reader& reader, const NodeHeader& field,
       return AppendTextOrList(reader, field, row, rule.lead, rule.joiner);
     case Decoder::Int32:
       return AppendInt32(reader, field, row, rule.lead);
-    case Decoder::SchoolName:
-      return AppendSchoolName(reader, field, row, rule.lead);
+    case Decoder::NamedNumber:
+      return AppendNamedNumber(reader, field, row, rule.lead, rule.numberNames);
     case Decoder::FloatPlain:
       return AppendFloatPlain(reader, field, row, rule.lead);
     case Decoder::FloatGeneral:

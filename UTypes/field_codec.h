@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -37,8 +38,9 @@ enum class Decoder : std::uint8_t {
   // than 4 are its low bytes, the missing high bytes zero. They append the lead, then:
   // the signed decimal of the int32;
   Int32,
-  // "elemental", "senses" or "astral" for 0, 1, 2, nothing for any other int32;
-  SchoolName,
+  // the name that the rule's number names give the int32 (the first for 0), nothing for any
+  // other int32;
+  NamedNumber,
   // the float32 in the plain number style;
   FloatPlain,
   // the float32 in the general number style;
@@ -55,6 +57,15 @@ enum class Decoder : std::uint8_t {
   Skip,
   // Reads through the field's L bytes (past the end of the database it fails); appends nothing.
   Discard,
+  // NamedNumber's former name, still used by the workbook tables.
+  SchoolName = NamedNumber,
+};
+
+// The names of a NamedNumber field's values from 0 on ("elemental", "senses", "astral"), and what
+// a name is, for messages ("a school"). Given by a format's catalogue.
+struct NumberNames {
+  std::string_view what;
+  std::span<const std::string_view> names;
 };
 
 // The number style of the table a field is shown in. The decoders take no notice of it; it
@@ -62,13 +73,14 @@ enum class Decoder : std::uint8_t {
 // ("12.0"): the plain style's point (PlainPoint) or the user's separator.
 enum class TableStyle : std::uint8_t { General, Plain };
 
-// A catalogue row: which decoder a field code selects, with its lead and joiner, and the style
-// of its table.
+// A catalogue row: which decoder a field code selects, with its lead and joiner, the style of its
+// table, and the names of a NamedNumber's values (none without).
 struct FieldRule {
   Decoder decoder = Decoder::Skip;
   Lead lead = Lead::None;
   Joiner joiner = Joiner::CommaSpace;
   TableStyle tableStyle = TableStyle::General;
+  const NumberNames* numberNames = nullptr;
 };
 
 // Runs the rule's decoder on the field, through a NodeReader, which checks every read and

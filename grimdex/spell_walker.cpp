@@ -36,13 +36,18 @@ constexpr Lead kTab = Lead::Tab;
 constexpr Lead kComma = Lead::Comma;
 constexpr Joiner kCommaSpace = Joiner::CommaSpace;
 
+// The schools of a spell prototype's Type, by value.
+constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
+constexpr NumberNames kSchools = {"a school", kSchoolNames};
+constexpr FieldRule kSchool = {.decoder = NamedNumber, .lead = kTab, .numberNames = &kSchools};
+
 // Table kind 1, spell prototypes, by field code.
 constexpr FieldRule kPrototypeFields[] = {
     {TextOrList, kNone, kCommaSpace},  // 0 Name
     {TextOrList, kTab, kCommaSpace},   // 1 Code
     {TextOrList, kTab, kCommaSpace},   // 2 Subtype
     {FloatPlain, kTab},                // 3 Price
-    {SchoolName, kTab},                // 4 Type
+    kSchool,                           // 4 Type
     {FloatPlain, kTab},                // 5 Mana
     {Int32, kTab},                     // 6 Slots
     {FloatPlain, kTab},                // 7 Speed
@@ -117,11 +122,21 @@ int RouteSpellLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
   return tableKind - 1;
 }
 
+// A spell database: composed spells (table kinds 3 to 5), or prototypes with field codes above
+// those of any quest record (their last fields are colours, radius and fadeout).
+bool FitsSpells(const DatabaseOutline& outline) {
+  const auto& codes = outline.highestFieldCode;
+  return codes[3] >= 0 || codes[4] >= 0 || codes[5] >= 0 || codes[1] > 10;
+}
+
 }  // namespace
 
 constexpr UnpackerFormat kSpellFormat = {
     .unpacker = "grimdex",
     .packer = "grimpack",
+    .extension = "sdb",
+    .description = "a spell database (spell prototypes, modifiers and composed spells)",
+    .fitsOutline = FitsSpells,
     .banner = kBanner,
     .tables = kTables,
     .walk = {.firstDatabaseNodeOnly = true,

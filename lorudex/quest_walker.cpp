@@ -70,11 +70,24 @@ int RouteQuestLine(std::uint8_t databaseKind, std::uint8_t tableKind) {
   return kDropLine;
 }
 
+// A quest database: several database nodes, quests with codes above a spell modifier's
+// (zones, special), or briefings (codes up to 7) beside quests with no records of table kinds 3
+// to 5, where a spell database keeps its composed spells.
+bool FitsQuests(const DatabaseOutline& outline) {
+  const auto& codes = outline.highestFieldCode;
+  const bool noComposedKinds = codes[3] < 0 && codes[4] < 0 && codes[5] < 0;
+  return outline.databaseNodes > 1 || codes[2] >= 9 ||
+         (codes[1] >= 0 && codes[1] <= 7 && codes[2] >= 0 && noComposedKinds);
+}
+
 }  // namespace
 
 constexpr UnpackerFormat kQuestFormat = {
     .unpacker = "lorudex",
     .packer = "lorupack",
+    .extension = "qdb",
+    .description = "a quest database (briefings and quests)",
+    .fitsOutline = FitsQuests,
     .banner = kBanner,
     .tables = kTables,
     .walk = {.firstDatabaseNodeOnly = false,

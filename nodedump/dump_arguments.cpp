@@ -57,44 +57,63 @@ void TakeCountOption(DumpArguments& parsed, std::string_view name, std::string_v
   }
 }
 
-// The unpackers a file's name suggests: its extension, in any letter case.
+// The unpackers a file's name suggests: the format of its extension, in any letter case; every
+// format for another extension.
 Unpackers UnpackersOfFileName(std::string_view path) {
   const std::size_t dot = path.find_last_of("./\\");
-  if (dot == std::string_view::npos || path[dot] != '.') return Unpackers::Both;
+  if (dot == std::string_view::npos || path[dot] != '.') return kKnownFormats;
   std::string extension(path.substr(dot + 1));
   for (char& c : extension)
     c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  if (extension == "sdb") return Unpackers::Grimdex;
-  if (extension == "qdb") return Unpackers::Lorudex;
-  return Unpackers::Both;
+  for (const UnpackerFormat* format : kKnownFormats) {
+    if (format->extension == extension) return FormatAlone(*format);
+  }
+  return kKnownFormats;
 }
 
-constexpr struct {
-  std::string_view name;
-  Unpackers unpackers;
-} kUnpackerNames[] = {{"grimdex", Unpackers::Grimdex},
-                      {"lorudex", Unpackers::Lorudex},
-                      {"both", Unpackers::Both},
-                      {"none", Unpackers::None}};
+// `start` and the values --unpacker takes, for its messages: "grimdex, lorudex, both or none".
+std::string WithUnpackerChoices(std::string_view start) {
+  std::string choices(start);
+  for (const UnpackerFormat* format : kKnownFormats) {
+    choices += format->unpacker;
+    choices += ", ";
+  }
+  choices += "both or none";
+  return choices;
+}
+
+// The unpackers an --unpacker value names: one format's, "both" (every format) or "none"; false
+// for any other value.
+bool UnpackersNamed(std::string_view name, Unpackers& unpackers) {
+  for (const UnpackerFormat* format : kKnownFormats) {
+    if (format->unpacker == name) {
+      unpackers = FormatAlone(*format);
+      return true;
+    }
+  }
+  if (name == "both") unpackers = kKnownFormats;
+  if (name == "none") unpackers = {};
+  return name == "both" || name == "none";
+}
 
 void TakeUnpackerOption(DumpArguments& parsed, std::string_view inlineValue, bool hasInlineValue,
                         const std::vector<std::string_view>& words, std::size_t& index) {
   std::string_view text = inlineValue;
   if (!hasInlineValue) {
     if (index + 1 >= words.size()) {
-      parsed.error = "--unpacker needs grimdex, lorudex, both or none";
+      parsed.error = WithUnpackerChoices("--unpacker needs ");
       return;
     }
     text = words[++index];
   }
-  for (const auto& known : kUnpackerNames) {
-    if (known.name == text) {
-      parsed.options.unpackers = known.unpackers;
-      parsed.unpackersChosen = true;
-      return;
-    }
+  if (!UnpackersNamed(text, parsed.options.unpackers)) {
+    parsed.error = WithUnpackerChoices("--unpacker takes ");
+    parsed.error += ", not '";
+    parsed.error += text;
+    parsed.error += '\'';
+    return;
   }
-  parsed.error = "--unpacker takes grimdex, lorudex, both or none, not '" + std::string(text) + "'";
+  parsed.unpackersChosen = true;
 }
 
 // One option word; sets `error` for an unknown one.

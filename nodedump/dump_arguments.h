@@ -21,8 +21,8 @@ struct DumpArguments {
 extern const std::string_view kDumpHelp;
 
 // Reads `arguments` (program path first): --help, --version, --depth N (1 to 4), --max-bytes N
-// (0 to 2^30), --unpacker grimdex|lorudex|both|none (by default from the file's extension:
-// .sdb grimdex, .qdb lorudex, else both), each value also as --option=V, "--" ending the
-// options, and exactly one file.
+// (0 to 2^30), --unpacker with a known format's unpacker, "both" (every format's) or "none" (by
+// default from the file's extension: .sdb grimdex, .qdb lorudex, else both), each value also as
+// --option=V, "--" ending the options, and exactly one file.
 // Anything else sets `error` to one line saying what is wrong. Allocates only the strings.
 DumpArguments ParseDumpArguments(std::span<const char* const> arguments);

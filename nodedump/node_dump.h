@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "known_formats.h"
 #include "node_reader.h"
 #include "stored_tree.h"
 #include "unpacker_reading.h"
@@ -21,7 +22,7 @@ struct DumpOptions {
   std::int64_t previewBytes = 16;  // payload bytes of a field shown in hex and as text (0 and
                                    // below: none)
   // The unpackers whose walks are followed for what they read beyond the stored lengths.
-  Unpackers unpackers = Unpackers::Both;
+  Unpackers unpackers = kKnownFormats;
   // Takes the dump so far and empties it whenever it grows past kDumpDrainSize, so a large
   // file's dump need not be held whole; null keeps the whole dump in the string.
   void (*drain)(std::string& text) = nullptr;

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "quest_walker.h"
 #include "run_failure.h"
-#include "spell_walker.h"
 #include "tree_walk.h"
 
 namespace {
@@ -82,13 +80,8 @@ void FollowWalk(NodeReader& reader, std::string_view unpacker, const WalkRules& 
 
 std::vector<ReadingMark> UnpackerReadingMarks(NodeReader& reader, Unpackers unpackers) {
   std::vector<ReadingMark> marks;
-  const auto chosen = static_cast<std::uint8_t>(unpackers);
-  if ((chosen & static_cast<std::uint8_t>(Unpackers::Grimdex)) != 0) {
-    FollowWalk(reader, "grimdex", kSpellFormat.walk, marks);
-  }
-  if ((chosen & static_cast<std::uint8_t>(Unpackers::Lorudex)) != 0) {
-    FollowWalk(reader, "lorudex", kQuestFormat.walk, marks);
-  }
+  for (const UnpackerFormat* format : unpackers)
+    FollowWalk(reader, format->unpacker, format->walk, marks);
   std::ranges::stable_sort(marks, {}, &ReadingMark::offset);
   SeekTo(reader, 0);
   return marks;

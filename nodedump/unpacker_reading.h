@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "node_reader.h"
+#include <span>
 
-// Which unpackers' walks a dump follows: none (the stored lengths alone), one, or both.
-enum class Unpackers : std::uint8_t { None = 0, Grimdex = 1, Lorudex = 2, Both = 3 };
+#include "node_reader.h"
+#include "unpacker_format.h"
+
+// Which unpackers' walks a dump follows, in this order: none (the stored lengths alone), one, or
+// several formats' (all of kKnownFormats for both).
+using Unpackers = std::span<const UnpackerFormat* const>;
 
 // A mark for the dump: at the node (or the place) at `offset`.
 struct ReadingMark {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -66,6 +67,53 @@ TEST(DumpArgumentsTest, ErrorSaysWhatIsWrong) {
   EXPECT_EQ(ParseDumpArguments(depth).error, "--depth takes a number from 1 to 4, not '9'");
   const char* unknown[] = {"nodedump", "--colour", "db"};
   EXPECT_EQ(ParseDumpArguments(unknown).error, "unknown option '--colour'");
+}
+
+// The names of the unpackers a command line chose, in their order.
+std::vector<std::string_view> ChosenUnpackers(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "nodedump");
+  const DumpArguments parsed = ParseDumpArguments(arguments);
+  EXPECT_EQ(parsed.error, "");
+  std::vector<std::string_view> names;
+  for (const UnpackerFormat* format : parsed.options.unpackers)
+    names.push_back(format->unpacker);
+  return names;
+}
+
+TEST(DumpArgumentsTest, UnpackersAreChosenByNameOrByTheFilesExtension) {
+  const std::vector<std::string_view> both = {"grimdex", "lorudex"};
+  const struct {
+    std::vector<const char*> arguments;
+    std::vector<std::string_view> unpackers;
+  } cases[] = {
+      {{"--unpacker", "grimdex", "db"}, {"grimdex"}},
+      {{"--unpacker=lorudex", "db.sdb"}, {"lorudex"}},
+      {{"--unpacker", "both", "db.sdb"}, both},
+      {{"--unpacker=none", "db.qdb"}, {}},
+      {{"spells.sdb"}, {"grimdex"}},
+      {{"QUESTS.QDB"}, {"lorudex"}},
+      {{"quests.Qdb"}, {"lorudex"}},
+      {{"spells.sdb.bak"}, both},
+      {{"folder.sdb/database"}, both},
+      {{"folder.qdb\\database"}, both},
+      {{"sdb"}, both},
+      {{"spells."}, both},
+  };
+  for (const auto& test : cases) {
+    EXPECT_EQ(ChosenUnpackers(test.arguments), test.unpackers)
+        << ::testing::PrintToString(test.arguments);
+  }
+}
+
+TEST(DumpArgumentsTest, AnUnknownUnpackerIsRefusedWithTheChoices) {
+  const char* other[] = {"nodedump", "--unpacker", "grim", "db"};
+  EXPECT_EQ(ParseDumpArguments(other).error,
+            "--unpacker takes grimdex, lorudex, both or none, not 'grim'");
+  const char* empty[] = {"nodedump", "--unpacker=", "db"};
+  EXPECT_EQ(ParseDumpArguments(empty).error,
+            "--unpacker takes grimdex, lorudex, both or none, not ''");
+  const char* missing[] = {"nodedump", "db", "--unpacker"};
+  EXPECT_EQ(ParseDumpArguments(missing).error, "--unpacker needs grimdex, lorudex, both or none");
 }
 
 }  // namespace

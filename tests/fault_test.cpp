@@ -18,25 +18,17 @@
 #include "database_cases.h"
 #include "node_writer.h"
 #include "program_run.h"
-#include "quest_walker.h"
-#include "spell_walker.h"
+#include "session_tools.h"
 #include "test_files.h"
 
 namespace {
 
-struct Tool {
-  std::string program;
-  std::string moduleName;
-  std::string sample;
-  std::span<const TableSpec> tables;
-};
-
-const Tool kGrimdex = {GRIMDEX_PATH, "grimdex", SAMPLES_FOLDER "/spells.sdb", kSpellFormat.tables};
-const Tool kLorudex = {LORUDEX_PATH, "lorudex", SAMPLES_FOLDER "/quests.qdb", kQuestFormat.tables};
+const Tool& kGrimdex = kSpells;
+const Tool& kLorudex = kQuests;
 const Tool kTools[] = {kGrimdex, kLorudex};
 
 std::string Report(const Tool& tool, std::string_view message) {
-  return "Exception EInOutError in module " + tool.moduleName + " at 00401A2C.\n" +
+  return "Exception EInOutError in module " + UnpackerName(tool) + " at 00401A2C.\n" +
          std::string(message) + ".\r\n";
 }
 
@@ -65,7 +57,7 @@ ProgramResult RunOnBytes(const Tool& tool, const TempFolder& folder, std::string
 // is opened up for reading.
 ProgramResult RunUnprivileged(const Tool& tool, const TempFolder& folder,
                               const std::string& database) {
-  const std::string program = folder / tool.moduleName;
+  const std::string program = folder / UnpackerName(tool);
   std::filesystem::copy_file(tool.program, program);
   chmod(folder.path.c_str(), 0755);
   chmod(program.c_str(), 0755);
@@ -77,7 +69,7 @@ TEST(FaultTest, TableOnAFullDiskReportsIOError28AndKeepsEveryOtherTable) {
     TempFolder whole;
     ASSERT_EQ(RunOn(tool, whole, tool.sample).exitStatus, 0);
     for (const TableSpec& full : tool.tables) {
-      SCOPED_TRACE(tool.moduleName + ": " + std::string(full.fileName) + " on a full disk");
+      SCOPED_TRACE(UnpackerName(tool) + ": " + std::string(full.fileName) + " on a full disk");
       TempFolder folder;
       std::filesystem::create_directory(folder.path / "out");
       std::filesystem::create_symlink("/dev/full", TablePath(folder, full));
@@ -96,7 +88,7 @@ TEST(FaultTest, TableOnAFullDiskReportsIOError28AndKeepsEveryOtherTable) {
 
 TEST(FaultTest, ReadOnlyOutputFolderReportsDeniedAccessAndWritesNothing) {
   for (const Tool& tool : kTools) {
-    SCOPED_TRACE(tool.moduleName);
+    SCOPED_TRACE(UnpackerName(tool));
     TempFolder folder;
     std::filesystem::copy_file(tool.sample, folder / "database");
     chmod((folder / "database").c_str(), 0644);
@@ -112,7 +104,7 @@ TEST(FaultTest, ReadOnlyOutputFolderReportsDeniedAccessAndWritesNothing) {
 
 TEST(FaultTest, DatabaseThatIsNoReadableFileSaysErrorOpeningFile) {
   for (const Tool& tool : kTools) {
-    SCOPED_TRACE(tool.moduleName);
+    SCOPED_TRACE(UnpackerName(tool));
     TempFolder folder;
     std::filesystem::create_directory(folder.path / "a folder");
     ASSERT_EQ(mkfifo((folder / "a fifo").c_str(), 0644), 0);  // no writer: opening must not wait
@@ -161,7 +153,7 @@ TEST(FaultTest, TableThatIsTheDatabaseIsRefusedAndTheDatabaseKept) {
       {kLorudex, "quests.qdb", Link::Hard, "Briefing.txt", {"quests.qdb", "out"}},
   };
   for (const Case& test : cases) {
-    SCOPED_TRACE(test.tool.moduleName + " " + ::testing::PrintToString(test.arguments));
+    SCOPED_TRACE(UnpackerName(test.tool) + " " + ::testing::PrintToString(test.arguments));
     TempFolder folder;
     std::filesystem::copy_file(test.tool.sample, folder / test.database);
     std::filesystem::create_directory(folder / "out");
@@ -226,7 +218,7 @@ TEST(FaultTest, NegativeAndHugeLengthsAtEveryLevelEndWithTheHeadersKept) {
   for (const Damaged& damaged : {Damaged{kGrimdex, 3}, Damaged{kLorudex, 2}}) {
     for (int level = 1; level <= 4; ++level) {
       for (const std::int32_t length : kDamagedLengths) {
-        SCOPED_TRACE(damaged.tool.moduleName + ", level " + std::to_string(level) +
+        SCOPED_TRACE(UnpackerName(damaged.tool) + ", level " + std::to_string(level) +
                      ", stored length " + std::to_string(length));
         TempFolder folder;
         const std::string database = DamagedDatabase(damaged.tableKind, level, length);
@@ -243,7 +235,7 @@ TEST(FaultTest, NegativeAndHugeLengthsAtEveryLevelEndWithTheHeadersKept) {
           EXPECT_EQ(result.output, "");
         } else {
           EXPECT_EQ(result.exitStatus, 1);
-          EXPECT_EQ(result.output, ReadBeyondEndReport(damaged.tool.moduleName));
+          EXPECT_EQ(result.output, ReadBeyondEndReport(UnpackerName(damaged.tool)));
         }
         for (const TableSpec& table : damaged.tool.tables) {
           const std::string text = ReadWholeFile(TablePath(folder, table));
@@ -275,7 +267,7 @@ TEST(FaultTest, MillionsOfEmptyRecordsGiveOneEmptyLineEach) {
     std::size_t table;
   };
   for (const Case& test : {Case{kGrimdex, 3, 2}, Case{kLorudex, 1, 0}}) {
-    SCOPED_TRACE(test.tool.moduleName);
+    SCOPED_TRACE(UnpackerName(test.tool));
     TempFolder folder;
     const ProgramResult result =
         RunOnBytes(test.tool, folder, OneTable(test.tableKind, emptyRecords));
@@ -299,7 +291,7 @@ struct OneFieldCase {
 
 void ExpectOneFieldLine(const OneFieldCase& test, const std::string& payload,
                         const std::string& line) {
-  SCOPED_TRACE(test.tool.moduleName);
+  SCOPED_TRACE(UnpackerName(test.tool));
   TempFolder folder;
   const std::string record = NodeBytes(0, NodeBytes(test.fieldCode, payload));
   const ProgramResult result = RunOnBytes(test.tool, folder, OneTable(test.tableKind, record));
@@ -424,7 +416,7 @@ TEST(FaultTest, TextLargerThanTheMemoryLeftEndsWithAReportAndTheLinesBeforeIt) {
   if (!kMemoryLimitsHold) GTEST_SKIP() << "the sanitizers and emulators reserve address space";
   for (const OneFieldCase& test :
        {OneFieldCase{kGrimdex, 3, 1, 2}, OneFieldCase{kLorudex, 1, 0, 0}}) {
-    SCOPED_TRACE(test.tool.moduleName);
+    SCOPED_TRACE(UnpackerName(test.tool));
     TempFolder folder;
     const std::int64_t hugeText =
         WriteDatabaseWithHugeText(folder / "database", test.tableKind, test.fieldCode);
@@ -432,7 +424,7 @@ TEST(FaultTest, TextLargerThanTheMemoryLeftEndsWithAReportAndTheLinesBeforeIt) {
                                                     {"database", "out"}, folder.path.string());
     EXPECT_EQ(result.signal, 0);
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.output, "Exception EOutOfMemory in module " + test.tool.moduleName +
+    EXPECT_EQ(result.output, "Exception EOutOfMemory in module " + UnpackerName(test.tool) +
                                  " at 00401A2C.\nOut of memory reading 'database' at offset " +
                                  std::to_string(hugeText) + ".\r\n");
     const TableSpec& table = test.tool.tables[test.table];

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "node_writer.h"
 #include "run_failure.h"
@@ -16,6 +17,11 @@
 namespace {
 
 using enum Decoder;
+
+// The names of a NamedNumber's values as a catalogue gives them (the spell prototypes' schools).
+constexpr std::string_view kSchoolNames[] = {"elemental", "senses", "astral"};
+constexpr NumberNames kSchools = {"a school", kSchoolNames};
+constexpr FieldRule kSchool{.decoder = NamedNumber, .lead = Lead::Tab, .numberNames = &kSchools};
 
 struct Decoded {
   std::string line;
@@ -153,9 +159,9 @@ struct NumberCase {
   std::string line;
 };
 
-TEST(FieldCodecTest, IntegersAndSchoolNames) {
+TEST(FieldCodecTest, IntegersAndNamedNumbers) {
   const FieldRule integer{Int32, Lead::Tab};
-  const FieldRule school{SchoolName, Lead::Tab};
+  const FieldRule school = kSchool;
   const NumberCase cases[] = {
       {integer, Raw({0xFF, 0xFF, 0xFF, 0xFF}), "\t-1"},
       {integer, Raw({0, 0, 0, 0x80}), "\t-2147483648"},
@@ -168,6 +174,7 @@ TEST(FieldCodecTest, IntegersAndSchoolNames) {
       {school, Int32Payload(3), "\t"},
       {school, Int32Payload(-1), "\t"},
       {school, Int32Payload(256), "\t"},
+      {{NamedNumber, Lead::Tab}, Int32Payload(0), "\t"},  // a rule without names
   };
   for (const NumberCase& test : cases) {
     const Decoded decoded = DecodePayload(test.rule, test.payload);
@@ -194,7 +201,7 @@ TEST(FieldCodecTest, NumberPayloadsOfOtherLengthsConsumeExactlyTheirLength) {
     EXPECT_EQ(decoded.line, test.line);
     EXPECT_EQ(decoded.consumed, static_cast<std::int64_t>(test.payload.size()));
   }
-  const Decoded school = DecodePayload({SchoolName, Lead::Tab}, Raw({2}));
+  const Decoded school = DecodePayload(kSchool, Raw({2}));
   EXPECT_EQ(school.line, "\tastral");
   const Decoded colour = DecodePayload({ColourChannel, Lead::Tab}, Raw({0, 0}));
   EXPECT_EQ(colour.line, "\t0");
@@ -342,8 +349,8 @@ TEST(EncodeFieldTest, EachDecoderReadsItsTextBack) {
       {{Int32, Lead::Tab}, Int32Payload(1), "\t-2147483648", Int32Payload(-2147483647 - 1), false},
       {{Int32, Lead::Tab}, Int32Payload(7), "\t007", "", false},         // the same number
       {{Int32, Lead::Tab}, Raw({7, 0}), "\t8", Int32Payload(8), false},  // now 4 bytes long
-      {{SchoolName, Lead::Tab}, Int32Payload(0), "\tastral", Int32Payload(2), false},
-      {{SchoolName, Lead::Tab}, Int32Payload(9), "\t", "", false},  // empty for any other
+      {kSchool, Int32Payload(0), "\tastral", Int32Payload(2), false},
+      {kSchool, Int32Payload(9), "\t", "", false},  // empty for any other
       {{FloatPlain, Lead::Tab}, Float32Payload(1.0f), "\t12.5", Float32Payload(12.5f), false},
       {{FloatPlain, Lead::Tab}, Float32BitsPayload(0x3DCCCCCE), "\t0.10", "", false},
       {{FloatPlain, Lead::Tab},
@@ -538,7 +545,7 @@ TEST(EncodeFieldTest, TextsThatCannotBeStoredSayWhy) {
       {{FloatPlain, Lead::Tab}, Float32Payload(1.0f), "\t2,5", "separator here is '.'", 0},
       {{FloatPlain, Lead::Tab}, Float32Payload(1.0f), "\t1e39", "beyond the largest", 0},
       {{Int32, Lead::Tab}, Int32Payload(1), "\t1.5", "not a whole number", 0},
-      {{SchoolName, Lead::Tab}, Int32Payload(1), "\t", "not a school", 0},
+      {kSchool, Int32Payload(1), "\t", "is not a school (elemental, senses or astral)", 0},
       {{ColourChannel, Lead::Tab}, Float32Payload(1.0f), "\tred", "not a whole number", 0},
       {{ShopFlags, Lead::Tab}, ShopFlagsPayload(0), "\t\t\tx\t\t", "(a shop flag, empty or 1)", 2},
       {{ShopFlags, Lead::Tab}, ShopFlagsPayload(0), "\t1", "not five shop columns", 0},
@@ -564,16 +571,19 @@ TEST(EncodeFieldTest, DecodedTextsEncodeBackToTheirBytes) {
     FieldRule rule;
     bool sameBytes;
   } rules[] = {
-      {{Int32, Lead::Tab}, true},       {{FloatGeneral, Lead::Tab}, true},
-      {{FloatPlain, Lead::Tab}, false}, {{ColourChannel, Lead::Comma}, false},
-      {{SchoolName, Lead::Tab}, false}, {{ShopFlags, Lead::Tab}, true},
+      {{Int32, Lead::Tab}, true},
+      {{FloatGeneral, Lead::Tab}, true},
+      {{FloatPlain, Lead::Tab}, false},
+      {{ColourChannel, Lead::Comma}, false},
+      {kSchool, false},
+      {{ShopFlags, Lead::Tab}, true},
       {{ByteQuintuple}, true},
   };
   for (const auto& [rule, sameBytes] : rules) {
     for (int sample = 0; sample < 3000; ++sample) {
       auto bits = static_cast<std::uint32_t>(random());
       if (rule.decoder == ShopFlags) bits &= 0x1F;
-      if (rule.decoder == SchoolName) bits %= 3;
+      if (rule.decoder == NamedNumber) bits %= 3;
       if (rule.decoder == ColourChannel) {
         bits = std::bit_cast<std::uint32_t>(static_cast<float>(bits % 256) / 255.0f);
       }

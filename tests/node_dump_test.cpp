@@ -22,7 +22,7 @@ struct DumpResult {
 };
 
 // The stored lengths alone, without the unpackers' walks.
-constexpr DumpOptions kLengthsOnly{.unpackers = Unpackers::None};
+constexpr DumpOptions kLengthsOnly{.unpackers = Unpackers{}};
 
 DumpResult Dump(const std::string& bytes, DumpOptions options = kLengthsOnly) {
   NodeReader reader = MemoryNodeReader(
@@ -237,7 +237,7 @@ TEST(NodeDumpTest, LongPreviewIsReadAndDrainedInPieces) {
   std::string text(std::size_t{1} << 20, 'p');
   text[12345] = '\x01';
   const std::string database = NodeBytes(1, NodeBytes(1, NodeBytes(0, NodeBytes(0, text))));
-  const DumpOptions preview{.previewBytes = std::int64_t{1} << 30, .unpackers = Unpackers::None};
+  const DumpOptions preview{.previewBytes = std::int64_t{1} << 30, .unpackers = Unpackers{}};
   const DumpResult whole = Dump(database, preview);
   EXPECT_NE(whole.text.find(" 70 01 70 "), std::string::npos);
   EXPECT_NE(whole.text.find(" | ppp"), std::string::npos);
@@ -328,14 +328,14 @@ TEST(NodeDumpTest, VerdictAgreesWithTheUnpackersReading) {
     int status;
     std::string mark;
   } cases[] = {
-      {elementPastTheFile, Unpackers::Lorudex, kDumpDamaged,
+      {elementPastTheFile, FormatAlone(kQuestFormat), kDumpDamaged,
        "      damage: lorudex stops with \"Read beyond end of file\": the value of the field @15 "
        "runs past the file's end\n"},
-      {elementPastTheFile, Unpackers::Grimdex, kDumpWellFormed, ""},
-      {flags.bytes, Unpackers::Grimdex, kDumpWellFormed,
+      {elementPastTheFile, FormatAlone(kSpellFormat), kDumpWellFormed, ""},
+      {flags.bytes, FormatAlone(kSpellFormat), kDumpWellFormed,
        "      note: grimdex reads the value of the field @6 to @12, where its length ends it "
        "@13\n"},
-      {list.bytes, Unpackers::Lorudex, kDumpWellFormed,
+      {list.bytes, FormatAlone(kQuestFormat), kDumpWellFormed,
        "      note: lorudex reads the value of the field @6 to @16, where its length ends it "
        "@14\n"},
   };
@@ -359,11 +359,11 @@ TEST_F(NodeDumpProgramTest, DumpsFileWithItsExitStatus) {
   WriteWholeFile(folder / "cut.sdb", SoundDatabase().substr(0, 19));
   const ProgramResult sound = Run({folder / "sound.sdb"});
   EXPECT_EQ(sound.exitStatus, kDumpWellFormed);
-  EXPECT_EQ(sound.output, Dump(SoundDatabase(), {.unpackers = Unpackers::Grimdex}).text);
+  EXPECT_EQ(sound.output, Dump(SoundDatabase(), {.unpackers = FormatAlone(kSpellFormat)}).text);
   const ProgramResult cut = Run({"--max-bytes=1", "--depth", "4", folder / "cut.sdb"});
   EXPECT_EQ(cut.exitStatus, kDumpDamaged);
   EXPECT_EQ(cut.output, Dump(SoundDatabase().substr(0, 19),
-                             {.previewBytes = 1, .unpackers = Unpackers::Grimdex})
+                             {.previewBytes = 1, .unpackers = FormatAlone(kSpellFormat)})
                             .text);
 }
 

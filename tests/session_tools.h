@@ -1,5 +1,5 @@
-// The unpackers and packers as the property tests of sessions and mods run them in-process, and
-// their tables read back as cells.
+// The unpackers and packers as the tests run them, in-process or as the built programs, and their
+// tables read back as cells.
 #pragma once
 
 #include <span>
@@ -18,6 +18,18 @@
 #include "split_text.h"
 #include "test_files.h"
 
+// The built unpackers, for the whole-program tests whose build gives their paths; empty elsewhere.
+#ifdef GRIMDEX_PATH
+inline constexpr std::string_view kGrimdexProgram = GRIMDEX_PATH;
+#else
+inline constexpr std::string_view kGrimdexProgram;
+#endif
+#ifdef LORUDEX_PATH
+inline constexpr std::string_view kLorudexProgram = LORUDEX_PATH;
+#else
+inline constexpr std::string_view kLorudexProgram;
+#endif
+
 // An unpacker and its packer, with the sample database of their kind.
 struct Tool {
   DatabaseKind kind;
@@ -28,14 +40,22 @@ struct Tool {
   PackerSpec packer;
   std::string sample;
   const UnpackerFormat* format;
+  std::string program;  // the built unpacker (kGrimdexProgram, kLorudexProgram)
 };
 
 inline const Tool kSpells{
-    DatabaseKind::Spells,     "spells",     kSpellFormat.banner,          kSpellFormat.tables,
-    WalkFormat<kSpellFormat>, kSpellPacker, SAMPLES_FOLDER "/spells.sdb", &kSpellFormat};
+    DatabaseKind::Spells,        "spells",     kSpellFormat.banner,          kSpellFormat.tables,
+    WalkFormat<kSpellFormat>,    kSpellPacker, SAMPLES_FOLDER "/spells.sdb", &kSpellFormat,
+    std::string(kGrimdexProgram)};
 inline const Tool kQuests{
-    DatabaseKind::Quests,     "quests",     kQuestFormat.banner,          kQuestFormat.tables,
-    WalkFormat<kQuestFormat>, kQuestPacker, SAMPLES_FOLDER "/quests.qdb", &kQuestFormat};
+    DatabaseKind::Quests,        "quests",     kQuestFormat.banner,          kQuestFormat.tables,
+    WalkFormat<kQuestFormat>,    kQuestPacker, SAMPLES_FOLDER "/quests.qdb", &kQuestFormat,
+    std::string(kLorudexProgram)};
+
+// The unpacker's program name, as its messages give it: "grimdex".
+inline std::string UnpackerName(const Tool& tool) {
+  return std::string(tool.format->unpacker);
+}
 
 // A packer's run in-process: its exit status and what it printed on each stream.
 struct PackResult {

@@ -20,9 +20,8 @@
 #include "node_reader.h"
 #include "platform.h"
 #include "program_run.h"
-#include "quest_walker.h"
 #include "run_failure.h"
-#include "spell_walker.h"
+#include "session_tools.h"
 #include "test_files.h"
 #include "tree_walk.h"
 
@@ -56,14 +55,10 @@ int QuestLineRoute(std::uint8_t databaseKind, std::uint8_t tableKind) {
   return tableKind == 2 && databaseKind == 1 ? 1 : kNoTable;
 }
 
-struct Tool {
-  std::string program;
-  std::string moduleName;
-  std::string sample;
-  std::span<const TableSpec> tables;
-  LineRoute route;
-  const WalkRules* walkRules;
-};
+// The routing of the tool's format, written down apart from its code.
+LineRoute RouteOf(const Tool& tool) {
+  return tool.kind == DatabaseKind::Spells ? SpellLineRoute : QuestLineRoute;
+}
 
 struct RecordEnd {
   std::int64_t end;
@@ -85,7 +80,7 @@ SampleLayout LayoutOf(const std::string& bytes, const Tool& tool) {
   SampleLayout layout;
   layout.cleanCuts.push_back(0);
   NodeReader reader = MemoryNodeReader(BytesOf(bytes));
-  const bool firstDatabaseNodeOnly = tool.walkRules->firstDatabaseNodeOnly;
+  const bool firstDatabaseNodeOnly = tool.format->walk.firstDatabaseNodeOnly;
   while (!AtEnd(reader)) {
     const NodeHeader database = ReadNodeHeader(reader);
     while (Position(reader) < NodeEnd(database)) {
@@ -93,7 +88,7 @@ SampleLayout LayoutOf(const std::string& bytes, const Tool& tool) {
       while (Position(reader) < NodeEnd(table)) {
         const NodeHeader record = ReadNodeHeader(reader);
         SeekTo(reader, NodeEnd(record));
-        layout.records.push_back({NodeEnd(record), tool.route(database.kind, table.kind)});
+        layout.records.push_back({NodeEnd(record), RouteOf(tool)(database.kind, table.kind)});
       }
     }
     // grimdex reads the first database node only: every longer cut is as good as the whole.
@@ -144,7 +139,7 @@ WalkEnd WalkBytes(const Tool& tool, std::string_view bytes, char decimalSeparato
   collector.lines.resize(tool.tables.size());
   WalkEnd end;
   try {
-    WalkDatabase(reader, decimalSeparator, *tool.walkRules, collector);
+    WalkDatabase(reader, decimalSeparator, tool.format->walk, collector);
     end.returned = true;
   } catch (const IoFailure& failure) {
     end.errorNumber = failure.errorNumber;
@@ -259,7 +254,7 @@ void CheckCutRun(const CutSample& cuts, RunSlot& slot) {
   const bool clean = IsCleanCut(cuts.layout, slot.cut);
   EXPECT_EQ(status, clean ? 0 : 1) << "cut " << slot.cut;
   EXPECT_EQ(ReadWholeFile(slot.folder / "console"),
-            clean ? std::string() : ReadBeyondEndReport(tool.moduleName))
+            clean ? std::string() : ReadBeyondEndReport(UnpackerName(tool)))
       << "cut " << slot.cut;
   for (std::size_t index = 0; index < tool.tables.size(); ++index) {
     std::string expected = std::string(tool.tables[index].headerRow) + "\r\n";
@@ -293,10 +288,8 @@ void CheckProgramCuts(const Tool& tool) {
   }
 }
 
-const Tool kGrimdex = {GRIMDEX_PATH,        "grimdex",      SAMPLES_FOLDER "/spells.sdb",
-                       kSpellFormat.tables, SpellLineRoute, &kSpellFormat.walk};
-const Tool kLorudex = {LORUDEX_PATH,        "lorudex",      SAMPLES_FOLDER "/quests.qdb",
-                       kQuestFormat.tables, QuestLineRoute, &kQuestFormat.walk};
+const Tool& kGrimdex = kSpells;
+const Tool& kLorudex = kQuests;
 
 TEST(TruncationTest, SpellWalkOnEveryCutOfTheSampleReportsTheEndAndKeepsTheWholeRecords) {
   CheckEveryCutInProcess(kGrimdex);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "database_cases.h"
+#include "known_formats.h"
 #include "original_layout.h"
 #include "quest_walker.h"
 #include "session_databases.h"
@@ -27,11 +28,11 @@ struct Unpacker {
   std::vector<DatabaseCase> (*cases)();
 };
 
-const Unpacker kGrimdex{Unpackers::Grimdex,
+const Unpacker kGrimdex{FormatAlone(kSpellFormat),
                         {kSpellFormat.tables, &kSpellFormat.walk},
                         DatabaseKind::Spells,
                         SpellCases};
-const Unpacker kLorudex{Unpackers::Lorudex,
+const Unpacker kLorudex{FormatAlone(kQuestFormat),
                         {kQuestFormat.tables, &kQuestFormat.walk},
                         DatabaseKind::Quests,
                         QuestCases};
@@ -113,11 +114,11 @@ TEST(UnpackerReadingTest, BothUnpackersAreEachOneFollowedAlone) {
   std::ranges::move(QuestCases(), std::back_inserter(cases));
   for (const DatabaseCase& test : cases) {
     SCOPED_TRACE(test.name);
-    EXPECT_TRUE(MarksOf(test.database, Unpackers::None).empty());
-    std::vector<ReadingMark> each = MarksOf(test.database, Unpackers::Grimdex);
-    std::ranges::move(MarksOf(test.database, Unpackers::Lorudex), std::back_inserter(each));
+    EXPECT_TRUE(MarksOf(test.database, Unpackers{}).empty());
+    std::vector<ReadingMark> each = MarksOf(test.database, FormatAlone(kSpellFormat));
+    std::ranges::move(MarksOf(test.database, FormatAlone(kQuestFormat)), std::back_inserter(each));
     std::ranges::stable_sort(each, {}, &ReadingMark::offset);
-    const std::vector<ReadingMark> both = MarksOf(test.database, Unpackers::Both);
+    const std::vector<ReadingMark> both = MarksOf(test.database, Unpackers{kKnownFormats});
     ASSERT_EQ(both.size(), each.size());
     for (std::size_t index = 0; index < both.size(); ++index)
       EXPECT_EQ(both[index].text, each[index].text);
