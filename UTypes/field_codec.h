@@ -57,8 +57,6 @@ enum class Decoder : std::uint8_t {
   Skip,
   // Reads through the field's L bytes (past the end of the database it fails); appends nothing.
   Discard,
-  // NamedNumber's former name, still used by the workbook tables.
-  SchoolName = NamedNumber,
 };
 
 // The names of a NamedNumber field's values from 0 on ("elemental", "senses", "astral"), and what

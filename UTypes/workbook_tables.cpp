@@ -18,7 +18,7 @@ constexpr double kNumberColumnWidth = 10;
 
 bool IsTextDecoder(Decoder decoder) {
   return decoder == Decoder::TextValue || decoder == Decoder::TextOrList ||
-         decoder == Decoder::SchoolName;
+         decoder == Decoder::NamedNumber;
 }
 
 bool IsFloatDecoder(Decoder decoder) {
