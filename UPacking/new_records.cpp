@@ -112,7 +112,7 @@ bool MergedBytes(PackPlanning& planning, TableSources& table, const NewLine& lin
     const UnitChange& unit = merged.units[at];
     const std::size_t source = merged.unitSources[at];
     if (unit.unit.kind == UnitKind::WholeRecord) {
-      if (!planning.sources[source].database) {
+      if (planning.sources[source].kind != SourceKind::Database) {
         text = unit.value;
         break;
       }

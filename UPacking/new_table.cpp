@@ -6,20 +6,23 @@
 
 namespace {
 
-// A line of the new table: one source's lines in their order, several sources' records in the
-// original's order with their added lines among them.
-NewLine NewLineAt(const PackPlanning& planning, const TableSources& table, std::size_t index) {
-  NewLine newLine;
-  if (!planning.severalSources) {
-    const TablePairing& pairing = table.sources.front().pairing;
+// The new table of one source: its lines in their order.
+std::vector<NewLine> LinesInOwnOrder(const TablePairing& pairing) {
+  std::vector<NewLine> lines(pairing.recordOfLine.size());
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    NewLine& newLine = lines[index];
     newLine.source = 0;
     newLine.line = static_cast<std::uint32_t>(index);
     newLine.record = pairing.recordOfLine[index];
     newLine.isAdded = newLine.record == kNoRecord;
-    return newLine;
   }
-  const MergedTable& merged = table.merged;
-  const MergedLine& mergedLine = merged.lines[index];
+  return lines;
+}
+
+// A line of the merged table: an added line, or a record, named for the last source that
+// changed it (none for a record no source changed).
+NewLine MergedLineAt(const MergedTable& merged, const MergedLine& mergedLine) {
+  NewLine newLine;
   newLine.isAdded = mergedLine.added;
   if (newLine.isAdded) {
     const AddedLine& added = merged.added[mergedLine.index];
@@ -31,11 +34,20 @@ NewLine NewLineAt(const PackPlanning& planning, const TableSources& table, std::
   newLine.record = mergedLine.index;
   const MergedRecord* verdict = VerdictOf(merged, newLine.record);
   if (verdict != nullptr && !verdict->unitSources.empty()) {
-    // Named for the last source that changed it.
     newLine.source = static_cast<std::uint16_t>(*std::ranges::max_element(verdict->unitSources));
     newLine.line = static_cast<std::uint32_t>(SourceLineOf(*verdict, newLine.source));
   }
   return newLine;
+}
+
+// The new table of several sources: the original's records in its order with the sources'
+// added lines among them (MergedTable::lines).
+std::vector<NewLine> LinesInMergedOrder(const MergedTable& merged) {
+  std::vector<NewLine> lines;
+  lines.reserve(merged.lines.size());
+  for (const MergedLine& mergedLine : merged.lines)
+    lines.push_back(MergedLineAt(merged, mergedLine));
+  return lines;
 }
 
 // Each new line's neighbour record (NewTable::neighbours) from the records of the lines.
@@ -55,14 +67,14 @@ std::vector<std::uint32_t> NeighbourRecords(std::span<const std::uint32_t> recor
 }
 
 // Which lines keep their records' places, given each line's table node: the longest run of
-// records in increasing order, node by node.
-void ChooseLinesInPlace(const TableSources& table, bool severalSources,
+// records in increasing order, node by node. Where the nodes are in order, one source's
+// pairing has chosen them (`ownInPlace`, none for several sources).
+void ChooseLinesInPlace(const std::vector<bool>* ownInPlace,
                         const std::vector<std::uint32_t>& records,
                         const std::vector<std::uint32_t>& nodes, NewTable& newTable) {
   const std::size_t count = records.size();
   if (std::ranges::is_sorted(nodes)) {
-    newTable.inPlace =
-        severalSources ? LongestIncreasingRun(records) : table.sources.front().pairing.inPlace;
+    newTable.inPlace = ownInPlace != nullptr ? *ownInPlace : LongestIncreasingRun(records);
     return;
   }
   newTable.order.resize(count);
@@ -114,15 +126,13 @@ void NoteAnchors(const OriginalTables& original, std::size_t table,
 
 NewTable PlaceNewLines(PackPlanning& planning, const TableSources& table) {
   NewTable newTable;
-  const std::size_t count = planning.severalSources
-                                ? table.merged.lines.size()
-                                : table.sources.front().pairing.recordOfLine.size();
+  // One source gives the new table its own order; several, the merge's.
+  const TablePairing* own = planning.severalSources ? nullptr : &table.sources.front().pairing;
+  newTable.lines = own != nullptr ? LinesInOwnOrder(*own) : LinesInMergedOrder(table.merged);
+  const std::size_t count = newTable.lines.size();
   std::vector<std::uint32_t> records(count);
-  newTable.lines.resize(count);
-  for (std::uint32_t line = 0; line < count; ++line) {
-    newTable.lines[line] = NewLineAt(planning, table, line);
+  for (std::size_t line = 0; line < count; ++line)
     records[line] = newTable.lines[line].record;
-  }
   const std::vector<RecordSpot>& spots = planning.original.layout.tables[table.table].spots;
   newTable.neighbours = NeighbourRecords(records);
   std::vector<std::uint32_t> nodes(count, 0);
@@ -130,7 +140,7 @@ NewTable PlaceNewLines(PackPlanning& planning, const TableSources& table) {
     for (std::uint32_t line = 0; line < count; ++line)
       nodes[line] = spots[newTable.neighbours[line]].tableNode;
   }
-  ChooseLinesInPlace(table, planning.severalSources, records, nodes, newTable);
+  ChooseLinesInPlace(own != nullptr ? &own->inPlace : nullptr, records, nodes, newTable);
   newTable.recordStays.assign(spots.size(), false);
   std::size_t staying = 0;
   for (std::size_t line = 0; line < count; ++line) {

@@ -32,7 +32,7 @@ std::vector<std::size_t> SourcesWithOtherHiddenParts(OriginalTables& original,
   std::vector<std::size_t> others;
   std::optional<HiddenParts> originalParts;
   for (std::size_t source = 0; source < sources.size(); ++source) {
-    if (!sources[source].database) continue;
+    if (sources[source].kind != SourceKind::Database) continue;
     if (!originalParts) originalParts = HiddenPartsOf(original.reader, original.layout);
     if (HiddenPartsOf(sources[source].reader, sources[source].layout) != *originalParts)
       others.push_back(source);

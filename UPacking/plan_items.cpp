@@ -51,7 +51,7 @@ ChangedCell ChangedCellOf(const PackPlanning& planning, const UnitChange& unit, 
       break;
     case UnitKind::WholeRecord: {
       // A database source's record in hexadecimal, the original's with it; a line as text.
-      const bool database = planning.sources[source].database;
+      const bool database = planning.sources[source].kind == SourceKind::Database;
       cell.columnText = "(the record)";
       cell.oldText = database ? HexBytes(record.bytes) : StoredLine(record);
       if (database) cell.newText = HexBytes(unit.value);

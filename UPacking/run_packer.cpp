@@ -273,7 +273,7 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
 void ShowGameTextsOfSources(const PackArguments& arguments, const OpenSources& open) {
   if (arguments.codePage != 0) return;
   for (const PackSource& source : open.sources) {
-    if (source.workbook) {
+    if (source.kind == SourceKind::Workbook) {
       PrepareConsoleText(*FindCodePage(source.sheets.codePage));
       return;
     }
@@ -285,18 +285,19 @@ void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec&
                                const OpenSources& open, const NodeReader& original) {
   std::vector<std::string> tables;
   for (const PackSource& source : open.sources) {
-    if (source.workbook && IsSameFile(source.workbookFile, arguments.target.c_str())) {
+    if (source.kind == SourceKind::Workbook &&
+        IsSameFile(source.workbookFile, arguments.target.c_str())) {
       throw PackFailure{
           {"the source " + QuotedPath(source.path) + " is NEW itself: NEW is a database"}};
     }
-    if (source.database || source.workbook) continue;
+    if (source.kind != SourceKind::Tables) continue;
     for (const TableSpec& table : packer.rules.tables)
       tables.push_back(PathInFolder(source.path, table.fileName));
   }
   CheckTarget(arguments.target, tables);
   const bool newIsOriginal = IsSameFile(original.file, arguments.target.c_str());
   for (const PackSource& source : open.sources) {
-    if (source.database && !newIsOriginal &&
+    if (source.kind == SourceKind::Database && !newIsOriginal &&
         IsSameFile(source.reader.file, arguments.target.c_str())) {
       throw PackFailure{{"the source '" + source.path +
                          "' is NEW itself: a source may be NEW "
@@ -329,11 +330,12 @@ void CheckChangesPath(const PackArguments& arguments, const PackerSpec& packer,
   }
   std::vector<std::string> tables;
   for (const PackSource& source : open.sources) {
-    const bool same = path == source.path ||
-                      (source.database && IsSameFile(source.reader.file, path.c_str())) ||
-                      (source.workbook && IsSameFile(source.workbookFile, path.c_str()));
+    const bool same =
+        path == source.path ||
+        (source.kind == SourceKind::Database && IsSameFile(source.reader.file, path.c_str())) ||
+        (source.kind == SourceKind::Workbook && IsSameFile(source.workbookFile, path.c_str()));
     if (same) throw PackFailure{{named + " is the source " + QuotedPath(source.path)}};
-    if (source.database || source.workbook) continue;
+    if (source.kind != SourceKind::Tables) continue;
     for (const TableSpec& table : packer.rules.tables)
       tables.push_back(PathInFolder(source.path, table.fileName));
   }
@@ -401,10 +403,13 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     });
     if (arguments.strict) RefuseConflicts(packer.rules, plan);
     std::vector<std::string> sourceNames;
-    for (const PackSource& source : open.sources)
-      sourceNames.push_back(source.path + (source.database   ? " (a database)"
-                                           : source.workbook ? " (a workbook)"
-                                                             : " (tables)"));
+    for (const PackSource& source : open.sources) {
+      std::string name = source.path;
+      name += " (";
+      name += SourceKindName(source.kind);
+      name += ")";
+      sourceNames.push_back(std::move(name));
+    }
     if (arguments.dryRun || arguments.verbose) {
       const int error = WriteOutputTextFlushed(console, PlanText(packer.rules, plan));
       if (error != 0) {
@@ -415,7 +420,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     std::string summary = Summary(packer.program, packer.rules, plan, sourceNames, arguments.target,
                                   arguments.dryRun);
     for (const PackSource& source : open.sources) {
-      if (!source.workbook) continue;
+      if (source.kind != SourceKind::Workbook) continue;
       InStep("cannot read " + QuotedPath(arguments.original), [&] {
         for (const std::string& note :
              WorkbookNotes(source.path, source.sheets, original.file, Size(original)))

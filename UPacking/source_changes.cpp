@@ -69,11 +69,9 @@ void AddCellChanges(const StoredRecord& record, std::string_view line, char deci
 
 // A table that ends in blank lines (empty rows a spreadsheet saved) is refused for that, once,
 // rather than line by line, where no record of the original reads as a blank line (a record
-// without fields does); its blank lines are left out of the plan. A database source's lines are
-// its records'.
+// without fields does); its blank lines are left out of the plan.
 void RefuseBlankLinesAtTheEnd(PackPlanning& planning, const TableSources& table,
                               SourceTable& from) {
-  if (from.source->database) return;
   const std::vector<std::uint64_t>& hashes = planning.original.layout.tables[table.table].hashes;
   if (std::ranges::find(hashes, LineHash("")) != hashes.end()) return;
   TableIndex& index = *from.index;
@@ -90,10 +88,8 @@ void RefuseBlankLinesAtTheEnd(PackPlanning& planning, const TableSources& table,
 }
 
 // Lines that a stored text's line breaks split are joined again where they are exactly the
-// parts of a record's line, so that an unedited record holding line breaks is seen whole. A
-// database source's lines are its records already.
+// parts of a record's line, so that an unedited record holding line breaks is seen whole.
 void JoinLinesOfRecords(OriginalTables& original, std::size_t table, SourceTable& from) {
-  if (from.source->database) return;
   const TableRecords& records = original.layout.tables[table];
   std::vector<std::vector<std::uint64_t>> parts;
   std::vector<std::uint64_t> wholes;
@@ -111,7 +107,7 @@ void PairTable(OriginalTables& original, std::size_t table, SourceTable& from) {
   texts.recordLine = [&](std::size_t record) {
     return OriginalRecordLine(original, table, record);
   };
-  if (from.source->workbook && !from.source->sheets.shownLines[table].empty()) {
+  if (from.source->kind == SourceKind::Workbook && !from.source->sheets.shownLines[table].empty()) {
     // A workbook's line that holds a float exactly where the table's decimals would not show it
     // pairs by the line the table shows; DescribeLine asks whether its record still holds it.
     const std::vector<std::uint64_t> hashes =
@@ -122,23 +118,27 @@ void PairTable(OriginalTables& original, std::size_t table, SourceTable& from) {
   from.pairing = PairLines(records.hashes, from.index->hashes, texts);
 }
 
-// What a source's line changes in the record it stands for: the cells in which it differs from
-// the record's line; for a database source, also the fields and the header whose bytes differ,
-// or the record as a whole when it stores other fields.
+// What a line of tables changes in the record it stands for: the cells in which it differs from
+// the record's line.
 void DescribeLine(PackPlanning& planning, const TableSources& table, SourceTable& from,
                   std::size_t line, RecordChange& change) {
+  // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
+  // the stored values.
+  const bool pairedByShownFloats = from.source->kind == SourceKind::Workbook &&
+                                   ShowsFloatsExactly(from.source->sheets, table.table, line);
+  if (from.pairing.equal[line] && !pairedByShownFloats) return;
+  OriginalTables& original = planning.original;
+  const StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
+  AddCellChanges(record, ReadSourceLine(from, line), original.decimalSeparator, change);
+}
+
+// What a database source's record changes in the original's: the cells in which its line
+// differs, the fields and the header whose bytes differ, or the record as a whole when it
+// stores other fields.
+void DescribeStoredRecord(PackPlanning& planning, const TableSources& table, SourceTable& from,
+                          std::size_t line, RecordChange& change) {
   OriginalTables& original = planning.original;
   const RecordSpot& spot = SpotOf(original, table.table, change.record);
-  if (!from.source->database) {
-    // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
-    // the stored values.
-    const bool pairedByShownFloats =
-        from.source->workbook && ShowsFloatsExactly(from.source->sheets, table.table, line);
-    if (from.pairing.equal[line] && !pairedByShownFloats) return;
-    const StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
-    AddCellChanges(record, ReadSourceLine(from, line), original.decimalSeparator, change);
-    return;
-  }
   const RecordSpot& sourceSpot = from.source->layout.tables[table.table].spots[line];
   if (ReadRecordBytes(original.reader, spot) == ReadRecordBytes(from.source->reader, sourceSpot)) {
     return;
@@ -170,12 +170,13 @@ void DescribeLine(PackPlanning& planning, const TableSources& table, SourceTable
 void DescribeSource(PackPlanning& planning, const TableSources& table, SourceTable& from,
                     std::vector<RecordChange>& changes, std::vector<AddedLine>& added) {
   const TablePairing& pairing = from.pairing;
+  const bool storesRecords = from.source->kind == SourceKind::Database;
   std::uint32_t after = kNoPrecedingRecord;
   for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
     const std::uint32_t record = pairing.recordOfLine[line];
     if (record == kNoRecord) {
       const std::uint64_t bytesHash =
-          from.source->database  // never 0, which a line of tables has
+          storesRecords  // never 0, which a line of tables has
               ? LineHash(ReadSourceRecord(planning, table, from.number, line).bytes) | 1
               : 0;
       added.push_back({from.number, line, from.index->hashes[line], after, bytesHash});
@@ -186,7 +187,11 @@ void DescribeSource(PackPlanning& planning, const TableSources& table, SourceTab
     change.source = from.number;
     change.record = record;
     change.sourceLine = line;
-    DescribeLine(planning, table, from, line, change);
+    if (storesRecords) {
+      DescribeStoredRecord(planning, table, from, line, change);
+    } else {
+      DescribeLine(planning, table, from, line, change);
+    }
     if (!change.units.empty()) changes.push_back(std::move(change));
   }
   for (std::uint32_t record = 0; record < pairing.lineOfRecord.size(); ++record) {
@@ -260,8 +265,10 @@ TableSources ChangesOfSources(PackPlanning& planning, std::size_t table,
                                ReaderOfLines(planning.sources[source].tables[table], index)});
   }
   for (SourceTable& from : changed.sources) {
-    RefuseBlankLinesAtTheEnd(planning, changed, from);
-    JoinLinesOfRecords(original, table, from);
+    if (from.source->kind != SourceKind::Database) {  // a database's lines are its records'
+      RefuseBlankLinesAtTheEnd(planning, changed, from);
+      JoinLinesOfRecords(original, table, from);
+    }
     PairTable(original, table, from);
   }
   MergeSources(planning, changed);

@@ -15,7 +15,7 @@ namespace {
 // records already. A table whose start is wrong is a problem named with its source.
 void IndexSourceTables(const PackRules& rules, const PackSource& source,
                        std::vector<TableIndex>& indexes, std::vector<std::string>& problems) {
-  if (source.database) {
+  if (source.kind == SourceKind::Database) {
     indexes = source.rendered.indexes;
     return;
   }

@@ -151,7 +151,7 @@ void PlanAdded(PackPlanning& planning, EditList& edits, TableInPlanning& table, 
   std::string expected;
   std::size_t base = kNone;
   const bool built =
-      planning.sources[line.source].database
+      planning.sources[line.source].kind == SourceKind::Database
           ? AddedRecordBytes(planning, sources, line, where, bytes, expected)
           : BuiltRecordBytes(planning, table, newLine, line, where, base, bytes, expected);
   if (!built) return;
