@@ -231,6 +231,47 @@ void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char 
   if (!wrong.empty()) throw PackFailure{{wrong}};
 }
 
+// What the source at `path` is: a folder (or a link to one) of tables, a workbook, or else a
+// database. Raises PackFailure when it is missing.
+SourceKind KindOfSource(const std::string& path) {
+  PathKind kind = KindOfPath(path.c_str());
+  // A link to a folder is a folder.
+  if (kind == PathKind::Other && KindOfPath((path + "/.").c_str()) == PathKind::Folder) {
+    kind = PathKind::Folder;
+  }
+  switch (kind) {
+    case PathKind::Folder:
+      return SourceKind::Tables;
+    case PathKind::Missing:
+      throw PackFailure{{"the source '" + path +
+                         "' is missing: a source is a folder of "
+                         "tables or a database"}};
+    default:
+      return IsWorkbookSource(path) ? SourceKind::Workbook : SourceKind::Database;
+  }
+}
+
+// Opens the source at `path` as what it is (KindOfSource): each kind gives the planner its
+// tables the same way.
+void OpenSource(const PackerSpec& packer, const PackArguments& arguments,
+                const std::vector<std::string>& tableNames, const std::string& path,
+                char decimalSeparator, NodeReader& original, PackSource& source) {
+  switch (KindOfSource(path)) {
+    case SourceKind::Tables:
+      OpenFolderSource(path, tableNames, packer.unpacker, source);
+      return;
+    case SourceKind::Workbook:
+      InStep("cannot read " + QuotedPath(path), [&] {
+        OpenWorkbookSource(path, packer.rules, decimalSeparator, arguments.codePage, source);
+      });
+      return;
+    case SourceKind::Database:
+      InStep("cannot read " + QuotedPath(path),
+             [&] { OpenSourceDatabase(packer, path, decimalSeparator, original, source); });
+      return;
+  }
+}
+
 // Opens each source: a folder of tables, a workbook, or a database of the packer's kind.
 void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
                     NodeReader& original, OpenSources& open) {
@@ -240,31 +281,8 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
   open.sources.reserve(arguments.sources.size());  // a database source's tables point into it
   for (const std::string& path : arguments.sources) {
     open.sources.emplace_back();
-    PathKind kind = KindOfPath(path.c_str());
-    // A link to a folder is a folder.
-    if (kind == PathKind::Other && KindOfPath((path + "/.").c_str()) == PathKind::Folder) {
-      kind = PathKind::Folder;
-    }
-    switch (kind) {
-      case PathKind::Folder:
-        OpenFolderSource(path, tableNames, packer.unpacker, open.sources.back());
-        break;
-      case PathKind::Missing:
-        throw PackFailure{{"the source '" + path +
-                           "' is missing: a source is a folder of "
-                           "tables or a database"}};
-      default:
-        if (IsWorkbookSource(path)) {
-          InStep("cannot read " + QuotedPath(path), [&] {
-            OpenWorkbookSource(path, packer.rules, decimalSeparator, arguments.codePage,
-                               open.sources.back());
-          });
-          break;
-        }
-        InStep("cannot read " + QuotedPath(path), [&] {
-          OpenSourceDatabase(packer, path, decimalSeparator, original, open.sources.back());
-        });
-    }
+    OpenSource(packer, arguments, tableNames, path, decimalSeparator, original,
+               open.sources.back());
   }
 }
 
