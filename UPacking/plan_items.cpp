@@ -148,8 +148,7 @@ void NoteConflicts(PackPlanning& planning, TableSources& table) {
         noted.what = ColumnName(rules.tables[table.table], conflict.unit.index);
         break;
       case UnitKind::Field: {
-        const StoredRecord record =
-            ReadOriginalRecord(planning.original, table.table, conflict.record);
+        const StoredRecord& record = RecordOf(planning.original, table, conflict.record);
         noted.what = "field code " + std::to_string(record.fields[conflict.unit.index].code);
         // Shown as a changed item shows them.
         for (std::string& value : noted.conflict.values)

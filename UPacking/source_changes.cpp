@@ -118,24 +118,31 @@ void PairTable(OriginalTables& original, std::size_t table, SourceTable& from) {
   from.pairing = PairLines(records.hashes, from.index->hashes, texts);
 }
 
+// The record a change is about kept for the steps after (RecordOf), where the change holds
+// units: the records no source changes are read once and let go.
+void KeepChangedRecord(TableSources& table, const RecordChange& change, StoredRecord record) {
+  if (!change.units.empty()) table.records.try_emplace(change.record, std::move(record));
+}
+
 // What a line of tables changes in the record it stands for: the cells in which it differs from
 // the record's line.
-void DescribeLine(PackPlanning& planning, const TableSources& table, SourceTable& from,
-                  std::size_t line, RecordChange& change) {
+void DescribeLine(PackPlanning& planning, TableSources& table, SourceTable& from, std::size_t line,
+                  RecordChange& change) {
   // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
   // the stored values.
   const bool pairedByShownFloats = from.source->kind == SourceKind::Workbook &&
                                    ShowsFloatsExactly(from.source->sheets, table.table, line);
   if (from.pairing.equal[line] && !pairedByShownFloats) return;
   OriginalTables& original = planning.original;
-  const StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
+  StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
   AddCellChanges(record, ReadSourceLine(from, line), original.decimalSeparator, change);
+  KeepChangedRecord(table, change, std::move(record));
 }
 
 // What a database source's record changes in the original's: the cells in which its line
 // differs, the fields and the header whose bytes differ, or the record as a whole when it
 // stores other fields.
-void DescribeStoredRecord(PackPlanning& planning, const TableSources& table, SourceTable& from,
+void DescribeStoredRecord(PackPlanning& planning, TableSources& table, SourceTable& from,
                           std::size_t line, RecordChange& change) {
   OriginalTables& original = planning.original;
   const RecordSpot& spot = SpotOf(original, table.table, change.record);
@@ -143,10 +150,11 @@ void DescribeStoredRecord(PackPlanning& planning, const TableSources& table, Sou
   if (ReadRecordBytes(original.reader, spot) == ReadRecordBytes(from.source->reader, sourceSpot)) {
     return;
   }
-  const StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
+  StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
   const StoredRecord stored = ReadSourceRecord(planning, table, from.number, line);
   if (!SameFields(record, stored)) {
     change.units.push_back({{UnitKind::WholeRecord, 0}, stored.bytes});
+    KeepChangedRecord(table, change, std::move(record));
     return;
   }
   const std::string_view ownHeader = std::string_view(record.bytes).substr(0, record.headerSize);
@@ -164,10 +172,11 @@ void DescribeStoredRecord(PackPlanning& planning, const TableSources& table, Sou
   for (std::size_t field :
        FieldsWithHiddenChanges(record, stored, differing, original.decimalSeparator))
     change.units.push_back({{UnitKind::Field, field}, std::string(FieldNode(stored, field))});
+  KeepChangedRecord(table, change, std::move(record));
 }
 
 // Every change a source makes to the table: records changed and removed, lines added.
-void DescribeSource(PackPlanning& planning, const TableSources& table, SourceTable& from,
+void DescribeSource(PackPlanning& planning, TableSources& table, SourceTable& from,
                     std::vector<RecordChange>& changes, std::vector<AddedLine>& added) {
   const TablePairing& pairing = from.pairing;
   const bool storesRecords = from.source->kind == SourceKind::Database;
@@ -207,12 +216,12 @@ void DescribeSource(PackPlanning& planning, const TableSources& table, SourceTab
 // Whether a source's value of a record's unit is the winning one: the same text or bytes, or
 // for a cell a text that still shows the value the record stores once its cell holds the
 // winning text (StoredValuesShown).
-bool SameUnitValue(OriginalTables& original, std::size_t table, std::uint32_t record,
+bool SameUnitValue(OriginalTables& original, TableSources& table, std::uint32_t record,
                    const ChangeUnit& unit, const std::string& value, const std::string& winner) {
   if (value == winner) return true;
   if (unit.kind != UnitKind::Cell) return false;
   const char decimalSeparator = original.decimalSeparator;
-  const StoredRecord stored = ReadOriginalRecord(original, table, record);
+  const StoredRecord& stored = RecordOf(original, table, record);
   std::vector<std::string> cells = CellsOf(StoredLine(stored));
   if (unit.index >= cells.size()) return false;
   cells[unit.index] = winner;
@@ -242,7 +251,7 @@ void MergeSources(PackPlanning& planning, TableSources& table) {
       std::move(added),
       [&](std::uint32_t record, const ChangeUnit& unit, const std::string& a,
           const std::string& b) {
-        return SameUnitValue(planning.original, table.table, record, unit, a, b);
+        return SameUnitValue(planning.original, table, record, unit, a, b);
       },
       planning.severalSources);
 }
@@ -273,6 +282,13 @@ TableSources ChangesOfSources(PackPlanning& planning, std::size_t table,
   }
   MergeSources(planning, changed);
   return changed;
+}
+
+const StoredRecord& RecordOf(OriginalTables& original, TableSources& table, std::uint32_t record) {
+  const auto known = table.records.find(record);
+  if (known != table.records.end()) return known->second;
+  return table.records.emplace(record, ReadOriginalRecord(original, table.table, record))
+      .first->second;
 }
 
 std::string_view ReadSourceLine(SourceTable& from, std::size_t line) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "line_pairing.h"
@@ -28,6 +29,8 @@ struct TableSources {
   std::vector<SourceTable> sources;  // in load order
   MergedTable merged;                // their changes merged (MergeTable)
   TableIndex originalLines;          // where the original's table file holds each record
+  // The original's records that the sources change, each read once (RecordOf).
+  std::unordered_map<std::uint32_t, StoredRecord> records;
 };
 
 // The changes that the sources (whose lines `indexes[source][table]` finds) make to the table,
@@ -36,6 +39,10 @@ struct TableSources {
 // PackFailure.
 TableSources ChangesOfSources(PackPlanning& planning, std::size_t table,
                               std::vector<std::vector<TableIndex>>& indexes);
+
+// A record of the original as its unpacker reads it: read at the first ask, kept for the
+// table's planning.
+const StoredRecord& RecordOf(OriginalTables& original, TableSources& table, std::uint32_t record);
 
 // A source's line; a failure to read the table again names it (PackFailure).
 std::string_view ReadSourceLine(SourceTable& from, std::size_t line);

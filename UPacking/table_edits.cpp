@@ -66,7 +66,7 @@ void PlanChanged(PackPlanning& planning, EditList& edits, TableInPlanning& table
                               WhereInSource(planning, sources, line.source, line.line), *held));
     return;
   }
-  const StoredRecord record = ReadOriginalRecord(planning.original, sources.table, line.record);
+  const StoredRecord& record = RecordOf(planning.original, sources, line.record);
   std::string bytes;
   std::string expected;
   if (!MergedBytes(planning, sources, line, merged, record, bytes, expected)) return;
