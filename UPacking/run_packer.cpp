@@ -389,6 +389,19 @@ std::string WriteChanges(const PackArguments& arguments, const PackerSpec& packe
   return {};
 }
 
+// The sources as the summary names them: each path with its kind, "folder (tables)".
+std::vector<std::string> SourceNames(const OpenSources& open) {
+  std::vector<std::string> names;
+  for (const PackSource& source : open.sources) {
+    std::string name = source.path;
+    name += " (";
+    name += SourceKindName(source.kind);
+    name += ")";
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
 // Packs as the arguments say. Returns what failed once NEW was written (its summary could not
 // be printed), or nothing; raises PackFailure when nothing was written.
 std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
@@ -420,14 +433,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
       }
     });
     if (arguments.strict) RefuseConflicts(packer.rules, plan);
-    std::vector<std::string> sourceNames;
-    for (const PackSource& source : open.sources) {
-      std::string name = source.path;
-      name += " (";
-      name += SourceKindName(source.kind);
-      name += ")";
-      sourceNames.push_back(std::move(name));
-    }
+    const std::vector<std::string> sourceNames = SourceNames(open);
     if (arguments.dryRun || arguments.verbose) {
       const int error = WriteOutputTextFlushed(console, PlanText(packer.rules, plan));
       if (error != 0) {
