@@ -40,16 +40,19 @@ std::vector<std::size_t> SourcesWithOtherHiddenParts(OriginalTables& original,
   return others;
 }
 
-// One table planned: 1. what each source changes; 2. the new table; 3. its lines as edits,
-// then the records that leave their places; what else the plan says of the table.
+// One table planned in its steps.
 void PlanTable(PackPlanning& planning, EditList& edits, std::size_t table,
                std::vector<std::vector<TableIndex>>& indexes) {
   TableInPlanning planned;
+  // 1. What each source changes: per record, the changes of its line; merged.
   planned.sources = ChangesOfSources(planning, table, indexes);
+  // 2. The new table: its lines, which keep their places, and where the others go.
   planned.newTable = PlaceNewLines(planning, planned.sources);
+  // 3. The byte edits: each new line's, then the records that leave their places.
   planned.names.namingColumns = NamingColumns(planning.original.rules.tables[table]);
   PlanNewLines(planning, edits, planned);
   PlanRemovals(planning, edits, planned.sources, planned.newTable);
+  // 4. What else the plan says of the table: the sources' conflicts and the names brought twice.
   NoteConflicts(planning, planned.sources);
   NoteDuplicateNames(planning, planned.names, planned.sources);
   for (SourceTable& from : planned.sources.sources)

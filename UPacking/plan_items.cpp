@@ -8,55 +8,31 @@
 
 namespace {
 
-// The bytes as hexadecimal pairs, for a plan item about bytes no column shows.
-std::string HexBytes(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (char c : bytes) {
-    if (!text.empty()) text += ' ';
-    text += kDigits[static_cast<std::uint8_t>(c) >> 4];
-    text += kDigits[static_cast<std::uint8_t>(c) & 15];
-  }
-  return text;
-}
-
-// A record node's kind byte and length form, as a plan item shows them: "kind 2, long form".
-std::string HeaderText(char kind, std::size_t headerSize) {
-  return "kind " + std::to_string(static_cast<std::uint8_t>(kind)) +
-         (headerSize == 2 ? ", short form" : ", long form");
-}
-
-// The changed cell of an item of a unit: which column or what else, and its old and new text.
+// The changed cell of an item of a unit: the unit, and the original's value of it beside the
+// source's.
 ChangedCell ChangedCellOf(const PackPlanning& planning, const UnitChange& unit, std::size_t source,
                           const StoredRecord& record, const std::vector<std::string>& cells) {
   ChangedCell cell;
-  cell.newText = unit.value;
+  cell.unit = unit.unit;
+  cell.newValue = unit.value;
   switch (unit.unit.kind) {
     case UnitKind::Cell:
-      cell.column = unit.unit.index;
-      if (unit.unit.index < cells.size()) cell.oldText = cells[unit.unit.index];
+      if (unit.unit.index < cells.size()) cell.oldValue = cells[unit.unit.index];
       break;
     case UnitKind::Field: {
       const StoredField& field = record.fields[unit.unit.index];
-      cell.columnText = "(field code " + std::to_string(field.code) + ")";
-      cell.oldText = HexBytes(std::string_view(record.bytes)
-                                  .substr(field.offset, field.headerSize + field.payloadSize));
-      cell.newText = HexBytes(unit.value);
+      cell.fieldCode = field.code;
+      cell.oldValue = record.bytes.substr(field.offset, field.headerSize + field.payloadSize);
       break;
     }
     case UnitKind::RecordHeader:
-      cell.columnText = "(the record's header)";
-      cell.oldText = HeaderText(record.bytes.front(), record.headerSize);
-      cell.newText = HeaderText(unit.value[0], static_cast<std::size_t>(unit.value[1]));
+      cell.oldValue = {record.bytes.front(), static_cast<char>(record.headerSize)};
       break;
-    case UnitKind::WholeRecord: {
-      // A database source's record in hexadecimal, the original's with it; a line as text.
-      const bool database = planning.sources[source].kind == SourceKind::Database;
-      cell.columnText = "(the record)";
-      cell.oldText = database ? HexBytes(record.bytes) : StoredLine(record);
-      if (database) cell.newText = HexBytes(unit.value);
+    case UnitKind::WholeRecord:
+      // A database source's record as it stores it, the original's with it; a line as text.
+      cell.storedRecord = planning.sources[source].kind == SourceKind::Database;
+      cell.oldValue = cell.storedRecord ? record.bytes : StoredLine(record);
       break;
-    }
   }
   return cell;
 }
@@ -129,40 +105,21 @@ void NoteChangedUnits(PackPlanning& planning, const TableSources& table, const M
 }
 
 void NoteConflicts(PackPlanning& planning, TableSources& table) {
-  const PackRules& rules = planning.original.rules;
   for (const Conflict& conflict : table.merged.conflicts) {
-    TableConflict noted{table.table, FileLineOf(table.originalLines, conflict.record), 0, {}, {},
+    TableConflict noted{table.table, FileLineOf(table.originalLines, conflict.record), 0, 0, {},
                         conflict};
     if (conflict.added) {
       const AddedLine& line = table.merged.added[conflict.record];
       noted.originalLine = 0;
       noted.line = FileLineOf(*table.sources[line.source].index, line.line);
-      noted.what = "the record";
       noted.name = RecordName(ReadSourceLine(table.sources[line.source], line.line));
       planning.plan.conflicts.push_back(std::move(noted));
       continue;
     }
     noted.name = RecordName(OriginalRecordLine(planning.original, table.table, conflict.record));
-    switch (conflict.unit.kind) {
-      case UnitKind::Cell:
-        noted.what = ColumnName(rules.tables[table.table], conflict.unit.index);
-        break;
-      case UnitKind::Field: {
-        const StoredRecord& record = RecordOf(planning.original, table, conflict.record);
-        noted.what = "field code " + std::to_string(record.fields[conflict.unit.index].code);
-        // Shown as a changed item shows them.
-        for (std::string& value : noted.conflict.values)
-          value = HexBytes(value);
-        break;
-      }
-      case UnitKind::RecordHeader:
-        noted.what = "the record's header";
-        for (std::string& value : noted.conflict.values)
-          value = HeaderText(value[0], static_cast<std::size_t>(value[1]));
-        break;
-      case UnitKind::WholeRecord:
-        noted.what = "the record";
-        break;
+    if (conflict.unit.kind == UnitKind::Field) {
+      const StoredRecord& record = RecordOf(planning.original, table, conflict.record);
+      noted.fieldCode = record.fields[conflict.unit.index].code;
     }
     planning.plan.conflicts.push_back(std::move(noted));
   }
