@@ -39,7 +39,8 @@ TEST(DatabaseKindsTest, EveryKnownFormatIsToldByItsOutlineAndNeverTakenForAnothe
     EXPECT_EQ(FormatOfOutline(OutlineOfBytes(ReadWholeFile(tool->sample)), kKnownFormats), format)
         << tool->sample;
     for (std::uint64_t seed = 1; seed <= (kFewCases ? 10 : 60); ++seed) {
-      const std::string database = GenerateDatabase(tool->kind, seed, 2 + seed % 7);
+      const std::string database =
+          GenerateDatabase(tool->kind, seed, static_cast<std::size_t>(2 + seed % 7));
       const UnpackerFormat* told = FormatOfOutline(OutlineOfBytes(database), kKnownFormats);
       EXPECT_TRUE(told == format || told == nullptr)
           << format->unpacker << ", seed " << seed << ": taken for " << told->unpacker;
