@@ -15,10 +15,12 @@ struct DropResult {
 };
 
 // The run of `drop` on `program` and the dropped paths, captured.
-inline DropResult RunDropped(const char* program, const std::vector<std::string>& dropped,
-                       const std::function<int(std::span<const char* const>, Console)>& drop) {
+inline DropResult RunDropped(
+    const char* program, const std::vector<std::string>& dropped,
+    const std::function<int(std::span<const char* const>, Console)>& drop) {
   std::vector<const char*> arguments = {program};
-  for (const std::string& path : dropped) arguments.push_back(path.c_str());
+  for (const std::string& path : dropped)
+    arguments.push_back(path.c_str());
   DropResult result;
   result.status = drop(arguments, Console{&result.output, &result.output});
   return result;

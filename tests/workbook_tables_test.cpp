@@ -243,8 +243,7 @@ TEST(WorkbookTablesTest, FieldsInColumnsOfAnotherKindPackBackByteForByte) {
   std::string output;
   std::string errors;
   ASSERT_EQ(Unpack(kSpells, {folder / "db", folder / "book.xlsx"}, output), 0) << output;
-  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors),
-            0)
+  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors), 0)
       << errors;
   EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "db"));
   EXPECT_TRUE(NothingChanged(output)) << output;
@@ -282,8 +281,8 @@ void WriteManaWorkbook(const std::string& database, const std::vector<std::uint3
   ASSERT_EQ(Unpack(kSpells, {database, folder / "mana-tables"}, console), 0) << console;
   std::vector<TableLines> tables(kSpells.tables.size());
   for (std::size_t table = 0; table < kSpells.tables.size(); ++table) {
-    const std::string text = ReadWholeFile(folder / "mana-tables" + "/" +
-                                           std::string(kSpells.tables[table].fileName));
+    const std::string text =
+        ReadWholeFile(folder / "mana-tables" + "/" + std::string(kSpells.tables[table].fileName));
     CellTable cells = CellTableOf(text);
     for (std::size_t line = 0; line < cells.lines.size(); ++line) {
       if (table == 0) cells.lines[line][5] = WorkbookFloatText(std::bit_cast<float>(mana[line]));
@@ -303,8 +302,7 @@ TEST(WorkbookTablesTest, FloatsTheTablesDecimalsDoNotShowKeepOrTakeWhatTheirCell
   std::string output;
   std::string errors;
   WriteManaWorkbook(folder / "db", mana, folder, folder / "book.xlsx");
-  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors),
-            0)
+  ASSERT_EQ(Pack(kSpells, {folder / "db", folder / "book.xlsx", folder / "new"}, output, errors), 0)
       << errors;
   EXPECT_EQ(ReadWholeFile(folder / "new"), ReadWholeFile(folder / "db"));
   EXPECT_TRUE(NothingChanged(output)) << output;

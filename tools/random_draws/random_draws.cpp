@@ -12,4 +12,6 @@ std::size_t RandomBelow(Random& random, std::size_t bound) {
   return static_cast<std::size_t>(NextRandom(random) % bound);
 }
 
-bool RandomChance(Random& random, unsigned percent) { return RandomBelow(random, 100) < percent; }
+bool RandomChance(Random& random, unsigned percent) {
+  return RandomBelow(random, 100) < percent;
+}
