@@ -6,19 +6,6 @@
 
 namespace {
 
-// The new table of one source: its lines in their order.
-std::vector<NewLine> LinesInOwnOrder(const TablePairing& pairing) {
-  std::vector<NewLine> lines(pairing.recordOfLine.size());
-  for (std::size_t index = 0; index < lines.size(); ++index) {
-    NewLine& newLine = lines[index];
-    newLine.source = 0;
-    newLine.line = static_cast<std::uint32_t>(index);
-    newLine.record = pairing.recordOfLine[index];
-    newLine.isAdded = newLine.record == kNoRecord;
-  }
-  return lines;
-}
-
 // A line of the merged table: an added line, or a record, named for the last source that
 // changed it (none for a record no source changed).
 NewLine MergedLineAt(const MergedTable& merged, const MergedLine& mergedLine) {
@@ -38,16 +25,6 @@ NewLine MergedLineAt(const MergedTable& merged, const MergedLine& mergedLine) {
     newLine.line = static_cast<std::uint32_t>(SourceLineOf(*verdict, newLine.source));
   }
   return newLine;
-}
-
-// The new table of several sources: the original's records in its order with the sources'
-// added lines among them (MergedTable::lines).
-std::vector<NewLine> LinesInMergedOrder(const MergedTable& merged) {
-  std::vector<NewLine> lines;
-  lines.reserve(merged.lines.size());
-  for (const MergedLine& mergedLine : merged.lines)
-    lines.push_back(MergedLineAt(merged, mergedLine));
-  return lines;
 }
 
 // Each new line's neighbour record (NewTable::neighbours) from the records of the lines.
@@ -90,36 +67,17 @@ void ChooseLinesInPlace(const std::vector<bool>* ownInPlace,
     newTable.inPlace[newTable.order[at]] = orderedInPlace[at];
 }
 
-// Where each line goes in its table node when it does not keep its place: after the record of
-// the nearest line above in the node that keeps its place, else before the record of the
-// node's first one, else where the table's records began (no line stands for a record).
-void NoteAnchors(const OriginalTables& original, std::size_t table,
-                 const std::vector<std::uint32_t>& nodes, NewTable& newTable) {
-  const std::size_t count = newTable.lines.size();
+// Each table node's first line in place, in the order the lines are planned.
+std::vector<std::uint32_t> FirstLinesInPlace(const OriginalTables& original,
+                                             const std::vector<std::uint32_t>& nodes,
+                                             const NewTable& newTable) {
   std::vector<std::uint32_t> firstInPlace(original.layout.tableNodes.size(), kNoNewLine);
-  for (std::size_t at = 0; at < count; ++at) {
+  for (std::size_t at = 0; at < newTable.count; ++at) {
     const std::uint32_t line = LineInOrder(newTable, at);
     if (newTable.inPlace[line] && firstInPlace[nodes[line]] == kNoNewLine)
       firstInPlace[nodes[line]] = line;
   }
-  newTable.anchors.resize(count);
-  std::uint32_t lastInPlace = kNoNewLine;  // the last line in place so far in its table node
-  std::size_t node = kNone;
-  for (std::size_t at = 0; at < count; ++at) {
-    const std::uint32_t line = LineInOrder(newTable, at);
-    if (nodes[line] != node) lastInPlace = kNoNewLine;  // anchors stay in their node
-    node = nodes[line];
-    if (lastInPlace != kNoNewLine) {
-      const RecordSpot& spot = SpotOf(original, table, newTable.lines[lastInPlace].record);
-      newTable.anchors[line] = {RecordEnd(spot), spot.tableNode, true};
-    } else {
-      const std::uint32_t below = firstInPlace[nodes[line]];
-      const RecordSpot& spot =
-          SpotOf(original, table, below != kNoNewLine ? newTable.lines[below].record : 0);
-      newTable.anchors[line] = {spot.offset, spot.tableNode, false};
-    }
-    if (newTable.inPlace[line]) lastInPlace = line;
-  }
+  return firstInPlace;
 }
 
 }  // namespace
@@ -128,11 +86,12 @@ NewTable PlaceNewLines(PackPlanning& planning, const TableSources& table) {
   NewTable newTable;
   // One source gives the new table its own order; several, the merge's.
   const TablePairing* own = planning.severalSources ? nullptr : &table.sources.front().pairing;
-  newTable.lines = own != nullptr ? LinesInOwnOrder(*own) : LinesInMergedOrder(table.merged);
-  const std::size_t count = newTable.lines.size();
+  newTable.ownOrder = own != nullptr;
+  newTable.count = own != nullptr ? own->recordOfLine.size() : table.merged.lines.size();
+  const std::size_t count = newTable.count;
   std::vector<std::uint32_t> records(count);
   for (std::size_t line = 0; line < count; ++line)
-    records[line] = newTable.lines[line].record;
+    records[line] = NewLineAt(table, newTable, line).record;
   const std::vector<RecordSpot>& spots = planning.original.layout.tables[table.table].spots;
   newTable.neighbours = NeighbourRecords(records);
   std::vector<std::uint32_t> nodes(count, 0);
@@ -148,7 +107,7 @@ NewTable PlaceNewLines(PackPlanning& planning, const TableSources& table) {
     newTable.recordStays[records[line]] = true;
     ++staying;
   }
-  if (!spots.empty()) NoteAnchors(planning.original, table.table, nodes, newTable);
+  if (!spots.empty()) newTable.firstInPlace = FirstLinesInPlace(planning.original, nodes, newTable);
   // Room for every record that may move, and its plan item, at once.
   PackPlan& plan = planning.plan;
   const std::size_t moving = count - staying;
@@ -156,4 +115,35 @@ NewTable PlaceNewLines(PackPlanning& planning, const TableSources& table) {
   if (planning.withItems) plan.items.reserve(plan.items.size() + moving);
   plan.lineHashes[table.table].reserve(count);
   return newTable;
+}
+
+NewLine NewLineAt(const TableSources& table, const NewTable& newTable, std::size_t index) {
+  if (!newTable.ownOrder) return MergedLineAt(table.merged, table.merged.lines[index]);
+  NewLine newLine;
+  newLine.source = 0;
+  newLine.line = static_cast<std::uint32_t>(index);
+  newLine.record = table.sources.front().pairing.recordOfLine[index];
+  newLine.isAdded = newLine.record == kNoRecord;
+  return newLine;
+}
+
+Anchor NextAnchor(const OriginalTables& original, const TableSources& table,
+                  const NewTable& newTable, PlacesWalk& walk, std::uint32_t line) {
+  const std::vector<RecordSpot>& spots = original.layout.tables[table.table].spots;
+  if (spots.empty()) return {};  // no record to place anything by
+  const std::size_t node = spots[newTable.neighbours[line]].tableNode;
+  if (node != walk.node) walk.lastInPlace = kNoNewLine;  // places stay in their node
+  walk.node = node;
+  Anchor anchor;
+  if (walk.lastInPlace != kNoNewLine) {
+    const RecordSpot& spot = spots[NewLineAt(table, newTable, walk.lastInPlace).record];
+    anchor = {RecordEnd(spot), spot.tableNode, true};
+  } else {
+    const std::uint32_t below = newTable.firstInPlace[node];
+    const RecordSpot& spot =
+        spots[below != kNoNewLine ? NewLineAt(table, newTable, below).record : 0];
+    anchor = {spot.offset, spot.tableNode, false};
+  }
+  if (newTable.inPlace[line]) walk.lastInPlace = line;
+  return anchor;
 }

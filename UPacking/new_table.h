@@ -28,7 +28,9 @@ struct Anchor {
 };
 
 struct NewTable {
-  std::vector<NewLine> lines;  // in the new table's order
+  std::size_t count = 0;  // of lines
+  bool ownOrder =
+      false;  // one source's lines in their order, else the merge's (MergedTable::lines)
   // Per new line: the record of the nearest line above that stands for one, else of the
   // nearest one below, else the first record: an added line's neighbour, in whose table node it
   // goes.
@@ -36,11 +38,9 @@ struct NewTable {
   // The new lines in the order they are planned: each table node's lines in the new table's
   // order, the nodes in the original's order (empty: the new table's order).
   std::vector<std::uint32_t> order;
-  std::vector<bool> inPlace;      // per new line: its record keeps its place
-  std::vector<bool> recordStays;  // per record: it keeps its place
-  // Per new line, where it goes when it does not keep its place (none when the original has no
-  // record in the table).
-  std::vector<Anchor> anchors;
+  std::vector<bool> inPlace;                // per new line: its record keeps its place
+  std::vector<bool> recordStays;            // per record: it keeps its place
+  std::vector<std::uint32_t> firstInPlace;  // per table node: its first line in place
 };
 
 // The new table of the sources' changes: one source's lines in their order, several sources'
@@ -50,7 +50,26 @@ struct NewTable {
 // increasing order in that order. Reserves the plan's room for the lines that move.
 NewTable PlaceNewLines(PackPlanning& planning, const TableSources& table);
 
+// The new table's line `index`, read off the pairing of its one source or the merge: the new
+// table holds no line of its own, as a table may have millions.
+NewLine NewLineAt(const TableSources& table, const NewTable& newTable, std::size_t index);
+
 // The new line planned `at`-th.
 inline std::uint32_t LineInOrder(const NewTable& newTable, std::size_t at) {
   return newTable.order.empty() ? static_cast<std::uint32_t>(at) : newTable.order[at];
 }
+
+// The walk of the new lines in the order they are planned, as far as places go: the last line
+// so far that keeps its place in the table node being walked.
+struct PlacesWalk {
+  std::uint32_t lastInPlace = kNoNewLine;
+  std::size_t node = static_cast<std::size_t>(-1);
+};
+
+// Where the next line planned (`line`) goes if it does not keep its place: after the record of
+// the nearest line above in its table node that keeps its place, else before the record of the
+// node's first one, else where the table's records began. Steps the walk past the line. Held as
+// a walk rather than per line, since a place per line of a table of millions costs more memory
+// than the packers may take.
+Anchor NextAnchor(const OriginalTables& original, const TableSources& table,
+                  const NewTable& newTable, PlacesWalk& walk, std::uint32_t line);

@@ -19,9 +19,8 @@ std::uint32_t LineOrigin(EditList& edits, const TableSources& table, std::size_t
 
 // The record of the new line, or its new bytes, put at the line's place when it does not keep
 // its own.
-void PlanMove(PackPlanning& planning, EditList& edits, TableInPlanning& table, std::size_t newLine,
+void PlanMove(PackPlanning& planning, EditList& edits, TableInPlanning& table, const Anchor& anchor,
               const NewLine& line, std::string inserted) {
-  const Anchor& anchor = table.newTable.anchors[newLine];
   const std::size_t source = line.source == kNoSource ? 0 : line.source;
   const auto origin = [&] { return LineOrigin(edits, table.sources, source, line.line); };
   if (inserted.empty()) {
@@ -42,7 +41,7 @@ void PlanMove(PackPlanning& planning, EditList& edits, TableInPlanning& table, s
 }
 
 void PlanKept(PackPlanning& planning, EditList& edits, TableInPlanning& table, std::size_t newLine,
-              const NewLine& line) {
+              const NewLine& line, const Anchor& anchor) {
   const std::size_t number = table.sources.table;
   NoteKeptRecord(table.names, newLine, line.record);
   TableChanges& changes = planning.plan.changes[number];
@@ -51,11 +50,11 @@ void PlanKept(PackPlanning& planning, EditList& edits, TableInPlanning& table, s
       planning.original.layout.tables[number].hashes[line.record]);
   if (table.newTable.inPlace[newLine]) return;
   ++changes.moved;
-  PlanMove(planning, edits, table, newLine, line, {});
+  PlanMove(planning, edits, table, anchor, line, {});
 }
 
 void PlanChanged(PackPlanning& planning, EditList& edits, TableInPlanning& table,
-                 std::size_t newLine, const NewLine& line) {
+                 std::size_t newLine, const NewLine& line, const Anchor& anchor) {
   TableSources& sources = table.sources;
   const MergedRecord& merged = *VerdictOf(sources.merged, line.record);
   const RecordSpot& spot = SpotOf(planning.original, sources.table, line.record);
@@ -70,7 +69,7 @@ void PlanChanged(PackPlanning& planning, EditList& edits, TableInPlanning& table
   std::string bytes;
   std::string expected;
   if (!MergedBytes(planning, sources, line, merged, record, bytes, expected)) return;
-  if (bytes == record.bytes) return PlanKept(planning, edits, table, newLine, line);
+  if (bytes == record.bytes) return PlanKept(planning, edits, table, newLine, line, anchor);
   TableChanges& changes = planning.plan.changes[sources.table];
   ++changes.changed;
   planning.plan.lineHashes[sources.table].push_back(LineHash(expected));
@@ -82,7 +81,7 @@ void PlanChanged(PackPlanning& planning, EditList& edits, TableInPlanning& table
             LineOrigin(edits, sources, line.source, line.line));
   } else {
     ++changes.changedMoved;
-    PlanMove(planning, edits, table, newLine, line, std::move(bytes));
+    PlanMove(planning, edits, table, anchor, line, std::move(bytes));
   }
   if (planning.withItems) AddRecord(planning.plan, expected, RecordName(StoredLine(record)));
   NoteNamedLine(table.names, sources, newLine, line.source, line.line, expected,
@@ -138,7 +137,7 @@ bool BuiltRecordBytes(PackPlanning& planning, TableInPlanning& table, std::size_
 // An added line: a database source's record as it stores it; a line of tables built on the
 // record it resembles most, or its neighbour's.
 void PlanAdded(PackPlanning& planning, EditList& edits, TableInPlanning& table, std::size_t newLine,
-               const NewLine& line) {
+               const NewLine& line, const Anchor& anchor) {
   TableSources& sources = table.sources;
   const std::string where = WhereInSource(planning, sources, line.source, line.line);
   const std::size_t fileLine = FileLineOf(*sources.sources[line.source].index, line.line);
@@ -157,7 +156,6 @@ void PlanAdded(PackPlanning& planning, EditList& edits, TableInPlanning& table, 
   if (!built) return;
   ++planning.plan.changes[sources.table].added;
   planning.plan.lineHashes[sources.table].push_back(LineHash(expected));
-  const Anchor& anchor = table.newTable.anchors[newLine];
   ByteEdit edit;
   edit.at = anchor.at;
   AddEdit(planning.plan, edits, edit, std::move(bytes), anchor.tableNode, RankAt(anchor),
@@ -173,16 +171,18 @@ void PlanAdded(PackPlanning& planning, EditList& edits, TableInPlanning& table, 
 
 void PlanNewLines(PackPlanning& planning, EditList& edits, TableInPlanning& table) {
   const NewTable& newTable = table.newTable;
-  for (std::size_t at = 0; at < newTable.lines.size(); ++at) {
+  PlacesWalk walk;
+  for (std::size_t at = 0; at < newTable.count; ++at) {
     const std::uint32_t index = LineInOrder(newTable, at);
-    const NewLine line = newTable.lines[index];
+    const NewLine line = NewLineAt(table.sources, newTable, index);
+    const Anchor anchor = NextAnchor(planning.original, table.sources, newTable, walk, index);
     if (line.isAdded) {
-      PlanAdded(planning, edits, table, index, line);
+      PlanAdded(planning, edits, table, index, line, anchor);
     } else if (const MergedRecord* verdict = VerdictOf(table.sources.merged, line.record);
                verdict == nullptr || verdict->units.empty()) {
-      PlanKept(planning, edits, table, index, line);
+      PlanKept(planning, edits, table, index, line, anchor);
     } else {
-      PlanChanged(planning, edits, table, index, line);
+      PlanChanged(planning, edits, table, index, line, anchor);
     }
   }
 }
