@@ -118,12 +118,6 @@ void PairTable(OriginalTables& original, std::size_t table, SourceTable& from) {
   from.pairing = PairLines(records.hashes, from.index->hashes, texts);
 }
 
-// The record a change is about kept for the steps after (RecordOf), where the change holds
-// units: the records no source changes are read once and let go.
-void KeepChangedRecord(TableSources& table, const RecordChange& change, StoredRecord record) {
-  if (!change.units.empty()) table.records.try_emplace(change.record, std::move(record));
-}
-
 // What a line of tables changes in the record it stands for: the cells in which it differs from
 // the record's line.
 void DescribeLine(PackPlanning& planning, TableSources& table, SourceTable& from, std::size_t line,
@@ -134,9 +128,8 @@ void DescribeLine(PackPlanning& planning, TableSources& table, SourceTable& from
                                    ShowsFloatsExactly(from.source->sheets, table.table, line);
   if (from.pairing.equal[line] && !pairedByShownFloats) return;
   OriginalTables& original = planning.original;
-  StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
+  const StoredRecord& record = RecordOf(original, table, change.record);
   AddCellChanges(record, ReadSourceLine(from, line), original.decimalSeparator, change);
-  KeepChangedRecord(table, change, std::move(record));
 }
 
 // What a database source's record changes in the original's: the cells in which its line
@@ -150,11 +143,10 @@ void DescribeStoredRecord(PackPlanning& planning, TableSources& table, SourceTab
   if (ReadRecordBytes(original.reader, spot) == ReadRecordBytes(from.source->reader, sourceSpot)) {
     return;
   }
-  StoredRecord record = ReadOriginalRecord(original, table.table, change.record);
+  const StoredRecord& record = RecordOf(original, table, change.record);
   const StoredRecord stored = ReadSourceRecord(planning, table, from.number, line);
   if (!SameFields(record, stored)) {
     change.units.push_back({{UnitKind::WholeRecord, 0}, stored.bytes});
-    KeepChangedRecord(table, change, std::move(record));
     return;
   }
   const std::string_view ownHeader = std::string_view(record.bytes).substr(0, record.headerSize);
@@ -172,7 +164,6 @@ void DescribeStoredRecord(PackPlanning& planning, TableSources& table, SourceTab
   for (std::size_t field :
        FieldsWithHiddenChanges(record, stored, differing, original.decimalSeparator))
     change.units.push_back({{UnitKind::Field, field}, std::string(FieldNode(stored, field))});
-  KeepChangedRecord(table, change, std::move(record));
 }
 
 // Every change a source makes to the table: records changed and removed, lines added.
@@ -285,10 +276,12 @@ TableSources ChangesOfSources(PackPlanning& planning, std::size_t table,
 }
 
 const StoredRecord& RecordOf(OriginalTables& original, TableSources& table, std::uint32_t record) {
-  const auto known = table.records.find(record);
-  if (known != table.records.end()) return known->second;
-  return table.records.emplace(record, ReadOriginalRecord(original, table.table, record))
-      .first->second;
+  if (table.lastRecord != record) {
+    table.lastRecord = kNoRecord;  // a read that fails leaves no record behind
+    table.lastRecordRead = ReadOriginalRecord(original, table.table, record);
+    table.lastRecord = record;
+  }
+  return table.lastRecordRead;
 }
 
 std::string_view ReadSourceLine(SourceTable& from, std::size_t line) {

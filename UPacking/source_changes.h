@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "line_pairing.h"
@@ -29,8 +28,11 @@ struct TableSources {
   std::vector<SourceTable> sources;  // in load order
   MergedTable merged;                // their changes merged (MergeTable)
   TableIndex originalLines;          // where the original's table file holds each record
-  // The original's records that the sources change, each read once (RecordOf).
-  std::unordered_map<std::uint32_t, StoredRecord> records;
+  // The record RecordOf read last: the merge and the bytes step ask for one record several
+  // times in a row. One only, as keeping every changed record costs more memory than the
+  // packers may take.
+  std::uint32_t lastRecord = kNoRecord;
+  StoredRecord lastRecordRead;
 };
 
 // The changes that the sources (whose lines `indexes[source][table]` finds) make to the table,
@@ -40,8 +42,8 @@ struct TableSources {
 TableSources ChangesOfSources(PackPlanning& planning, std::size_t table,
                               std::vector<std::vector<TableIndex>>& indexes);
 
-// A record of the original as its unpacker reads it: read at the first ask, kept for the
-// table's planning.
+// A record of the original as its unpacker reads it, read again unless it was the last one asked
+// for; valid until the next call.
 const StoredRecord& RecordOf(OriginalTables& original, TableSources& table, std::uint32_t record);
 
 // A source's line; a failure to read the table again names it (PackFailure).
