@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "pack_report.h"
 #include "split_text.h"
 #include "workbook_tables.h"
 
@@ -166,10 +167,10 @@ TableSheetLayout LayoutOf(const ChangeWorkbookInput& input, const PackPlan& plan
     for (std::size_t at = row.firstItem;
          row.action == PlanAction::Changed && at < row.firstItem + row.items; ++at) {
       const ChangedCell& cell = plan.changedCells[plan.items[at].cell];
-      if (!cell.columnText.empty()) {
+      if (cell.unit.kind != UnitKind::Cell) {
         layout.otherChanges = true;
-      } else if (cell.column < layout.columns) {
-        layout.changedColumns[cell.column] = true;
+      } else if (cell.unit.index < layout.columns) {
+        layout.changedColumns[cell.unit.index] = true;
       }
     }
   }
@@ -218,11 +219,12 @@ void AppendTableRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWor
   for (std::size_t at = row.firstItem;
        row.action == PlanAction::Changed && at < row.firstItem + row.items; ++at) {
     const ChangedCell& cell = plan.changedCells[plan.items[at].cell];
-    if (!cell.columnText.empty()) {
-      other += (other.empty() ? "" : "; ") + cell.columnText + ": " + cell.oldText + " -> " +
-               cell.newText;
-    } else if (cell.column < layout.columns) {
-      changed[cell.column] = &cell;
+    if (cell.unit.kind != UnitKind::Cell) {
+      const ShownChange shown = ShownChangeOf(*input.rules, first.table, cell);
+      other += (other.empty() ? "" : "; ") + shown.column + ": " + shown.oldText + " -> " +
+               shown.newText;
+    } else if (cell.unit.index < layout.columns) {
+      changed[cell.unit.index] = &cell;
     }
   }
   RowCells cells;
@@ -239,7 +241,7 @@ void AppendTableRow(WorkbookWriter& workbook, std::size_t sheet, const ChangeWor
     AddValueCell(input, number, value, changed[column] != nullptr ? CellStyle::Changed : mark,
                  cells);
     if (!layout.changedColumns[column]) continue;
-    AddValueCell(input, number, changed[column] != nullptr ? changed[column]->oldText : "",
+    AddValueCell(input, number, changed[column] != nullptr ? changed[column]->oldValue : "",
                  CellStyle::General, cells);
   }
   if (layout.otherChanges) AddTextCell(CellTextOf(input, other), CellStyle::Changed, cells);
@@ -278,7 +280,7 @@ std::string ConflictSubjectOf(const PackRules& rules, const TableConflict& noted
   if (!noted.conflict.added && noted.conflict.unit.kind == UnitKind::Cell) {
     return BareColumnName(rules.tables[noted.table], noted.conflict.unit.index);
   }
-  return "(" + noted.what + ")";
+  return "(" + ConflictWhat(rules, noted) + ")";
 }
 
 void AppendConflictRow(WorkbookWriter& workbook, std::size_t sheet,
@@ -311,8 +313,9 @@ void AppendConflictRow(WorkbookWriter& workbook, std::size_t sheet,
     } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       AddTextCell(conflict.removals[index] ? "(removed)" : "(changed)", style, cells);
     } else {
-      AddValueCell(input, number, index < conflict.values.size() ? conflict.values[index] : "",
-                   style, cells);
+      AddValueCell(input, number,
+                   index < conflict.values.size() ? ConflictValueText(noted, index) : "", style,
+                   cells);
     }
   }
   AppendRow(workbook, sheet, cells);

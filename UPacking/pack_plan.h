@@ -50,12 +50,13 @@ struct SourceChanges {
   std::size_t removed = 0;
 };
 
-// A conflict of sources, with where it is.
+// A conflict of sources, with where it is. Its values are as the merge has them (a field's
+// bytes, a header's kind and size); pack_report shows them.
 struct TableConflict {
   std::size_t table = 0;
   std::size_t originalLine = 0;  // 0 for lines several sources added alike
   std::size_t line = 0;          // of those, the winner's line in its table file
-  std::string what;              // the column's name, or what else the sources changed differently
+  std::uint8_t fieldCode = 0;    // a conflict about a field's bytes: the field's code
   std::string name;              // the record's (RecordName): the original's, or the added line's
   Conflict conflict;
 };
@@ -82,12 +83,15 @@ struct PlanRecord {
   std::string line;
 };
 
-// A changed cell of a plan item.
+// A changed unit of a plan item, as the merge has it; pack_report shows it (ShownChangeOf).
 struct ChangedCell {
-  std::size_t column = 0;  // from 0
-  std::string columnText;  // instead, what else changed: "(field code 5)", "(the record)"
-  std::string oldText;     // in the original
-  std::string newText;     // as the source gives it
+  ChangeUnit unit;             // a cell (its column, from 0), a field, the header, the record
+  std::uint8_t fieldCode = 0;  // a field's code
+  bool storedRecord = false;   // the record as a whole as a database source stores it, not a line
+  // In the original, then as the source gives it: a cell's text; a field's bytes, header
+  // included; the record header's kind byte and size; the record's bytes, or its line.
+  std::string oldValue;
+  std::string newValue;
 };
 
 inline constexpr std::uint32_t kNoInsertion = UINT32_MAX;

@@ -12,6 +12,25 @@ constexpr std::size_t kListedOneByOne = 10;
 
 constexpr std::string_view kActionNames[] = {"moved", "changed", "added", "removed"};
 
+// The bytes as hexadecimal pairs, for a plan item about bytes no column shows.
+std::string HexBytes(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (char c : bytes) {
+    if (!text.empty()) text += ' ';
+    text += kDigits[static_cast<std::uint8_t>(c) >> 4];
+    text += kDigits[static_cast<std::uint8_t>(c) & 15];
+  }
+  return text;
+}
+
+// A record node's kind byte and length form (a header unit's two bytes), as a plan item shows
+// them: "kind 2, long form".
+std::string HeaderText(std::string_view header) {
+  return "kind " + std::to_string(static_cast<std::uint8_t>(header[0])) +
+         (static_cast<std::size_t>(header[1]) == 2 ? ", short form" : ", long form");
+}
+
 // A cell or a name of the game in a plan line: escaped, whole, and marked as a game text.
 std::string GameTextInPlan(std::string_view text) {
   return MarkedGameText(EscapedText(text));
@@ -26,13 +45,10 @@ std::string PlanLine(const PackRules& rules, const PackPlan& plan, const PlanIte
   text += '\t';
   text += item.originalLine == 0 ? "-" : std::to_string(item.originalLine);
   if (item.action == PlanAction::Changed) {
-    const ChangedCell& cell = plan.changedCells[item.cell];
-    const std::string column = cell.columnText.empty()
-                                   ? BareColumnName(rules.tables[item.table], cell.column)
-                                   : cell.columnText;
-    text += '\t' + EscapedText(column);
-    text += '\t' + GameTextInPlan(cell.oldText);
-    text += '\t' + GameTextInPlan(cell.newText);
+    const ShownChange shown = ShownChangeOf(rules, item.table, plan.changedCells[item.cell]);
+    text += '\t' + EscapedText(shown.column);
+    text += '\t' + GameTextInPlan(shown.oldText);
+    text += '\t' + GameTextInPlan(shown.newText);
   }
   return text + '\t' + GameTextInPlan(plan.records[item.record].name) + '\n';
 }
@@ -42,7 +58,7 @@ std::string ConflictSubject(const PackRules& rules, const TableConflict& conflic
   if (conflict.conflict.unit.kind == UnitKind::Cell) {
     return BareColumnName(rules.tables[conflict.table], conflict.conflict.unit.index);
   }
-  return "(" + conflict.what + ")";
+  return "(" + ConflictWhat(rules, conflict) + ")";
 }
 
 std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
@@ -65,7 +81,7 @@ std::string ConflictLine(const PackRules& rules, const TableConflict& noted) {
     } else if (conflict.unit.kind == UnitKind::WholeRecord) {
       text += conflict.removals[at] ? "(removed)" : "(changed)";
     } else {
-      text += GameTextInPlan(conflict.values[at]);
+      text += GameTextInPlan(ConflictValueText(noted, at));
     }
   }
   return text + "\n";
@@ -167,16 +183,62 @@ std::string PlanText(const PackRules& rules, const PackPlan& plan) {
   return text;
 }
 
+ShownChange ShownChangeOf(const PackRules& rules, std::size_t table, const ChangedCell& cell) {
+  switch (cell.unit.kind) {
+    case UnitKind::Cell:
+      return {BareColumnName(rules.tables[table], cell.unit.index), cell.oldValue, cell.newValue};
+    case UnitKind::Field:
+      return {"(field code " + std::to_string(cell.fieldCode) + ")", HexBytes(cell.oldValue),
+              HexBytes(cell.newValue)};
+    case UnitKind::RecordHeader:
+      return {"(the record's header)", HeaderText(cell.oldValue), HeaderText(cell.newValue)};
+    case UnitKind::WholeRecord:
+      break;
+  }
+  if (cell.storedRecord) return {"(the record)", HexBytes(cell.oldValue), HexBytes(cell.newValue)};
+  return {"(the record)", cell.oldValue, cell.newValue};
+}
+
+std::string ConflictWhat(const PackRules& rules, const TableConflict& conflict) {
+  if (conflict.conflict.added) return "the record";
+  switch (conflict.conflict.unit.kind) {
+    case UnitKind::Cell:
+      return ColumnName(rules.tables[conflict.table], conflict.conflict.unit.index);
+    case UnitKind::Field:
+      return "field code " + std::to_string(conflict.fieldCode);
+    case UnitKind::RecordHeader:
+      return "the record's header";
+    case UnitKind::WholeRecord:
+      break;
+  }
+  return "the record";
+}
+
+std::string ConflictValueText(const TableConflict& conflict, std::size_t at) {
+  const std::string& value = conflict.conflict.values[at];
+  switch (conflict.conflict.unit.kind) {
+    case UnitKind::Field:
+      return HexBytes(value);
+    case UnitKind::RecordHeader:
+      return HeaderText(value);
+    case UnitKind::Cell:
+    case UnitKind::WholeRecord:
+      break;
+  }
+  return value;
+}
+
 std::string ConflictText(const PackRules& rules, const TableConflict& noted, bool packed) {
   const Conflict& conflict = noted.conflict;
-  std::string text =
-      conflict.added
-          ? TableName(rules, noted.table) + ", the line added as line " +
-                std::to_string(noted.line) + NameInParentheses(noted.name) + " of source " +
-                std::to_string(conflict.winner + 1) + ", " + noted.what + ": "
-          : TableName(rules, noted.table) + " line " + std::to_string(noted.originalLine) +
-                NameInParentheses(noted.name) + ", " +
-                (conflict.unit.kind == UnitKind::Cell ? "column " : "") + noted.what + ": ";
+  std::string text = conflict.added
+                         ? TableName(rules, noted.table) + ", the line added as line " +
+                               std::to_string(noted.line) + NameInParentheses(noted.name) +
+                               " of source " + std::to_string(conflict.winner + 1) + ", " +
+                               ConflictWhat(rules, noted) + ": "
+                         : TableName(rules, noted.table) + " line " +
+                               std::to_string(noted.originalLine) + NameInParentheses(noted.name) +
+                               ", " + (conflict.unit.kind == UnitKind::Cell ? "column " : "") +
+                               ConflictWhat(rules, noted) + ": ";
   for (std::size_t at = 0; at < conflict.sources.size(); ++at) {
     text += at > 0 ? ", source " : "source ";
     text += std::to_string(conflict.sources[at] + 1);

@@ -26,6 +26,25 @@
 // record one source removed and another changed.
 std::string PlanText(const PackRules& rules, const PackPlan& plan);
 
+// A changed cell of a plan item as the plan shows it: the column's header name bare (a cell),
+// or what else changed in parentheses ("(field code 5)", "(the record's header)",
+// "(the record)"); its old and new texts, bytes in hexadecimal ("0A 1F"), a header by its kind
+// and length form ("kind 2, short form"), a line as it is.
+struct ShownChange {
+  std::string column;
+  std::string oldText;
+  std::string newText;
+};
+ShownChange ShownChangeOf(const PackRules& rules, std::size_t table, const ChangedCell& cell);
+
+// What a conflict is about, as messages name it: a column's header name in quotes (or its
+// number), "field code 5", "the record's header", "the record".
+std::string ConflictWhat(const PackRules& rules, const TableConflict& conflict);
+
+// A source's value (conflict.values[at]) as the plan shows it: a cell's text as it is, a field's
+// bytes and a header as a changed cell shows them (ShownChangeOf).
+std::string ConflictValueText(const TableConflict& conflict, std::size_t at);
+
 // A conflict of sources for a person: "<table> line N (Fireball), column "Mana": source 1 "15",
 // source 2 "20"; source 2 won", the record's name cut as messages cut cells (ShownText); "would
 // win" where nothing is `packed` (--strict refuses it).

@@ -7,6 +7,9 @@
 
 namespace {
 
+// SourceKindName, in the order of SourceKind.
+constexpr std::string_view kSourceKindNames[] = {"tables", "a database", "a workbook"};
+
 // What a path that cannot be read as a table names, for the problem that says so.
 std::string WhyNotATable(const std::string& path, std::size_t tables, std::string_view unpacker) {
   switch (KindOfPath(path.c_str())) {
@@ -24,6 +27,10 @@ std::string WhyNotATable(const std::string& path, std::size_t tables, std::strin
 }
 
 }  // namespace
+
+std::string_view SourceKindName(SourceKind kind) {
+  return kSourceKindNames[static_cast<std::size_t>(kind)];
+}
 
 std::string PathInFolder(const std::string& folder, std::string_view fileName) {
   std::string path = folder;
@@ -56,7 +63,7 @@ void OpenFolderSource(const std::string& folder, const std::vector<std::string>&
 void OpenDatabaseSource(const std::string& path, const PackRules& rules, char decimalSeparator,
                         PackSource& source) {
   source.path = path;
-  source.database = true;
+  source.kind = SourceKind::Database;
   const std::string name = "the source database " + QuotedPath(path);
   try {
     if (!OpenNodeReader(path.c_str(), source.reader)) {
@@ -84,7 +91,7 @@ void OpenDatabaseSource(const std::string& path, const PackRules& rules, char de
 void OpenWorkbookSource(const std::string& path, const PackRules& rules, char decimalSeparator,
                         int codePage, PackSource& source) {
   source.path = path;
-  source.workbook = true;
+  source.kind = SourceKind::Workbook;
   if (!OpenFileForReading(path.c_str(), source.workbookFile)) {
     throw PackFailure{
         {"cannot open the workbook " + QuotedPath(path) + " (missing, unreadable or not a file)"}};

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "node_reader.h"
@@ -11,9 +13,17 @@
 #include "table_text.h"
 #include "workbook_source.h"
 
+// What a source is. Every kind gives the planner its tables' text the same way
+// (PackSource::tables); a database also gives the records its lines stand for, a workbook the
+// lines its sheets show.
+enum class SourceKind : std::uint8_t { Tables, Database, Workbook };
+
+// A kind as the summary names it after a source's path: "tables", "a database", "a workbook".
+std::string_view SourceKindName(SourceKind kind);
+
 struct PackSource {
   std::string path;
-  bool database = false;
+  SourceKind kind = SourceKind::Tables;
   std::vector<TableSource> tables;  // one per table of the rules
   // A database source: the file, where its records lie, and its tables as its unpacker writes
   // them (which `tables` read), each line standing for one record.
@@ -21,7 +31,6 @@ struct PackSource {
   Layout layout;
   RenderedTables rendered;
   // A workbook source: the file, and its sheets as the tables' text (which `tables` read).
-  bool workbook = false;
   PlatformFile workbookFile;
   WorkbookTables sheets;
 };

@@ -233,6 +233,47 @@ void OpenSourceDatabase(const PackerSpec& packer, const std::string& path, char 
   if (!wrong.empty()) throw PackFailure{{wrong}};
 }
 
+// What the source at `path` is: a folder (or a link to one) of tables, a workbook, or else a
+// database. Raises PackFailure when it is missing.
+SourceKind KindOfSource(const std::string& path) {
+  PathKind kind = KindOfPath(path.c_str());
+  // A link to a folder is a folder.
+  if (kind == PathKind::Other && KindOfPath((path + "/.").c_str()) == PathKind::Folder) {
+    kind = PathKind::Folder;
+  }
+  switch (kind) {
+    case PathKind::Folder:
+      return SourceKind::Tables;
+    case PathKind::Missing:
+      throw PackFailure{{"the source '" + path +
+                         "' is missing: a source is a folder of "
+                         "tables or a database"}};
+    default:
+      return IsWorkbookSource(path) ? SourceKind::Workbook : SourceKind::Database;
+  }
+}
+
+// Opens the source at `path` as what it is (KindOfSource): each kind gives the planner its
+// tables the same way.
+void OpenSource(const PackerSpec& packer, const PackArguments& arguments,
+                const std::vector<std::string>& tableNames, const std::string& path,
+                char decimalSeparator, NodeReader& original, PackSource& source) {
+  switch (KindOfSource(path)) {
+    case SourceKind::Tables:
+      OpenFolderSource(path, tableNames, packer.unpacker, source);
+      return;
+    case SourceKind::Workbook:
+      InStep("cannot read " + QuotedPath(path), [&] {
+        OpenWorkbookSource(path, packer.rules, decimalSeparator, arguments.codePage, source);
+      });
+      return;
+    case SourceKind::Database:
+      InStep("cannot read " + QuotedPath(path),
+             [&] { OpenSourceDatabase(packer, path, decimalSeparator, original, source); });
+      return;
+  }
+}
+
 // Opens each source: a folder of tables, a workbook, or a database of the packer's kind.
 void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
                     NodeReader& original, OpenSources& open) {
@@ -242,31 +283,8 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
   open.sources.reserve(arguments.sources.size());  // a database source's tables point into it
   for (const std::string& path : arguments.sources) {
     open.sources.emplace_back();
-    PathKind kind = KindOfPath(path.c_str());
-    // A link to a folder is a folder.
-    if (kind == PathKind::Other && KindOfPath((path + "/.").c_str()) == PathKind::Folder) {
-      kind = PathKind::Folder;
-    }
-    switch (kind) {
-      case PathKind::Folder:
-        OpenFolderSource(path, tableNames, packer.unpacker, open.sources.back());
-        break;
-      case PathKind::Missing:
-        throw PackFailure{{"the source '" + path +
-                           "' is missing: a source is a folder of "
-                           "tables or a database"}};
-      default:
-        if (IsWorkbookSource(path)) {
-          InStep("cannot read " + QuotedPath(path), [&] {
-            OpenWorkbookSource(path, packer.rules, decimalSeparator, arguments.codePage,
-                               open.sources.back());
-          });
-          break;
-        }
-        InStep("cannot read " + QuotedPath(path), [&] {
-          OpenSourceDatabase(packer, path, decimalSeparator, original, open.sources.back());
-        });
-    }
+    OpenSource(packer, arguments, tableNames, path, decimalSeparator, original,
+               open.sources.back());
   }
 }
 
@@ -275,7 +293,7 @@ void OpenEachSource(const PackerSpec& packer, const PackArguments& arguments, ch
 void ShowGameTextsOfSources(const PackArguments& arguments, const OpenSources& open) {
   if (arguments.codePage != 0) return;
   for (const PackSource& source : open.sources) {
-    if (source.workbook) {
+    if (source.kind == SourceKind::Workbook) {
       PrepareConsoleText(*FindCodePage(source.sheets.codePage));
       return;
     }
@@ -287,18 +305,19 @@ void CheckTargetAgainstSources(const PackArguments& arguments, const PackerSpec&
                                const OpenSources& open, const NodeReader& original) {
   std::vector<std::string> tables;
   for (const PackSource& source : open.sources) {
-    if (source.workbook && IsSameFile(source.workbookFile, arguments.target.c_str())) {
+    if (source.kind == SourceKind::Workbook &&
+        IsSameFile(source.workbookFile, arguments.target.c_str())) {
       throw PackFailure{
           {"the source " + QuotedPath(source.path) + " is NEW itself: NEW is a database"}};
     }
-    if (source.database || source.workbook) continue;
+    if (source.kind != SourceKind::Tables) continue;
     for (const TableSpec& table : packer.rules.tables)
       tables.push_back(PathInFolder(source.path, table.fileName));
   }
   CheckTarget(arguments.target, tables);
   const bool newIsOriginal = IsSameFile(original.file, arguments.target.c_str());
   for (const PackSource& source : open.sources) {
-    if (source.database && !newIsOriginal &&
+    if (source.kind == SourceKind::Database && !newIsOriginal &&
         IsSameFile(source.reader.file, arguments.target.c_str())) {
       throw PackFailure{{"the source '" + source.path +
                          "' is NEW itself: a source may be NEW "
@@ -331,11 +350,12 @@ void CheckChangesPath(const PackArguments& arguments, const PackerSpec& packer,
   }
   std::vector<std::string> tables;
   for (const PackSource& source : open.sources) {
-    const bool same = path == source.path ||
-                      (source.database && IsSameFile(source.reader.file, path.c_str())) ||
-                      (source.workbook && IsSameFile(source.workbookFile, path.c_str()));
+    const bool same =
+        path == source.path ||
+        (source.kind == SourceKind::Database && IsSameFile(source.reader.file, path.c_str())) ||
+        (source.kind == SourceKind::Workbook && IsSameFile(source.workbookFile, path.c_str()));
     if (same) throw PackFailure{{named + " is the source " + QuotedPath(source.path)}};
-    if (source.database || source.workbook) continue;
+    if (source.kind != SourceKind::Tables) continue;
     for (const TableSpec& table : packer.rules.tables)
       tables.push_back(PathInFolder(source.path, table.fileName));
   }
@@ -371,6 +391,19 @@ std::string WriteChanges(const PackArguments& arguments, const PackerSpec& packe
   return {};
 }
 
+// The sources as the summary names them: each path with its kind, "folder (tables)".
+std::vector<std::string> SourceNames(const OpenSources& open) {
+  std::vector<std::string> names;
+  for (const PackSource& source : open.sources) {
+    std::string name = source.path;
+    name += " (";
+    name += SourceKindName(source.kind);
+    name += ")";
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
 // Packs as the arguments say. Returns what failed once NEW was written (its summary could not
 // be printed), or nothing; raises PackFailure when nothing was written.
 std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char decimalSeparator,
@@ -402,11 +435,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
       }
     });
     if (arguments.strict) RefuseConflicts(packer.rules, plan);
-    std::vector<std::string> sourceNames;
-    for (const PackSource& source : open.sources)
-      sourceNames.push_back(source.path + (source.database   ? " (a database)"
-                                           : source.workbook ? " (a workbook)"
-                                                             : " (tables)"));
+    const std::vector<std::string> sourceNames = SourceNames(open);
     if (arguments.dryRun || arguments.verbose) {
       const int error = WriteOutputTextFlushed(console, PlanText(packer.rules, plan));
       if (error != 0) {
@@ -417,7 +446,7 @@ std::string Pack(const PackerSpec& packer, const PackArguments& arguments, char 
     std::string summary = Summary(packer.program, packer.rules, plan, sourceNames, arguments.target,
                                   arguments.dryRun);
     for (const PackSource& source : open.sources) {
-      if (!source.workbook) continue;
+      if (source.kind != SourceKind::Workbook) continue;
       InStep("cannot read " + QuotedPath(arguments.original), [&] {
         for (const std::string& note :
              WorkbookNotes(source.path, source.sheets, original.file, Size(original)))

@@ -12,6 +12,7 @@
 
 #include "database_cases.h"
 #include "node_writer.h"
+#include "original_layout.h"
 #include "pack_sources.h"
 #include "packed_bytes.h"
 #include "packed_file.h"
@@ -49,33 +50,42 @@ std::vector<std::string> TableLines(const std::string& path) {
   return lines;
 }
 
-void WriteTableLines(const std::string& path, const std::vector<std::string>& lines) {
+std::string JoinedTableLines(const std::vector<std::string>& lines) {
   std::string bytes;
   for (const std::string& line : lines)
     bytes += line + "\r\n";
-  WriteWholeFile(path, bytes);
+  return bytes;
 }
 
-// The sample spell database in memory and the plan of packing a tables folder onto it.
-struct SpellPackPlan {
+void WriteTableLines(const std::string& path, const std::vector<std::string>& lines) {
+  WriteWholeFile(path, JoinedTableLines(lines));
+}
+
+// A database in memory and the plan of packing a tables folder onto it.
+struct TablesPackPlan {
   std::string database;
   NodeReader original;
   PackPlan plan;
 };
 
-void PlanSpellTablesPack(const std::string& tables, SpellPackPlan& planned) {
-  planned.database = ReadWholeFile(kSpells.sample);
+void PlanTablesPack(const Tool& tool, std::string database, const std::string& tables,
+                    TablesPackPlan& planned) {
+  planned.database = std::move(database);
   planned.original = MemoryNodeReader(
       {reinterpret_cast<const std::uint8_t*>(planned.database.data()), planned.database.size()});
   PackSource source;
   std::vector<std::string> tableNames;
-  for (const TableSpec& table : kSpellFormat.tables)
+  for (const TableSpec& table : tool.tables)
     tableNames.emplace_back(table.fileName);
-  OpenFolderSource(tables, tableNames, "grimdex", source);
+  OpenFolderSource(tables, tableNames, UnpackerName(tool), source);
   std::vector<PackSource> sources;
   sources.push_back(std::move(source));
-  planned.plan = PlanPack(planned.original, kSpells.packer.rules, '.', sources, false);
+  planned.plan = PlanPack(planned.original, tool.packer.rules, '.', sources, false);
   CloseSource(sources[0]);
+}
+
+void PlanSpellTablesPack(const std::string& tables, TablesPackPlan& planned) {
+  PlanTablesPack(kSpells, ReadWholeFile(kSpells.sample), tables, planned);
 }
 
 bool IsSound(const std::string& bytes) {
@@ -296,7 +306,7 @@ TEST(DatabasePackTest, RecordsMovedTogetherMoveByOneEdit) {
   std::rotate(lines.begin() + 2, lines.begin() + 5, lines.end());  // lines 3 to 5 to the end
   WriteTableLines(tablePath, lines);
 
-  SpellPackPlan planned;
+  TablesPackPlan planned;
   PlanSpellTablesPack(folder / "tables", planned);
   const PackPlan& plan = planned.plan;
   ASSERT_EQ(plan.edits.size(), 2u);
@@ -311,6 +321,103 @@ TEST(DatabasePackTest, RecordsMovedTogetherMoveByOneEdit) {
   EXPECT_EQ(copying->copiedSize, removing->removed);
   EXPECT_GT(copying->at, removing->at);
   EXPECT_EQ(plan.newSize, static_cast<std::int64_t>(planned.database.size()));
+}
+
+// The length of the longest strictly increasing run, not necessarily adjacent, of `values`.
+std::size_t LongestIncreasingLength(const std::vector<std::size_t>& values) {
+  std::vector<std::size_t> tails;  // tails[k]: the least last value of a run of k + 1
+  for (const std::size_t value : values) {
+    const auto at = std::ranges::lower_bound(tails, value);
+    if (at == tails.end()) {
+      tails.push_back(value);
+    } else {
+      *at = value;
+    }
+  }
+  return tails.size();
+}
+
+// Line numbers 0 to count - 1 reordered as a spreadsheet might: shuffled, reversed, or a few of
+// them moved elsewhere.
+std::vector<std::size_t> Reordered(Random& random, std::size_t count) {
+  std::vector<std::size_t> order(count);
+  for (std::size_t at = 0; at < count; ++at)
+    order[at] = at;
+  switch (RandomBelow(random, 3)) {
+    case 0:
+      for (std::size_t at = count; at > 1; --at)
+        std::swap(order[at - 1], order[RandomBelow(random, at)]);
+      break;
+    case 1:
+      std::ranges::reverse(order);
+      break;
+    default:
+      for (std::size_t moves = RandomBelow(random, 4) + 1; moves-- > 0;) {
+        const std::size_t from = RandomBelow(random, count);
+        const std::size_t line = order[from];
+        order.erase(order.begin() + static_cast<std::ptrdiff_t>(from));
+        order.insert(order.begin() + static_cast<std::ptrdiff_t>(RandomBelow(random, count)), line);
+      }
+  }
+  return order;
+}
+
+// The fewest records move: however a table's lines are reordered, the records that keep their
+// places are as many as the longest run of them still in their stored order, counted in each
+// table node apart; and the packed database unpacks to the reordered tables, each record still
+// in its table node (nodes in their stored order, each node's records in the new order).
+TEST(DatabasePackTest, ReorderedLinesMoveTheFewestRecords) {
+  for (const Tool* tool : {&kSpells, &kQuests}) {
+    for (std::uint64_t seed = 1; seed <= 10; ++seed) {
+      SCOPED_TRACE(std::string(tool->name) + " seed " + std::to_string(seed));
+      TempFolder folder;
+      const std::string database = GenerateDatabase(tool->kind, seed, 30);
+      WriteWholeFile(folder / "original", database);
+      ASSERT_EQ(Unpack(*tool, folder / "original", folder / "tables"), 0);
+      NodeReader reader = MemoryNodeReader(
+          {reinterpret_cast<const std::uint8_t*>(database.data()), database.size()});
+      const Layout layout = ReadLayout(reader, tool->packer.rules, '.');
+      Random random{seed};
+      std::vector<std::size_t> expectedMoves(tool->tables.size(), 0);
+      std::vector<std::string> expectedTables(tool->tables.size());
+      for (std::size_t table = 0; table < tool->tables.size(); ++table) {
+        const std::string path = folder / ("tables/" + std::string(tool->tables[table].fileName));
+        const std::vector<std::string> lines = TableLines(path);
+        expectedTables[table] = ReadWholeFile(path);
+        const std::vector<RecordSpot>& spots = layout.tables[table].spots;
+        if (spots.empty() || lines.size() != spots.size() + 1) continue;  // a line holds a break
+        const std::vector<std::size_t> order = Reordered(random, spots.size());
+        std::vector<std::string> reordered{lines.front()};
+        std::vector<std::vector<std::size_t>> recordsOfNode(layout.tableNodes.size());
+        for (const std::size_t record : order) {
+          reordered.push_back(lines[record + 1]);
+          recordsOfNode[spots[record].tableNode].push_back(record);
+        }
+        WriteTableLines(path, reordered);
+        expectedMoves[table] = spots.size();
+        std::vector<std::string> unpacked{lines.front()};
+        for (const std::vector<std::size_t>& records : recordsOfNode) {
+          expectedMoves[table] -= LongestIncreasingLength(records);
+          for (const std::size_t record : records)
+            unpacked.push_back(lines[record + 1]);
+        }
+        expectedTables[table] = JoinedTableLines(unpacked);
+      }
+      TablesPackPlan planned;
+      PlanTablesPack(*tool, database, folder / "tables", planned);
+      for (std::size_t table = 0; table < tool->tables.size(); ++table) {
+        EXPECT_EQ(planned.plan.changes[table].moved, expectedMoves[table]) << table;
+        EXPECT_EQ(planned.plan.changes[table].changed, 0u) << table;
+      }
+      const PackResult result = Pack(*tool, folder / "original", folder / "tables", folder / "new");
+      ASSERT_EQ(result.status, kExitSuccess) << result.errors;
+      ASSERT_EQ(Unpack(*tool, folder / "new", folder / "again"), 0);
+      for (std::size_t table = 0; table < tool->tables.size(); ++table) {
+        const std::string name(tool->tables[table].fileName);
+        EXPECT_EQ(ReadWholeFile(folder / ("again/" + name)), expectedTables[table]) << name;
+      }
+    }
+  }
 }
 
 // What a spreadsheet may do to a whole table, and the problem it must give.
@@ -511,7 +618,7 @@ TEST(DatabasePackTest, TheReadBackCheckFindsWhatDiffersFromThePlan) {
   lines[1] = JoinedCells(cells);
   WriteTableLines(folder / "tables/SpellPrototypes.txt", lines);
 
-  SpellPackPlan planned;
+  TablesPackPlan planned;
   PlanSpellTablesPack(folder / "tables", planned);
   NodeReader& original = planned.original;
   const PackPlan& plan = planned.plan;
