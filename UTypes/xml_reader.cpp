@@ -127,7 +127,7 @@ std::string_view TakeRun(XmlReader& reader, std::uint8_t endsRun) {
 inline void AppendBounded(const XmlReader& reader, std::string& out, std::string_view piece,
                           std::size_t most, std::string_view what) {
   if (piece.size() > most - out.size()) FailTooLong(reader, most, what);
-  out.append(piece);
+  if (!piece.empty()) out.append(piece);
 }
 
 // The length of the UTF-8 character at `bytes` when it is valid and one XML allows (not U+FFFE
@@ -467,6 +467,11 @@ bool TakeMarkupInText(XmlReader& reader) {
 void ReadCharacterData(XmlReader& reader) {
   std::string& text = reader.text;
   text.clear();
+  // Most often a tag follows at once: that needs none of the checks below.
+  if (reader.filled - reader.position >= 2 && ByteAt(reader, 0) == '<' &&
+      ByteAt(reader, 1) != '?' && ByteAt(reader, 1) != '!') {
+    return;
+  }
   for (;;) {
     AppendBounded(reader, text, TakeRun(reader, kEndsText), reader.mostTextBytes, "text");
     if (!Ensure(reader, 1)) return;
@@ -672,13 +677,19 @@ std::string_view XmlName(const XmlReader& reader) {
 }
 
 std::string_view LocalName(std::string_view name) {
-  const std::size_t colon = name.find(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+  // A loop rather than find: names are a few bytes, and this runs for every element.
+  for (std::size_t index = 0; index < name.size(); ++index) {
+    if (name[index] == ':') return name.substr(index + 1);
+  }
+  return name;
 }
 
 const std::string* XmlAttributeValue(const XmlReader& reader, std::string_view localName) {
   for (const XmlAttribute& attribute : XmlAttributes(reader)) {
     const std::string_view name = attribute.name;
+    // Whether by its full or its local name, a match ends in `localName`: most attributes are
+    // passed over by that alone.
+    if (!name.ends_with(localName)) continue;
     const bool declaration = name == "xmlns" || name.starts_with("xmlns:");
     if ((declaration ? name : LocalName(name)) == localName) return &attribute.value;
   }
