@@ -55,8 +55,7 @@ void OpenPart(const WorkbookFile& workbook, const ZipEntry& entry, bool readAhea
 // Runs `read` over a part, turning the container's and the XML's failures into the workbook's;
 // a large part is inflated ahead on a worker when `readAhead` allows it.
 template <typename Read>
-void ReadPart(const WorkbookFile& workbook, std::string_view part, Read read,
-              bool readAhead = false) {
+void ReadPartAhead(const WorkbookFile& workbook, std::string_view part, bool readAhead, Read read) {
   PartStream stream;
   try {
     const ZipEntry& entry = RequireEntry(workbook, part);
@@ -67,6 +66,12 @@ void ReadPart(const WorkbookFile& workbook, std::string_view part, Read read,
   } catch (const XmlFailure& failure) {
     Fail("is damaged: its part '" + std::string(part) + "' " + failure.message);
   }
+}
+
+// Runs `read` over a part on this thread alone, as ReadPartAhead.
+template <typename Read>
+void ReadPart(const WorkbookFile& workbook, std::string_view part, Read read) {
+  ReadPartAhead(workbook, part, false, read);
 }
 
 // The folder of a part, "xl/" for "xl/workbook.xml".
@@ -301,16 +306,23 @@ bool SameSheetName(std::string_view a, std::string_view b) {
 }
 
 // A cell's t attribute: its kinds of saved value.
-enum class CellType : std::uint8_t { Number, SharedString, InlineString, FormulaString, Boolean,
-                                     Error, Date };
+enum class CellType : std::uint8_t {
+  Number,
+  SharedString,
+  InlineString,
+  FormulaString,
+  Boolean,
+  Error,
+  Date
+};
 
 // The type a t attribute names: a number when it is absent or names no other.
 CellType CellTypeOf(const std::string* type) {
   if (type == nullptr) return CellType::Number;
   constexpr std::pair<std::string_view, CellType> kTypes[] = {
-      {"s", CellType::SharedString}, {"inlineStr", CellType::InlineString},
+      {"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
       {"str", CellType::FormulaString}, {"b", CellType::Boolean},
-      {"e", CellType::Error}, {"d", CellType::Date}};
+      {"e", CellType::Error},           {"d", CellType::Date}};
   for (const auto& [name, cellType] : kTypes) {
     if (std::string_view(*type) == name) return cellType;
   }
@@ -325,7 +337,13 @@ struct CellInProgress {
   bool dateStyle = false;
 };
 
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 std::string_view TrimmedSpaces(std::string_view text) {
+  // Most values have no spaces at their ends: two bytes tell.
+  if (text.empty() || (!IsSpace(text.front()) && !IsSpace(text.back()))) return text;
   const std::size_t first = text.find_first_not_of(" \t\n\r");
   if (first == std::string_view::npos) return {};
   const std::size_t last = text.find_last_not_of(" \t\n\r");
@@ -461,7 +479,7 @@ void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet
                    const SheetRowHandler& row) {
   std::vector<ReadCell> cells;
   CellInProgress progress;
-  ReadPart(workbook, sheet.part, [&](XmlReader& xml) {
+  ReadPartAhead(workbook, sheet.part, true, [&](XmlReader& xml) {
     std::uint32_t rowNumber = 0;
     bool inSheetData = false;
     for (XmlEvent event = NextXml(xml); event != XmlEvent::End; event = NextXml(xml)) {
@@ -519,5 +537,5 @@ void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet
       }
       if (used > 0) row(rowNumber, std::span<const ReadCell>(cells.data(), used));
     }
-  }, true);
+  });
 }

@@ -566,16 +566,32 @@ XmlEvent ReadStartTag(XmlReader& reader) {
   return XmlEvent::StartElement;
 }
 
+// Whether the end tag's name at the reader's position is `open` in full, its bytes in the buffer:
+// then reading the name could only give `open`.
+bool EndTagNames(XmlReader& reader, const std::string& open) {
+  if (open.size() >= kMostReferenceBytes || !Ensure(reader, open.size() + 1)) return false;
+  const char after = ByteAt(reader, open.size());
+  return (ClassOf(after) & kEndsName) != 0 && static_cast<unsigned char>(after) < 0x80 &&
+         std::memcmp(reader.buffer.get() + reader.position, open.data(), open.size()) == 0;
+}
+
 // Reads an end tag after its "</" and closes the element it matches.
 XmlEvent ReadEndTag(XmlReader& reader) {
-  ReadName(reader, reader.name);
+  std::string& open = reader.openElements[reader.depth - 1];
+  const bool namesOpen = EndTagNames(reader, open);
+  if (namesOpen) {
+    reader.position += open.size();
+  } else {
+    ReadName(reader, reader.name);
+  }
   SkipWhitespace(reader);
   if (!Ensure(reader, 1) || ByteAt(reader, 0) != '>') Fail(reader, "'>' expected in an end tag");
-  const std::string& open = reader.openElements[reader.depth - 1];
-  if (reader.name != open) {
+  if (!namesOpen && reader.name != open) {
     Fail(reader, "the end tag </" + std::string(Shown(reader.name)) + "> does not close <" +
                      std::string(Shown(open)) + ">");
   }
+  // The element's name is the event's, and its slot is not read again before it is assigned.
+  if (namesOpen) reader.name.assign(open);
   ++reader.position;
   --reader.depth;
   reader.attributeCount = 0;

@@ -19,8 +19,8 @@ inline constexpr std::size_t kReadAheadPieceBytes = std::size_t{128} * 1024;
 struct ReadAheadPiece {
   std::vector<char> bytes;
   std::size_t size = 0;
-  bool last = false;            // no piece follows: the entry ended or failed after these bytes
-  std::exception_ptr failure;   // what ReadZipEntry threw after these bytes, if it did
+  bool last = false;           // no piece follows: the entry ended or failed after these bytes
+  std::exception_ptr failure;  // what ReadZipEntry threw after these bytes, if it did
 };
 
 // An open entry read on a worker into a ring of pieces, handed out in order. The bytes, their
