@@ -26,9 +26,10 @@ namespace {
 // otherwise list every text it holds.
 constexpr std::size_t kProblemsListed = 20;
 
-// The most room taken ahead for one sheet's text.
+// The most room taken ahead for one sheet's text: an eighth of the address space at most, so
+// that a 32-bit build keeps room for the rest.
 constexpr std::uint64_t kMostReservedTextBytes =
-    std::min<std::uint64_t>(std::uint64_t{1} << 30, std::numeric_limits<std::size_t>::max() / 4);
+    std::min<std::uint64_t>(std::uint64_t{1} << 30, std::numeric_limits<std::size_t>::max() / 8);
 
 // What one table's conversion needs and gathers.
 struct SheetConversion {

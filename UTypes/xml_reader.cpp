@@ -590,7 +590,7 @@ XmlEvent ReadEndTag(XmlReader& reader) {
     Fail(reader, "the end tag </" + std::string(Shown(reader.name)) + "> does not close <" +
                      std::string(Shown(open)) + ">");
   }
-  // The element's name is the event's, and its slot is not read again before it is assigned.
+  // Matched in place: the event's name is the open element's.
   if (namesOpen) reader.name.assign(open);
   ++reader.position;
   --reader.depth;
