@@ -1,9 +1,11 @@
 // A workbook's sheets read back into the tables its unpacker writes.
 #include "workbook_source.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "code_page.h"
 #include "field_codec.h"
@@ -23,6 +25,11 @@ namespace {
 // Problems listed before the rest are counted: a workbook typed in the wrong code page would
 // otherwise list every text it holds.
 constexpr std::size_t kProblemsListed = 20;
+
+// The most room taken ahead for one sheet's text: an eighth of the address space at most, so
+// that a 32-bit build keeps room for the rest.
+constexpr std::uint64_t kMostReservedTextBytes =
+    std::min<std::uint64_t>(std::uint64_t{1} << 30, std::numeric_limits<std::size_t>::max() / 8);
 
 // What one table's conversion needs and gathers.
 struct SheetConversion {
@@ -249,6 +256,17 @@ std::string AppendLine(const SheetConversion& sheet, std::uint32_t row,
   return shownLine;
 }
 
+// Room for a sheet's text, which takes a fraction of its part (a cell's markup is longer than its
+// text): growing by doubling would copy the text and touch its pages twice, while room never
+// written costs address space only. Without room to spare, the text grows as it comes.
+void ReserveSheetText(std::string& text, std::uint64_t partBytes) {
+  const std::uint64_t room = std::min(partBytes / 4, kMostReservedTextBytes);
+  try {
+    text.reserve(static_cast<std::size_t>(room));
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // The table's text from its sheet: its rows from the header row on, each a line. Empty cells
 // take a tab each: a sheet whose text would be far larger than its part (cells placed far apart,
 // as only a damaged or hostile file places them) is refused rather than held.
@@ -256,8 +274,10 @@ std::string SheetText(const WorkbookFile& workbook, const WorkbookSheetEntry& en
                       const SheetConversion& sheet, WorkbookTables& tables, Problems& problems,
                       std::vector<ShownLine>& shownLines) {
   const ZipEntry* part = FindZipEntry(workbook.archive, entry.part);
-  const std::uint64_t mostBytes = (part == nullptr ? 0 : part->size) * 8 + (std::uint64_t{1} << 20);
+  const std::uint64_t partBytes = part == nullptr ? 0 : part->size;
+  const std::uint64_t mostBytes = partBytes * 8 + (std::uint64_t{1} << 20);
   std::string text;
+  ReserveSheetText(text, partBytes);
   std::uint32_t lastRow = 0;
   std::size_t lines = 0;  // the lines appended, the header row's first
   ReadSheetRows(workbook, entry, [&](std::uint32_t row, std::span<const ReadCell> cells) {

@@ -753,8 +753,23 @@ bool NearestFloat(const DecimalNumber& number, float& value) {
       break;
   }
   // "0.<digits>e<exponent>" in the form the standard conversion reads; it rounds once, to
-  // nearest with ties to even, from the exact decimal.
-  const std::string text = "0." + number.digits + "e" + std::to_string(number.exponent);
+  // nearest with ties to even, from the exact decimal. Built in place for the usual few digits.
+  constexpr std::size_t kInPlaceDigits = 40;
+  char inPlace[kInPlaceDigits + 32];
+  std::string longText;
+  std::string_view text;
+  if (number.digits.size() <= kInPlaceDigits) {
+    char* out = inPlace;
+    *out++ = '0';
+    *out++ = '.';
+    out = std::copy(number.digits.begin(), number.digits.end(), out);
+    *out++ = 'e';
+    out = std::to_chars(out, inPlace + sizeof inPlace, number.exponent).ptr;
+    text = std::string_view(inPlace, static_cast<std::size_t>(out - inPlace));
+  } else {
+    longText = "0." + number.digits + "e" + std::to_string(number.exponent);
+    text = longText;
+  }
   float magnitude = 0.0f;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
   if (error == std::errc::result_out_of_range) {

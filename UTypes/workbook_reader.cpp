@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <utility>
 
 #include "xml_reader.h"
 #include "xml_text.h"
+#include "zip_read_ahead.h"
 
 namespace {
 
@@ -15,6 +17,9 @@ namespace {
 constexpr std::size_t kMostTextBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMostRows = 1048576;
 constexpr std::size_t kMostColumns = 16384;
+// Sheets from this size on are inflated on a worker while their cells are read: below it, the
+// thread would cost more than it saves.
+constexpr std::uint64_t kLeastReadAheadBytes = std::uint64_t{1} << 20;
 
 constexpr std::string_view kStrictNamespace = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 constexpr std::string_view kStrictRelationships = "http://purl.oclc.org/ooxml/officeDocument/";
@@ -25,9 +30,8 @@ constexpr std::string_view kStrictRelationships = "http://purl.oclc.org/ooxml/of
 
 // An entry's bytes streamed into an XML reader.
 struct PartStream {
-  ZipEntryReader entry;
+  ZipReadAhead entry;
   XmlReader xml;
-  ~PartStream() { CloseZipEntry(entry); }
 };
 
 const ZipEntry& RequireEntry(const WorkbookFile& workbook, std::string_view part) {
@@ -36,29 +40,38 @@ const ZipEntry& RequireEntry(const WorkbookFile& workbook, std::string_view part
   return *entry;
 }
 
-void OpenPart(const WorkbookFile& workbook, const ZipEntry& entry, PartStream& stream) {
-  OpenZipEntry(workbook.archive, entry, stream.entry);
-  ZipEntryReader* reader = &stream.entry;
+void OpenPart(const WorkbookFile& workbook, const ZipEntry& entry, bool readAhead,
+              PartStream& stream) {
+  OpenReadAhead(workbook.archive, entry, readAhead, stream.entry);
+  ZipReadAhead* reader = &stream.entry;
   StartXml(
       stream.xml,
       [reader](char* destination, std::size_t capacity) {
-        return ReadZipEntry(*reader, destination, capacity);
+        return ReadAhead(*reader, destination, capacity);
       },
       kMostTextBytes);
 }
 
-// Runs `read` over a part, turning the container's and the XML's failures into the workbook's.
+// Runs `read` over a part, turning the container's and the XML's failures into the workbook's;
+// a large part is inflated ahead on a worker when `readAhead` allows it.
 template <typename Read>
-void ReadPart(const WorkbookFile& workbook, std::string_view part, Read read) {
+void ReadPartAhead(const WorkbookFile& workbook, std::string_view part, bool readAhead, Read read) {
   PartStream stream;
   try {
-    OpenPart(workbook, RequireEntry(workbook, part), stream);
+    const ZipEntry& entry = RequireEntry(workbook, part);
+    OpenPart(workbook, entry, readAhead && entry.size >= kLeastReadAheadBytes, stream);
     read(stream.xml);
   } catch (const ZipFailure& failure) {
     Fail(failure.message);
   } catch (const XmlFailure& failure) {
     Fail("is damaged: its part '" + std::string(part) + "' " + failure.message);
   }
+}
+
+// Runs `read` over a part on this thread alone, as ReadPartAhead.
+template <typename Read>
+void ReadPart(const WorkbookFile& workbook, std::string_view part, Read read) {
+  ReadPartAhead(workbook, part, false, read);
 }
 
 // The folder of a part, "xl/" for "xl/workbook.xml".
@@ -292,15 +305,45 @@ bool SameSheetName(std::string_view a, std::string_view b) {
          });
 }
 
+// A cell's t attribute: its kinds of saved value.
+enum class CellType : std::uint8_t {
+  Number,
+  SharedString,
+  InlineString,
+  FormulaString,
+  Boolean,
+  Error,
+  Date
+};
+
+// The type a t attribute names: a number when it is absent or names no other.
+CellType CellTypeOf(const std::string* type) {
+  if (type == nullptr) return CellType::Number;
+  constexpr std::pair<std::string_view, CellType> kTypes[] = {
+      {"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
+      {"str", CellType::FormulaString}, {"b", CellType::Boolean},
+      {"e", CellType::Error},           {"d", CellType::Date}};
+  for (const auto& [name, cellType] : kTypes) {
+    if (std::string_view(*type) == name) return cellType;
+  }
+  return CellType::Number;
+}
+
 // What a <c> element says of the cell being read into its slot.
 struct CellInProgress {
-  std::string type;  // the t attribute: "n" when absent
+  CellType type = CellType::Number;
   std::string valueText;
   bool hasValue = false;
   bool dateStyle = false;
 };
 
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
 std::string_view TrimmedSpaces(std::string_view text) {
+  // Most values have no spaces at their ends: two bytes tell.
+  if (text.empty() || (!IsSpace(text.front()) && !IsSpace(text.back()))) return text;
   const std::size_t first = text.find_first_not_of(" \t\n\r");
   if (first == std::string_view::npos) return {};
   const std::size_t last = text.find_last_not_of(" \t\n\r");
@@ -319,14 +362,14 @@ void TrimSpaces(std::string& text) {
 // The cell's kind and value from its type and saved value. The saved value's buffer is traded
 // with the cell's, so that both keep their capacity from cell to cell.
 void FinishCell(const WorkbookFile& workbook, CellInProgress& progress, ReadCell& cell) {
-  const std::string& type = progress.type;
-  if (type == "inlineStr") {
+  const CellType type = progress.type;
+  if (type == CellType::InlineString) {
     cell.kind = ReadCellKind::Text;  // its value is the <is> item's text
     return;
   }
   cell.value.swap(progress.valueText);
   if (cell.formula && !progress.hasValue) cell.formulaValue = false;
-  if (type == "s") {
+  if (type == CellType::SharedString) {
     const std::string_view digits = TrimmedSpaces(cell.value);
     std::size_t index = 0;
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
@@ -337,13 +380,13 @@ void FinishCell(const WorkbookFile& workbook, CellInProgress& progress, ReadCell
     }
     cell.kind = ReadCellKind::Text;
     cell.value = workbook.sharedStrings[index];
-  } else if (type == "str") {
+  } else if (type == CellType::FormulaString) {
     cell.kind = ReadCellKind::Text;
-  } else if (type == "b") {
+  } else if (type == CellType::Boolean) {
     cell.kind = ReadCellKind::Boolean;
-  } else if (type == "e") {
+  } else if (type == CellType::Error) {
     cell.kind = ReadCellKind::Error;
-  } else if (type == "d") {
+  } else if (type == CellType::Date) {
     cell.kind = ReadCellKind::Date;
   } else {
     cell.kind = progress.dateStyle ? ReadCellKind::Date : ReadCellKind::Number;
@@ -360,8 +403,7 @@ void ReadCellElement(const WorkbookFile& workbook, XmlReader& xml, std::size_t c
   cell.value.clear();
   cell.formula = false;
   cell.formulaValue = true;
-  const std::string* type = XmlAttributeValue(xml, "t");
-  progress.type.assign(type == nullptr ? std::string_view("n") : std::string_view(*type));
+  progress.type = CellTypeOf(XmlAttributeValue(xml, "t"));
   const long style = NumberOf(XmlAttributeValue(xml, "s"));
   progress.dateStyle = style >= 0 && static_cast<std::size_t>(style) < workbook.dateStyles.size() &&
                        workbook.dateStyles[static_cast<std::size_t>(style)];
@@ -437,7 +479,7 @@ void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet
                    const SheetRowHandler& row) {
   std::vector<ReadCell> cells;
   CellInProgress progress;
-  ReadPart(workbook, sheet.part, [&](XmlReader& xml) {
+  ReadPartAhead(workbook, sheet.part, true, [&](XmlReader& xml) {
     std::uint32_t rowNumber = 0;
     bool inSheetData = false;
     for (XmlEvent event = NextXml(xml); event != XmlEvent::End; event = NextXml(xml)) {

@@ -127,7 +127,7 @@ std::string_view TakeRun(XmlReader& reader, std::uint8_t endsRun) {
 inline void AppendBounded(const XmlReader& reader, std::string& out, std::string_view piece,
                           std::size_t most, std::string_view what) {
   if (piece.size() > most - out.size()) FailTooLong(reader, most, what);
-  out.append(piece);
+  if (!piece.empty()) out.append(piece);
 }
 
 // The length of the UTF-8 character at `bytes` when it is valid and one XML allows (not U+FFFE
@@ -467,6 +467,11 @@ bool TakeMarkupInText(XmlReader& reader) {
 void ReadCharacterData(XmlReader& reader) {
   std::string& text = reader.text;
   text.clear();
+  // Most often a tag follows at once: that needs none of the checks below.
+  if (reader.filled - reader.position >= 2 && ByteAt(reader, 0) == '<' &&
+      ByteAt(reader, 1) != '?' && ByteAt(reader, 1) != '!') {
+    return;
+  }
   for (;;) {
     AppendBounded(reader, text, TakeRun(reader, kEndsText), reader.mostTextBytes, "text");
     if (!Ensure(reader, 1)) return;
@@ -561,16 +566,32 @@ XmlEvent ReadStartTag(XmlReader& reader) {
   return XmlEvent::StartElement;
 }
 
+// Whether the end tag's name at the reader's position is `open` in full, its bytes in the buffer:
+// then reading the name could only give `open`.
+bool EndTagNames(XmlReader& reader, const std::string& open) {
+  if (open.size() >= kMostReferenceBytes || !Ensure(reader, open.size() + 1)) return false;
+  const char after = ByteAt(reader, open.size());
+  return (ClassOf(after) & kEndsName) != 0 && static_cast<unsigned char>(after) < 0x80 &&
+         std::memcmp(reader.buffer.get() + reader.position, open.data(), open.size()) == 0;
+}
+
 // Reads an end tag after its "</" and closes the element it matches.
 XmlEvent ReadEndTag(XmlReader& reader) {
-  ReadName(reader, reader.name);
+  std::string& open = reader.openElements[reader.depth - 1];
+  const bool namesOpen = EndTagNames(reader, open);
+  if (namesOpen) {
+    reader.position += open.size();
+  } else {
+    ReadName(reader, reader.name);
+  }
   SkipWhitespace(reader);
   if (!Ensure(reader, 1) || ByteAt(reader, 0) != '>') Fail(reader, "'>' expected in an end tag");
-  const std::string& open = reader.openElements[reader.depth - 1];
-  if (reader.name != open) {
+  if (!namesOpen && reader.name != open) {
     Fail(reader, "the end tag </" + std::string(Shown(reader.name)) + "> does not close <" +
                      std::string(Shown(open)) + ">");
   }
+  // Matched in place: the event's name is the open element's.
+  if (namesOpen) reader.name.assign(open);
   ++reader.position;
   --reader.depth;
   reader.attributeCount = 0;
@@ -672,13 +693,19 @@ std::string_view XmlName(const XmlReader& reader) {
 }
 
 std::string_view LocalName(std::string_view name) {
-  const std::size_t colon = name.find(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+  // A loop rather than find: names are a few bytes, and this runs for every element.
+  for (std::size_t index = 0; index < name.size(); ++index) {
+    if (name[index] == ':') return name.substr(index + 1);
+  }
+  return name;
 }
 
 const std::string* XmlAttributeValue(const XmlReader& reader, std::string_view localName) {
   for (const XmlAttribute& attribute : XmlAttributes(reader)) {
     const std::string_view name = attribute.name;
+    // Whether by its full or its local name, a match ends in `localName`: most attributes are
+    // passed over by that alone.
+    if (!name.ends_with(localName)) continue;
     const bool declaration = name == "xmlns" || name.starts_with("xmlns:");
     if ((declaration ? name : LocalName(name)) == localName) return &attribute.value;
   }

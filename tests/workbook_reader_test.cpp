@@ -279,6 +279,44 @@ TEST(WorkbookReader, RefusesFilesThatAreNoWorkbookOfThisKind) {
   }
 }
 
+// A sheet of `rows` rows, each a number and an inline text; its last row ends as `lastRowEnd`.
+std::string ManyRows(std::uint32_t rows, std::string_view lastRowEnd) {
+  std::string sheetData;
+  for (std::uint32_t row = 1; row <= rows; ++row) {
+    const std::string number = std::to_string(row);
+    sheetData += "<row r=\"" + number + "\"><c r=\"A" + number + "\"><v>" + number +
+                 "</v></c><c r=\"B" + number + "\" t=\"inlineStr\"><is><t>x" + number +
+                 "</t></is></c>";
+    sheetData += row == rows ? lastRowEnd : "</row>";
+  }
+  return sheetData;
+}
+
+// A sheet large enough to be inflated on a worker gives every row, and its damage, as a small
+// one does.
+TEST(WorkbookReader, LargeSheetsReadAsSmallOnes) {
+  TempFolder folder;
+  for (const std::uint32_t rows : {3u, 40000u}) {
+    SCOPED_TRACE(rows);
+    const std::string path = folder / "rows.xlsx";
+    WriteZipEntries(path, OneSheetWorkbook(kMain, kRelationships, ManyRows(rows, "</row>")));
+    const std::vector<SheetRows> sheets = ReadWorkbookSheets(path);
+    ASSERT_EQ(sheets.size(), 1u);
+    ASSERT_EQ(sheets[0].rows.size(), rows);
+    for (std::uint32_t row = 1; row <= rows; ++row) {
+      const auto& [number, cells] = sheets[0].rows[row - 1];
+      ASSERT_EQ(number, row);
+      ASSERT_EQ(cells.size(), 2u);
+      EXPECT_EQ(cells[0].value, std::to_string(row));
+      EXPECT_EQ(cells[1].value, "x" + std::to_string(row));
+    }
+    WriteZipEntries(path, OneSheetWorkbook(kMain, kRelationships, ManyRows(rows, "</rows>")));
+    const std::string failure = FailureOfReading(path);
+    EXPECT_TRUE(failure.starts_with("is damaged: its part 'xl/worksheets/sheet1.xml' ")) << failure;
+    EXPECT_NE(failure.find("</rows> does not close <row>"), std::string::npos) << failure;
+  }
+}
+
 // ---- Cell references.
 
 struct ReferenceCase {
