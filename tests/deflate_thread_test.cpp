@@ -57,9 +57,10 @@ std::vector<Deflated> DeflateAll(std::size_t entries, const std::vector<PieceFor
   DeflateThread deflater;
   if (onThread) StartDeflateThread(deflater);
   for (const PieceFor& piece : pieces) {
-    std::string bytes = piece.bytes;
+    RowBuilder bytes;
+    AppendRowText(bytes, piece.bytes);
     QueueDeflate(deflater, parts[piece.entry], bytes);
-    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(bytes.size, 0u);
   }
   WaitForDeflates(deflater);
   std::vector<Deflated> deflated;
@@ -103,7 +104,8 @@ TEST(DeflateThreadTest, StoppingDropsWhatIsQueuedAndTheWorkerStartsAgain) {
   DeflateThread deflater;
   StartDeflateThread(deflater);
   for (int piece = 0; piece < 8; ++piece) {
-    std::string bytes = SheetLikeBytes(random, 300000);
+    RowBuilder bytes;
+    AppendRowText(bytes, SheetLikeBytes(random, 300000));
     QueueDeflate(deflater, part, bytes);
   }
   StopDeflateThread(deflater);
@@ -114,7 +116,8 @@ TEST(DeflateThreadTest, StoppingDropsWhatIsQueuedAndTheWorkerStartsAgain) {
   CloseEntryInMemory(part);
   StartEntryInMemory(part);
   StartDeflateThread(deflater);
-  std::string bytes = "<row r=\"1\"></row>";
+  RowBuilder bytes;
+  AppendRowText(bytes, "<row r=\"1\"></row>");
   QueueDeflate(deflater, part, bytes);
   WaitForDeflates(deflater);
   const Deflated deflated = Finished(part);
