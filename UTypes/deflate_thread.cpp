@@ -15,11 +15,11 @@ bool DeflateNext(DeflateThread& deflater, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   std::exception_ptr failure;
   try {
-    AppendEntryInMemory(*piece.entry, piece.bytes);
+    AppendEntryInMemory(*piece.entry, RowText(piece.bytes));
   } catch (...) {
     failure = std::current_exception();
   }
-  piece.bytes.clear();
+  piece.bytes.size = 0;
   lock.lock();
   deflater.working = false;
   deflater.spare.push_back(std::move(piece.bytes));
@@ -49,10 +49,10 @@ void StartDeflateThread(DeflateThread& deflater) {
   deflater.worker = std::thread(RunWorker, std::ref(deflater));
 }
 
-void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, std::string& bytes) {
+void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, RowBuilder& bytes) {
   if (!deflater.worker.joinable()) {
-    AppendEntryInMemory(entry, bytes);
-    bytes.clear();
+    AppendEntryInMemory(entry, RowText(bytes));
+    bytes.size = 0;
     return;
   }
   std::unique_lock<std::mutex> lock(deflater.mutex);
@@ -60,7 +60,8 @@ void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, std::string&
     return deflater.failure != nullptr || deflater.queue.size() < kMostQueuedPieces;
   });
   if (deflater.failure != nullptr) std::rethrow_exception(deflater.failure);
-  std::string next;
+  // Every member of a row moves whole, so `bytes` is left as the spare was: empty, its room kept.
+  RowBuilder next;
   if (!deflater.spare.empty()) {
     next = std::move(deflater.spare.back());
     deflater.spare.pop_back();

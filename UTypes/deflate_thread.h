@@ -6,10 +6,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
+#include "row_buffer.h"
 #include "zip_archive.h"
 
 // The most pieces waiting to be deflated: the maker of the bytes waits beyond it, so that
@@ -19,7 +19,7 @@ inline constexpr std::size_t kMostQueuedPieces = 4;
 // Bytes for an entry, in the order they came.
 struct QueuedPiece {
   ZipEntryInMemory* entry = nullptr;
-  std::string bytes;
+  RowBuilder bytes;
 };
 
 // One thread that deflates the pieces handed to it in the order they came. Each entry's zlib
@@ -31,9 +31,9 @@ struct DeflateThread {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<QueuedPiece> queue;
-  std::vector<std::string> spare;  // emptied buffers, handed back for the next pieces
-  std::exception_ptr failure;      // the first failure of a deflate on the worker
-  bool working = false;            // the worker holds a piece
+  std::vector<RowBuilder> spare;  // emptied buffers, handed back for the next pieces
+  std::exception_ptr failure;     // the first failure of a deflate on the worker
+  bool working = false;           // the worker holds a piece
   bool stopping = false;
   ~DeflateThread();
 };
@@ -48,7 +48,7 @@ void StartDeflateThread(DeflateThread& deflater);
 // until WaitForDeflates. Rethrows what a deflate on the worker threw (ZipFailure,
 // std::bad_alloc), after which no piece is taken; without a worker, throws as
 // AppendEntryInMemory.
-void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, std::string& bytes);
+void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, RowBuilder& bytes);
 
 // Waits until every queued piece is deflated; rethrows a failure as QueueDeflate.
 void WaitForDeflates(DeflateThread& deflater);

@@ -111,24 +111,38 @@ std::size_t MatchLength(const unsigned char* earlier, const unsigned char* at, s
   return length;
 }
 
-// The bits on their way into a byte buffer with room for every byte they make.
+// The bits on their way into a byte buffer with room for every byte they make and eight more:
+// each code is followed by one store of eight bytes, of which the whole ones are kept, so that
+// no code waits on a branch.
 struct BitSink {
   std::uint64_t bits;
-  unsigned count;
+  unsigned count;  // below 8 between codes
   unsigned char* out;
 
+  // `code` is at most 32 bits long.
   void Put(StreamCode code) {
     bits |= std::uint64_t{code.bits} << count;
     count += code.length;
-    if (count >= 32) {
-      for (int byte = 0; byte < 4; ++byte) {
-        *out++ = static_cast<unsigned char>(bits);
-        bits >>= 8;
-      }
-      count -= 32;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, &bits, sizeof bits);
+    } else {
+      for (unsigned byte = 0; byte < sizeof bits; ++byte)
+        out[byte] = static_cast<unsigned char>(bits >> (8 * byte));
     }
+    const unsigned whole = count / 8;
+    out += whole;
+    bits >>= 8 * whole;
+    count -= 8 * whole;
   }
 };
+
+// A match's length and distance codes as one code: at most 13 and 18 bits.
+StreamCode MatchCode(std::size_t length, std::size_t distance) {
+  const StreamCode lengthCode = kLengthCodes[length];
+  const StreamCode distanceCode = DistanceCode(distance);
+  return {lengthCode.bits | (distanceCode.bits << lengthCode.length),
+          lengthCode.length + distanceCode.length};
+}
 
 }  // namespace
 
@@ -139,13 +153,13 @@ void StartQuickDeflate(QuickDeflater& deflater) {
   deflater.bitCount = 3;
 }
 
-void QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, std::string& out) {
-  // A literal takes at most 9 bits: room for every byte of the piece and a little more, in a
-  // buffer kept from piece to piece, so that `out` grows only by what is made.
-  std::string& scratch = deflater.scratch;
-  const std::size_t room = piece.size() + piece.size() / 8 + 16;
-  if (scratch.size() < room) scratch.resize(room);
-  auto* const begin = reinterpret_cast<unsigned char*>(scratch.data());
+std::size_t MostQuickDeflated(std::size_t size) {
+  // A literal takes at most 9 bits; the sink stores eight bytes ahead, and a little more.
+  return size + size / 8 + 16;
+}
+
+char* QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, char* out) {
+  auto* const begin = reinterpret_cast<unsigned char*>(out);
   BitSink sink{deflater.bits, deflater.bitCount, begin};
   std::uint32_t* const lastPositions = deflater.lastPositions.data();
   std::fill_n(lastPositions, deflater.lastPositions.size(), 0);
@@ -163,8 +177,7 @@ void QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, std::str
       const std::size_t length =
           kShortestMatch + MatchLength(bytes + candidate - 1 + kShortestMatch,
                                        bytes + at + kShortestMatch, most - kShortestMatch);
-      sink.Put(kLengthCodes[length]);
-      sink.Put(DistanceCode(at + 1 - candidate));
+      sink.Put(MatchCode(length, at + 1 - candidate));
       at += length;
       continue;
     }
@@ -175,20 +188,14 @@ void QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, std::str
     sink.Put(kLiteralCodes[bytes[at]]);
   deflater.bits = sink.bits;
   deflater.bitCount = sink.count;
-  out.append(scratch.data(), static_cast<std::size_t>(sink.out - begin));
+  return reinterpret_cast<char*>(sink.out);
 }
 
-void FinishQuickDeflate(QuickDeflater& deflater, std::string& out) {
-  BitSink sink{deflater.bits, deflater.bitCount, nullptr};
-  char tail[16];
-  sink.out = reinterpret_cast<unsigned char*>(tail);
+char* FinishQuickDeflate(QuickDeflater& deflater, char* out) {
+  BitSink sink{deflater.bits, deflater.bitCount, reinterpret_cast<unsigned char*>(out)};
   sink.Put(FixedCode(kEndOfBlock));
-  std::size_t made = static_cast<std::size_t>(reinterpret_cast<char*>(sink.out) - tail);
-  for (; sink.count > 0; sink.count = sink.count >= 8 ? sink.count - 8 : 0) {
-    tail[made++] = static_cast<char>(sink.bits & 0xFF);
-    sink.bits >>= 8;
-  }
-  out.append(tail, made);
+  if (sink.count > 0) *sink.out++ = static_cast<unsigned char>(sink.bits);
   deflater.bits = 0;
   deflater.bitCount = 0;
+  return reinterpret_cast<char*>(sink.out);
 }

@@ -15,7 +15,8 @@ struct FreeRowBytes {
 };
 
 // The text of the record under construction. One builder serves a whole run; once it has
-// grown, decoding a field allocates nothing.
+// grown, decoding a field allocates nothing. A sheet's XML on its way to the deflater, and the
+// deflated bytes, are written into one the same way, in place.
 struct RowBuilder {
   std::unique_ptr<char[], FreeRowBytes> bytes;
   std::size_t size = 0;

@@ -324,11 +324,12 @@ void WorkbookLineWriter::Line(int route, std::string_view) {
       value = WorkbookFloatText(std::bit_cast<float>(cell.floatBits));
       out = {SheetCellKind::Number, value, CellStyle::General};
     } else if (oneNumber && !IsFloatDecoder(cell.rule.decoder)) {
-      value = cell.bytes;
-      out = {SheetCellKind::Number, value, CellStyle::General};
+      // The cell's own bytes, kept until the row is written.
+      out = {SheetCellKind::Number, cell.bytes, CellStyle::General};
     } else {
       AppendUtf8OfBytes(*codePage, cell.bytes, value);
-      const std::size_t length = Utf16Length(value);
+      // A text takes no more UTF-16 units than UTF-8 bytes: only a long one is counted.
+      const std::size_t length = value.size() > kMostCellCharacters ? Utf16Length(value) : 0;
       if (length > kMostCellCharacters) {
         RefuseWorkbook(shown, line,
                        ColumnName(shown.headerRow, column) + " holds a text of " +
@@ -337,10 +338,12 @@ void WorkbookLineWriter::Line(int route, std::string_view) {
       }
       out = {SheetCellKind::Text, value, CellStyle::Text};
     }
-    cell.bytes.clear();
-    cell.fields = 0;
   }
   AppendSheetRow(*workbook, table, row);
+  for (std::size_t column = 0; column < count; ++column) {
+    cells[column].bytes.clear();
+    cells[column].fields = 0;
+  }
 }
 
 void AddOriginSheet(WorkbookWriter& workbook, const WorkbookOrigin& origin) {

@@ -3,14 +3,13 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "replacing_file.h"
 #include "run_failure.h"
 #include "xml_text.h"
 
 namespace {
-
-using namespace std::string_view_literals;
 
 // Sheets are deflated in memory by the quick encoder; the small parts take zlib's default level.
 constexpr int kSmallPartDeflateLevel = 6;
@@ -110,21 +109,20 @@ std::string SheetHead(const WorkbookSheet& sheet) {
 
 // The reference of the sheet's cells from A1 to the last of its widest row: what its filter
 // covers.
-std::string SheetRange(const WorkbookSheet& sheet, bool absolute, const WorkbookWriter& workbook) {
+std::string SheetRange(const WorkbookSheet& sheet, bool absolute) {
   const std::size_t lastColumn = sheet.widestRow == 0 ? 0 : sheet.widestRow - 1;
   const std::string dollar = absolute ? "$" : "";
   std::string range = dollar + "A" + dollar + "1:" + dollar;
-  range += lastColumn < workbook.columnNames.size() ? workbook.columnNames[lastColumn]
-                                                    : ColumnLetters(lastColumn);
+  range += ColumnLetters(lastColumn);
   range += dollar;
   AppendNumber(range, sheet.rows == 0 ? 1 : sheet.rows);
   return range;
 }
 
-std::string SheetTail(const WorkbookSheet& sheet, const WorkbookWriter& workbook) {
+std::string SheetTail(const WorkbookSheet& sheet) {
   std::string tail = "</sheetData>";
   if (sheet.frozenHeader && sheet.rows > 0) {
-    tail += "<autoFilter ref=\"" + SheetRange(sheet, false, workbook) + "\"/>";
+    tail += "<autoFilter ref=\"" + SheetRange(sheet, false) + "\"/>";
   }
   tail += "</worksheet>";
   return tail;
@@ -142,29 +140,60 @@ bool NeedsPreservedSpace(std::string_view text) {
   return !text.empty() && (isSpace(text.front()) || isSpace(text.back()));
 }
 
-// Every cell names its place: the format lets a cell without a reference follow the one before,
-// but Gnumeric reads such a cell as lying before column A and drops it.
-void AppendCell(std::string& out, const SheetCell& cell, std::string_view column,
-                std::string_view row) {
-  out += "<c r=\""sv;
-  out += column;
-  out += row;
-  out += '"';
+char* Put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Copies the whole buffer, of which the first `size` bytes count; `out` has room for all of it.
+template <std::size_t kSize>
+char* PutFixed(char* out, const std::array<char, kSize>& bytes, std::size_t size) {
+  std::memcpy(out, bytes.data(), kSize);
+  return out + size;
+}
+
+constexpr std::string_view kCellStart = "<c r=\"";
+constexpr std::string_view kStyleStart = "\" s=\"";
+constexpr std::string_view kNumberStart = "\"><v>";
+constexpr std::string_view kNumberEnd = "</v></c>";
+constexpr std::string_view kTextStart = "\" t=\"inlineStr\"><is><t>";
+constexpr std::string_view kPreservedTextStart =
+    "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">";
+constexpr std::string_view kTextEnd = "</t></is></c>";
+// A style's index is one digit.
+static_assert(static_cast<std::size_t>(CellStyle::Removed) < 10);
+
+// A row's number as its cells' references end.
+using RowDigits = std::array<char, 16>;
+
+// The most bytes WriteCell writes for the cell, its opening and row number copied whole.
+std::size_t MostCellXml(const SheetCell& cell) {
+  const std::size_t markup = std::tuple_size_v<decltype(CellOpening::bytes)> +
+                             std::tuple_size_v<RowDigits> + kStyleStart.size() + 1 +
+                             kPreservedTextStart.size() + kTextEnd.size();
+  const std::size_t growth = cell.kind == SheetCellKind::Number ? 1 : kMostCellTextGrowth;
+  return markup + growth * cell.value.size();
+}
+
+// Writes the cell's XML at `out`, which has room for MostCellXml; returns its end. Every cell
+// names its place: the format lets a cell without a reference follow the one before, but
+// Gnumeric reads such a cell as lying before column A and drops it.
+char* WriteCell(char* out, const SheetCell& cell, const CellOpening& opening, const RowDigits& row,
+                std::size_t rowSize) {
+  out = PutFixed(out, opening.bytes, opening.size);
+  out = PutFixed(out, row, rowSize);
   if (cell.style != CellStyle::General) {
-    out += " s=\""sv;
-    AppendNumber(out, StyleIndex(cell.style));
-    out += '"';
+    out = Put(out, kStyleStart);
+    *out++ = static_cast<char>('0' + StyleIndex(cell.style));
   }
   if (cell.kind == SheetCellKind::Number) {
-    out += "><v>"sv;
-    out += cell.value;
-    out += "</v></c>"sv;
-    return;
+    out = Put(out, kNumberStart);
+    out = Put(out, cell.value);
+    return Put(out, kNumberEnd);
   }
-  out += NeedsPreservedSpace(cell.value) ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">"sv
-                                         : " t=\"inlineStr\"><is><t>"sv;
-  AppendCellText(out, cell.value);
-  out += "</t></is></c>"sv;
+  out = Put(out, NeedsPreservedSpace(cell.value) ? kPreservedTextStart : kTextStart);
+  out = WriteCellText(cell.value, out);
+  return Put(out, kTextEnd);
 }
 
 void AddPart(ZipWriter& zip, std::string_view name, std::string_view content) {
@@ -264,7 +293,7 @@ std::string WorkbookPart(const WorkbookWriter& workbook) {
     names += "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"";
     AppendNumber(names, sheet);
     names += "\" hidden=\"1\">";
-    AppendCellText(names, QuotedSheetName(each.name) + "!" + SheetRange(each, true, workbook));
+    AppendCellText(names, QuotedSheetName(each.name) + "!" + SheetRange(each, true));
     names += "</definedName>";
   }
   if (!names.empty()) part += "<definedNames>" + names + "</definedNames>";
@@ -278,6 +307,15 @@ std::string StylesPart() {
   part += "\">";
   part += kStyleSheet;
   return part + "</styleSheet>";
+}
+
+// A column's cell opening: at most 6 bytes and the 3 letters of the last column.
+CellOpening CellOpeningOf(std::size_t column) {
+  const std::string letters = ColumnLetters(column);
+  CellOpening opening;
+  char* const end = Put(Put(opening.bytes.data(), kCellStart), letters);
+  opening.size = static_cast<std::size_t>(end - opening.bytes.data());
+  return opening;
 }
 
 }  // namespace
@@ -306,30 +344,39 @@ std::size_t AddSheet(WorkbookWriter& workbook, std::string name, std::vector<She
   sheet.columns = std::move(columns);
   sheet.frozenHeader = headerRow;
   StartEntryInMemory(sheet.part);
-  sheet.pending = SheetHead(sheet);
+  AppendRowText(sheet.pending, SheetHead(sheet));
   return workbook.sheets.size() - 1;
 }
 
 void AppendSheetRow(WorkbookWriter& workbook, std::size_t index, std::span<const SheetCell> cells) {
   WorkbookSheet& sheet = workbook.sheets[index];
-  while (workbook.columnNames.size() < cells.size()) {
-    workbook.columnNames.push_back(ColumnLetters(workbook.columnNames.size()));
-  }
+  while (workbook.cellOpenings.size() < cells.size())
+    workbook.cellOpenings.push_back(CellOpeningOf(workbook.cellOpenings.size()));
   ++sheet.rows;
-  char rowDigits[16];
-  const auto rowEnd = std::to_chars(rowDigits, rowDigits + sizeof rowDigits, sheet.rows).ptr;
-  const std::string_view row(rowDigits, static_cast<std::size_t>(rowEnd - rowDigits));
-  std::string& out = sheet.pending;
-  out += "<row r=\""sv;
-  out += row;
-  out += "\">"sv;
+  constexpr std::string_view kRowStart = "<row r=\"";
+  constexpr std::string_view kRowEnd = "</row>";
+  RowDigits row{};
+  const auto rowSize = static_cast<std::size_t>(
+      std::to_chars(row.data(), row.data() + row.size(), sheet.rows).ptr - row.data());
+  RowBuilder& pending = sheet.pending;
+  // Each piece is written in place into room made for its most bytes.
+  char* out = RowSpace(pending, kRowStart.size() + row.size() + 2);
+  out = Put(out, kRowStart);
+  out = PutFixed(out, row, rowSize);
+  out = Put(out, "\">");
+  pending.size = static_cast<std::size_t>(out - pending.bytes.get());
+  std::size_t widest = 0;
   for (std::size_t column = 0; column < cells.size(); ++column) {
-    if (cells[column].kind == SheetCellKind::Empty) continue;
-    AppendCell(out, cells[column], workbook.columnNames[column], row);
-    if (column + 1 > sheet.widestRow) sheet.widestRow = column + 1;
+    const SheetCell& cell = cells[column];
+    if (cell.kind == SheetCellKind::Empty) continue;
+    out = RowSpace(pending, MostCellXml(cell));
+    out = WriteCell(out, cell, workbook.cellOpenings[column], row, rowSize);
+    pending.size = static_cast<std::size_t>(out - pending.bytes.get());
+    widest = column + 1;
   }
-  out += "</row>"sv;
-  if (out.size() >= kPendingSheetXml) FlushSheetXml(workbook, sheet);
+  AppendRowText(pending, kRowEnd);
+  if (widest > sheet.widestRow) sheet.widestRow = widest;
+  if (pending.size >= kPendingSheetXml) FlushSheetXml(workbook, sheet);
 }
 
 void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
@@ -337,7 +384,7 @@ void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
   try {
     // The sheets' last XML is deflated while the small parts are written.
     for (WorkbookSheet& sheet : workbook.sheets) {
-      sheet.pending += SheetTail(sheet, workbook);
+      AppendRowText(sheet.pending, SheetTail(sheet));
       FlushSheetXml(workbook, sheet);
     }
     StartZip(zip, file, kSmallPartDeflateLevel);

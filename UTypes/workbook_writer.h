@@ -2,6 +2,7 @@
 // that spreadsheets open without an import dialog.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "deflate_thread.h"
 #include "platform.h"
+#include "row_buffer.h"
 #include "zip_archive.h"
 
 // What a sheet holds at most: rows, columns, and characters (UTF-16 units) in one cell.
@@ -45,15 +47,23 @@ struct WorkbookSheet {
   std::string name;
   std::vector<SheetColumn> columns;
   ZipEntryInMemory part;
-  std::string pending;  // XML not yet deflated
+  RowBuilder pending;  // XML not yet deflated
   std::uint32_t rows = 0;
   std::size_t widestRow = 0;
   bool frozenHeader = false;
 };
 
+// A short piece of a cell's XML in a buffer of fixed size, so that it is copied in one move of
+// known size.
+struct CellOpening {
+  std::array<char, 16> bytes{};
+  std::size_t size = 0;
+};
+
 struct WorkbookWriter {
   std::vector<WorkbookSheet> sheets;
-  std::vector<std::string> columnNames;  // "A", "B", ... as far as a row has reached
+  // Per column as far as a row has reached, the start of its cells' XML: <c r=" and its letters.
+  std::vector<CellOpening> cellOpenings;
   // Whether the sheets' XML is deflated on a thread of its own while rows are made, where the
   // machine has more than one core; false: on the caller's thread. The bytes are the same.
   bool deflateApart = true;

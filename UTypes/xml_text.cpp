@@ -4,12 +4,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// The bytes AppendCellText looks at: controls other than tab and LF, & < >, the underscore that
+// The bytes WriteCellText looks at: controls other than tab and LF, & < >, the underscore that
 // may start an escape, and 0xEF, the lead byte of U+FFFE and U+FFFF.
 constexpr std::array<bool, 256> CellSpecialBytes() {
   std::array<bool, 256> special{};
@@ -59,45 +60,51 @@ bool UnderscoreNeedsEscape(std::string_view text, std::size_t at) {
   return text[at + 6] == '_' || WritesAsEscape(text, at + 6);
 }
 
-void AppendEscape(std::string& out, unsigned unit) {
-  const char escape[7] = {'_',
-                          'x',
-                          kHexDigits[(unit >> 12) & 15],
-                          kHexDigits[(unit >> 8) & 15],
-                          kHexDigits[(unit >> 4) & 15],
-                          kHexDigits[unit & 15],
-                          '_'};
-  out.append(escape, sizeof escape);
+char* WriteEscape(char* out, unsigned unit) {
+  out[0] = '_';
+  out[1] = 'x';
+  out[2] = kHexDigits[(unit >> 12) & 15];
+  out[3] = kHexDigits[(unit >> 8) & 15];
+  out[4] = kHexDigits[(unit >> 4) & 15];
+  out[5] = kHexDigits[unit & 15];
+  out[6] = '_';
+  return out + 7;
 }
 
-// Writes the special byte at `at`; returns how many bytes of `text` it consumed.
-std::size_t AppendSpecialCellByte(std::string& out, std::string_view text, std::size_t at) {
+char* WriteEntity(char* out, std::string_view entity) {
+  std::memcpy(out, entity.data(), entity.size());
+  return out + entity.size();
+}
+
+// Writes the special byte at `at` at `out`, moving it past what it wrote; returns how many bytes
+// of `text` it consumed.
+std::size_t WriteSpecialCellByte(char*& out, std::string_view text, std::size_t at) {
   const std::uint8_t byte = ByteAt(text, at);
   switch (byte) {
     case '&':
-      out += "&amp;";
+      out = WriteEntity(out, "&amp;");
       return 1;
     case '<':
-      out += "&lt;";
+      out = WriteEntity(out, "&lt;");
       return 1;
     case '>':
-      out += "&gt;";
+      out = WriteEntity(out, "&gt;");
       return 1;
     case '_':
       if (UnderscoreNeedsEscape(text, at))
-        AppendEscape(out, '_');
+        out = WriteEscape(out, '_');
       else
-        out += '_';
+        *out++ = '_';
       return 1;
     case 0xEF:
       if (!WritesAsEscape(text, at)) {
-        out += static_cast<char>(byte);
+        *out++ = static_cast<char>(byte);
         return 1;
       }
-      AppendEscape(out, 0xFFFEu | (ByteAt(text, at + 2) & 1u));
+      out = WriteEscape(out, 0xFFFEu | (ByteAt(text, at + 2) & 1u));
       return 3;
     default:
-      AppendEscape(out, byte);
+      out = WriteEscape(out, byte);
       return 1;
   }
 }
@@ -154,18 +161,25 @@ std::size_t AppendUnescaped(std::string& out, std::string_view text, std::size_t
 
 }  // namespace
 
-void AppendCellText(std::string& out, std::string_view utf8) {
+char* WriteCellText(std::string_view utf8, char* out) {
   const auto* const bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
   const std::size_t size = utf8.size();
   std::size_t at = 0;
   while (at < size) {
-    std::size_t runEnd = at;
-    while (runEnd < size && !kCellSpecial[bytes[runEnd]])
-      ++runEnd;
-    out.append(utf8.data() + at, runEnd - at);
-    if (runEnd == size) break;
-    at = runEnd + AppendSpecialCellByte(out, utf8, runEnd);
+    // Most texts are short and have no special byte: each byte is copied as it is scanned.
+    while (at < size && !kCellSpecial[bytes[at]])
+      *out++ = static_cast<char>(bytes[at++]);
+    if (at == size) break;
+    at += WriteSpecialCellByte(out, utf8, at);
   }
+  return out;
+}
+
+void AppendCellText(std::string& out, std::string_view utf8) {
+  const std::size_t start = out.size();
+  out.resize(start + kMostCellTextGrowth * utf8.size());
+  char* const end = WriteCellText(utf8, out.data() + start);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void AppendUnescapedCellText(std::string& out, std::string_view text) {

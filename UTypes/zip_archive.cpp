@@ -313,14 +313,26 @@ namespace {
 // The input taken by the quick encoder at a time: its matches lie within one such piece.
 constexpr std::size_t kQuickPiece = kZipBufferSize;
 
-// The entry's next piece of deflated bytes, empty.
-std::string& NextDeflatedPiece(ZipEntryInMemory& entry) {
-  return entry.pieces.emplace_back();
+// The deflated bytes are written in place into chunks of this size, each taken once and
+// filled in turn: the encoder's output is never copied, and its pages are touched only as it
+// writes them.
+constexpr std::size_t kDeflatedChunk = std::size_t{4} << 20;
+
+// Room for `count` bytes at the end of the entry's deflated bytes: in its last chunk, or in a new
+// one where that has too little left.
+char* DeflatedSpace(ZipEntryInMemory& entry, std::size_t count) {
+  if (entry.pieces.empty() || entry.pieces.back().capacity - entry.pieces.back().size < count) {
+    RowSpace(entry.pieces.emplace_back(), std::max(count, kDeflatedChunk));
+  }
+  return RowSpace(entry.pieces.back(), count);
 }
 
-// Counts the entry's last piece, once made, into its deflated size.
-void CountLastPiece(ZipEntryInMemory& entry) {
-  entry.compressedSize += entry.pieces.back().size();
+// Counts the bytes written from the last chunk's end up to `end` into the entry.
+void CountDeflated(ZipEntryInMemory& entry, const char* end) {
+  RowBuilder& chunk = entry.pieces.back();
+  const char* const start = chunk.bytes.get() + chunk.size;
+  entry.compressedSize += static_cast<std::size_t>(end - start);
+  chunk.size += static_cast<std::size_t>(end - start);
   if (entry.compressedSize > kLargestWritten) RaiseZipFailure(kTooLarge);
 }
 
@@ -338,15 +350,15 @@ void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes) {
   while (!bytes.empty()) {
     const std::string_view piece = bytes.substr(0, kQuickPiece);
     entry.crc = UpdateCrc(entry.crc, reinterpret_cast<const Bytef*>(piece.data()), piece.size());
-    QuickDeflatePiece(entry.deflater, piece, NextDeflatedPiece(entry));
-    CountLastPiece(entry);
+    char* const out = DeflatedSpace(entry, MostQuickDeflated(piece.size()));
+    CountDeflated(entry, QuickDeflatePiece(entry.deflater, piece, out));
     bytes.remove_prefix(piece.size());
   }
 }
 
 void FinishEntryInMemory(ZipEntryInMemory& entry) {
-  FinishQuickDeflate(entry.deflater, NextDeflatedPiece(entry));
-  CountLastPiece(entry);
+  char* const out = DeflatedSpace(entry, kMostQuickDeflateEnd);
+  CountDeflated(entry, FinishQuickDeflate(entry.deflater, out));
   entry.open = false;
 }
 
@@ -365,9 +377,9 @@ void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory&
   written.size = static_cast<std::uint32_t>(entry.size);
   written.localHeaderOffset = static_cast<std::uint32_t>(headerOffset);
   QueueBytes(zip, LocalHeader(written));
-  for (std::string& piece : entry.pieces) {
-    QueueBytes(zip, piece);
-    std::string().swap(piece);
+  for (RowBuilder& piece : entry.pieces) {
+    QueueBytes(zip, RowText(piece));
+    piece = RowBuilder{};
   }
   zip.entries.push_back(std::move(written));
   CloseEntryInMemory(entry);
@@ -376,7 +388,7 @@ void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory&
 void CloseEntryInMemory(ZipEntryInMemory& entry) {
   entry.deflater = QuickDeflater{};
   entry.open = false;
-  std::vector<std::string>().swap(entry.pieces);
+  std::vector<RowBuilder>().swap(entry.pieces);
   entry.crc = 0;
   entry.size = 0;
   entry.compressedSize = 0;

@@ -12,6 +12,7 @@
 
 #include "platform.h"
 #include "quick_deflate.h"
+#include "row_buffer.h"
 
 // What is wrong with an archive, as words that complete "<file> ...": "is not a zip archive",
 // "holds an encrypted entry 'xl/workbook.xml'", "is damaged: entry 'a.xml' does not match its
@@ -84,11 +85,11 @@ void CloseZipWriter(ZipWriter& zip);
 // side by side (sheets whose rows come in turns), each written into the archive whole once
 // complete. Its bytes are many and alike, so it is deflated by the quick encoder, which is
 // several times faster than zlib's fastest level for a somewhat larger entry. It holds its
-// deflated bytes in pieces, one for each kZipBufferSize of its bytes.
+// deflated bytes in chunks of a few MiB, written in place by the encoder.
 struct ZipEntryInMemory {
   QuickDeflater deflater;
   bool open = false;  // started and not yet finished
-  std::vector<std::string> pieces;
+  std::vector<RowBuilder> pieces;
   std::uint32_t crc = 0;
   std::uint64_t size = 0;
   std::uint64_t compressedSize = 0;

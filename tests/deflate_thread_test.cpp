@@ -35,12 +35,28 @@ struct Deflated {
 Deflated Finished(ZipEntryInMemory& entry) {
   FinishEntryInMemory(entry);
   Deflated deflated;
-  for (const std::string& piece : entry.pieces)
-    deflated.data += piece;
+  for (const RowBuilder& piece : entry.pieces)
+    deflated.data += RowText(piece);
   deflated.crc = entry.crc;
   deflated.size = entry.size;
   CloseEntryInMemory(entry);
   return deflated;
+}
+
+// The entry's deflated data inflated by zlib, which must end where the data does.
+std::string Inflated(const Deflated& deflated) {
+  std::string inflated(deflated.size + 1, '\0');
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data.data()));
+  stream.avail_in = static_cast<uInt>(deflated.data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(inflated.data());
+  stream.avail_out = static_cast<uInt>(inflated.size());
+  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(stream.avail_in, 0u);
+  inflated.resize(inflated.size() - stream.avail_out);
+  inflateEnd(&stream);
+  return inflated;
 }
 
 // The entries' contents as pieces in turns: which entry each piece goes to, and its bytes.
@@ -57,9 +73,10 @@ std::vector<Deflated> DeflateAll(std::size_t entries, const std::vector<PieceFor
   DeflateThread deflater;
   if (onThread) StartDeflateThread(deflater);
   for (const PieceFor& piece : pieces) {
-    std::string bytes = piece.bytes;
+    RowBuilder bytes;
+    AppendRowText(bytes, piece.bytes);
     QueueDeflate(deflater, parts[piece.entry], bytes);
-    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(bytes.size, 0u);
   }
   WaitForDeflates(deflater);
   std::vector<Deflated> deflated;
@@ -103,7 +120,8 @@ TEST(DeflateThreadTest, StoppingDropsWhatIsQueuedAndTheWorkerStartsAgain) {
   DeflateThread deflater;
   StartDeflateThread(deflater);
   for (int piece = 0; piece < 8; ++piece) {
-    std::string bytes = SheetLikeBytes(random, 300000);
+    RowBuilder bytes;
+    AppendRowText(bytes, SheetLikeBytes(random, 300000));
     QueueDeflate(deflater, part, bytes);
   }
   StopDeflateThread(deflater);
@@ -114,21 +132,36 @@ TEST(DeflateThreadTest, StoppingDropsWhatIsQueuedAndTheWorkerStartsAgain) {
   CloseEntryInMemory(part);
   StartEntryInMemory(part);
   StartDeflateThread(deflater);
-  std::string bytes = "<row r=\"1\"></row>";
+  RowBuilder bytes;
+  AppendRowText(bytes, "<row r=\"1\"></row>");
   QueueDeflate(deflater, part, bytes);
   WaitForDeflates(deflater);
   const Deflated deflated = Finished(part);
   EXPECT_EQ(deflated.size, 17u);
-  std::string inflated(17, '\0');
-  z_stream stream{};
-  ASSERT_EQ(inflateInit2(&stream, -15), Z_OK);
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data.data()));
-  stream.avail_in = static_cast<uInt>(deflated.data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(inflated.data());
-  stream.avail_out = static_cast<uInt>(inflated.size());
-  EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
-  inflateEnd(&stream);
-  EXPECT_EQ(inflated, "<row r=\"1\"></row>");
+  EXPECT_EQ(Inflated(deflated), "<row r=\"1\"></row>");
+}
+
+// An entry whose deflated bytes fill several of the chunks it keeps them in, bytes that do not
+// compress in pieces of any size, inflates back whole and its sizes count every byte.
+TEST(DeflateThreadTest, EntryOfManyChunksInflatesBackWhole) {
+  for (std::uint64_t seed = 1; seed <= 2; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Random random{seed};
+    std::string content;
+    std::vector<PieceFor> pieces;
+    while (content.size() < std::size_t{10} << 20) {
+      PieceFor piece{0, std::string(1 + RandomBelow(random, 700000), '\0')};
+      for (char& byte : piece.bytes)
+        byte = static_cast<char>(RandomBelow(random, 256));
+      content += piece.bytes;
+      pieces.push_back(std::move(piece));
+    }
+    const std::vector<Deflated> deflated = DeflateAll(1, pieces, seed == 2);
+    ASSERT_EQ(deflated.size(), 1u);
+    EXPECT_GT(deflated[0].data.size(), content.size());
+    EXPECT_EQ(deflated[0].size, content.size());
+    EXPECT_TRUE(Inflated(deflated[0]) == content);
+  }
 }
 
 }  // namespace

@@ -344,6 +344,9 @@ TEST(WorkbookTablesTest, WhatASheetCannotHoldIsRefusedAndLeavesNothing) {
       {1048576, "a", "SpellModifiers.txt line 1048577: a sheet holds at most 1048576 rows"},
       {2, std::string(32768, 'a'),
        "SpellModifiers.txt line 2: column \"Name\" holds a text of 32768 characters"},
+      // Two UTF-8 bytes a character (1251's А): counted in characters, not bytes.
+      {2, std::string(32768, '\xC0'),
+       "SpellModifiers.txt line 2: column \"Name\" holds a text of 32768 characters"},
   };
   for (const Case& refused : cases) {
     if (refused.records > 1000 && kProgramsRunUnderEmulator) continue;
@@ -357,6 +360,16 @@ TEST(WorkbookTablesTest, WhatASheetCannotHoldIsRefusedAndLeavesNothing) {
                             std::filesystem::directory_iterator{}),
               1)
         << "only the database is left";
+  }
+}
+
+// A cell holds texts of as many characters as a sheet allows, whatever their bytes in UTF-8.
+TEST(WorkbookTablesTest, TextsOfTheMostCharactersAreKept) {
+  for (const char letter : {'a', '\xC0'}) {
+    TempFolder folder;
+    WriteWholeFile(folder / "db", ModifierDatabase(2, std::string(kMostCellCharacters, letter)));
+    std::string console;
+    EXPECT_EQ(Unpack(kSpells, {folder / "db", folder / "book.xlsx"}, console), 0) << console;
   }
 }
 

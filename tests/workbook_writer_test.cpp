@@ -9,6 +9,7 @@
 
 #include "session_databases.h"
 #include "test_files.h"
+#include "workbook_reader.h"
 #include "zip_archive.h"
 
 namespace {
@@ -105,6 +106,76 @@ TEST(WorkbookWriterTest, EveryCellNamesItsPlace) {
     EXPECT_NE(xml.find(std::string("<sheetData>").append(row).append("</sheetData>")),
               std::string::npos)
         << xml;
+  }
+}
+
+// A text of `size` bytes drawn from pieces that take each way of writing: plain, entities, the
+// escape of controls and of a literal escape, edge spaces, and UTF-8 of several lengths.
+std::string DrawnCellText(Random& random, std::size_t size) {
+  constexpr std::string_view kPieces[] = {"a",  "Zq", "&",       "<",        ">",  "\x01", "\r",
+                                          "\t", " ",  "_x0041_", "\xC3\xA9", "\n", "_"};
+  std::string text;
+  while (text.size() < size)
+    text += kPieces[RandomBelow(random, std::size(kPieces))];
+  return text;
+}
+
+// Every cell written reads back as itself, in its place: texts from one to nearly the most
+// characters a cell holds, of the bytes that grow most when written, among numbers, in columns
+// as far as the last one, so that a row's XML outgrows what is gathered before it is deflated.
+TEST(WorkbookWriterTest, EveryCellReadsBackAsItselfInItsPlace) {
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Random random{seed};
+    struct Written {
+      std::uint32_t row;
+      std::size_t column;
+      SheetCellKind kind;
+      std::string value;
+    };
+    std::vector<Written> written;
+    TempFolder folder;
+    WorkbookWriter workbook;
+    AddSheet(workbook, "Sheet", {}, false);
+    const std::uint32_t rows = 1 + static_cast<std::uint32_t>(RandomBelow(random, 30));
+    for (std::uint32_t row = 1; row <= rows; ++row) {
+      const std::size_t columns =
+          RandomChance(random, 10) ? kMostSheetColumns : 1 + RandomBelow(random, 40);
+      std::vector<std::string> values(columns);
+      std::vector<SheetCell> cells(columns);
+      for (std::size_t column = 0; column < columns; ++column) {
+        // A wide row has cells here and there, and always one in its last column.
+        if (columns > 40 && column + 1 < columns && !RandomChance(random, 1)) continue;
+        const bool number = RandomChance(random, 40);
+        const std::size_t size =
+            RandomChance(random, 5) ? kMostCellCharacters - 8 : 1 + RandomBelow(random, 30);
+        values[column] =
+            number ? std::to_string(RandomBelow(random, 1u << 30)) : DrawnCellText(random, size);
+        cells[column] = {number ? SheetCellKind::Number : SheetCellKind::Text, values[column],
+                         number ? CellStyle::General : CellStyle::Text};
+        written.push_back({row, column, cells[column].kind, values[column]});
+      }
+      AppendSheetRow(workbook, 0, cells);
+    }
+    const std::string path = folder / "cells.xlsx";
+    WriteWorkbookFile(workbook, path, "");
+    PlatformFile file;
+    ASSERT_TRUE(OpenFileForReading(path.c_str(), file));
+    WorkbookFile book;
+    OpenWorkbookFile(file, book);
+    std::size_t next = 0;
+    ReadSheetRows(book, book.sheets.at(0), [&](std::uint32_t row, std::span<const ReadCell> cells) {
+      for (const ReadCell& cell : cells) {
+        ASSERT_LT(next, written.size());
+        const Written& expected = written[next++];
+        EXPECT_EQ(row, expected.row);
+        EXPECT_EQ(cell.column, expected.column);
+        EXPECT_EQ(cell.kind == ReadCellKind::Number, expected.kind == SheetCellKind::Number);
+        EXPECT_TRUE(cell.value == expected.value) << "row " << row << " column " << cell.column;
+      }
+    });
+    EXPECT_EQ(next, written.size());
+    static_cast<void>(CloseFile(file));
   }
 }
 

@@ -51,6 +51,28 @@ TEST(XmlTextTest, CellTextEscapesWhatXmlCannotHold) {
   }
 }
 
+// WriteCellText stays within the room it asks for, kMostCellTextGrowth bytes a byte, which a
+// text of controls fills exactly, and writes nothing past what it returns.
+TEST(XmlTextTest, WrittenCellTextStaysWithinItsRoom) {
+  const std::string_view pieces[] = {"a", "\x01", "\r", "&", "_x0041_", "\xEF\xBF\xBE", "_"};
+  std::mt19937 random(20261211);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+  std::uniform_int_distribution<int> length(0, 40);
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    const bool controls = round % 10 == 0;
+    for (int piece = length(random); piece > 0; --piece)
+      text += controls ? "\x02" : pieces[pick(random)];
+    constexpr char kGuard = '#';
+    std::string room(kMostCellTextGrowth * text.size() + 8, kGuard);
+    const char* const end = WriteCellText(text, room.data());
+    const auto size = static_cast<std::size_t>(end - room.data());
+    ASSERT_LE(size, kMostCellTextGrowth * text.size()) << text;
+    if (controls) EXPECT_EQ(size, kMostCellTextGrowth * text.size());
+    EXPECT_EQ(room.find_first_not_of(kGuard, size), std::string::npos) << text;
+  }
+}
+
 TEST(XmlTextTest, UnescapingTurnsEscapesIntoCharacters) {
   const TextCase cases[] = {
       {"_x0041_", "A"},
