@@ -280,7 +280,10 @@ std::string ConflictSubjectOf(const PackRules& rules, const TableConflict& noted
   if (!noted.conflict.added && noted.conflict.unit.kind == UnitKind::Cell) {
     return BareColumnName(rules.tables[noted.table], noted.conflict.unit.index);
   }
-  return "(" + ConflictWhat(rules, noted) + ")";
+  std::string subject = "(";  // by appends, as for ColumnName
+  subject += ConflictWhat(rules, noted);
+  subject += ')';
+  return subject;
 }
 
 void AppendConflictRow(WorkbookWriter& workbook, std::size_t sheet,
