@@ -45,7 +45,7 @@ Deflated Finished(ZipEntryInMemory& entry) {
 
 // The entry's deflated data inflated by zlib, which must end where the data does.
 std::string Inflated(const Deflated& deflated) {
-  std::string inflated(deflated.size + 1, '\0');
+  std::string inflated(static_cast<std::size_t>(deflated.size) + 1, '\0');
   z_stream stream{};
   EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data.data()));
