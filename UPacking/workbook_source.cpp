@@ -13,6 +13,7 @@
 #include "node_writer.h"
 #include "number_text.h"
 #include "pack_plan.h"
+#include "platform.h"
 #include "run_failure.h"
 #include "run_unpacker.h"
 #include "split_text.h"
@@ -263,6 +264,7 @@ void ReserveSheetText(std::string& text, std::uint64_t partBytes) {
   const std::uint64_t room = std::min(partBytes / 4, kMostReservedTextBytes);
   try {
     text.reserve(static_cast<std::size_t>(room));
+    AdviseLargePages(text.data(), text.capacity());
   } catch (const std::bad_alloc&) {
   }
 }

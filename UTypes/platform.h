@@ -192,3 +192,8 @@ void WaitForKey();
 
 // The user's decimal separator when it is one character, '.' otherwise. Call once at start-up.
 char ReadDecimalSeparator();
+
+// Tells the system that the memory from `start`, `size` bytes, is about to be filled whole, so
+// that it may back it by large pages: one page fault then maps 2 MiB instead of 4 KiB. Only the
+// whole large pages inside it are advised; nothing where the system takes no such advice.
+void AdviseLargePages(void* start, std::size_t size);

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -386,4 +387,20 @@ char ReadDecimalSeparator() {
   if (conventions == nullptr || conventions->decimal_point == nullptr) return '.';
   const char* point = conventions->decimal_point;
   return std::strlen(point) == 1 ? point[0] : '.';
+}
+
+void AdviseLargePages(void* start, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+  const auto first = reinterpret_cast<std::uintptr_t>(start);
+  const std::uintptr_t begin = (first + kLargePage - 1) & ~(kLargePage - 1);
+  const std::uintptr_t end = (first + size) & ~(kLargePage - 1);
+  // Advice the system does not take changes nothing, so its failure is not reported.
+  if (end > begin) {
+    static_cast<void>(madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE));
+  }
+#else
+  static_cast<void>(start);
+  static_cast<void>(size);
+#endif
 }

@@ -410,3 +410,6 @@ char ReadDecimalSeparator() {
                                     static_cast<int>(sizeof separator));
   return length == 2 ? separator[0] : '.';
 }
+
+// Large pages need a privilege that users do not hold: the system's own pages serve.
+void AdviseLargePages(void*, std::size_t) {}

@@ -322,7 +322,9 @@ constexpr std::size_t kDeflatedChunk = std::size_t{4} << 20;
 // one where that has too little left.
 char* DeflatedSpace(ZipEntryInMemory& entry, std::size_t count) {
   if (entry.pieces.empty() || entry.pieces.back().capacity - entry.pieces.back().size < count) {
-    RowSpace(entry.pieces.emplace_back(), std::max(count, kDeflatedChunk));
+    RowBuilder& chunk = entry.pieces.emplace_back();
+    RowSpace(chunk, std::max(count, kDeflatedChunk));
+    AdviseLargePages(chunk.bytes.get(), chunk.capacity);
   }
   return RowSpace(entry.pieces.back(), count);
 }
