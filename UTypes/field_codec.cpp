@@ -456,7 +456,10 @@ bool DecodedText(const FieldRule& rule, std::string_view payload, char decimalSe
                  std::string& text) {
   NodeHeader field;
   NodeReader reader = PayloadReader(payload, field);
-  RowBuilder row;
+  // One row per thread, kept: a workbook's every float is decoded here, and a new row would be
+  // allocated and freed each time.
+  thread_local RowBuilder row;
+  row.size = 0;
   row.decimalSeparator = decimalSeparator;
   try {
     DecodeField(rule, reader, field, row);

@@ -497,10 +497,12 @@ void RefuseDuplicateAttributes(XmlReader& reader) {
   const std::size_t count = reader.attributeCount;
   if (count <= kDuplicateScanAttributes) {
     for (std::size_t later = 1; later < count; ++later) {
+      const std::string& name = reader.attributes[later].name;
       for (std::size_t earlier = 0; earlier < later; ++earlier) {
-        if (reader.attributes[earlier].name == reader.attributes[later].name) {
-          Fail(reader,
-               "a duplicate attribute " + std::string(Shown(reader.attributes[later].name)));
+        // Names are never empty; their first bytes tell most apart without a call.
+        const std::string& other = reader.attributes[earlier].name;
+        if (other.size() == name.size() && other[0] == name[0] && other == name) {
+          Fail(reader, "a duplicate attribute " + std::string(Shown(name)));
         }
       }
     }
@@ -704,7 +706,8 @@ const std::string* XmlAttributeValue(const XmlReader& reader, std::string_view l
   for (const XmlAttribute& attribute : XmlAttributes(reader)) {
     const std::string_view name = attribute.name;
     // Whether by its full or its local name, a match ends in `localName`: most attributes are
-    // passed over by that alone.
+    // passed over by that alone, and by its last byte before a call to compare the rest.
+    if (!localName.empty() && (name.empty() || name.back() != localName.back())) continue;
     if (!name.ends_with(localName)) continue;
     const bool declaration = name == "xmlns" || name.starts_with("xmlns:");
     if ((declaration ? name : LocalName(name)) == localName) return &attribute.value;
