@@ -36,6 +36,34 @@ void RefillWindow(NodeReader& reader) {
   reader.offset = 0;
 }
 
+bool HoldsBytesAt(const NodeReader& reader, std::int64_t offset, std::size_t count) {
+  const std::int64_t windowEnd = reader.windowStart + static_cast<std::int64_t>(reader.windowSize);
+  return offset >= reader.windowStart && offset + static_cast<std::int64_t>(count) <= windowEnd;
+}
+
+// Whether a read at `offset` lies within a window after the last read of pieces, as reads going
+// forward through the file do (a table's records read in order), and is small enough to be taken
+// from a window.
+bool ReadsOn(const NodeReader& reader, std::int64_t offset, std::size_t count) {
+  constexpr auto kWindow = static_cast<std::int64_t>(kReadBufferSize);
+  return !IsMemoryReader(reader) && count <= kReadBufferSize / 2 && offset >= reader.lastPieceEnd &&
+         offset - reader.lastPieceEnd < kWindow;
+}
+
+// Holds the file's bytes from `offset` on in the window, keeping the position: a position the
+// window then lies past is read again from the file when reached. A failed read keeps the
+// window as it was.
+void MoveWindowTo(NodeReader& reader, std::int64_t offset) {
+  std::size_t got = 0;
+  const int error = ReadFileAt(reader.file, offset, reader.buffer.get(), kReadBufferSize, got);
+  if (error != 0 || got == 0) return;
+  const std::int64_t position = Position(reader);
+  reader.window = reader.buffer.get();
+  reader.windowStart = offset;
+  reader.windowSize = got;
+  SeekTo(reader, position);
+}
+
 }  // namespace
 
 bool OpenNodeReader(const char* path, NodeReader& reader) {
@@ -104,8 +132,11 @@ void ReadBytesSlowly(NodeReader& reader, std::size_t count, std::uint8_t* destin
 
 void ReadBytesAt(NodeReader& reader, std::int64_t offset, std::size_t count,
                  std::uint8_t* destination) {
-  const std::int64_t windowEnd = reader.windowStart + static_cast<std::int64_t>(reader.windowSize);
-  if (offset >= reader.windowStart && offset + static_cast<std::int64_t>(count) <= windowEnd) {
+  if (!HoldsBytesAt(reader, offset, count) && ReadsOn(reader, offset, count)) {
+    MoveWindowTo(reader, offset);
+  }
+  reader.lastPieceEnd = offset + static_cast<std::int64_t>(count);
+  if (HoldsBytesAt(reader, offset, count)) {
     if (count > 0) std::memcpy(destination, reader.window + (offset - reader.windowStart), count);
   } else if (IsMemoryReader(reader)) {
     RaiseIoFailure(kErrorReadBeyondEnd);

@@ -44,6 +44,7 @@ struct NodeReader {
   std::uint64_t windowSize = 0;
   std::uint64_t offset = 0;
   std::unique_ptr<std::uint8_t[]> buffer;
+  std::int64_t lastPieceEnd = -1;  // where the last ReadBytesAt ended: tells reads in order
 };
 
 // Opens the file read-only over a buffer of kReadBufferSize; false when it cannot be opened
@@ -122,9 +123,11 @@ inline const std::uint8_t* ReadView(NodeReader& reader, std::size_t count, std::
 
 [[noreturn]] void FailReadBeyondEnd();
 
-// Reads `count` bytes at `offset` without moving the position or the held window: from the held
-// bytes where they are, otherwise straight from the file, so that small pieces read in any order
-// cost one system call each rather than a window each. Fewer bytes available raises IoFailure.
+// Reads `count` bytes at `offset` without moving the position: from the held bytes where they
+// are, otherwise straight from the file, so that small pieces read in any order cost one system
+// call each rather than a window each. A small read within a window after the last one moves the
+// window there first, so that pieces read in the file's order cost a system call a window. Fewer
+// bytes available raises IoFailure.
 void ReadBytesAt(NodeReader& reader, std::int64_t offset, std::size_t count,
                  std::uint8_t* destination);
 

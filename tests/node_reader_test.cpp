@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "failure_of.h"
 #include "node_writer.h"
+#include "random_draws.h"
 #include "test_files.h"
 
 namespace {
@@ -143,6 +145,44 @@ TEST_F(NodeReaderFileTest, ReadingPastTheFileEndFails) {
   EXPECT_EQ(FailureOf([&] { Read(size + 10, 1); }), kErrorReadBeyondEnd);
   EXPECT_EQ(Read(size - 2, 2), content.substr(content.size() - 2));
   EXPECT_TRUE(AtEnd(reader));
+}
+
+// Pieces read at offsets, going forward (which moves the held window) or anywhere, between reads
+// at the position: each gives the file's bytes, and the position stays where the last read left
+// it, also when the window has moved past it or away from it.
+TEST_F(NodeReaderFileTest, PiecesReadAtOffsetsKeepThePosition) {
+  const std::size_t size = content.size();
+  for (std::uint64_t seed = 1; seed <= 30; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Random random{seed};
+    std::int64_t position = 0;
+    std::size_t pieceAt = RandomBelow(random, 1000);
+    SeekTo(reader, position);
+    for (int step = 0; step < 200; ++step) {
+      if (RandomChance(random, 30)) {
+        const std::size_t count =
+            std::min(RandomBelow(random, 3000), size - static_cast<std::size_t>(position));
+        std::string got(count, '\0');
+        ReadBytes(reader, count, reinterpret_cast<std::uint8_t*>(got.data()));
+        ASSERT_EQ(got, content.substr(static_cast<std::size_t>(position), count));
+        position += static_cast<std::int64_t>(count);
+        continue;
+      }
+      // Mostly just after the last piece, at times a window or more away, at times anywhere.
+      const std::size_t gap = RandomChance(random, 10) ? kReadBufferSize + RandomBelow(random, 9)
+                                                       : RandomBelow(random, 2000);
+      pieceAt = RandomChance(random, 10) ? RandomBelow(random, size) : pieceAt + gap;
+      if (pieceAt >= size) pieceAt = RandomBelow(random, size);
+      const std::size_t count =
+          std::min(RandomChance(random, 5) ? kReadBufferSize / 2 + 1 : 400, size - pieceAt);
+      std::string got(count, '\0');
+      ReadBytesAt(reader, static_cast<std::int64_t>(pieceAt), count,
+                  reinterpret_cast<std::uint8_t*>(got.data()));
+      ASSERT_EQ(got, content.substr(pieceAt, count)) << "at " << pieceAt;
+      ASSERT_EQ(Position(reader), position);
+      pieceAt += count;
+    }
+  }
 }
 
 TEST(NodeReaderOpenTest, RefusesWhatIsNotAnOrdinaryFile) {
