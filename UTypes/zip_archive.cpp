@@ -120,6 +120,15 @@ void FlushOutput(ZipWriter& zip) {
 }
 
 void QueueBytes(ZipWriter& zip, std::string_view bytes) {
+  // Bytes that would fill the buffer, as an entry deflated into memory gives them, go to the file
+  // as they are rather than copied through it.
+  if (bytes.size() >= zip.output.size()) {
+    FlushOutput(zip);
+    const int error = WriteFileFully(zip.file, bytes.data(), bytes.size());
+    if (error != 0) RaiseIoFailure(error);
+    zip.offset += bytes.size();
+    return;
+  }
   while (!bytes.empty()) {
     if (zip.outputUsed == zip.output.size()) FlushOutput(zip);
     const std::size_t piece = std::min(bytes.size(), zip.output.size() - zip.outputUsed);
