@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "sheet_row_thread.h"
 #include "xml_reader.h"
 #include "xml_text.h"
 #include "zip_read_ahead.h"
@@ -475,8 +476,11 @@ const WorkbookSheetEntry* FindSheet(const WorkbookFile& workbook, std::string_vi
   return nullptr;
 }
 
-void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet,
-                   const SheetRowHandler& row) {
+namespace {
+
+// Gives `sink` each row of the sheet that holds a cell, as ReadSheetRows says.
+void ReadRowsOfSheet(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet,
+                     const SheetRowHandler& sink) {
   std::vector<ReadCell> cells;
   CellInProgress progress;
   ReadPartAhead(workbook, sheet.part, true, [&](XmlReader& xml) {
@@ -535,7 +539,19 @@ void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet
         const bool empty = cell.value.empty() && cell.formulaValue;
         if (!empty) ++used;
       }
-      if (used > 0) row(rowNumber, std::span<const ReadCell>(cells.data(), used));
+      if (used > 0) sink(rowNumber, std::span<const ReadCell>(cells.data(), used));
     }
   });
+}
+
+}  // namespace
+
+void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet,
+                   const SheetRowHandler& row) {
+  const ZipEntry* entry = FindZipEntry(workbook.archive, sheet.part);
+  if (entry == nullptr || entry->size < kLeastReadAheadBytes) {
+    return ReadRowsOfSheet(workbook, sheet, row);
+  }
+  ReadRowsOnThread([&](const SheetRowHandler& sink) { ReadRowsOfSheet(workbook, sheet, sink); },
+                   row);
 }

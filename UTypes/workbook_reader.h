@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "sheet_cells.h"
 #include "zip_archive.h"
 
 // Why a file cannot be read as a workbook: words that complete "'<file>' ..." ("is not a
@@ -44,24 +45,11 @@ void OpenWorkbookFile(PlatformFile file, WorkbookFile& workbook);
 // when the workbook has none.
 const WorkbookSheetEntry* FindSheet(const WorkbookFile& workbook, std::string_view name);
 
-// What a cell holds as saved: a number (its decimal text as saved, "12.5", "1E-05"), a text
-// (UTF-8, escapes undone, rich-text runs joined), a truth value, an error ("#DIV/0!"), or a
-// number shown as a date or time.
-enum class ReadCellKind : std::uint8_t { Number, Text, Boolean, Error, Date };
-
-struct ReadCell {
-  std::size_t column = 0;  // zero-based
-  ReadCellKind kind = ReadCellKind::Text;
-  std::string value;
-  bool formula = false;      // a formula's saved value
-  bool formulaValue = true;  // false: a formula with no saved value (`value` is empty)
-};
-
 // Hands each row of the sheet that holds a cell to `row(number, cells)`, rows in ascending
 // order, 1-based, cells in ascending column order without empty ones. WorkbookFailure when the
 // sheet is not well-formed or its rows or cells go backwards or past a sheet's limits;
-// IoFailure when a read fails.
-using SheetRowHandler = std::function<void(std::uint32_t row, std::span<const ReadCell> cells)>;
+// IoFailure when a read fails. The rows of a sheet of 1 MiB or more are read on a thread of their
+// own, `row` called on this one.
 void ReadSheetRows(const WorkbookFile& workbook, const WorkbookSheetEntry& sheet,
                    const SheetRowHandler& row);
 
