@@ -136,9 +136,28 @@ std::string FloatColumnText(const TableColumn& column, std::string_view saved,
   return WithSeparator(saved, separator);
 }
 
+// Whether `saved` is a whole number within the int32 range written as std::to_string writes it
+// ("0", "-12", no sign '+', no leading zero): then it is its own text outside a float column.
+bool IsPlainWholeNumber(std::string_view saved) {
+  const std::string_view digits = saved.starts_with('-') ? saved.substr(1) : saved;
+  if (digits.empty() || digits.size() > 10) return false;
+  if (digits[0] == '0' && saved.size() > 1) return false;
+  std::int64_t value = 0;
+  for (const char digit : digits) {
+    if (digit < '0' || digit > '9') return false;
+    value = value * 10 + (digit - '0');
+  }
+  return digits.size() == saved.size() ? value <= std::numeric_limits<std::int32_t>::max()
+                                       : -value >= std::numeric_limits<std::int32_t>::min();
+}
+
 // A number cell's text in its column; `shown` as FloatColumnText gives it.
 std::string NumberText(const SheetConversion& sheet, std::size_t column, std::string_view saved,
                        std::string& shown) {
+  const bool floatColumn =
+      column < sheet.columns.size() && sheet.columns[column].kind == ColumnKind::Float;
+  // Most cells hold a whole number as the unpacker wrote it, which reading would give back.
+  if (!floatColumn && IsPlainWholeNumber(saved)) return std::string(saved);
   DecimalNumber number;
   const bool readable =
       ReadNumberText(saved.starts_with('+') ? saved.substr(1) : saved, '.', number);
