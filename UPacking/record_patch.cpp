@@ -470,9 +470,11 @@ std::vector<bool> StoredValuesShown(const StoredRecord& record, std::string_view
   std::vector<bool> shown(cells.size());
   CellReading reading;
   for (std::size_t column = 0; column < cells.size(); ++column) {
-    shown[column] = ReadCell(record, columns[column], originalCells[column], cells[column],
-                             decimalSeparator, reading) &&
-                    std::ranges::all_of(reading.stored, [](bool stored) { return stored; });
+    // The record's own text shows it (as ReadCell says), and most cells of a line are that.
+    shown[column] = cells[column] == originalCells[column] ||
+                    (ReadCell(record, columns[column], originalCells[column], cells[column],
+                              decimalSeparator, reading) &&
+                     std::ranges::all_of(reading.stored, [](bool stored) { return stored; }));
   }
   return shown;
 }
