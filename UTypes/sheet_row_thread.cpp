@@ -80,7 +80,9 @@ void TakeRow(HandOver& handOver, RowBatch& batch, std::uint32_t number,
                            cell.formula, cell.formulaValue});
     batch.bytes += cell.value;
   }
-  if (batch.cells.size() >= kRowBatchCells) HandBatchOver(handOver, batch, false);
+  if (batch.cells.size() >= kRowBatchCells || batch.bytes.size() >= kRowBatchBytes) {
+    HandBatchOver(handOver, batch, false);
+  }
 }
 
 // The worker: reads every row into batches, hands over the last one, and says how read ended.

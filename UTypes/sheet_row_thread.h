@@ -8,9 +8,11 @@
 
 #include "sheet_cells.h"
 
-// Cells a batch holds before it is handed over, and the batches waiting at most: memory stays
-// bounded by them, whatever the sheet's size.
+// Cells, or bytes of their values, a batch holds before it is handed over (it holds a row whole,
+// however long), and the batches waiting at most: memory stays bounded by them, whatever the
+// sheet's size.
 inline constexpr std::size_t kRowBatchCells = 4096;
+inline constexpr std::size_t kRowBatchBytes = std::size_t{1} << 20;
 inline constexpr std::size_t kMostWaitingBatches = 4;
 
 // Reads rows, giving each to the handler it is passed.

@@ -99,12 +99,18 @@ TEST(SheetRowThreadTest, TheCallerGetsEveryRowInOrderThenTheReadersFailure) {
 struct HandlerFailure {};
 
 // The reader is many rows long: a handler that fails early stops it, and what the reader held
-// is let go as it unwinds.
+// is let go as it unwinds. Rows of short values and of long ones: the reader gets at most the
+// batches that may wait, and the one being filled, ahead of the handler, by cells or by bytes.
 TEST(SheetRowThreadTest, AFailedHandlerStopsTheReader) {
-  for (const std::uint32_t failAt : {1u, 5u, static_cast<std::uint32_t>(kRowBatchCells * 3)}) {
+  const struct {
+    std::uint32_t failAt;
+    std::size_t valueBytes;
+  } kCases[] = {{1, 1}, {5, 1}, {static_cast<std::uint32_t>(kRowBatchCells * 3), 1}, {3, 100000}};
+  for (const auto& [failAt, valueBytes] : kCases) {
     SCOPED_TRACE(failAt);
-    const std::size_t rowCount = 1000000;
-    std::size_t given = 0;
+    const std::uint32_t rowCount = 1000000;
+    std::size_t givenCells = 0;
+    std::size_t givenBytes = 0;
     bool released = false;
     const SheetRowReader read = [&](const SheetRowHandler& sink) {
       struct Held {
@@ -112,8 +118,11 @@ TEST(SheetRowThreadTest, AFailedHandlerStopsTheReader) {
         ~Held() { released = true; }
       } held{released};
       std::vector<ReadCell> cells(3);
+      for (ReadCell& cell : cells)
+        cell.value.assign(valueBytes, 'x');
       for (std::uint32_t number = 1; number <= rowCount; ++number) {
-        ++given;
+        givenCells += cells.size();
+        givenBytes += cells.size() * valueBytes;
         sink(number, cells);
       }
     };
@@ -126,8 +135,12 @@ TEST(SheetRowThreadTest, AFailedHandlerStopsTheReader) {
                  HandlerFailure);
     EXPECT_EQ(last, failAt);
     EXPECT_TRUE(released);
-    // At most the rows of the batches that may wait, and the one being filled, were read ahead.
-    EXPECT_LT(given, failAt + (kMostWaitingBatches + 3) * kRowBatchCells);
+    const std::size_t ahead = kMostWaitingBatches + 3;
+    if (valueBytes == 1) {
+      EXPECT_LT(givenCells, 3 * failAt + ahead * kRowBatchCells);
+    } else {
+      EXPECT_LT(givenBytes, 3 * failAt * valueBytes + ahead * kRowBatchBytes);
+    }
   }
 }
 
