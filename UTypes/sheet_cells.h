@@ -18,6 +18,7 @@ struct ReadCell {
   std::string value;
   bool formula = false;      // a formula's saved value
   bool formulaValue = true;  // false: a formula with no saved value (`value` is empty)
+  bool operator==(const ReadCell&) const = default;
 };
 
 // Takes a row: its 1-based number and its cells in ascending column order without empty ones.

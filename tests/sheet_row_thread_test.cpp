@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,18 +16,6 @@ struct Row {
   std::uint32_t number = 0;
   std::vector<ReadCell> cells;
 };
-
-bool SameCells(std::span<const ReadCell> a, std::span<const ReadCell> b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t index = 0; index < a.size(); ++index) {
-    if (a[index].column != b[index].column || a[index].kind != b[index].kind ||
-        a[index].value != b[index].value || a[index].formula != b[index].formula ||
-        a[index].formulaValue != b[index].formulaValue) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Rows of every size around a batch's, now and then one wider than a batch, values short and
 // now and then long, every kind of cell.
@@ -81,7 +70,7 @@ TEST(SheetRowThreadTest, TheCallerGetsEveryRowInOrderThenTheReadersFailure) {
     bool inOrder = true;
     const auto handler = [&](std::uint32_t number, std::span<const ReadCell> cells) {
       inOrder = inOrder && handed < rows.size() && rows[handed].number == number &&
-                SameCells(rows[handed].cells, cells);
+                std::ranges::equal(rows[handed].cells, cells);
       ++handed;
     };
     std::size_t failedAfter = rows.size() + 1;
