@@ -164,6 +164,7 @@ int UnpackWorkbook(const std::string& databasePath, const std::string& target,
       return kExitFailure;
     }
     if (IsSameFile(reader.file, target.c_str())) RaiseIoFailure(kErrorAccessDenied);
+    BeginWorkbookFile(workbook, target, databasePath);
     const CodePage& page = *FindCodePage(codePage);
     walkReport = WalkIntoWorkbook(reader, format, workbook, page, programPath, databasePath);
     const WorkbookOrigin origin{std::string(FileNamePart(databasePath)),

@@ -128,8 +128,32 @@ std::string SheetTail(const WorkbookSheet& sheet) {
   return tail;
 }
 
+std::string SheetPartName(std::size_t index) {
+  return "xl/worksheets/sheet" + std::to_string(index + 1) + ".xml";
+}
+
+// Whether the sheet, with `pending` XML more, is the first to reach the size from which it is
+// deflated straight into the workbook's file.
+bool StartsStreaming(const WorkbookWriter& workbook, const WorkbookSheet& sheet,
+                     std::size_t pending) {
+  return workbook.fileBegun && workbook.streamedSheet == kNoStreamedSheet &&
+         sheet.xmlQueued + pending >= workbook.streamedSheetXml;
+}
+
+// Sends the rest of the sheet's deflated XML straight into the workbook's file.
+void StreamSheet(WorkbookWriter& workbook, std::size_t index) {
+  // The worker is done with the sheet's part before the part's bytes go into the file. A sheet
+  // is moved once: after a failed write the part fails every later write.
+  WaitForDeflates(*workbook.deflater);
+  workbook.streamedSheet = index;
+  MoveEntryIntoFile(workbook.sheets[index].part, workbook.file.file, SheetPartName(index));
+}
+
 // Hands the sheet's pending XML to its deflater.
-void FlushSheetXml(WorkbookWriter& workbook, WorkbookSheet& sheet) {
+void FlushSheetXml(WorkbookWriter& workbook, std::size_t index) {
+  WorkbookSheet& sheet = workbook.sheets[index];
+  if (StartsStreaming(workbook, sheet, sheet.pending.size)) StreamSheet(workbook, index);
+  sheet.xmlQueued += sheet.pending.size;
   QueueDeflate(*workbook.deflater, sheet.part, sheet.pending);
 }
 
@@ -318,6 +342,15 @@ CellOpening CellOpeningOf(std::size_t column) {
   return opening;
 }
 
+// The worker is done with the sheets' parts, and with the file, before they are released.
+void ReleaseSheets(WorkbookWriter& workbook) {
+  if (workbook.deflater != nullptr) StopDeflateThread(*workbook.deflater);
+  for (WorkbookSheet& sheet : workbook.sheets)
+    CloseEntryInMemory(sheet.part);
+  workbook.sheets.clear();
+  workbook.streamedSheet = kNoStreamedSheet;
+}
+
 }  // namespace
 
 std::string ColumnLetters(std::size_t column) {
@@ -376,27 +409,32 @@ void AppendSheetRow(WorkbookWriter& workbook, std::size_t index, std::span<const
   }
   AppendRowText(pending, kRowEnd);
   if (widest > sheet.widestRow) sheet.widestRow = widest;
-  if (pending.size >= kPendingSheetXml) FlushSheetXml(workbook, sheet);
+  if (pending.size >= kPendingSheetXml) FlushSheetXml(workbook, index);
 }
 
 void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
   ZipWriter zip;
   try {
-    // The sheets' last XML is deflated while the small parts are written.
-    for (WorkbookSheet& sheet : workbook.sheets) {
-      AppendRowText(sheet.pending, SheetTail(sheet));
-      FlushSheetXml(workbook, sheet);
+    for (std::size_t index = 0; index < workbook.sheets.size(); ++index) {
+      AppendRowText(workbook.sheets[index].pending, SheetTail(workbook.sheets[index]));
+      FlushSheetXml(workbook, index);
     }
+    // A streamed sheet's last bytes go into the file before anything else does.
+    if (workbook.deflater != nullptr) WaitForDeflates(*workbook.deflater);
     StartZip(zip, file, kSmallPartDeflateLevel);
+    const std::size_t streamed = workbook.streamedSheet;
+    if (streamed != kNoStreamedSheet) {
+      WriteEntryInMemory(zip, SheetPartName(streamed), workbook.sheets[streamed].part);
+    }
     AddPart(zip, "[Content_Types].xml", ContentTypes(workbook));
     AddPart(zip, "_rels/.rels", PackageRelationships());
     AddPart(zip, "xl/workbook.xml", WorkbookPart(workbook));
     AddPart(zip, "xl/_rels/workbook.xml.rels", WorkbookRelationships(workbook));
     AddPart(zip, "xl/styles.xml", StylesPart());
-    if (workbook.deflater != nullptr) WaitForDeflates(*workbook.deflater);
     for (std::size_t index = 0; index < workbook.sheets.size(); ++index) {
-      WriteEntryInMemory(zip, "xl/worksheets/sheet" + std::to_string(index + 1) + ".xml",
-                         workbook.sheets[index].part);
+      if (index != streamed) {
+        WriteEntryInMemory(zip, SheetPartName(index), workbook.sheets[index].part);
+      }
     }
     FinishZip(zip);
   } catch (...) {
@@ -404,29 +442,34 @@ void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file) {
     throw;
   }
   CloseZipWriter(zip);
-  CloseWorkbookWriter(workbook);
+  ReleaseSheets(workbook);
 }
 
 void CloseWorkbookWriter(WorkbookWriter& workbook) {
-  // The worker is done with the sheets' parts before they are released.
-  if (workbook.deflater != nullptr) StopDeflateThread(*workbook.deflater);
-  for (WorkbookSheet& sheet : workbook.sheets)
-    CloseEntryInMemory(sheet.part);
-  workbook.sheets.clear();
+  ReleaseSheets(workbook);
+  if (workbook.fileBegun) DiscardReplacingFile(workbook.file);
+  workbook.fileBegun = false;
+}
+
+void BeginWorkbookFile(WorkbookWriter& workbook, const std::string& target,
+                       const std::string& model) {
+  const int error = CreateReplacingFile(target, ".book-", PermissionsForReplacement(target, model),
+                                        workbook.file);
+  if (error != 0) RaiseIoFailure(error);
+  workbook.fileBegun = true;
 }
 
 void WriteWorkbookFile(WorkbookWriter& workbook, const std::string& target,
                        const std::string& model) {
-  ReplacingFile file;
-  int error = CreateReplacingFile(target, ".book-", PermissionsForReplacement(target, model), file);
-  if (error != 0) RaiseIoFailure(error);
+  if (!workbook.fileBegun) BeginWorkbookFile(workbook, target, model);
   try {
-    WriteWorkbook(workbook, file.file);
-    error = SyncFile(file.file);
-    if (error == 0) error = MoveReplacingFileOver(file);
+    WriteWorkbook(workbook, workbook.file.file);
+    int error = SyncFile(workbook.file.file);
+    if (error == 0) error = MoveReplacingFileOver(workbook.file);
     if (error != 0) RaiseIoFailure(error);
+    workbook.fileBegun = false;
   } catch (...) {
-    DiscardReplacingFile(file);
+    CloseWorkbookWriter(workbook);
     throw;
   }
 }

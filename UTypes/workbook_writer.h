@@ -13,6 +13,7 @@
 
 #include "deflate_thread.h"
 #include "platform.h"
+#include "replacing_file.h"
 #include "row_buffer.h"
 #include "zip_archive.h"
 
@@ -47,7 +48,8 @@ struct WorkbookSheet {
   std::string name;
   std::vector<SheetColumn> columns;
   ZipEntryInMemory part;
-  RowBuilder pending;  // XML not yet deflated
+  RowBuilder pending;           // XML not yet deflated
+  std::uint64_t xmlQueued = 0;  // XML handed to the deflater so far
   std::uint32_t rows = 0;
   std::size_t widestRow = 0;
   bool frozenHeader = false;
@@ -60,8 +62,20 @@ struct CellOpening {
   std::size_t size = 0;
 };
 
+// The XML a sheet reaches before it is deflated straight into the workbook's file.
+inline constexpr std::uint64_t kStreamedSheetXml = std::uint64_t{64} << 20;
+inline constexpr std::size_t kNoStreamedSheet = static_cast<std::size_t>(-1);
+
 struct WorkbookWriter {
   std::vector<WorkbookSheet> sheets;
+  // The file being written, from BeginWorkbookFile until it is moved into place or discarded.
+  ReplacingFile file;
+  bool fileBegun = false;
+  // The sheet deflated straight into `file`, the first to reach `streamedSheetXml` bytes of XML:
+  // its deflated bytes, as a rule most of a large workbook's, are never held in memory. Without
+  // a file begun, every sheet is held until the workbook is written.
+  std::size_t streamedSheet = kNoStreamedSheet;
+  std::uint64_t streamedSheetXml = kStreamedSheetXml;
   // Per column as far as a row has reached, the start of its cells' XML: <c r=" and its letters.
   std::vector<CellOpening> cellOpenings;
   // Whether the sheets' XML is deflated on a thread of its own while rows are made, where the
@@ -81,19 +95,27 @@ std::size_t AddSheet(WorkbookWriter& workbook, std::string name, std::vector<She
 // kMostSheetRows rows, kMostSheetColumns cells and kMostCellCharacters per text.
 void AppendSheetRow(WorkbookWriter& workbook, std::size_t sheet, std::span<const SheetCell> cells);
 
-// Writes the workbook into `file` (open for writing, empty): its sheets in the order added, the
-// style sheet, the parts that tie them together. A failed write raises IoFailure; a workbook
-// past the container's limits ZipFailure. Releases the sheets' memory.
+// Writes the workbook into `file` (open for writing, empty; the workbook's own file when one is
+// begun): its sheets in the order added, the style sheet, the parts that tie them together. A
+// failed write raises IoFailure; a workbook past the container's limits ZipFailure. Releases the
+// sheets' memory.
 void WriteWorkbook(WorkbookWriter& workbook, PlatformFile file);
 
-// Writes the finished workbook as the file `target`: to a temporary file beside it (its
-// permissions as PermissionsForReplacement of `target` and `model` gives them), synced and moved
-// over it, so that no workbook is ever half written there. IoFailure when that fails; the
-// temporary file is then gone.
+// Begins the file of the workbook that will replace `target`, before its sheets' rows come, so
+// that a large sheet goes into it as it is deflated: a temporary file beside `target` (its
+// permissions as PermissionsForReplacement of `target` and `model` gives them), unseen until
+// WriteWorkbookFile moves it over `target`. IoFailure when it cannot be made.
+void BeginWorkbookFile(WorkbookWriter& workbook, const std::string& target,
+                       const std::string& model);
+
+// Writes the finished workbook as the file `target` (the one given to BeginWorkbookFile, which
+// it calls when the file is not yet begun), syncs it and moves it over `target`, so that no
+// workbook is ever half written there. IoFailure when that fails; the temporary file is then
+// gone.
 void WriteWorkbookFile(WorkbookWriter& workbook, const std::string& target,
                        const std::string& model);
 
-// Releases what a workbook holds; safe at any time.
+// Releases what a workbook holds, and discards a begun file not yet in place; safe at any time.
 void CloseWorkbookWriter(WorkbookWriter& workbook);
 
 // The column letters of a zero-based column index: "A", "Z", "AA", "XFD".

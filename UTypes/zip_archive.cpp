@@ -187,6 +187,18 @@ std::string EndRecord(std::size_t entryCount, std::uint64_t directorySize,
   return bytes;
 }
 
+// Writes the entry's checksum and sizes into its local header, which is in the file.
+void PatchLocalHeader(const ZipWriter& zip, const ZipWrittenEntry& entry) {
+  std::string fields;
+  AppendLittleEndian(fields, entry.crc, 4);
+  AppendLittleEndian(fields, entry.compressedSize, 4);
+  AppendLittleEndian(fields, entry.size, 4);
+  constexpr std::int64_t kCrcFieldOffset = 14;
+  const int error = WriteFileAt(zip.file, std::int64_t{entry.localHeaderOffset} + kCrcFieldOffset,
+                                fields.data(), fields.size());
+  if (error != 0) RaiseIoFailure(error);
+}
+
 // A deflate stream at `level`, reset for a new entry, made anew when the level changes.
 void PrepareDeflate(ZipWriter& zip, int level) {
   if (zip.streamReady && zip.streamLevel == level) {
@@ -282,14 +294,7 @@ void EndZipEntry(ZipWriter& zip) {
   entry.size = static_cast<std::uint32_t>(zip.entrySize);
   // The header must be in the file before its fields are patched there.
   FlushOutput(zip);
-  std::string fields;
-  AppendLittleEndian(fields, entry.crc, 4);
-  AppendLittleEndian(fields, entry.compressedSize, 4);
-  AppendLittleEndian(fields, entry.size, 4);
-  constexpr std::int64_t kCrcFieldOffset = 14;
-  const int error = WriteFileAt(zip.file, std::int64_t{entry.localHeaderOffset} + kCrcFieldOffset,
-                                fields.data(), fields.size());
-  if (error != 0) RaiseIoFailure(error);
+  PatchLocalHeader(zip, entry);
 }
 
 void FinishZip(ZipWriter& zip) {
@@ -347,6 +352,27 @@ void CountDeflated(ZipEntryInMemory& entry, const char* end) {
   if (entry.compressedSize > kLargestWritten) RaiseZipFailure(kTooLarge);
 }
 
+bool IsInFile(const ZipEntryInMemory& entry) {
+  return entry.file.handle != -1;
+}
+
+// Writes bytes into the entry's file. After a failed write the file lacks bytes: every later
+// write fails alike, however the file would take it.
+void WriteIntoEntryFile(ZipEntryInMemory& entry, const char* bytes, std::size_t count) {
+  if (entry.fileError == 0) entry.fileError = WriteFileFully(entry.file, bytes, count);
+  if (entry.fileError != 0) RaiseIoFailure(entry.fileError);
+}
+
+// Writes the deflated bytes held into the entry's file, keeping the last chunk, emptied, for the
+// next pieces.
+void WriteHeldBytes(ZipEntryInMemory& entry) {
+  for (RowBuilder& chunk : entry.pieces) {
+    WriteIntoEntryFile(entry, chunk.bytes.get(), chunk.size);
+    chunk.size = 0;
+  }
+  if (entry.pieces.size() > 1) entry.pieces.erase(entry.pieces.begin(), entry.pieces.end() - 1);
+}
+
 }  // namespace
 
 void StartEntryInMemory(ZipEntryInMemory& entry) {
@@ -363,6 +389,7 @@ void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes) {
     entry.crc = UpdateCrc(entry.crc, reinterpret_cast<const Bytef*>(piece.data()), piece.size());
     char* const out = DeflatedSpace(entry, MostQuickDeflated(piece.size()));
     CountDeflated(entry, QuickDeflatePiece(entry.deflater, piece, out));
+    if (IsInFile(entry)) WriteHeldBytes(entry);
     bytes.remove_prefix(piece.size());
   }
 }
@@ -370,7 +397,19 @@ void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes) {
 void FinishEntryInMemory(ZipEntryInMemory& entry) {
   char* const out = DeflatedSpace(entry, kMostQuickDeflateEnd);
   CountDeflated(entry, FinishQuickDeflate(entry.deflater, out));
+  if (IsInFile(entry)) WriteHeldBytes(entry);
   entry.open = false;
+}
+
+void MoveEntryIntoFile(ZipEntryInMemory& entry, PlatformFile file, std::string_view name) {
+  if (name.size() > kZipLongestName) RaiseZipFailure(kTooLarge);
+  ZipWrittenEntry header;
+  header.name = name;
+  entry.file = file;
+  entry.name = name;
+  const std::string bytes = LocalHeader(header);
+  WriteIntoEntryFile(entry, bytes.data(), bytes.size());
+  WriteHeldBytes(entry);
 }
 
 void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory& entry) {
@@ -387,10 +426,17 @@ void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory&
   written.compressedSize = static_cast<std::uint32_t>(entry.compressedSize);
   written.size = static_cast<std::uint32_t>(entry.size);
   written.localHeaderOffset = static_cast<std::uint32_t>(headerOffset);
-  QueueBytes(zip, LocalHeader(written));
-  for (RowBuilder& piece : entry.pieces) {
-    QueueBytes(zip, RowText(piece));
-    piece = RowBuilder{};
+  if (IsInFile(entry)) {
+    // The archive's first entry, whose header and data are in the file from its start.
+    written.name = entry.name;
+    zip.offset = kLocalHeaderSize + written.name.size() + entry.compressedSize;
+    PatchLocalHeader(zip, written);
+  } else {
+    QueueBytes(zip, LocalHeader(written));
+    for (RowBuilder& piece : entry.pieces) {
+      QueueBytes(zip, RowText(piece));
+      piece = RowBuilder{};
+    }
   }
   zip.entries.push_back(std::move(written));
   CloseEntryInMemory(entry);
@@ -403,6 +449,9 @@ void CloseEntryInMemory(ZipEntryInMemory& entry) {
   entry.crc = 0;
   entry.size = 0;
   entry.compressedSize = 0;
+  entry.file = PlatformFile{};
+  entry.name.clear();
+  entry.fileError = 0;
 }
 
 // ---- Reading

@@ -93,6 +93,12 @@ struct ZipEntryInMemory {
   std::uint32_t crc = 0;
   std::uint64_t size = 0;
   std::uint64_t compressedSize = 0;
+  // Once MoveEntryIntoFile: the file the deflated bytes go into as they are made, and the name
+  // of the local header written there; `pieces` then holds one chunk, emptied after each write.
+  // A write that failed spoils the entry: `fileError` is raised again by every later call.
+  PlatformFile file;
+  std::string name;
+  int fileError = 0;
 };
 
 // Starts deflating an entry into memory.
@@ -105,9 +111,18 @@ void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes);
 // Ends the entry's deflated data: its pieces are then the whole deflated stream.
 void FinishEntryInMemory(ZipEntryInMemory& entry);
 
+// Sends the rest of the entry straight into `file`, open for writing and empty, so that its
+// deflated bytes are not held: writes there a local header named `name`, whose checksum and sizes
+// are patched once it ends, and the bytes deflated so far; from then on each piece goes into the
+// file as it is deflated. Nothing else is written into the file until the entry is written as the
+// archive's first. ZipFailure as BeginZipEntry; IoFailure when a write fails, here or at a later
+// call, and at every call after it.
+void MoveEntryIntoFile(ZipEntryInMemory& entry, PlatformFile file, std::string_view name);
+
 // Ends the entry's deflated data if it is not yet ended and writes it as the archive's next
-// entry, named `name`, then releases its memory. ZipFailure and IoFailure as BeginZipEntry and
-// EndZipEntry.
+// entry, named `name`, then releases its memory. An entry moved into the archive's file is
+// already there: it is written first, before any other entry, and only its header is patched.
+// ZipFailure and IoFailure as BeginZipEntry and EndZipEntry.
 void WriteEntryInMemory(ZipWriter& zip, std::string_view name, ZipEntryInMemory& entry);
 
 // Releases the encoder's state and the deflated bytes; safe at any time, and again.

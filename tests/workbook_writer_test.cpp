@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "run_failure.h"
 #include "session_databases.h"
 #include "test_files.h"
 #include "workbook_reader.h"
@@ -42,24 +45,126 @@ void FillWorkbook(WorkbookWriter& workbook, std::uint64_t seed) {
   }
 }
 
-std::string WrittenWorkbook(std::uint64_t seed, bool deflateApart, const TempFolder& folder) {
+// How a workbook is written: its sheets deflated on a thread of their own or on the caller's, and
+// its file begun before the rows, with the XML from which a sheet streams into it.
+struct WritingWay {
+  bool deflateApart = true;
+  bool fileBegun = false;
+  std::uint64_t streamedSheetXml = kStreamedSheetXml;
+};
+
+std::string WrittenWorkbook(std::uint64_t seed, WritingWay way, const std::string& path) {
   WorkbookWriter workbook;
-  workbook.deflateApart = deflateApart;
+  workbook.deflateApart = way.deflateApart;
+  workbook.streamedSheetXml = way.streamedSheetXml;
+  if (way.fileBegun) BeginWorkbookFile(workbook, path, "");
   FillWorkbook(workbook, seed);
-  const std::string path = folder / (deflateApart ? "apart.xlsx" : "alone.xlsx");
   WriteWorkbookFile(workbook, path, "");
   CloseWorkbookWriter(workbook);
   return ReadWholeFile(path);
+}
+
+// Every sheet of the workbook at `path`: its name, then its rows as (row, cells).
+using ReadRows = std::vector<std::pair<std::uint32_t, std::vector<ReadCell>>>;
+std::vector<std::pair<std::string, ReadRows>> SheetsOf(const std::string& path) {
+  PlatformFile file;
+  EXPECT_TRUE(OpenFileForReading(path.c_str(), file));
+  WorkbookFile book;
+  OpenWorkbookFile(file, book);
+  std::vector<std::pair<std::string, ReadRows>> sheets;
+  for (const WorkbookSheetEntry& sheet : book.sheets) {
+    ReadRows& rows = sheets.emplace_back(sheet.name, ReadRows{}).second;
+    ReadSheetRows(book, sheet, [&](std::uint32_t row, std::span<const ReadCell> cells) {
+      rows.emplace_back(row, std::vector<ReadCell>(cells.begin(), cells.end()));
+    });
+  }
+  static_cast<void>(CloseFile(file));
+  return sheets;
+}
+
+std::uint64_t LittleEndianAt(std::string_view bytes, std::size_t offset, int width) {
+  std::uint64_t value = 0;
+  for (int index = width - 1; index >= 0; --index)
+    value =
+        value << 8 | static_cast<unsigned char>(bytes[offset + static_cast<std::size_t>(index)]);
+  return value;
+}
+
+// The name of the archive's first entry; every local header, which readers that stream an
+// archive go by, must give the checksum and sizes of the directory.
+std::string FirstEntryName(const std::string& path) {
+  PlatformFile file;
+  EXPECT_TRUE(OpenFileForReading(path.c_str(), file));
+  ZipArchive archive;
+  ReadZipDirectory(file, archive);
+  static_cast<void>(CloseFile(file));
+  const std::string bytes = ReadWholeFile(path);
+  for (const ZipEntry& entry : archive.entries) {
+    SCOPED_TRACE(entry.name);
+    const auto header = static_cast<std::size_t>(entry.localHeaderOffset);
+    EXPECT_EQ(LittleEndianAt(bytes, header, 4), 0x04034b50u);
+    EXPECT_EQ(LittleEndianAt(bytes, header + 14, 4), entry.crc);
+    EXPECT_EQ(LittleEndianAt(bytes, header + 18, 4), entry.compressedSize);
+    EXPECT_EQ(LittleEndianAt(bytes, header + 22, 4), entry.size);
+  }
+  return archive.entries.empty() ? "" : archive.entries.front().name;
 }
 
 TEST(WorkbookWriterTest, SheetsDeflatedApartGiveTheSameBytes) {
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     TempFolder folder;
-    const std::string alone = WrittenWorkbook(seed, false, folder);
-    const std::string apart = WrittenWorkbook(seed, true, folder);
+    const std::string alone = WrittenWorkbook(seed, {.deflateApart = false}, folder / "a.xlsx");
+    const std::string apart = WrittenWorkbook(seed, {}, folder / "b.xlsx");
     EXPECT_GT(alone.size(), 0u);
     EXPECT_TRUE(apart == alone) << apart.size() << " bytes against " << alone.size();
+  }
+}
+
+// A sheet that streams into the begun file from its first byte, from partway or never holds the
+// same rows as when every sheet is held, deflated apart or alone; it is the archive's first entry.
+TEST(WorkbookWriterTest, ASheetStreamedIntoTheFileHoldsTheSameRows) {
+  for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+    TempFolder folder;
+    const std::string held = folder / "held.xlsx";
+    WrittenWorkbook(seed, {}, held);
+    const auto expected = SheetsOf(held);
+    for (const std::uint64_t from : {std::uint64_t{0}, std::uint64_t{300000}, kStreamedSheetXml}) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + ", streamed from " + std::to_string(from));
+      const std::string alone = WrittenWorkbook(seed, {false, true, from}, folder / "a.xlsx");
+      const std::string apart = WrittenWorkbook(seed, {true, true, from}, folder / "b.xlsx");
+      EXPECT_TRUE(alone == apart);
+      EXPECT_TRUE(SheetsOf(folder / "b.xlsx") == expected);
+      const bool streams = from < kStreamedSheetXml;
+      EXPECT_EQ(FirstEntryName(folder / "b.xlsx").starts_with("xl/worksheets/"), streams);
+      EXPECT_EQ(apart == ReadWholeFile(held), !streams);
+    }
+  }
+}
+
+// A write that fails while a sheet streams (a full disk) is raised, and leaves no workbook.
+TEST(WorkbookWriterTest, AFailedWriteWhileStreamingLeavesNoWorkbook) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no device that is always full";
+  for (const bool deflateApart : {false, true}) {
+    TempFolder folder;
+    const std::string path = folder / "full.xlsx";
+    WorkbookWriter workbook;
+    workbook.deflateApart = deflateApart;
+    workbook.streamedSheetXml = 0;
+    PlatformFile full;
+    ASSERT_EQ(CreateFileForWriting("/dev/full", full), 0);
+    BeginWorkbookFile(workbook, path, "");
+    static_cast<void>(CloseFile(workbook.file.file));
+    workbook.file.file = full;
+    EXPECT_THROW(
+        {
+          FillWorkbook(workbook, 3);
+          WriteWorkbookFile(workbook, path, "");
+        },
+        IoFailure);
+    CloseWorkbookWriter(workbook);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(path).parent_path()));
   }
 }
 

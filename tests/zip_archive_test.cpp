@@ -418,6 +418,28 @@ TEST(ZipArchiveTest, WriterStopsAtTheFormatsLimitsAndAtFailedWrites) {
   CloseFile(file);
 }
 
+// An entry moved into a file that refuses a write is spoilt: the file lacks bytes, so every later
+// write of the entry fails too, even into a file that would take it.
+TEST(ZipArchiveTest, AnEntryWhoseFileRefusedAWriteFailsEveryLaterWrite) {
+  TempFolder folder;
+  WriteWholeFile(folder / "read-only.xlsx", "");
+  PlatformFile refusing;
+  ASSERT_TRUE(OpenFileForReading((folder / "read-only.xlsx").c_str(), refusing));
+  PlatformFile taking;
+  ASSERT_EQ(CreateFileForWriting((folder / "taking.xlsx").c_str(), taking), 0);
+  ZipEntryInMemory entry;
+  StartEntryInMemory(entry);
+  AppendEntryInMemory(entry, std::string(1 << 20, 'x'));
+  EXPECT_THROW(MoveEntryIntoFile(entry, refusing, "xl/worksheets/sheet1.xml"), IoFailure);
+  entry.file = taking;
+  EXPECT_THROW(AppendEntryInMemory(entry, std::string(1 << 20, 'x')), IoFailure);
+  EXPECT_THROW(FinishEntryInMemory(entry), IoFailure);
+  CloseEntryInMemory(entry);
+  EXPECT_EQ(CloseFile(taking), 0);
+  EXPECT_EQ(CloseFile(refusing), 0);
+  EXPECT_EQ(ReadWholeFile(folder / "taking.xlsx"), "");
+}
+
 TEST(ZipArchiveTest, FileKindsAreToldByTheirFirstBytes) {
   const struct {
     std::string bytes;
