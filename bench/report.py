@@ -169,9 +169,11 @@ def main(data, report, sizes, pack_size, workbook_size):
                          "bytes per database byte", "memory bound MiB"), packed))
         out.write("\nWorkbooks: the unpacker writing a workbook against writing the tables of the "
                   "same database, and the packer packing the unedited workbook against the "
-                  "unedited tables, in one hyperfine run each (sheets deflated at zlib's level 1 on a "
-                  "second thread while the rows are made, held deflated in memory until the "
-                  "workbook is written).\n\n")
+                  "unedited tables, in one hyperfine run each (sheets deflated by the quick encoder "
+                  "on a second thread while the rows are made: the first sheet to reach 64 MiB of "
+                  "XML straight into the workbook's file, the others held deflated in memory until "
+                  "the workbook is written; a sheet of 1 MiB or more packed from three threads, "
+                  "which inflate it, read its XML and make its cells into the table's text).\n\n")
         out.write(table(("Program", "Database", "Size", "Run", "against ms", "run ms",
                          "run / against", "goal", "peak RSS MiB"),
                         workbook_rows(data, workbook_size)))
