@@ -132,12 +132,11 @@ std::string SheetPartName(std::size_t index) {
   return "xl/worksheets/sheet" + std::to_string(index + 1) + ".xml";
 }
 
-// Whether the sheet, with `pending` XML more, is the first to reach the size from which it is
+// Whether the sheet, with its pending XML, is the first to reach the size from which it is
 // deflated straight into the workbook's file.
-bool StartsStreaming(const WorkbookWriter& workbook, const WorkbookSheet& sheet,
-                     std::size_t pending) {
+bool StartsStreaming(const WorkbookWriter& workbook, const WorkbookSheet& sheet) {
   return workbook.fileBegun && workbook.streamedSheet == kNoStreamedSheet &&
-         sheet.xmlQueued + pending >= workbook.streamedSheetXml;
+         sheet.xmlQueued + sheet.pending.size >= workbook.streamedSheetXml;
 }
 
 // Sends the rest of the sheet's deflated XML straight into the workbook's file.
@@ -152,7 +151,7 @@ void StreamSheet(WorkbookWriter& workbook, std::size_t index) {
 // Hands the sheet's pending XML to its deflater.
 void FlushSheetXml(WorkbookWriter& workbook, std::size_t index) {
   WorkbookSheet& sheet = workbook.sheets[index];
-  if (StartsStreaming(workbook, sheet, sheet.pending.size)) StreamSheet(workbook, index);
+  if (StartsStreaming(workbook, sheet)) StreamSheet(workbook, index);
   sheet.xmlQueued += sheet.pending.size;
   QueueDeflate(*workbook.deflater, sheet.part, sheet.pending);
 }
