@@ -268,7 +268,12 @@ void WorkbookLineWriter::Field(std::int64_t, const NodeHeader& field, std::strin
     if (bytes.empty()) return;
     PendingCell& current = cells[cellCount - 1];
     if (!touchedCurrent) touch(current);
-    AppendWithoutNul(current.bytes, bytes);
+    // Only a stored text holds NUL bytes; a number's text is appended as it is.
+    if (IsTextDecoder(rule.decoder)) {
+      AppendWithoutNul(current.bytes, bytes);
+    } else {
+      current.bytes.append(bytes);
+    }
   };
   if (IsTextDecoder(rule.decoder)) {
     // Only the lead starts a column: a tab inside a stored text stays in its cell.
