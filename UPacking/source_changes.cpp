@@ -3,6 +3,9 @@
 #include "source_changes.h"
 
 #include <algorithm>
+#include <exception>
+#include <iterator>
+#include <thread>
 
 #include "message_text.h"
 #include "record_patch.h"
@@ -109,7 +112,7 @@ void PairTable(OriginalTables& original, std::size_t table, SourceTable& from) {
   };
   if (from.source->kind == SourceKind::Workbook && !from.source->sheets.shownLines[table].empty()) {
     // A workbook's line that holds a float exactly where the table's decimals would not show it
-    // pairs by the line the table shows; DescribeLine asks whether its record still holds it.
+    // pairs by the line the table shows; DescribeLines asks whether its record still holds it.
     const std::vector<std::uint64_t> hashes =
         PairingHashes(from.source->sheets.shownLines[table], from.index->hashes);
     from.pairing = PairLines(records.hashes, hashes, texts);
@@ -118,18 +121,75 @@ void PairTable(OriginalTables& original, std::size_t table, SourceTable& from) {
   from.pairing = PairLines(records.hashes, from.index->hashes, texts);
 }
 
-// What a line of tables changes in the record it stands for: the cells in which it differs from
-// the record's line.
-void DescribeLine(PackPlanning& planning, TableSources& table, SourceTable& from, std::size_t line,
-                  RecordChange& change) {
-  // A line paired by the floats it shows (PairingHashes) is unchanged where those still show
-  // the stored values.
+// A source's lines described on a second thread from this many on: fewer are described sooner
+// than a thread and its readers start.
+constexpr std::size_t kLeastLinesOnTwoThreads = 4096;
+
+// Whether a paired line may change its record: it is not the record's line, or it was paired
+// by the floats it shows (PairingHashes), which must still be the stored values.
+bool MayChangeRecord(const SourceTable& from, std::size_t table, std::size_t line) {
   const bool pairedByShownFloats = from.source->kind == SourceKind::Workbook &&
-                                   ShowsFloatsExactly(from.source->sheets, table.table, line);
-  if (from.pairing.equal[line] && !pairedByShownFloats) return;
-  OriginalTables& original = planning.original;
-  const StoredRecord& record = RecordOf(original, table, change.record);
-  AddCellChanges(record, ReadSourceLine(from, line), original.decimalSeparator, change);
+                                   ShowsFloatsExactly(from.source->sheets, table, line);
+  return !from.pairing.equal[line] || pairedByShownFloats;
+}
+
+// What the paired lines [begin, end) of a source of tables change in their records: the cells
+// in which each differs from its record's line, the changes in order of lines. The original is
+// read through `database` and the lines through `lines`, so that two threads may each describe
+// a range.
+std::vector<RecordChange> DescribeLines(const OriginalTables& original, std::size_t table,
+                                        const SourceTable& from, NodeReader& database,
+                                        LineReader& lines, std::size_t begin, std::size_t end) {
+  std::vector<RecordChange> changes;
+  for (std::size_t line = begin; line < end; ++line) {
+    const std::uint32_t record = from.pairing.recordOfLine[line];
+    if (record == kNoRecord || !MayChangeRecord(from, table, line)) continue;
+    RecordChange change;
+    change.source = from.number;
+    change.record = record;
+    change.sourceLine = line;
+    const StoredRecord stored =
+        ReadStoredRecord(database, original.rules, original.layout,
+                         SpotOf(original, table, record), original.decimalSeparator);
+    AddCellChanges(stored, ReadSourceLine(from, lines, line), original.decimalSeparator, change);
+    if (!change.units.empty()) changes.push_back(std::move(change));
+  }
+  return changes;
+}
+
+// DescribeLines over all of a source's lines, the later half on a second thread with readers of
+// its own where there are enough of them. A failure raised is the first in order of lines.
+std::vector<RecordChange> DescribeAllLines(OriginalTables& original, std::size_t table,
+                                           SourceTable& from) {
+  const std::size_t lines = from.pairing.recordOfLine.size();
+  if (lines < kLeastLinesOnTwoThreads) {
+    return DescribeLines(original, table, from, original.reader, from.lines, 0, lines);
+  }
+  const std::size_t half = lines / 2;
+  NodeReader database = SecondNodeReader(original.reader);
+  LineReader laterLines = ReaderOfLines(*from.lines.source, *from.lines.index);
+  std::vector<RecordChange> later;
+  std::exception_ptr laterFailure;
+  std::thread worker([&] {
+    try {
+      later = DescribeLines(original, table, from, database, laterLines, half, lines);
+    } catch (...) {
+      laterFailure = std::current_exception();
+    }
+  });
+  std::vector<RecordChange> changes;
+  std::exception_ptr failure;
+  try {
+    changes = DescribeLines(original, table, from, original.reader, from.lines, 0, half);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  worker.join();
+  static_cast<void>(CloseFile(database.file));  // read only: nothing is lost if closing fails
+  if (failure) std::rethrow_exception(failure);
+  if (laterFailure) std::rethrow_exception(laterFailure);
+  std::ranges::move(later, std::back_inserter(changes));
+  return changes;
 }
 
 // What a database source's record changes in the original's: the cells in which its line
@@ -171,6 +231,9 @@ void DescribeSource(PackPlanning& planning, TableSources& table, SourceTable& fr
                     std::vector<RecordChange>& changes, std::vector<AddedLine>& added) {
   const TablePairing& pairing = from.pairing;
   const bool storesRecords = from.source->kind == SourceKind::Database;
+  std::vector<RecordChange> described;
+  if (!storesRecords) described = DescribeAllLines(planning.original, table.table, from);
+  auto nextDescribed = described.begin();
   std::uint32_t after = kNoPrecedingRecord;
   for (std::size_t line = 0; line < pairing.recordOfLine.size(); ++line) {
     const std::uint32_t record = pairing.recordOfLine[line];
@@ -183,15 +246,17 @@ void DescribeSource(PackPlanning& planning, TableSources& table, SourceTable& fr
       continue;
     }
     after = record;
+    if (!storesRecords) {
+      if (nextDescribed != described.end() && nextDescribed->sourceLine == line) {
+        changes.push_back(std::move(*nextDescribed++));
+      }
+      continue;
+    }
     RecordChange change;
     change.source = from.number;
     change.record = record;
     change.sourceLine = line;
-    if (storesRecords) {
-      DescribeStoredRecord(planning, table, from, line, change);
-    } else {
-      DescribeLine(planning, table, from, line, change);
-    }
+    DescribeStoredRecord(planning, table, from, line, change);
     if (!change.units.empty()) changes.push_back(std::move(change));
   }
   for (std::uint32_t record = 0; record < pairing.lineOfRecord.size(); ++record) {
@@ -285,8 +350,12 @@ const StoredRecord& RecordOf(OriginalTables& original, TableSources& table, std:
 }
 
 std::string_view ReadSourceLine(SourceTable& from, std::size_t line) {
+  return ReadSourceLine(from, from.lines, line);
+}
+
+std::string_view ReadSourceLine(const SourceTable& from, LineReader& lines, std::size_t line) {
   try {
-    return ReadLine(from.lines, line);
+    return ReadLine(lines, line);
   } catch (const IoFailure& failure) {
     throw PackFailure{
         {"cannot read " + from.source->path + ": " + FailureMessage(failure.errorNumber)}};

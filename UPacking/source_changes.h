@@ -48,6 +48,8 @@ const StoredRecord& RecordOf(OriginalTables& original, TableSources& table, std:
 
 // A source's line; a failure to read the table again names it (PackFailure).
 std::string_view ReadSourceLine(SourceTable& from, std::size_t line);
+// The same through a reader of the source's lines other than its own.
+std::string_view ReadSourceLine(const SourceTable& from, LineReader& lines, std::size_t line);
 
 // The record a database source's line stands for, as that source stores it.
 StoredRecord ReadSourceRecord(const PackPlanning& planning, const TableSources& table,
