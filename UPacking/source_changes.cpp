@@ -149,8 +149,8 @@ std::vector<RecordChange> DescribeLines(const OriginalTables& original, std::siz
     change.record = record;
     change.sourceLine = line;
     const StoredRecord stored =
-        ReadStoredRecord(database, original.rules, original.layout,
-                         SpotOf(original, table, record), original.decimalSeparator);
+        ReadStoredRecord(database, original.rules, original.layout, SpotOf(original, table, record),
+                         original.decimalSeparator);
     AddCellChanges(stored, ReadSourceLine(from, lines, line), original.decimalSeparator, change);
     if (!change.units.empty()) changes.push_back(std::move(change));
   }

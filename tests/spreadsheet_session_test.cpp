@@ -40,7 +40,8 @@ constexpr std::size_t kSizes[] = {4, 12, 40, 120, 300};
 // tables have `size` records, or one of kSizes by the seed.
 std::string GenerateSessionDatabase(const Tool& tool, std::uint64_t seed, std::size_t size = 0) {
   return GenerateDatabase(
-      tool.kind, seed, size > 0 ? size : kSizes[static_cast<std::size_t>(seed % std::size(kSizes))]);
+      tool.kind, seed,
+      size > 0 ? size : kSizes[static_cast<std::size_t>(seed % std::size(kSizes))]);
 }
 
 // ---- Step 2: unpack: UnpackTables (session_tools.h).
