@@ -68,16 +68,25 @@ constexpr std::array<StreamCode, kLongestMatch + 1> LengthCodes() {
 }
 constexpr std::array<StreamCode, kLongestMatch + 1> kLengthCodes = LengthCodes();
 
+// The 30 distance codes, five bits each, in the order they are written.
+constexpr std::array<std::uint8_t, 30> ReversedDistanceCodes() {
+  std::array<std::uint8_t, 30> codes{};
+  for (std::uint32_t code = 0; code < codes.size(); ++code)
+    codes[code] = static_cast<std::uint8_t>(Reversed(code, 5));
+  return codes;
+}
+constexpr std::array<std::uint8_t, 30> kReversedDistanceCodes = ReversedDistanceCodes();
+
 // A distance (1 to 32768) as its five-bit code and extra bits: distance codes 2n and 2n + 1
 // cover the distances whose less one has its highest bit at n, told apart by the next bit.
 StreamCode DistanceCode(std::size_t distance) {
   const auto less = static_cast<std::uint32_t>(distance - 1);
-  if (less < 4) return {Reversed(less, 5), 5};
+  if (less < 4) return {kReversedDistanceCodes[less], 5};
   const unsigned high = static_cast<unsigned>(std::bit_width(less)) - 1;
   const unsigned extraBits = high - 1;
   const std::uint32_t code = 2 * high + ((less >> extraBits) & 1u);
   const std::uint32_t extra = less & ((1u << extraBits) - 1);
-  return {Reversed(code, 5) | (extra << 5), 5 + extraBits};
+  return {std::uint32_t{kReversedDistanceCodes[code]} | (extra << 5), 5 + extraBits};
 }
 
 std::uint32_t Load32(const unsigned char* bytes) {

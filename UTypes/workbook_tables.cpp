@@ -145,6 +145,14 @@ bool ShowsAsNumber(const std::vector<TableColumn>& columns, std::size_t column,
   return columns[column].kind == KindOfField(rule);
 }
 
+// The first tab of a decoded number's few bytes: a loop costs less there than a call to search.
+std::size_t FirstTab(std::string_view text) {
+  for (std::size_t index = 0; index < text.size(); ++index) {
+    if (text[index] == '\t') return index;
+  }
+  return std::string_view::npos;
+}
+
 std::string HexOf(std::uint32_t value) {
   char digits[9];
   std::snprintf(digits, sizeof digits, "%08X", value);
@@ -283,7 +291,7 @@ void WorkbookLineWriter::Field(std::int64_t, const NodeHeader& field, std::strin
     }
     return appendToCell(text);
   }
-  for (std::size_t tab = text.find('\t'); tab != std::string_view::npos; tab = text.find('\t')) {
+  for (std::size_t tab = FirstTab(text); tab != std::string_view::npos; tab = FirstTab(text)) {
     appendToCell(text.substr(0, tab));
     startCell();
     text.remove_prefix(tab + 1);
