@@ -119,13 +119,13 @@ std::map<std::string, Relationship> ReadRelationships(const WorkbookFile& workbo
   ReadPart(workbook, name, [&](XmlReader& xml) {
     for (XmlEvent event = NextXml(xml); event != XmlEvent::End; event = NextXml(xml)) {
       if (event != XmlEvent::StartElement || LocalName(XmlName(xml)) != "Relationship") continue;
-      const std::string* id = XmlAttributeValue(xml, "Id");
-      const std::string* type = XmlAttributeValue(xml, "Type");
-      const std::string* target = XmlAttributeValue(xml, "Target");
-      const std::string* mode = XmlAttributeValue(xml, "TargetMode");
+      const std::string_view* id = XmlAttributeValue(xml, "Id");
+      const std::string_view* type = XmlAttributeValue(xml, "Type");
+      const std::string_view* target = XmlAttributeValue(xml, "Target");
+      const std::string_view* mode = XmlAttributeValue(xml, "TargetMode");
       if (id == nullptr || type == nullptr || target == nullptr) continue;
       if (mode != nullptr && *mode == "External") continue;
-      relationships[*id] = {*type, ResolvePart(folder, *target)};
+      relationships[std::string(*id)] = {std::string(*type), ResolvePart(folder, *target)};
     }
   });
   return relationships;
@@ -233,7 +233,7 @@ bool BuiltInFormatShowsDate(long id) {
          (id >= 50 && id <= 58);
 }
 
-long NumberOf(const std::string* text) {
+long NumberOf(const std::string_view* text) {
   if (text == nullptr) return -1;
   long value = -1;
   std::from_chars(text->data(), text->data() + text->size(), value);
@@ -251,7 +251,7 @@ void ReadStyles(WorkbookFile& workbook, const std::string& part) {
       if (event != XmlEvent::StartElement) continue;
       const std::string_view name = LocalName(XmlName(xml));
       if (name == "numFmt") {
-        const std::string* code = XmlAttributeValue(xml, "formatCode");
+        const std::string_view* code = XmlAttributeValue(xml, "formatCode");
         customFormats[NumberOf(XmlAttributeValue(xml, "numFmtId"))] =
             code != nullptr && FormatShowsDate(*code);
       } else if (name == "cellXfs") {
@@ -281,12 +281,12 @@ void ReadWorkbookPart(WorkbookFile& workbook, const std::string& part) {
           }
         }
       } else if (name == "sheet") {
-        const std::string* sheetName = XmlAttributeValue(xml, "name");
-        const std::string* id = XmlAttributeValue(xml, "id");
+        const std::string_view* sheetName = XmlAttributeValue(xml, "name");
+        const std::string_view* id = XmlAttributeValue(xml, "id");
         if (sheetName == nullptr || id == nullptr) continue;
-        const auto found = relationships.find(*id);
+        const auto found = relationships.find(std::string(*id));
         if (found == relationships.end() || !EndsWith(found->second.type, "/worksheet")) continue;
-        workbook.sheets.push_back({*sheetName, found->second.target});
+        workbook.sheets.push_back({std::string(*sheetName), found->second.target});
       }
     }
   });
@@ -318,7 +318,7 @@ enum class CellType : std::uint8_t {
 };
 
 // The type a t attribute names: a number when it is absent or names no other.
-CellType CellTypeOf(const std::string* type) {
+CellType CellTypeOf(const std::string_view* type) {
   if (type == nullptr) return CellType::Number;
   constexpr std::pair<std::string_view, CellType> kTypes[] = {
       {"s", CellType::SharedString},    {"inlineStr", CellType::InlineString},
@@ -328,6 +328,28 @@ CellType CellTypeOf(const std::string* type) {
     if (std::string_view(*type) == name) return cellType;
   }
   return CellType::Number;
+}
+
+// The attributes of a <c> element that place the cell and say what it holds; null when absent.
+struct CellAttributes {
+  const std::string_view* reference = nullptr;  // r
+  const std::string_view* type = nullptr;       // t
+  const std::string_view* style = nullptr;      // s
+};
+
+// A cell's attributes, found as XmlAttributeValue finds them, in one pass over them all.
+CellAttributes ReadCellAttributes(const XmlReader& xml) {
+  CellAttributes found;
+  for (const XmlAttribute& attribute : XmlAttributes(xml)) {
+    const std::string_view key = AttributeKey(attribute.name);
+    if (key.size() != 1) continue;
+    const std::string_view** slot = key[0] == 'r'   ? &found.reference
+                                    : key[0] == 't' ? &found.type
+                                    : key[0] == 's' ? &found.style
+                                                    : nullptr;
+    if (slot != nullptr && *slot == nullptr) *slot = &attribute.value;
+  }
+  return found;
 }
 
 // What a <c> element says of the cell being read into its slot.
@@ -397,15 +419,15 @@ void FinishCell(const WorkbookFile& workbook, CellInProgress& progress, ReadCell
 
 // Reads one <c> element into `cell`, a slot whose strings keep their capacity; the reader is
 // after its StartElement and ends after its EndElement.
-void ReadCellElement(const WorkbookFile& workbook, XmlReader& xml, std::size_t column,
-                     CellInProgress& progress, ReadCell& cell) {
+void ReadCellElement(const WorkbookFile& workbook, XmlReader& xml, const CellAttributes& attributes,
+                     std::size_t column, CellInProgress& progress, ReadCell& cell) {
   cell.column = column;
   cell.kind = ReadCellKind::Text;
   cell.value.clear();
   cell.formula = false;
   cell.formulaValue = true;
-  progress.type = CellTypeOf(XmlAttributeValue(xml, "t"));
-  const long style = NumberOf(XmlAttributeValue(xml, "s"));
+  progress.type = CellTypeOf(attributes.type);
+  const long style = NumberOf(attributes.style);
   progress.dateStyle = style >= 0 && static_cast<std::size_t>(style) < workbook.dateStyles.size() &&
                        workbook.dateStyles[static_cast<std::size_t>(style)];
   progress.valueText.clear();
@@ -497,7 +519,7 @@ void ReadRowsOfSheet(const WorkbookFile& workbook, const WorkbookSheetEntry& she
         continue;
       }
       if (!inSheetData || name != "row") continue;
-      const std::string* reference = XmlAttributeValue(xml, "r");
+      const std::string_view* reference = XmlAttributeValue(xml, "r");
       std::uint32_t number = rowNumber + 1;
       if (reference != nullptr) {
         const auto [end, error] =
@@ -519,13 +541,14 @@ void ReadRowsOfSheet(const WorkbookFile& workbook, const WorkbookSheetEntry& she
           SkipXmlElement(xml);
           continue;
         }
-        const std::string* cellReference = XmlAttributeValue(xml, "r");
+        const CellAttributes attributes = ReadCellAttributes(xml);
+        const std::string_view* cellReference = attributes.reference;
         std::size_t column = nextColumn;
         std::uint32_t cellRow = rowNumber;
         if (cellReference != nullptr &&
             (!ReadCellReference(*cellReference, column, cellRow) || cellRow != rowNumber)) {
-          Fail("is damaged: its sheet '" + sheet.name + "' has a cell '" + *cellReference +
-               "' in " + RowText(rowNumber));
+          Fail("is damaged: its sheet '" + sheet.name + "' has a cell '" +
+               std::string(*cellReference) + "' in " + RowText(rowNumber));
         }
         if (column < nextColumn || column >= kMostColumns) {
           Fail("is damaged: its sheet '" + sheet.name + "' has cells out of order in " +
@@ -534,7 +557,7 @@ void ReadRowsOfSheet(const WorkbookFile& workbook, const WorkbookSheetEntry& she
         nextColumn = column + 1;
         if (used == cells.size()) cells.emplace_back();
         ReadCell& cell = cells[used];
-        ReadCellElement(workbook, xml, column, progress, cell);
+        ReadCellElement(workbook, xml, attributes, column, progress, cell);
         // An empty text or a cell with a style alone shows nothing, as an empty cell.
         const bool empty = cell.value.empty() && cell.formulaValue;
         if (!empty) ++used;

@@ -75,9 +75,34 @@ std::string_view Shown(std::string_view name) {
                    std::string(what)};
 }
 
+bool InBuffer(const XmlReader& reader, std::string_view view) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(reader.buffer.get());
+  const auto at = reinterpret_cast<std::uintptr_t>(view.data());
+  return !view.empty() && at >= begin && at < begin + kXmlBufferSize;
+}
+
+// Points a view of the buffer at a copy of its bytes in `held` instead.
+void Hold(const XmlReader& reader, std::string_view& view, std::string& held) {
+  if (!InBuffer(reader, view)) return;
+  held.assign(view);
+  view = held;
+}
+
+// Before the buffer's bytes move: the current tag's name and its attributes read so far, which
+// may be views of the buffer, are held by the reader.
+void HoldViewsOfBuffer(XmlReader& reader) {
+  Hold(reader, reader.name, reader.nameHeld);
+  for (std::size_t slot = 0; slot < reader.attributeCount; ++slot) {
+    XmlAttribute& attribute = reader.attributes[slot];
+    Hold(reader, attribute.name, reader.attributeNamesHeld[slot]);
+    Hold(reader, attribute.value, reader.attributeValuesHeld[slot]);
+  }
+}
+
 // Moves the unread bytes to the buffer's start and fills the rest; true when `count` bytes are
 // unread afterwards. Kept out of line, so that Ensure's common case stays small.
 [[gnu::noinline]] bool Refill(XmlReader& reader, std::size_t count) {
+  HoldViewsOfBuffer(reader);
   const std::size_t unread = reader.filled - reader.position;
   std::memmove(reader.buffer.get(), reader.buffer.get() + reader.position, unread);
   reader.bufferStart += reader.position;
@@ -256,49 +281,69 @@ bool SkipWhitespace(XmlReader& reader) {
   return skipped;
 }
 
-void ReadName(XmlReader& reader, std::string& out) {
-  out.clear();
+// A name: a view of the buffer where it stands there whole and in ASCII, else held in `held`.
+std::string_view ReadName(XmlReader& reader, std::string& held) {
   if (!Ensure(reader, 1)) Fail(reader, "a name expected at the end of the document");
   const char first = ByteAt(reader, 0);
   if ((ClassOf(first) & kStartsName) == 0 && static_cast<unsigned char>(first) < 0x80) {
     Fail(reader, "a name expected");
   }
+  const std::string_view run = TakeRun(reader, kEndsName);
+  if (reader.position < reader.filled && static_cast<unsigned char>(ByteAt(reader, 0)) < 0x80) {
+    return run;
+  }
+  held.assign(run);  // shorter than the buffer, so within a name's bound
   for (;;) {
-    AppendBounded(reader, out, TakeRun(reader, kEndsName), kMostNameBytes, "a name");
-    if (!Ensure(reader, 1)) return;
+    if (!Ensure(reader, 1)) return held;
     const char byte = ByteAt(reader, 0);
-    if ((ClassOf(byte) & kEndsName) == 0) continue;  // the run ended with the buffer
-    if (static_cast<unsigned char>(byte) < 0x80) return;
-    TakeCharacter(reader, out, kMostNameBytes, "a name");
+    // Else the run ended with the buffer, and the name goes on.
+    if ((ClassOf(byte) & kEndsName) != 0) {
+      if (static_cast<unsigned char>(byte) < 0x80) return held;
+      TakeCharacter(reader, held, kMostNameBytes, "a name");
+    }
+    AppendBounded(reader, held, TakeRun(reader, kEndsName), kMostNameBytes, "a name");
+  }
+}
+
+// Takes the byte at the reader's position that ends a run of an attribute value, not its quote.
+void TakeSpecialValueByte(XmlReader& reader, std::string& out, char byte) {
+  if (byte == '<') Fail(reader, "'<' in an attribute value");
+  if (byte == '&') {
+    TakeReference(reader, out, kMostValueBytes, "an attribute value");
+  } else if (static_cast<unsigned char>(byte) >= 0x80) {
+    TakeCharacter(reader, out, kMostValueBytes, "an attribute value");
+  } else if (byte == '"' || byte == '\'' || byte == '\t' || byte == '\n' || byte == '\r') {
+    const char kept = byte == '"' || byte == '\'' ? byte : ' ';
+    AppendBounded(reader, out, {&kept, 1}, kMostValueBytes, "an attribute value");
+    ++reader.position;
+    if (byte == '\r' && Ensure(reader, 1) && ByteAt(reader, 0) == '\n') ++reader.position;
+  } else {
+    Fail(reader, "a control character XML forbids");
   }
 }
 
 // Reads an attribute value after its opening quote, up to and including the closing one,
-// normalised: tab, LF, CR and CR LF in the literal value become one space each.
-void ReadAttributeValue(XmlReader& reader, std::string& out, char quote) {
-  out.clear();
+// normalised: tab, LF, CR and CR LF in the literal value become one space each. The value is a
+// view of the buffer where it stands there as it is meant, else held in `held`.
+std::string_view ReadAttributeValue(XmlReader& reader, std::string& held, char quote) {
+  const std::string_view run = TakeRun(reader, kEndsValue);
+  if (reader.position < reader.filled && ByteAt(reader, 0) == quote) {
+    ++reader.position;
+    return run;
+  }
+  held.assign(run);  // shorter than the buffer, so within a value's bound
   for (;;) {
-    AppendBounded(reader, out, TakeRun(reader, kEndsValue), kMostValueBytes, "an attribute value");
     if (!Ensure(reader, 1)) Fail(reader, "an attribute value not closed");
     const char byte = ByteAt(reader, 0);
-    if ((ClassOf(byte) & kEndsValue) == 0) continue;  // the run ended with the buffer
-    if (byte == quote) {
-      ++reader.position;
-      return;
+    // Else the run ended with the buffer, and the value goes on.
+    if ((ClassOf(byte) & kEndsValue) != 0) {
+      if (byte == quote) {
+        ++reader.position;
+        return held;
+      }
+      TakeSpecialValueByte(reader, held, byte);
     }
-    if (byte == '<') Fail(reader, "'<' in an attribute value");
-    if (byte == '&') {
-      TakeReference(reader, out, kMostValueBytes, "an attribute value");
-    } else if (static_cast<unsigned char>(byte) >= 0x80) {
-      TakeCharacter(reader, out, kMostValueBytes, "an attribute value");
-    } else if (byte == '"' || byte == '\'' || byte == '\t' || byte == '\n' || byte == '\r') {
-      const char kept = byte == '"' || byte == '\'' ? byte : ' ';
-      AppendBounded(reader, out, {&kept, 1}, kMostValueBytes, "an attribute value");
-      ++reader.position;
-      if (byte == '\r' && Ensure(reader, 1) && ByteAt(reader, 0) == '\n') ++reader.position;
-    } else {
-      Fail(reader, "a control character XML forbids");
-    }
+    AppendBounded(reader, held, TakeRun(reader, kEndsValue), kMostValueBytes, "an attribute value");
   }
 }
 
@@ -347,8 +392,7 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view lowerCase) {
 // Passes over a processing instruction after "<?"; the XML declaration is refused here, since
 // it may only open the document.
 void SkipProcessingInstruction(XmlReader& reader) {
-  ReadName(reader, reader.name);
-  if (EqualsIgnoringCase(reader.name, "xml")) {
+  if (EqualsIgnoringCase(ReadName(reader, reader.nameHeld), "xml")) {
     Fail(reader, "an XML declaration that does not open the document");
   }
   if (StartsWith(reader, "?>")) {
@@ -377,7 +421,7 @@ std::string_view DeclarationValue(const XmlReader& reader, std::string_view body
 
 // Reads the XML declaration after "<?xml" and refuses any encoding but UTF-8.
 void ReadXmlDeclaration(XmlReader& reader) {
-  std::string& body = reader.text;
+  std::string& body = reader.textHeld;
   body.clear();
   while (!StartsWith(reader, "?>")) {
     if (!Ensure(reader, 1)) Fail(reader, "an XML declaration not closed");
@@ -421,7 +465,8 @@ void StartDocument(XmlReader& reader) {
 // Reads a CDATA section's characters after "<![CDATA[" into the text, CR LF turned into LF.
 void ReadCdata(XmlReader& reader) {
   for (;;) {
-    AppendBounded(reader, reader.text, TakeRun(reader, kEndsCdata), reader.mostTextBytes, "text");
+    AppendBounded(reader, reader.textHeld, TakeRun(reader, kEndsCdata), reader.mostTextBytes,
+                  "text");
     if (!Ensure(reader, 1)) Fail(reader, "a CDATA section not closed");
     const char byte = ByteAt(reader, 0);
     if ((ClassOf(byte) & kEndsCdata) == 0) continue;  // the run ended with the buffer
@@ -430,12 +475,12 @@ void ReadCdata(XmlReader& reader) {
       return;
     }
     if (static_cast<unsigned char>(byte) >= 0x80) {
-      TakeCharacter(reader, reader.text, reader.mostTextBytes, "text");
+      TakeCharacter(reader, reader.textHeld, reader.mostTextBytes, "text");
       continue;
     }
     if (IsForbiddenControl(byte)) Fail(reader, "a control character XML forbids");
     const char kept = byte == '\r' ? '\n' : byte;
-    AppendBounded(reader, reader.text, {&kept, 1}, reader.mostTextBytes, "text");
+    AppendBounded(reader, reader.textHeld, {&kept, 1}, reader.mostTextBytes, "text");
     ++reader.position;
     if (byte == '\r' && Ensure(reader, 1) && ByteAt(reader, 0) == '\n') ++reader.position;
   }
@@ -463,22 +508,35 @@ bool TakeMarkupInText(XmlReader& reader) {
   return true;
 }
 
-// Reads the character data up to the next tag (or the document's end) into the text.
+// Whether a tag starts at the reader's position, its first two bytes in the buffer: not a
+// comment, a CDATA section or a processing instruction, which belong to the text.
+bool TagFollows(const XmlReader& reader) {
+  return reader.filled - reader.position >= 2 && ByteAt(reader, 0) == '<' &&
+         ByteAt(reader, 1) != '?' && ByteAt(reader, 1) != '!';
+}
+
+// Reads the character data up to the next tag (or the document's end) into the text: a view of
+// the buffer where it stands there as it is meant, else held by the reader.
 void ReadCharacterData(XmlReader& reader) {
-  std::string& text = reader.text;
-  text.clear();
-  // Most often a tag follows at once: that needs none of the checks below.
-  if (reader.filled - reader.position >= 2 && ByteAt(reader, 0) == '<' &&
-      ByteAt(reader, 1) != '?' && ByteAt(reader, 1) != '!') {
+  reader.text = {};
+  // Most often a tag follows at once, or after a plain run of text.
+  if (TagFollows(reader)) return;
+  const std::string_view run = TakeRun(reader, kEndsText);
+  if (TagFollows(reader)) {
+    if (run.size() > reader.mostTextBytes) FailTooLong(reader, reader.mostTextBytes, "text");
+    reader.text = run;
     return;
   }
+  std::string& text = reader.textHeld;
+  text.clear();
+  AppendBounded(reader, text, run, reader.mostTextBytes, "text");
   for (;;) {
-    AppendBounded(reader, text, TakeRun(reader, kEndsText), reader.mostTextBytes, "text");
-    if (!Ensure(reader, 1)) return;
+    if (!Ensure(reader, 1)) break;
     const char byte = ByteAt(reader, 0);
-    if ((ClassOf(byte) & kEndsText) == 0) continue;  // the run ended with the buffer
-    if (byte == '<') {
-      if (!TakeMarkupInText(reader)) return;
+    if ((ClassOf(byte) & kEndsText) == 0) {
+      // The run ended with the buffer.
+    } else if (byte == '<') {
+      if (!TakeMarkupInText(reader)) break;
     } else if (byte == '&') {
       TakeReference(reader, text, reader.mostTextBytes, "text");
     } else if (byte == '\r') {
@@ -490,17 +548,19 @@ void ReadCharacterData(XmlReader& reader) {
     } else {
       Fail(reader, "a control character XML forbids");
     }
+    AppendBounded(reader, text, TakeRun(reader, kEndsText), reader.mostTextBytes, "text");
   }
+  reader.text = text;
 }
 
 void RefuseDuplicateAttributes(XmlReader& reader) {
   const std::size_t count = reader.attributeCount;
   if (count <= kDuplicateScanAttributes) {
     for (std::size_t later = 1; later < count; ++later) {
-      const std::string& name = reader.attributes[later].name;
+      const std::string_view name = reader.attributes[later].name;
       for (std::size_t earlier = 0; earlier < later; ++earlier) {
         // Names are never empty; their first bytes tell most apart without a call.
-        const std::string& other = reader.attributes[earlier].name;
+        const std::string_view other = reader.attributes[earlier].name;
         if (other.size() == name.size() && other[0] == name[0] && other == name) {
           Fail(reader, "a duplicate attribute " + std::string(Shown(name)));
         }
@@ -516,7 +576,7 @@ void RefuseDuplicateAttributes(XmlReader& reader) {
     return reader.attributes[left].name < reader.attributes[right].name;
   });
   for (std::size_t index = 1; index < count; ++index) {
-    const std::string& name = reader.attributes[order[index]].name;
+    const std::string_view name = reader.attributes[order[index]].name;
     if (name == reader.attributes[order[index - 1]].name) {
       Fail(reader, "a duplicate attribute " + std::string(Shown(name)));
     }
@@ -525,10 +585,17 @@ void RefuseDuplicateAttributes(XmlReader& reader) {
 
 // Reads one attribute (name = "value") into the next slot.
 void ReadAttribute(XmlReader& reader) {
-  if (reader.attributeCount == kMostAttributes) Fail(reader, "more than 1000 attributes");
-  if (reader.attributes.size() == reader.attributeCount) reader.attributes.emplace_back();
-  XmlAttribute& attribute = reader.attributes[reader.attributeCount];
-  ReadName(reader, attribute.name);
+  const std::size_t slot = reader.attributeCount;
+  if (slot == kMostAttributes) Fail(reader, "more than 1000 attributes");
+  if (reader.attributes.size() == slot) {
+    reader.attributes.emplace_back();
+    reader.attributeNamesHeld.emplace_back();
+    reader.attributeValuesHeld.emplace_back();
+  }
+  XmlAttribute& attribute = reader.attributes[slot];
+  attribute.name = ReadName(reader, reader.attributeNamesHeld[slot]);
+  attribute.value = {};
+  ++reader.attributeCount;  // so that its name is held with the others when the buffer moves
   SkipWhitespace(reader);
   if (!Ensure(reader, 1) || ByteAt(reader, 0) != '=') Fail(reader, "'=' expected after a name");
   ++reader.position;
@@ -536,14 +603,13 @@ void ReadAttribute(XmlReader& reader) {
   const char quote = Ensure(reader, 1) ? ByteAt(reader, 0) : '\0';
   if (quote != '"' && quote != '\'') Fail(reader, "a quoted attribute value expected");
   ++reader.position;
-  ReadAttributeValue(reader, attribute.value, quote);
-  ++reader.attributeCount;
+  attribute.value = ReadAttributeValue(reader, reader.attributeValuesHeld[slot], quote);
 }
 
 // Reads a start tag after its '<' and opens its element.
 XmlEvent ReadStartTag(XmlReader& reader) {
-  ReadName(reader, reader.name);
   reader.attributeCount = 0;
+  reader.name = ReadName(reader, reader.nameHeld);
   for (;;) {
     const bool spaced = SkipWhitespace(reader);
     if (!Ensure(reader, 1)) Fail(reader, "the document ends inside a tag");
@@ -562,7 +628,9 @@ XmlEvent ReadStartTag(XmlReader& reader) {
   RefuseDuplicateAttributes(reader);
   if (reader.depth == kMostDepth) Fail(reader, "elements nested deeper than 256");
   if (reader.openElements.size() == reader.depth) reader.openElements.emplace_back();
-  reader.openElements[reader.depth].assign(reader.name);
+  std::string& open = reader.openElements[reader.depth];
+  open.assign(reader.name);
+  reader.name = open;
   ++reader.depth;
   reader.rootSeen = true;
   return XmlEvent::StartElement;
@@ -584,7 +652,7 @@ XmlEvent ReadEndTag(XmlReader& reader) {
   if (namesOpen) {
     reader.position += open.size();
   } else {
-    ReadName(reader, reader.name);
+    reader.name = ReadName(reader, reader.nameHeld);
   }
   SkipWhitespace(reader);
   if (!Ensure(reader, 1) || ByteAt(reader, 0) != '>') Fail(reader, "'>' expected in an end tag");
@@ -592,11 +660,10 @@ XmlEvent ReadEndTag(XmlReader& reader) {
     Fail(reader, "the end tag </" + std::string(Shown(reader.name)) + "> does not close <" +
                      std::string(Shown(open)) + ">");
   }
-  // Matched in place: the event's name is the open element's.
-  if (namesOpen) reader.name.assign(open);
+  // The event's name is the open element's, which stays in place until the next event.
+  reader.name = open;
   ++reader.position;
   --reader.depth;
-  reader.attributeCount = 0;
   return XmlEvent::EndElement;
 }
 
@@ -632,7 +699,6 @@ XmlEvent NextOutsideRoot(XmlReader& reader) {
   if (!SkipOutsideRoot(reader)) {
     if (!reader.rootSeen) Fail(reader, "an empty document");
     reader.ended = true;
-    reader.attributeCount = 0;
     return XmlEvent::End;
   }
   if (!Ensure(reader, 2) || ByteAt(reader, 1) == '/') Fail(reader, "an end tag outside the root");
@@ -655,9 +721,9 @@ void StartXml(XmlReader& reader, XmlSource source, std::size_t mostTextBytes) {
   reader.rootSeen = false;
   reader.emptyElementOpen = false;
   reader.ended = false;
-  reader.name.clear();
+  reader.name = {};
   reader.attributeCount = 0;
-  reader.text.clear();
+  reader.text = {};
   reader.started = false;
 }
 
@@ -666,18 +732,17 @@ XmlEvent NextXml(XmlReader& reader) {
     reader.started = true;
     StartDocument(reader);
   }
+  reader.attributeCount = 0;
   if (reader.emptyElementOpen) {
     reader.emptyElementOpen = false;
     --reader.depth;
-    reader.attributeCount = 0;
-    return XmlEvent::EndElement;
+    return XmlEvent::EndElement;  // named as its start
   }
+  // The last event's name and attributes are done with: nothing is held for them.
+  reader.name = {};
   if (reader.depth == 0) return NextOutsideRoot(reader);
   ReadCharacterData(reader);
-  if (!reader.text.empty()) {
-    reader.attributeCount = 0;
-    return XmlEvent::Text;
-  }
+  if (!reader.text.empty()) return XmlEvent::Text;
   if (!Ensure(reader, 2)) {
     Fail(reader, "the element <" + std::string(Shown(reader.openElements[reader.depth - 1])) +
                      "> is not closed");
@@ -702,15 +767,19 @@ std::string_view LocalName(std::string_view name) {
   return name;
 }
 
-const std::string* XmlAttributeValue(const XmlReader& reader, std::string_view localName) {
+std::string_view AttributeKey(std::string_view name) {
+  const bool declaration = name == "xmlns" || name.starts_with("xmlns:");
+  return declaration ? name : LocalName(name);
+}
+
+const std::string_view* XmlAttributeValue(const XmlReader& reader, std::string_view localName) {
   for (const XmlAttribute& attribute : XmlAttributes(reader)) {
     const std::string_view name = attribute.name;
     // Whether by its full or its local name, a match ends in `localName`: most attributes are
     // passed over by that alone, and by its last byte before a call to compare the rest.
     if (!localName.empty() && (name.empty() || name.back() != localName.back())) continue;
     if (!name.ends_with(localName)) continue;
-    const bool declaration = name == "xmlns" || name.starts_with("xmlns:");
-    if ((declaration ? name : LocalName(name)) == localName) return &attribute.value;
+    if (AttributeKey(name) == localName) return &attribute.value;
   }
   return nullptr;
 }

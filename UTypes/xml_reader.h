@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -21,17 +22,20 @@ using XmlSource = std::function<std::size_t(char* destination, std::size_t capac
 
 enum class XmlEvent : std::uint8_t { StartElement, EndElement, Text, End };
 
-// An attribute of a start tag: its name as written (with prefix), its value decoded.
+// An attribute of a start tag: its name as written (with prefix), its value decoded. Both stay
+// valid until the next event is read.
 struct XmlAttribute {
-  std::string name;
-  std::string value;
+  std::string_view name;
+  std::string_view value;
 };
 
 // Bytes asked of the source at a time.
 inline constexpr std::size_t kXmlBufferSize = std::size_t{64} * 1024;
 
-// The reader's state. Its strings keep their capacity from event to event, so that once they
-// have grown, reading allocates nothing.
+// The reader's state. Names, values and texts are views of the buffer where they stand there as
+// they are meant; the others, and those the buffer must give up when it is refilled, are held in
+// the reader's strings, which keep their capacity from event to event, so that once they have
+// grown, reading allocates nothing.
 struct XmlReader {
   XmlSource source;
   std::unique_ptr<char[]> buffer;  // kXmlBufferSize bytes; [position, filled) not yet read
@@ -46,11 +50,16 @@ struct XmlReader {
   bool rootSeen = false;
   bool emptyElementOpen = false;  // after <a/>'s StartElement, its EndElement is due
   bool ended = false;
-  std::string name;
+  std::string_view name;                 // the current element's
+  std::string nameHeld;                  // a name that is not a view of the buffer
   std::vector<XmlAttribute> attributes;  // the first `attributeCount` belong to the current tag
   std::size_t attributeCount = 0;
+  // By slot, as nameHeld; a deque, so that a slot added moves none of the others.
+  std::deque<std::string> attributeNamesHeld;
+  std::deque<std::string> attributeValuesHeld;
   std::vector<std::uint16_t> attributeOrder;  // scratch for finding duplicate attributes
-  std::string text;
+  std::string_view text;
+  std::string textHeld;  // a text that is not a view of the buffer
 };
 
 // Starts reading a document from `source`. `mostTextBytes` bounds one Text event (longer text
@@ -75,9 +84,12 @@ std::string_view XmlName(const XmlReader& reader);
 // A name without its prefix: "c" for "x:c" and for "c".
 std::string_view LocalName(std::string_view name);
 
+// The name an attribute is found by: its local name, or a namespace declaration's full name.
+std::string_view AttributeKey(std::string_view name);
+
 // The current StartElement's attribute whose local name is `localName`, its prefix ignored;
 // namespace declarations ("xmlns", "xmlns:p") are found only by their full name. Null when absent.
-const std::string* XmlAttributeValue(const XmlReader& reader, std::string_view localName);
+const std::string_view* XmlAttributeValue(const XmlReader& reader, std::string_view localName);
 
 // The current StartElement's attributes in document order.
 std::span<const XmlAttribute> XmlAttributes(const XmlReader& reader);

@@ -44,7 +44,8 @@ std::string Trace(XmlSource source, std::size_t mostText = kTestMostText) {
       case XmlEvent::StartElement:
         trace += "<" + std::string(XmlName(reader));
         for (const XmlAttribute& attribute : XmlAttributes(reader)) {
-          trace += " " + attribute.name + "='" + attribute.value + "'";
+          trace.append(" ").append(attribute.name).append("='");
+          trace.append(attribute.value).append("'");
         }
         trace += ">";
         break;
@@ -117,8 +118,8 @@ TEST(XmlReaderTest, AttributesAreFoundByLocalName) {
   EXPECT_EQ(LocalName(XmlName(reader)), "c");
   EXPECT_EQ(LocalName("c"), "c");
   const auto valueOf = [&reader](std::string_view name) {
-    const std::string* value = XmlAttributeValue(reader, name);
-    return value == nullptr ? std::string("(absent)") : *value;
+    const std::string_view* value = XmlAttributeValue(reader, name);
+    return value == nullptr ? std::string("(absent)") : std::string(*value);
   };
   EXPECT_EQ(valueOf("r"), "A1");
   EXPECT_EQ(valueOf("t"), "n");
