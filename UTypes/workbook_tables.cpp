@@ -6,9 +6,8 @@
 #include <charconv>
 #include <cmath>
 
-#include <zlib.h>
-
 #include "run_failure.h"
+#include "zip_crc.h"
 
 namespace {
 
@@ -206,17 +205,17 @@ std::string_view SheetNameOf(const TableSpec& table) {
 
 std::uint32_t FileCrc32(PlatformFile file, std::int64_t size) {
   std::vector<unsigned char> buffer(kReadBufferSize);
-  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint32_t crc = 0;
   std::int64_t offset = 0;
   while (offset < size) {
     std::size_t got = 0;
     const int error = ReadFileAt(file, offset, buffer.data(), buffer.size(), got);
     if (error != 0) RaiseIoFailure(error);
     if (got == 0) RaiseIoFailure(kErrorReadBeyondEnd);
-    crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+    crc = UpdateCrc(crc, buffer.data(), got);
     offset += static_cast<std::int64_t>(got);
   }
-  return static_cast<std::uint32_t>(crc);
+  return crc;
 }
 
 void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, NodeReader& reader,

@@ -8,6 +8,7 @@
 
 #include "quick_deflate.h"
 #include "run_failure.h"
+#include "zip_crc.h"
 
 namespace {
 
@@ -94,10 +95,6 @@ std::uint32_t Read32(const unsigned char* bytes) {
 
 std::uint64_t Read64(const unsigned char* bytes) {
   return LittleEndianAt(bytes, 8);
-}
-
-std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* bytes, std::size_t count) {
-  return static_cast<std::uint32_t>(crc32(crc, bytes, static_cast<uInt>(count)));
 }
 
 // Whether `count` bytes at `offset` end at or before `limit`, without overflowing.
