@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "number_text.h"
 #include "run_failure.h"
 #include "zip_crc.h"
 
@@ -144,6 +145,36 @@ bool ShowsAsNumber(const std::vector<TableColumn>& columns, std::size_t column,
   return columns[column].kind == KindOfField(rule);
 }
 
+// The shortest text of most floats a table holds, written at `out` without a search: a whole
+// number below 2^24 that does not end in 0, or a multiple of 1/16 below 2^14 that is not whole.
+// Its exact decimal is then its shortest, and shorter than in scientific notation. A whole
+// number's neighbours lie a unit away at most, while any text of fewer digits is a unit away at
+// least; a sixteenth's exact decimal has at most four places, its last a 5, so that any text of
+// fewer digits lies 0.0005 away at least, while below 2^14 the reals that round to the float lie
+// within 2^-11 of it. Returns the text's length, or 0 for any other float.
+std::size_t ExactShortestText(float value, char* out) {
+  const float magnitude = std::fabs(value);
+  if (!(magnitude < 16777216.0f) || value == 0.0f) return 0;
+  const auto whole = static_cast<std::int32_t>(value);
+  if (static_cast<float>(whole) == value) {
+    return whole % 10 == 0 ? 0 : IntegerText(whole, out);
+  }
+  const float sixteenths = value * 16.0f;  // exact: a power of two
+  if (!(magnitude < 16384.0f) || sixteenths != std::trunc(sixteenths)) return 0;
+  std::size_t length = 0;
+  if (value < 0.0f) out[length++] = '-';
+  length += IntegerText(static_cast<std::int32_t>(magnitude), out + length);
+  // A sixteenth is 0.0625: the fraction's four places, their trailing zeros dropped.
+  auto places =
+      static_cast<std::uint32_t>(static_cast<std::int32_t>(magnitude * 16.0f) % 16) * 625u;
+  out[length++] = '.';
+  for (std::uint32_t unit = 1000; places != 0; unit /= 10) {
+    out[length++] = static_cast<char>('0' + places / unit);
+    places %= unit;
+  }
+  return length;
+}
+
 // The first tab of a decoded number's few bytes: a loop costs less there than a call to search.
 std::size_t FirstTab(std::string_view text) {
   for (std::size_t index = 0; index < text.size(); ++index) {
@@ -174,8 +205,12 @@ bool IsWorkbookName(std::string_view path) {
 
 std::string WorkbookFloatText(float value) {
   char digits[32];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  return std::string(digits, end);
+  std::size_t length = ExactShortestText(value, digits);
+  if (length == 0) {
+    length =
+        static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+  }
+  return std::string(digits, length);
 }
 
 std::vector<TableColumn> ColumnsOfTable(const WalkRules& walk, int route) {

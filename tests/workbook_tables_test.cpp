@@ -7,6 +7,7 @@
 #include <bit>
 #include <charconv>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -127,6 +128,34 @@ struct DecimalSeparatorLocale {
     std::setlocale(LC_ALL, "C");
   }
 };
+
+// The shortest text that reads back as the float, as the standard's shortest conversion gives
+// it: every multiple of 1/16 below 2^16 (past the whole numbers and sixteenths written without
+// a search, whose bounds are 2^24 and 2^14), round and other whole numbers up to 2^24 and past
+// it, and floats of every kind.
+TEST(WorkbookTablesTest, AFloatsTextIsItsShortest) {
+  auto expectShortest = [](float value) {
+    char digits[32];
+    char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    ASSERT_EQ(WorkbookFloatText(value), std::string(digits, static_cast<std::size_t>(end - digits)))
+        << std::bit_cast<std::uint32_t>(value);
+  };
+  for (std::int32_t sixteenths = -(1 << 20); sixteenths <= (1 << 20); ++sixteenths)
+    expectShortest(static_cast<float>(sixteenths) / 16.0f);
+  // Whole numbers of trailing zeros, which scientific notation may write shorter ("1e+06").
+  for (std::int32_t whole = 0; whole < (1 << 24); whole += 1000)
+    expectShortest(static_cast<float>(whole));
+  for (std::int32_t whole = (1 << 24) - (1 << 14); whole <= (1 << 24) + 64; ++whole) {
+    expectShortest(static_cast<float>(whole));
+    expectShortest(-static_cast<float>(whole));
+  }
+  Random random{11};
+  for (int draw = 0; draw < 200000; ++draw) {
+    const float value = std::bit_cast<float>(static_cast<std::uint32_t>(NextRandom(random)));
+    if (std::isfinite(value)) expectShortest(value);
+  }
+  expectShortest(-0.0f);
+}
 
 TEST(WorkbookTablesTest, EveryCellOfAWorkbookIsItsTablesCell) {
   const std::size_t seeds = kFewCases ? 4 : 16;
