@@ -80,6 +80,11 @@ int CreateNewFile(const char* path, int permissions, PlatformFile& file);
 // Writes the file's data through to the disk. Returns 0 or the error number.
 int SyncFile(PlatformFile file);
 
+// Starts writing the file's data written so far to the disk without waiting for it, so that a
+// later SyncFile has less to wait for; where the platform has no such call, nothing. A failure
+// shows at SyncFile.
+void StartWritingBack(PlatformFile file);
+
 // Moves the file `from` over `to` in one step (both in one folder), replacing what `to` named;
 // on Windows written through to the disk before it returns. Returns 0 or the error number.
 int MoveFileOver(const char* from, const char* to);

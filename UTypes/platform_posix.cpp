@@ -217,6 +217,14 @@ int SyncFile(PlatformFile file) {
   return fsync(Descriptor(file)) == 0 ? 0 : ReportErrorNumber(errno);
 }
 
+void StartWritingBack(PlatformFile file) {
+#ifdef __linux__
+  static_cast<void>(sync_file_range(Descriptor(file), 0, 0, SYNC_FILE_RANGE_WRITE));
+#else
+  static_cast<void>(file);
+#endif
+}
+
 int MoveFileOver(const char* from, const char* to) {
   return std::rename(from, to) == 0 ? 0 : ReportErrorNumber(errno);
 }

@@ -228,6 +228,8 @@ int SyncFile(PlatformFile file) {
   return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : LastErrorNumber();
 }
 
+void StartWritingBack(PlatformFile) {}
+
 int MoveFileOver(const char* from, const char* to) {
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), flags) != 0 ? 0

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <exception>
 #include <functional>
+#include <future>
 #include <vector>
 
 #include "code_page.h"
@@ -166,10 +167,14 @@ int UnpackWorkbook(const std::string& databasePath, const std::string& target,
     if (IsSameFile(reader.file, target.c_str())) RaiseIoFailure(kErrorAccessDenied);
     BeginWorkbookFile(workbook, target, databasePath);
     const CodePage& page = *FindCodePage(codePage);
+    // The database's checksum is read on a thread of its own while the walk reads the database;
+    // where no thread starts, it is read when it is asked for.
+    std::future<std::uint32_t> databaseCrc = std::async(std::launch::async | std::launch::deferred,
+                                                        FileCrc32, reader.file, Size(reader));
     walkReport = WalkIntoWorkbook(reader, format, workbook, page, programPath, databasePath);
     const WorkbookOrigin origin{std::string(FileNamePart(databasePath)),
                                 Size(reader),
-                                FileCrc32(reader.file, Size(reader)),
+                                databaseCrc.get(),
                                 codePage,
                                 std::string(format.unpacker) + " " + UNPACKER_VERSION,
                                 std::string(format.packer)};

@@ -104,6 +104,19 @@ bool FitsBefore(std::uint64_t offset, std::uint64_t count, std::uint64_t limit) 
 
 // ---- Writing
 
+// The bytes written into a file before the disk is asked to start writing them.
+constexpr std::uint64_t kWriteBackBytes = std::uint64_t{8} << 20;
+
+// Counts `written` bytes more into the file, and every kWriteBackBytes has the disk start
+// writing them: the disk keeps writing while the file is made, so that syncing it at its end
+// waits for its last bytes only.
+void KeepWritingBack(PlatformFile file, std::uint64_t& sinceWriteBack, std::size_t written) {
+  sinceWriteBack += written;
+  if (sinceWriteBack < kWriteBackBytes) return;
+  StartWritingBack(file);
+  sinceWriteBack = 0;
+}
+
 std::uint64_t WritePosition(const ZipWriter& zip) {
   return zip.offset + zip.outputUsed;
 }
@@ -112,6 +125,7 @@ void FlushOutput(ZipWriter& zip) {
   if (zip.outputUsed == 0) return;
   const int error = WriteFileFully(zip.file, zip.output.data(), zip.outputUsed);
   if (error != 0) RaiseIoFailure(error);
+  KeepWritingBack(zip.file, zip.writtenSinceWriteBack, zip.outputUsed);
   zip.offset += zip.outputUsed;
   zip.outputUsed = 0;
 }
@@ -123,6 +137,7 @@ void QueueBytes(ZipWriter& zip, std::string_view bytes) {
     FlushOutput(zip);
     const int error = WriteFileFully(zip.file, bytes.data(), bytes.size());
     if (error != 0) RaiseIoFailure(error);
+    KeepWritingBack(zip.file, zip.writtenSinceWriteBack, bytes.size());
     zip.offset += bytes.size();
     return;
   }
@@ -358,6 +373,7 @@ bool IsInFile(const ZipEntryInMemory& entry) {
 void WriteIntoEntryFile(ZipEntryInMemory& entry, const char* bytes, std::size_t count) {
   if (entry.fileError == 0) entry.fileError = WriteFileFully(entry.file, bytes, count);
   if (entry.fileError != 0) RaiseIoFailure(entry.fileError);
+  KeepWritingBack(entry.file, entry.writtenSinceWriteBack, count);
 }
 
 // Writes the deflated bytes held into the entry's file, keeping the last chunk, emptied, for the

@@ -53,6 +53,7 @@ struct ZipWriter {
   std::uint32_t entryCrc = 0;
   std::vector<unsigned char> output;  // bytes not yet written, at most kZipBufferSize
   std::size_t outputUsed = 0;
+  std::uint64_t writtenSinceWriteBack = 0;  // bytes written since the disk was last asked to
 };
 
 // Starts an archive in `file`, open for writing, empty, at offset 0 (the caller keeps and closes
@@ -99,6 +100,7 @@ struct ZipEntryInMemory {
   PlatformFile file;
   std::string name;
   int fileError = 0;
+  std::uint64_t writtenSinceWriteBack = 0;  // as ZipWriter's
 };
 
 // Starts deflating an entry into memory.
