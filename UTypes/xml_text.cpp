@@ -1,6 +1,7 @@
 // Entities and the cell escape: a table of the few special bytes, and runs copied whole.
 #include "xml_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,21 @@ constexpr std::array<bool, 256> CellSpecialBytes() {
   return special;
 }
 constexpr std::array<bool, 256> kCellSpecial = CellSpecialBytes();
+
+// Whether any of eight bytes may be special: one below 0x20 (tab and LF too, which the byte loop
+// then lets through), & < > _ or 0xEF. All eight are tested at once, as a word.
+bool MayHoldSpecialByte(std::uint64_t eight) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  // A byte below `bound` (at most 0x80) sets its high bit in (byte - bound) & ~byte; a borrow
+  // can mark more bytes only after a byte that is truly below.
+  auto anyBelow = [](std::uint64_t word, std::uint64_t bound) {
+    return ((word - kOnes * bound) & ~word & kHighBits) != 0;
+  };
+  auto anyEqual = [&](unsigned char byte) { return anyBelow(eight ^ (kOnes * byte), 1); };
+  return anyBelow(eight, 0x20) || anyEqual('&') || anyEqual('<') || anyEqual('>') ||
+         anyEqual('_') || anyEqual(0xEF);
+}
 
 constexpr bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -166,11 +182,22 @@ char* WriteCellText(std::string_view utf8, char* out) {
   const std::size_t size = utf8.size();
   std::size_t at = 0;
   while (at < size) {
-    // Most texts are short and have no special byte: each byte is copied as it is scanned.
-    while (at < size && !kCellSpecial[bytes[at]])
+    // Eight bytes none of which is special are copied as one word.
+    if (size - at >= 8) {
+      std::uint64_t eight = 0;
+      std::memcpy(&eight, bytes + at, 8);
+      if (!MayHoldSpecialByte(eight)) {
+        std::memcpy(out, &eight, 8);
+        out += 8;
+        at += 8;
+        continue;
+      }
+    }
+    // Else the eight bytes (or the few left) one at a time, up to a special one.
+    const std::size_t stop = std::min(size, at + 8);
+    while (at < stop && !kCellSpecial[bytes[at]])
       *out++ = static_cast<char>(bytes[at++]);
-    if (at == size) break;
-    at += WriteSpecialCellByte(out, utf8, at);
+    if (at < stop) at += WriteSpecialCellByte(out, utf8, at);
   }
   return out;
 }
