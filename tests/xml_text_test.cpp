@@ -156,8 +156,7 @@ TEST(XmlTextTest, CellTextRoundTripsForRandomTexts) {
       "_", "_", "x", "x", "X", "0", "0", "D", "d", "F", "5", "a", "\r", "\n", "\t", "\x01", "\0"sv,
       "\x1F", "&", "<", ">", "A", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBE",
       "\xEF\xBF\xBF", "\xEF\xBF\xBD", "_x", "_x00", "_x005F_", "_xD83D_",
-      // Runs copied eight bytes at a time, and bytes beside the
-      // special ones that are not.
+      // Runs copied eight bytes at a time, and bytes near the special ones that are not.
       "ordinary text, long enough", " =?;^`\x7F\xEE\x80\x80 ", "abcdefgh"};
   std::mt19937 random(20261210);
   std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
