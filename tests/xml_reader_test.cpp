@@ -338,6 +338,27 @@ TEST(XmlReaderTest, TheDeepestNestingAndMostAttributesAreRead) {
   EXPECT_TRUE(Trace("<a v='" + value + "'/>") == "<a v='" + value + "'></a>$");
 }
 
+// A start tag longer than the buffer: its name and the attributes read before the buffer moved
+// are still theirs, whole, when the tag's event comes, and a text after it as well.
+TEST(XmlReaderTest, ATagLongerThanTheBufferKeepsItsNameAndValues) {
+  std::string document = "<sheet";
+  std::string expected = "<sheet";
+  for (int attribute = 0; attribute < 900; ++attribute) {
+    // Values as written, which stay in the buffer, and values with a reference, which do not.
+    const std::string name = "p:a" + std::to_string(attribute);
+    const std::string value = Repeated(std::to_string(attribute) + "v", 40);
+    const std::string end = std::to_string(attribute * 7);
+    const bool plain = attribute % 2 == 0;
+    document += " " + name + "='" + value + (plain ? "" : "&amp;") + end + "'";
+    expected += " " + name + "='" + value + (plain ? "" : "&") + end + "'";
+  }
+  ASSERT_GT(document.size(), 2 * kXmlBufferSize);
+  document += ">" + Repeated("text ", 20000) + "</sheet>";
+  expected += ">[" + Repeated("text ", 20000) + "]</sheet>$";
+  EXPECT_TRUE(Trace(WholeSource(document)) == expected);
+  EXPECT_TRUE(Trace(PiecewiseSource(document, [] { return std::size_t{1000}; })) == expected);
+}
+
 // A document the reader refuses, and words its failure names.
 struct RefusedCase {
   std::string document;
