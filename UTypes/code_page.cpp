@@ -421,6 +421,20 @@ char32_t CharacterOfByte(const CodePage& page, std::uint8_t byte) {
   return CharacterOfUpperByte(*page.upperHalf, byte - 0x80u);
 }
 
+bool IsAscii(std::string_view bytes) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  std::uint64_t highBits = 0;
+  std::size_t at = 0;
+  for (; bytes.size() - at >= 8; at += 8) {
+    std::uint64_t eightBytes = 0;
+    std::memcpy(&eightBytes, bytes.data() + at, 8);
+    highBits |= eightBytes;
+  }
+  for (; at < bytes.size(); ++at)
+    highBits |= Byte(bytes[at]);
+  return (highBits & kHighBits) == 0;
+}
+
 void AppendUtf8OfBytes(const CodePage& page, std::string_view bytes, std::string& utf8) {
   // Two bytes of slack let every character be copied as three bytes, with no call for its length.
   constexpr std::size_t kSlack = 2;

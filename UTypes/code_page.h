@@ -48,6 +48,9 @@ std::string KnownCodePagesText();
 // The character a byte stands for; an undefined byte gives kUndefinedByteBase + byte.
 char32_t CharacterOfByte(const CodePage& page, std::uint8_t byte);
 
+// Whether every byte is ASCII (below 0x80): such bytes are their own UTF-8 in every code page.
+bool IsAscii(std::string_view bytes);
+
 // Appends the UTF-8 of `bytes` read in the code page (ASCII runs are copied in one piece).
 // Allocates at most once; throws std::length_error where the UTF-8 exceeds the string's maximum.
 void AppendUtf8OfBytes(const CodePage& page, std::string_view bytes, std::string& utf8);

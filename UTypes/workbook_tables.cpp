@@ -5,6 +5,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <stdexcept>
 
 #include "number_text.h"
 #include "run_failure.h"
@@ -117,13 +118,14 @@ std::string ColumnName(std::string_view headerRow, std::size_t column) {
                         "; unpack into a folder to get the text tables instead"};
 }
 
-// Appends the bytes with every NUL left out, as a finished line leaves them out.
-void AppendWithoutNul(std::string& out, std::string_view bytes) {
-  for (std::size_t nul = bytes.find('\0'); nul != std::string_view::npos; nul = bytes.find('\0')) {
-    out.append(bytes.substr(0, nul));
-    bytes.remove_prefix(nul + 1);
+// The bytes' length in the finished line, which leaves out every NUL.
+std::size_t LengthWithoutNul(std::string_view bytes) {
+  std::size_t length = bytes.size();
+  for (std::size_t nul = bytes.find('\0'); nul != std::string_view::npos;
+       nul = bytes.find('\0', nul + 1)) {
+    --length;
   }
-  out.append(bytes);
+  return length;
 }
 
 std::string NameInUtf8(std::string_view name, const CodePage& page) {
@@ -295,102 +297,99 @@ void WorkbookLineWriter::Field(std::int64_t, const NodeHeader& field, std::strin
   bool touchedCurrent = false;
   auto touch = [&](PendingCell& cell) {
     ++cell.fields;
-    cell.rule = rule;
+    cell.rule = &rule;
     cell.floatBits = floatBits;
     touchedCurrent = true;
   };
   auto startCell = [&] {
+    ++lineLength;  // the tab
     if (cellCount == cells.size()) cells.emplace_back();
     PendingCell& next = cells[cellCount++];
-    next.bytes.clear();
+    next.start = lineLength;
     next.fields = 0;
     touch(next);
   };
-  auto appendToCell = [&](std::string_view bytes) {
+  auto appendToCell = [&](std::string_view bytes, std::size_t lengthInLine) {
     if (bytes.empty()) return;
-    PendingCell& current = cells[cellCount - 1];
-    if (!touchedCurrent) touch(current);
-    // Only a stored text holds NUL bytes; a number's text is appended as it is.
-    if (IsTextDecoder(rule.decoder)) {
-      AppendWithoutNul(current.bytes, bytes);
-    } else {
-      current.bytes.append(bytes);
-    }
+    if (!touchedCurrent) touch(cells[cellCount - 1]);
+    lineLength += lengthInLine;
   };
   if (IsTextDecoder(rule.decoder)) {
-    // Only the lead starts a column: a tab inside a stored text stays in its cell.
+    // Only the lead starts a column: a tab inside a stored text stays in its cell. Only a stored
+    // text holds NUL bytes.
     if (rule.lead == Lead::Tab && text.starts_with('\t')) {
       startCell();
       text.remove_prefix(1);
     }
-    return appendToCell(text);
+    return appendToCell(text, LengthWithoutNul(text));
   }
   for (std::size_t tab = FirstTab(text); tab != std::string_view::npos; tab = FirstTab(text)) {
-    appendToCell(text.substr(0, tab));
+    appendToCell(text.substr(0, tab), tab);
     startCell();
     text.remove_prefix(tab + 1);
   }
-  appendToCell(text);
+  appendToCell(text, text.size());
 }
 
-void WorkbookLineWriter::Line(int route, std::string_view) {
+void WorkbookLineWriter::Line(int route, std::string_view line) {
   const std::size_t count = cellCount;
+  const std::size_t length = lineLength;
   cellCount = 1;
-  PendingCell& first = cells[0];
-  if (route == kDropLine) {
-    first.bytes.clear();
-    first.fields = 0;
-    return;
-  }
+  lineLength = 0;
+  cells[0].fields = 0;
+  if (route == kDropLine) return;
+  if (length != line.size()) throw std::logic_error("a line's cells do not make up its text");
   const auto table = static_cast<std::size_t>(route);
   const TableSpec& shown = tables[table];
-  const std::uint32_t line = workbook->sheets[table].rows + 1;
+  const std::uint32_t lineNumber = workbook->sheets[table].rows + 1;
   if (workbook->sheets[table].rows >= kMostSheetRows) {
-    RefuseWorkbook(shown, line, "a sheet holds at most 1048576 rows");
+    RefuseWorkbook(shown, lineNumber, "a sheet holds at most 1048576 rows");
   }
   const bool marked = count != headerColumns[table];
   if (count + (marked ? 1 : 0) > kMostSheetColumns) {
     RefuseWorkbook(
-        shown, line,
+        shown, lineNumber,
         "the line has " + std::to_string(count) + " columns; a sheet holds at most 16384");
   }
   if (values.size() < count) values.resize(count);
   row.assign(count, SheetCell{});
   if (marked) row.push_back({SheetCellKind::Text, kLineEndMark, CellStyle::Text});
   for (std::size_t column = 0; column < count; ++column) {
-    PendingCell& cell = cells[column];
-    std::string& value = values[column];
-    value.clear();
+    const PendingCell& cell = cells[column];
+    const std::size_t end = column + 1 < count ? cells[column + 1].start - 1 : line.size();
+    const std::string_view bytes = line.substr(cell.start, end - cell.start);
     SheetCell& out = row[column];
-    const bool oneNumber = cell.fields == 1 && !IsTextDecoder(cell.rule.decoder) &&
-                           ShowsAsNumber(columns[table], column, cell.rule);
-    if (cell.bytes.empty()) {
+    const bool oneNumber = cell.fields == 1 && !IsTextDecoder(cell.rule->decoder) &&
+                           ShowsAsNumber(columns[table], column, *cell.rule);
+    if (bytes.empty()) {
       out.kind = SheetCellKind::Empty;
-    } else if (oneNumber && IsFloatDecoder(cell.rule.decoder) &&
+    } else if (oneNumber && IsFloatDecoder(cell.rule->decoder) &&
                std::isfinite(std::bit_cast<float>(cell.floatBits))) {
-      value = WorkbookFloatText(std::bit_cast<float>(cell.floatBits));
-      out = {SheetCellKind::Number, value, CellStyle::General};
-    } else if (oneNumber && !IsFloatDecoder(cell.rule.decoder)) {
-      // The cell's own bytes, kept until the row is written.
-      out = {SheetCellKind::Number, cell.bytes, CellStyle::General};
+      values[column] = WorkbookFloatText(std::bit_cast<float>(cell.floatBits));
+      out = {SheetCellKind::Number, values[column], CellStyle::General};
+    } else if (oneNumber && !IsFloatDecoder(cell.rule->decoder)) {
+      out = {SheetCellKind::Number, bytes, CellStyle::General};
     } else {
-      AppendUtf8OfBytes(*codePage, cell.bytes, value);
+      out = {SheetCellKind::Text, TextInUtf8(bytes, values[column]), CellStyle::Text};
       // A text takes no more UTF-16 units than UTF-8 bytes: only a long one is counted.
-      const std::size_t length = value.size() > kMostCellCharacters ? Utf16Length(value) : 0;
-      if (length > kMostCellCharacters) {
-        RefuseWorkbook(shown, line,
+      const std::size_t units = out.value.size() > kMostCellCharacters ? Utf16Length(out.value) : 0;
+      if (units > kMostCellCharacters) {
+        RefuseWorkbook(shown, lineNumber,
                        ColumnName(shown.headerRow, column) + " holds a text of " +
-                           std::to_string(length) +
+                           std::to_string(units) +
                            " characters; a workbook cell holds at most 32767");
       }
-      out = {SheetCellKind::Text, value, CellStyle::Text};
     }
   }
   AppendSheetRow(*workbook, table, row);
-  for (std::size_t column = 0; column < count; ++column) {
-    cells[column].bytes.clear();
-    cells[column].fields = 0;
-  }
+}
+
+std::string_view WorkbookLineWriter::TextInUtf8(std::string_view bytes, std::string& held) const {
+  // ASCII is its own UTF-8 in every code page.
+  if (IsAscii(bytes)) return bytes;
+  held.clear();
+  AppendUtf8OfBytes(*codePage, bytes, held);
+  return held;
 }
 
 void AddOriginSheet(WorkbookWriter& workbook, const WorkbookOrigin& origin) {

@@ -75,17 +75,19 @@ struct WorkbookLineWriter : WatchLinesOnly {
   const CodePage* codePage = nullptr;
   WorkbookWriter* workbook = nullptr;
   const FieldCatalogue* catalogue = &kSkipEveryField;
-  // The record being read: its cells' bytes, and per cell how many fields made it and the last
-  // one's rule and float bits.
+  // The record being read: per cell where it starts in the line, how many fields made it and
+  // the last one's rule and float bits. A cell is the line's bytes from its start to the tab
+  // that starts the next cell, so its bytes are taken from the finished line, not copied.
   struct PendingCell {
-    std::string bytes;
+    std::size_t start = 0;
     std::size_t fields = 0;
-    FieldRule rule;
+    const FieldRule* rule = nullptr;
     std::uint32_t floatBits = 0;
   };
   std::vector<PendingCell> cells;
   std::size_t cellCount = 0;
-  std::vector<std::size_t> headerColumns;         // per table
+  std::size_t lineLength = 0;              // of the line so far, without the NUL bytes it will lose
+  std::vector<std::size_t> headerColumns;  // per table
   std::vector<std::vector<TableColumn>> columns;  // per table, as ColumnsOfTable gives them
   std::vector<std::string> values;                // the finished cells' texts, UTF-8 or numbers
   std::vector<SheetCell> row;
@@ -94,6 +96,8 @@ struct WorkbookLineWriter : WatchLinesOnly {
   void Field(std::int64_t offset, const NodeHeader& field, std::string_view text,
              std::int64_t positionAfter);
   void Line(int route, std::string_view line);
+  // The cell's bytes as UTF-8: the bytes themselves, or their conversion made in `held`.
+  std::string_view TextInUtf8(std::string_view bytes, std::string& held) const;
 };
 
 // Adds a sheet for each table with its header row, in the tables' order, and readies `writer`.

@@ -90,6 +90,24 @@ TEST(CodePageTest, EveryByteStringComesBack) {
   }
 }
 
+TEST(CodePageTest, TellsAsciiByEveryByte) {
+  std::mt19937 random(20);
+  for (std::size_t length = 0; length <= 26; ++length) {
+    std::string bytes(length, '\0');
+    for (char& byte : bytes)
+      byte = static_cast<char>(RandomBelow(random, 0x80));
+    EXPECT_TRUE(IsAscii(bytes)) << length;
+    // One byte beyond ASCII anywhere, in or after the eight-byte blocks.
+    for (std::size_t at = 0; at < length; ++at) {
+      for (const int high : {0x80, 0xFF, static_cast<int>(0x80 + RandomBelow(random, 0x80))}) {
+        std::string marked = bytes;
+        marked[at] = static_cast<char>(high);
+        EXPECT_FALSE(IsAscii(marked)) << length << " at " << at << " byte " << high;
+      }
+    }
+  }
+}
+
 TEST(CodePageTest, HoldsExactlyTheCharactersOfItsBytes) {
   for (const int number : KnownCodePages()) {
     const CodePage& page = *FindCodePage(number);
