@@ -248,8 +248,11 @@ TEST(WorkbookWriterTest, EveryCellReadsBackAsItselfInItsPlace) {
         const bool number = RandomChance(random, 40);
         const std::size_t size =
             RandomChance(random, 5) ? kMostCellCharacters - 8 : 1 + RandomBelow(random, 30);
-        values[column] =
-            number ? std::to_string(RandomBelow(random, 1u << 30)) : DrawnCellText(random, size);
+        // Numbers of every length up to 24 digits, so that each way of copying them is taken.
+        values[column] = number ? std::to_string(RandomBelow(random, 1u << 30))
+                                          .substr(0, 1 + RandomBelow(random, 9)) +
+                                      std::string(RandomBelow(random, 16), '7')
+                                : DrawnCellText(random, size);
         cells[column] = {number ? SheetCellKind::Number : SheetCellKind::Text, values[column],
                          number ? CellStyle::General : CellStyle::Text};
         written.push_back({row, column, cells[column].kind, values[column]});
