@@ -5,6 +5,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 #include "number_text.h"
@@ -118,14 +119,22 @@ std::string ColumnName(std::string_view headerRow, std::size_t column) {
                         "; unpack into a folder to get the text tables instead"};
 }
 
-// The bytes' length in the finished line, which leaves out every NUL.
+// The bytes' length in the finished line, which leaves out every NUL. Counted eight bytes at a
+// time without a call: most texts are short, and a search's call would cost more than them.
 std::size_t LengthWithoutNul(std::string_view bytes) {
-  std::size_t length = bytes.size();
-  for (std::size_t nul = bytes.find('\0'); nul != std::string_view::npos;
-       nul = bytes.find('\0', nul + 1)) {
-    --length;
+  constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7Fu;
+  std::size_t nuls = 0;
+  std::size_t at = 0;
+  for (; bytes.size() - at >= 8; at += 8) {
+    std::uint64_t eight = 0;
+    std::memcpy(&eight, bytes.data() + at, 8);
+    // The high bit of each byte that is 0, and of no other: no sum carries out of its byte.
+    const std::uint64_t zeros = ~(((eight & kLowBits) + kLowBits) | eight | kLowBits);
+    nuls += static_cast<std::size_t>(std::popcount(zeros));
   }
-  return length;
+  for (; at < bytes.size(); ++at)
+    if (bytes[at] == '\0') ++nuls;
+  return bytes.size() - nuls;
 }
 
 std::string NameInUtf8(std::string_view name, const CodePage& page) {
