@@ -186,6 +186,28 @@ TEST(WorkbookTablesTest, EveryCellOfAWorkbookIsItsTablesCell) {
   }
 }
 
+// Stored names of every length up to 40 of random bytes, NUL and the bytes beyond ASCII among
+// them, lose their NULs as in the tables and keep every other byte's character.
+TEST(WorkbookTablesTest, TextsOfAnyBytesAreTheirTablesCells) {
+  Random random{7};
+  for (std::size_t round = 0; round < 8; ++round) {
+    std::string records;
+    for (std::size_t length = 0; length <= 40; ++length) {
+      std::string name(length, 'a');
+      for (char& byte : name) {
+        const std::size_t draw = RandomBelow(random, 8);
+        byte = draw == 0   ? '\0'
+               : draw == 1 ? static_cast<char>(0x80 + RandomBelow(random, 0x80))
+                           : static_cast<char>(0x20 + RandomBelow(random, 0x5F));
+      }
+      records += Record({Field(0, Text(name)), Field(4, Int(static_cast<std::int32_t>(length)))});
+    }
+    TempFolder folder;
+    WriteWholeFile(folder / "db", NodeBytes(1, NodeBytes(1, records)));
+    ExpectSheetsHoldTheTables(kSpells, folder / "db", folder, '.');
+  }
+}
+
 int Pack(const Tool& tool, const std::vector<std::string>& paths, std::string& output,
          std::string& errors) {
   std::vector<const char*> pointers = {"packer"};
