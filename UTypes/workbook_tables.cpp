@@ -264,6 +264,38 @@ std::uint32_t FileCrc32(PlatformFile file, std::int64_t size) {
   return crc;
 }
 
+int RouteOfMostTableBytes(const NodeReader& database, const WalkRules& walk,
+                          std::size_t routes) {
+  std::vector<std::int64_t> bytes(routes, 0);
+  NodeReader reader;
+  try {
+    reader = SecondNodeReader(database);
+    while (!AtEnd(reader)) {
+      const NodeHeader node = ReadNodeHeader(reader);
+      const std::int64_t nodeEnd = NodeEnd(node);
+      while (Position(reader) < nodeEnd && !AtEnd(reader)) {
+        const NodeHeader table = ReadNodeHeader(reader);
+        const int route = walk.routeLine(node.kind, table.kind);
+        if (route >= 0 && static_cast<std::size_t>(route) < routes) {
+          bytes[static_cast<std::size_t>(route)] += PayloadLength(table);
+        }
+        SeekTo(reader, NodeEnd(table));
+      }
+      if (walk.firstDatabaseNodeOnly) break;
+      SeekTo(reader, nodeEnd);
+    }
+  } catch (...) {
+    // Damage ends the reading: the lengths so far are the guess.
+  }
+  try {
+    CloseNodeReader(reader);
+  } catch (...) {
+  }
+  const auto most = std::max_element(bytes.begin(), bytes.end());
+  if (most == bytes.end() || *most == 0) return kDropLine;
+  return static_cast<int>(most - bytes.begin());
+}
+
 void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, NodeReader& reader,
                          const WalkRules& walk, std::span<const TableSpec> tables,
                          const CodePage& codePage) {
@@ -272,6 +304,7 @@ void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, N
   writer.tables = tables;
   writer.codePage = &codePage;
   writer.workbook = &workbook;
+  const std::size_t firstSheet = workbook.sheets.size();
   for (std::size_t route = 0; route < tables.size(); ++route) {
     const TableSpec& table = tables[route];
     const std::size_t sheet = AddSheet(workbook, std::string(SheetNameOf(table)),
@@ -282,6 +315,8 @@ void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, N
         1);
     writer.columns.push_back(ColumnsOfTable(walk, static_cast<int>(route)));
   }
+  const int largest = RouteOfMostTableBytes(reader, walk, tables.size());
+  if (largest != kDropLine) workbook.largestSheet = firstSheet + static_cast<std::size_t>(largest);
   writer.cells.resize(1);
   writer.cellCount = 1;
 }

@@ -100,7 +100,13 @@ struct WorkbookLineWriter : WatchLinesOnly {
   std::string_view TextInUtf8(std::string_view bytes, std::string& held) const;
 };
 
-// Adds a sheet for each table with its header row, in the tables' order, and readies `writer`.
+// The route whose table nodes hold the most bytes by their stored lengths, read through a second
+// reader from the database's and tables' headers alone: the sheet likely to hold the most XML.
+// kDropLine when no table holds a byte; damage or a failed read ends the reading quietly.
+int RouteOfMostTableBytes(const NodeReader& database, const WalkRules& walk, std::size_t routes);
+
+// Adds a sheet for each table with its header row, in the tables' order, and readies `writer`;
+// the sheet of RouteOfMostTableBytes is the one that may stream.
 void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, NodeReader& reader,
                          const WalkRules& walk, std::span<const TableSpec> tables,
                          const CodePage& codePage);

@@ -133,9 +133,12 @@ std::string SheetPartName(std::size_t index) {
 }
 
 // Whether the sheet, with its pending XML, is the first to reach the size from which it is
-// deflated straight into the workbook's file.
-bool StartsStreaming(const WorkbookWriter& workbook, const WorkbookSheet& sheet) {
-  return workbook.fileBegun && workbook.streamedSheet == kNoStreamedSheet &&
+// deflated straight into the workbook's file (the largest sheet, where one is expected).
+bool StartsStreaming(const WorkbookWriter& workbook, std::size_t index) {
+  const WorkbookSheet& sheet = workbook.sheets[index];
+  const bool mayStream =
+      workbook.largestSheet == kNoStreamedSheet || workbook.largestSheet == index;
+  return mayStream && workbook.fileBegun && workbook.streamedSheet == kNoStreamedSheet &&
          sheet.xmlQueued + sheet.pending.size >= workbook.streamedSheetXml;
 }
 
@@ -151,7 +154,7 @@ void StreamSheet(WorkbookWriter& workbook, std::size_t index) {
 // Hands the sheet's pending XML to its deflater.
 void FlushSheetXml(WorkbookWriter& workbook, std::size_t index) {
   WorkbookSheet& sheet = workbook.sheets[index];
-  if (StartsStreaming(workbook, sheet)) StreamSheet(workbook, index);
+  if (StartsStreaming(workbook, index)) StreamSheet(workbook, index);
   sheet.xmlQueued += sheet.pending.size;
   QueueDeflate(*workbook.deflater, sheet.part, sheet.pending);
 }

@@ -71,11 +71,15 @@ struct WorkbookWriter {
   // The file being written, from BeginWorkbookFile until it is moved into place or discarded.
   ReplacingFile file;
   bool fileBegun = false;
-  // The sheet deflated straight into `file`, the first to reach `streamedSheetXml` bytes of XML:
+  // The sheet deflated straight into `file`, the first to reach `streamedSheetXml` bytes of XML
+  // (of those that may stream):
   // its deflated bytes, as a rule most of a large workbook's, are never held in memory. Without
   // a file begun, every sheet is held until the workbook is written.
   std::size_t streamedSheet = kNoStreamedSheet;
   std::uint64_t streamedSheetXml = kStreamedSheetXml;
+  // The sheet its caller expects to hold the most XML, if it knows: then only that sheet is
+  // streamed, so that the smaller ones are held in memory and written at the end.
+  std::size_t largestSheet = kNoStreamedSheet;
   // Per column as far as a row has reached, the start of its cells' XML: <c r=" and its letters.
   std::vector<CellOpening> cellOpenings;
   // Whether the sheets' XML is deflated on a thread of its own while rows are made, where the

@@ -51,12 +51,14 @@ struct WritingWay {
   bool deflateApart = true;
   bool fileBegun = false;
   std::uint64_t streamedSheetXml = kStreamedSheetXml;
+  std::size_t largestSheet = kNoStreamedSheet;
 };
 
 std::string WrittenWorkbook(std::uint64_t seed, WritingWay way, const std::string& path) {
   WorkbookWriter workbook;
   workbook.deflateApart = way.deflateApart;
   workbook.streamedSheetXml = way.streamedSheetXml;
+  workbook.largestSheet = way.largestSheet;
   if (way.fileBegun) BeginWorkbookFile(workbook, path, "");
   FillWorkbook(workbook, seed);
   WriteWorkbookFile(workbook, path, "");
@@ -112,7 +114,8 @@ std::string FirstEntryName(const std::string& path) {
 
 // A workbook has the same bytes whether its sheets are deflated apart or alone. A sheet that
 // streams into the begun file from its first byte, from partway or never holds the same rows as
-// when every sheet is held; it is the archive's first entry.
+// when every sheet is held; it is the archive's first entry. Where the largest sheet is named,
+// it is the one that streams.
 TEST(WorkbookWriterTest, SheetsDeflatedApartOrStreamedGiveTheSameWorkbook) {
   for (std::uint64_t seed = 1; seed <= 6; ++seed) {
     TempFolder folder;
@@ -132,6 +135,14 @@ TEST(WorkbookWriterTest, SheetsDeflatedApartOrStreamedGiveTheSameWorkbook) {
       const bool streams = from < kStreamedSheetXml;
       EXPECT_EQ(FirstEntryName(folder / "b.xlsx").starts_with("xl/worksheets/"), streams);
       EXPECT_EQ(apart == heldApart, !streams);
+    }
+    // Where the largest sheet is named, it alone streams, whichever sheet has rows first.
+    for (std::size_t largest = 0; largest < expected.size(); ++largest) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + ", largest " + std::to_string(largest));
+      WrittenWorkbook(seed, {true, true, 0, largest}, folder / "c.xlsx");
+      EXPECT_TRUE(SheetsOf(folder / "c.xlsx") == expected);
+      EXPECT_EQ(FirstEntryName(folder / "c.xlsx"),
+                "xl/worksheets/sheet" + std::to_string(largest + 1) + ".xml");
     }
   }
 }
