@@ -208,6 +208,44 @@ TEST(WorkbookTablesTest, TextsOfAnyBytesAreTheirTablesCells) {
   }
 }
 
+// The sheet that streams is the table whose nodes' stored lengths add up to the most bytes,
+// counted from the headers alone as the walk reads them: a table's nodes add up, nodes of no
+// table (another database kind, an unknown table kind) count for none, and damage ends the count
+// quietly.
+TEST(WorkbookTablesTest, TheTableOfTheMostBytesIsFoundByItsNodesLengths) {
+  const std::string small(10, 'x');
+  const std::string large(300, 'x');
+  const struct {
+    const char* what;
+    std::string database;
+    int route;
+  } cases[] = {
+      {"no table", "", kDropLine},
+      {"empty tables", NodeBytes(1, NodeBytes(1, "") + NodeBytes(2, "")), kDropLine},
+      {"the later table larger", NodeBytes(1, NodeBytes(1, small) + NodeBytes(3, large)), 2},
+      {"a table's nodes add up",
+       NodeBytes(1, NodeBytes(2, large) + NodeBytes(1, small + small) + NodeBytes(1, large)), 0},
+      // The spell walk reads the first database node only.
+      {"a later database node",
+       NodeBytes(1, NodeBytes(4, small)) + NodeBytes(1, NodeBytes(5, large)), 3},
+      {"no table's nodes count for none", NodeBytes(1, NodeBytes(9, large) + NodeBytes(2, small)),
+       1},
+      {"another database kind", NodeBytes(2, NodeBytes(1, large)), kDropLine},
+      {"a table cut short counts its stored length",
+       NodeBytes(1, NodeBytes(1, large) + NodeBytes(2, large + large)).substr(0, 340), 1},
+      {"a header cut short ends the count", NodeBytes(1, NodeBytes(3, large)) + "\x01", 2},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.what);
+    TempFolder folder;
+    WriteWholeFile(folder / "db", each.database);
+    NodeReader reader;
+    ASSERT_TRUE(OpenNodeReader((folder / "db").c_str(), reader));
+    EXPECT_EQ(RouteOfMostTableBytes(reader, kSpellFormat.walk, kSpells.tables.size()), each.route);
+    CloseNodeReader(reader);
+  }
+}
+
 int Pack(const Tool& tool, const std::vector<std::string>& paths, std::string& output,
          std::string& errors) {
   std::vector<const char*> pointers = {"packer"};
