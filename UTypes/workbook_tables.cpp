@@ -130,7 +130,8 @@ std::size_t LengthWithoutNul(std::string_view bytes) {
     std::memcpy(&eight, bytes.data() + at, 8);
     // The high bit of each byte that is 0, and of no other: no sum carries out of its byte.
     const std::uint64_t zeros = ~(((eight & kLowBits) + kLowBits) | eight | kLowBits);
-    nuls += static_cast<std::size_t>(std::popcount(zeros));
+    // Counted only where there are some: without the instruction a count is a call.
+    if (zeros != 0) nuls += static_cast<std::size_t>(std::popcount(zeros));
   }
   for (; at < bytes.size(); ++at)
     if (bytes[at] == '\0') ++nuls;
@@ -264,8 +265,8 @@ std::uint32_t FileCrc32(PlatformFile file, std::int64_t size) {
   return crc;
 }
 
-int RouteOfMostTableBytes(const NodeReader& database, const WalkRules& walk,
-                          std::size_t routes) {
+std::vector<std::int64_t> TableBytesOfRoutes(const NodeReader& database, const WalkRules& walk,
+                                             std::size_t routes) {
   std::vector<std::int64_t> bytes(routes, 0);
   NodeReader reader;
   try {
@@ -291,9 +292,7 @@ int RouteOfMostTableBytes(const NodeReader& database, const WalkRules& walk,
     CloseNodeReader(reader);
   } catch (...) {
   }
-  const auto most = std::max_element(bytes.begin(), bytes.end());
-  if (most == bytes.end() || *most == 0) return kDropLine;
-  return static_cast<int>(most - bytes.begin());
+  return bytes;
 }
 
 void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, NodeReader& reader,
@@ -315,8 +314,12 @@ void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, N
         1);
     writer.columns.push_back(ColumnsOfTable(walk, static_cast<int>(route)));
   }
-  const int largest = RouteOfMostTableBytes(reader, walk, tables.size());
-  if (largest != kDropLine) workbook.largestSheet = firstSheet + static_cast<std::size_t>(largest);
+  // A large table's sheet streams from its first rows: its bytes are never held.
+  const std::vector<std::int64_t> bytes = TableBytesOfRoutes(reader, walk, tables.size());
+  const auto most = std::max_element(bytes.begin(), bytes.end());
+  if (most != bytes.end() && *most >= kStreamedTableBytes) {
+    workbook.largestSheet = firstSheet + static_cast<std::size_t>(most - bytes.begin());
+  }
   writer.cells.resize(1);
   writer.cellCount = 1;
 }

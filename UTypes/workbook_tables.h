@@ -100,13 +100,18 @@ struct WorkbookLineWriter : WatchLinesOnly {
   std::string_view TextInUtf8(std::string_view bytes, std::string& held) const;
 };
 
-// The route whose table nodes hold the most bytes by their stored lengths, read through a second
-// reader from the database's and tables' headers alone: the sheet likely to hold the most XML.
-// kDropLine when no table holds a byte; damage or a failed read ends the reading quietly.
-int RouteOfMostTableBytes(const NodeReader& database, const WalkRules& walk, std::size_t routes);
+// Per route, the bytes its table nodes hold by their stored lengths, read through a second reader
+// from the database's and tables' headers alone, as the walk meets them: what each sheet's XML
+// will be made from. Damage or a failed read ends the reading quietly.
+std::vector<std::int64_t> TableBytesOfRoutes(const NodeReader& database, const WalkRules& walk,
+                                             std::size_t routes);
+
+// The table bytes from which the largest table's sheet streams into the workbook's file from its
+// first rows; below them, the first sheet to reach kStreamedSheetXml does.
+inline constexpr std::int64_t kStreamedTableBytes = std::int64_t{8} << 20;
 
 // Adds a sheet for each table with its header row, in the tables' order, and readies `writer`;
-// the sheet of RouteOfMostTableBytes is the one that may stream.
+// the sheet of the most table bytes, when they reach kStreamedTableBytes, is the one streamed.
 void StartWorkbookTables(WorkbookLineWriter& writer, WorkbookWriter& workbook, NodeReader& reader,
                          const WalkRules& walk, std::span<const TableSpec> tables,
                          const CodePage& codePage);

@@ -132,14 +132,14 @@ std::string SheetPartName(std::size_t index) {
   return "xl/worksheets/sheet" + std::to_string(index + 1) + ".xml";
 }
 
-// Whether the sheet, with its pending XML, is the first to reach the size from which it is
-// deflated straight into the workbook's file (the largest sheet, where one is expected).
+// Whether the sheet is the one deflated straight into the workbook's file from now: the largest
+// sheet where one is expected, otherwise the first whose XML with its pending XML reaches the
+// size from which a sheet streams.
 bool StartsStreaming(const WorkbookWriter& workbook, std::size_t index) {
+  if (!workbook.fileBegun || workbook.streamedSheet != kNoStreamedSheet) return false;
+  if (workbook.largestSheet != kNoStreamedSheet) return index == workbook.largestSheet;
   const WorkbookSheet& sheet = workbook.sheets[index];
-  const bool mayStream =
-      workbook.largestSheet == kNoStreamedSheet || workbook.largestSheet == index;
-  return mayStream && workbook.fileBegun && workbook.streamedSheet == kNoStreamedSheet &&
-         sheet.xmlQueued + sheet.pending.size >= workbook.streamedSheetXml;
+  return sheet.xmlQueued + sheet.pending.size >= workbook.streamedSheetXml;
 }
 
 // Sends the rest of the sheet's deflated XML straight into the workbook's file.

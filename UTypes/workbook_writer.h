@@ -77,8 +77,8 @@ struct WorkbookWriter {
   // a file begun, every sheet is held until the workbook is written.
   std::size_t streamedSheet = kNoStreamedSheet;
   std::uint64_t streamedSheetXml = kStreamedSheetXml;
-  // The sheet its caller expects to hold the most XML, if it knows: then only that sheet is
-  // streamed, so that the smaller ones are held in memory and written at the end.
+  // The sheet its caller expects to hold the most XML, if it knows: then that sheet alone is
+  // streamed, from its first bytes, so that only the smaller ones are held in memory.
   std::size_t largestSheet = kNoStreamedSheet;
   // Per column as far as a row has reached, the start of its cells' XML: <c r=" and its letters.
   std::vector<CellOpening> cellOpenings;

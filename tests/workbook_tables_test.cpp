@@ -208,32 +208,38 @@ TEST(WorkbookTablesTest, TextsOfAnyBytesAreTheirTablesCells) {
   }
 }
 
-// The sheet that streams is the table whose nodes' stored lengths add up to the most bytes,
-// counted from the headers alone as the walk reads them: a table's nodes add up, nodes of no
-// table (another database kind, an unknown table kind) count for none, and damage ends the count
-// quietly.
-TEST(WorkbookTablesTest, TheTableOfTheMostBytesIsFoundByItsNodesLengths) {
+// What each sheet is made from is counted by its table nodes' stored lengths, from the headers
+// alone as the walk meets them: a table's nodes add up, nodes of no table (another database kind,
+// an unknown table kind) count for none, and damage ends the count quietly.
+TEST(WorkbookTablesTest, EachTablesBytesAreCountedByItsNodesLengths) {
   const std::string small(10, 'x');
   const std::string large(300, 'x');
+  using Bytes = std::vector<std::int64_t>;
   const struct {
     const char* what;
     std::string database;
-    int route;
+    Bytes bytes;
   } cases[] = {
-      {"no table", "", kDropLine},
-      {"empty tables", NodeBytes(1, NodeBytes(1, "") + NodeBytes(2, "")), kDropLine},
-      {"the later table larger", NodeBytes(1, NodeBytes(1, small) + NodeBytes(3, large)), 2},
+      {"no table", "", {0, 0, 0, 0, 0}},
+      {"empty tables", NodeBytes(1, NodeBytes(1, "") + NodeBytes(2, "")), {0, 0, 0, 0, 0}},
+      {"two tables", NodeBytes(1, NodeBytes(1, small) + NodeBytes(3, large)), {10, 0, 300, 0, 0}},
       {"a table's nodes add up",
-       NodeBytes(1, NodeBytes(2, large) + NodeBytes(1, small + small) + NodeBytes(1, large)), 0},
+       NodeBytes(1, NodeBytes(2, large) + NodeBytes(1, small + small) + NodeBytes(1, large)),
+       {320, 300, 0, 0, 0}},
       // The spell walk reads the first database node only.
       {"a later database node",
-       NodeBytes(1, NodeBytes(4, small)) + NodeBytes(1, NodeBytes(5, large)), 3},
-      {"no table's nodes count for none", NodeBytes(1, NodeBytes(9, large) + NodeBytes(2, small)),
-       1},
-      {"another database kind", NodeBytes(2, NodeBytes(1, large)), kDropLine},
+       NodeBytes(1, NodeBytes(4, small)) + NodeBytes(1, NodeBytes(5, large)),
+       {0, 0, 0, 10, 0}},
+      {"an unknown table kind",
+       NodeBytes(1, NodeBytes(9, large) + NodeBytes(2, small)),
+       {0, 10, 0, 0, 0}},
+      {"another database kind", NodeBytes(2, NodeBytes(1, large)), {0, 0, 0, 0, 0}},
       {"a table cut short counts its stored length",
-       NodeBytes(1, NodeBytes(1, large) + NodeBytes(2, large + large)).substr(0, 340), 1},
-      {"a header cut short ends the count", NodeBytes(1, NodeBytes(3, large)) + "\x01", 2},
+       NodeBytes(1, NodeBytes(1, large) + NodeBytes(2, large + large)).substr(0, 340),
+       {300, 600, 0, 0, 0}},
+      {"a header cut short ends the count",
+       NodeBytes(1, NodeBytes(3, large) + "\x02"),
+       {0, 0, 300, 0, 0}},
   };
   for (const auto& each : cases) {
     SCOPED_TRACE(each.what);
@@ -241,7 +247,7 @@ TEST(WorkbookTablesTest, TheTableOfTheMostBytesIsFoundByItsNodesLengths) {
     WriteWholeFile(folder / "db", each.database);
     NodeReader reader;
     ASSERT_TRUE(OpenNodeReader((folder / "db").c_str(), reader));
-    EXPECT_EQ(RouteOfMostTableBytes(reader, kSpellFormat.walk, kSpells.tables.size()), each.route);
+    EXPECT_EQ(TableBytesOfRoutes(reader, kSpellFormat.walk, kSpells.tables.size()), each.bytes);
     CloseNodeReader(reader);
   }
 }
