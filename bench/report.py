@@ -170,9 +170,9 @@ def main(data, report, sizes, pack_size, workbook_size):
         out.write("\nWorkbooks: the unpacker writing a workbook against writing the tables of the "
                   "same database, and the packer packing the unedited workbook against the "
                   "unedited tables, in one hyperfine run each (sheets deflated by the quick encoder "
-                  "on a second thread while the rows are made: the first sheet to reach 64 MiB of "
-                  "XML straight into the workbook's file, the others held deflated in memory until "
-                  "the workbook is written; a sheet of 1 MiB or more packed from three threads, "
+                  "on a second thread while the rows are made: the sheet of the largest table straight "
+                  "into the workbook's file from its first rows, the others held deflated in memory "
+                  "until the workbook is written; a sheet of 1 MiB or more packed from three threads, "
                   "which inflate it, read its XML and make its cells into the table's text).\n\n")
         out.write(table(("Program", "Database", "Size", "Run", "against ms", "run ms",
                          "run / against", "goal", "peak RSS MiB"),
