@@ -68,25 +68,51 @@ constexpr std::array<StreamCode, kLongestMatch + 1> LengthCodes() {
 }
 constexpr std::array<StreamCode, kLongestMatch + 1> kLengthCodes = LengthCodes();
 
-// The 30 distance codes, five bits each, in the order they are written.
-constexpr std::array<std::uint8_t, 30> ReversedDistanceCodes() {
-  std::array<std::uint8_t, 30> codes{};
-  for (std::uint32_t code = 0; code < codes.size(); ++code)
-    codes[code] = static_cast<std::uint8_t>(Reversed(code, 5));
+// A distance code: the distance less one that it starts at, its extra bits, and its five bits
+// in the order they are written. Codes 2n and 2n + 1 cover the distances whose less one has its
+// highest bit at n, told apart by the next bit.
+struct DistanceSymbol {
+  std::uint16_t base = 0;
+  std::uint8_t extraBits = 0;
+  std::uint8_t reversedCode = 0;
+};
+
+constexpr std::array<DistanceSymbol, 30> DistanceSymbols() {
+  std::array<DistanceSymbol, 30> symbols{};
+  for (std::uint32_t code = 0; code < symbols.size(); ++code) {
+    const std::uint32_t extraBits = code < 4 ? 0 : code / 2 - 1;
+    const std::uint32_t base = code < 4 ? code : (2 + (code & 1)) << extraBits;
+    symbols[code] = {static_cast<std::uint16_t>(base), static_cast<std::uint8_t>(extraBits),
+                     static_cast<std::uint8_t>(Reversed(code, 5))};
+  }
+  return symbols;
+}
+constexpr std::array<DistanceSymbol, 30> kDistanceSymbols = DistanceSymbols();
+
+// The code of a distance less one: below 256 by itself, from 256 on by its bits from the
+// seventh, which alone tell those codes apart (their extra bits are seven or more).
+constexpr std::uint8_t CodeOfLess(std::uint32_t less) {
+  if (less < 4) return static_cast<std::uint8_t>(less);
+  const auto high = static_cast<std::uint32_t>(std::bit_width(less)) - 1;
+  return static_cast<std::uint8_t>(2 * high + ((less >> (high - 1)) & 1u));
+}
+
+constexpr std::array<std::uint8_t, 512> DistanceCodeIndex() {
+  std::array<std::uint8_t, 512> codes{};
+  for (std::uint32_t index = 0; index < 256; ++index) {
+    codes[index] = CodeOfLess(index);
+    codes[256 + index] = CodeOfLess(index << 7);
+  }
   return codes;
 }
-constexpr std::array<std::uint8_t, 30> kReversedDistanceCodes = ReversedDistanceCodes();
+constexpr std::array<std::uint8_t, 512> kDistanceCodeIndex = DistanceCodeIndex();
 
-// A distance (1 to 32768) as its five-bit code and extra bits: distance codes 2n and 2n + 1
-// cover the distances whose less one has its highest bit at n, told apart by the next bit.
+// A distance (1 to 32768) as its five-bit code and extra bits, from two small tables.
 StreamCode DistanceCode(std::size_t distance) {
   const auto less = static_cast<std::uint32_t>(distance - 1);
-  if (less < 4) return {kReversedDistanceCodes[less], 5};
-  const unsigned high = static_cast<unsigned>(std::bit_width(less)) - 1;
-  const unsigned extraBits = high - 1;
-  const std::uint32_t code = 2 * high + ((less >> extraBits) & 1u);
-  const std::uint32_t extra = less & ((1u << extraBits) - 1);
-  return {std::uint32_t{kReversedDistanceCodes[code]} | (extra << 5), 5 + extraBits};
+  const DistanceSymbol symbol =
+      kDistanceSymbols[kDistanceCodeIndex[less < 256 ? less : 256 + (less >> 7)]];
+  return {std::uint32_t{symbol.reversedCode} | ((less - symbol.base) << 5), 5u + symbol.extraBits};
 }
 
 std::uint32_t Load32(const unsigned char* bytes) {
