@@ -15,14 +15,18 @@ bool DeflateNext(DeflateThread& deflater, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   std::exception_ptr failure;
   try {
-    AppendEntryInMemory(*piece.entry, RowText(piece.bytes));
+    if (piece.deflated) {
+      AppendDeflatedPiece(*piece.entry, piece.piece);
+    } else {
+      AppendEntryInMemory(*piece.entry, RowText(piece.piece.bytes));
+    }
   } catch (...) {
     failure = std::current_exception();
   }
-  piece.bytes.size = 0;
+  piece.piece.bytes.size = 0;
   lock.lock();
   deflater.working = false;
-  deflater.spare.push_back(std::move(piece.bytes));
+  deflater.spare.push_back(std::move(piece.piece.bytes));
   if (failure != nullptr && deflater.failure == nullptr) {
     // The entries are spoilt: the pieces after the failed one are not deflated.
     deflater.failure = failure;
@@ -30,6 +34,16 @@ bool DeflateNext(DeflateThread& deflater, std::unique_lock<std::mutex>& lock) {
   }
   deflater.changed.notify_all();
   return true;
+}
+
+// An emptied buffer handed back, or a new one; under the lock.
+RowBuilder TakeSpare(DeflateThread& deflater) {
+  RowBuilder spare;
+  if (!deflater.spare.empty()) {
+    spare = std::move(deflater.spare.back());
+    deflater.spare.pop_back();
+  }
+  return spare;
 }
 
 void RunWorker(DeflateThread& deflater) {
@@ -56,18 +70,27 @@ void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, RowBuilder& 
     return;
   }
   std::unique_lock<std::mutex> lock(deflater.mutex);
+  QueuedPiece queued{&entry, {}, false};
+  if (deflater.failure == nullptr && deflater.queue.size() >= kMostQueuedPieces) {
+    // The worker is behind: rather than wait, this thread deflates the piece meanwhile. `bytes`
+    // keeps its buffer; the deflated bytes take a spare one.
+    queued.piece.bytes = TakeSpare(deflater);
+    queued.deflated = true;
+    lock.unlock();
+    DeflatePieceApart(deflater.callerDeflater, RowText(bytes), queued.piece);
+    bytes.size = 0;
+    lock.lock();
+  } else {
+    // Every member of a row moves whole, so `bytes` is left as the spare was: empty, its room
+    // kept.
+    queued.piece.bytes = std::move(bytes);
+    bytes = TakeSpare(deflater);
+  }
   deflater.changed.wait(lock, [&] {
     return deflater.failure != nullptr || deflater.queue.size() < kMostQueuedPieces;
   });
   if (deflater.failure != nullptr) std::rethrow_exception(deflater.failure);
-  // Every member of a row moves whole, so `bytes` is left as the spare was: empty, its room kept.
-  RowBuilder next;
-  if (!deflater.spare.empty()) {
-    next = std::move(deflater.spare.back());
-    deflater.spare.pop_back();
-  }
-  deflater.queue.push_back({&entry, std::move(bytes)});
-  bytes = std::move(next);
+  deflater.queue.push_back(std::move(queued));
   deflater.changed.notify_all();
 }
 

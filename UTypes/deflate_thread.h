@@ -16,22 +16,26 @@
 // memory stays bounded by a few pieces.
 inline constexpr std::size_t kMostQueuedPieces = 4;
 
-// Bytes for an entry, in the order they came.
+// Bytes for an entry, in the order they came: to be deflated, or deflated already by the caller
+// (DeflatePieceApart), their CRC and count with them.
 struct QueuedPiece {
   ZipEntryInMemory* entry = nullptr;
-  RowBuilder bytes;
+  DeflatedPiece piece;
+  bool deflated = false;
 };
 
-// One thread that deflates the pieces handed to it in the order they came. Each entry's zlib
-// stream takes the same pieces in the same order as on the caller's thread, so the deflated
-// bytes are the same byte for byte. Without a thread (StartDeflateThread not called, or a
-// machine of one core), each piece is deflated on the caller's thread as it comes.
+// One thread that adds the pieces handed to it to their entries in the order they came,
+// deflating them; while it is behind, the caller deflates the pieces it hands over itself. A
+// piece deflates to the same bytes on either thread, so the entries are the same byte for byte.
+// Without a thread (StartDeflateThread not called, or a machine of one core), each piece is
+// deflated on the caller's thread as it comes.
 struct DeflateThread {
   std::thread worker;
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<QueuedPiece> queue;
   std::vector<RowBuilder> spare;  // emptied buffers, handed back for the next pieces
+  QuickDeflater callerDeflater;   // the caller's own table, for the pieces it deflates
   std::exception_ptr failure;     // the first failure of a deflate on the worker
   bool working = false;           // the worker holds a piece
   bool stopping = false;
@@ -43,8 +47,8 @@ struct DeflateThread {
 void StartDeflateThread(DeflateThread& deflater);
 
 // Hands the bytes of `entry` (started with StartEntryInMemory) to the worker, taking them out
-// of `bytes`, which is left empty with a spare buffer's capacity; waits while
-// kMostQueuedPieces are queued. The entry must stay where it is and untouched by the caller
+// of `bytes`, which is left empty with a spare buffer's capacity; while kMostQueuedPieces are
+// queued, deflates them first itself, then waits for room. The entry must stay where it is and untouched by the caller
 // until WaitForDeflates. Rethrows what a deflate on the worker threw (ZipFailure,
 // std::bad_alloc), after which no piece is taken; without a worker, throws as
 // AppendEntryInMemory.

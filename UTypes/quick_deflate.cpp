@@ -1,5 +1,5 @@
 // The quick encoder: greedy matches of at least four bytes found by one hash probe, written in
-// the fixed literal/length and distance codes of the deflate format.
+// the fixed literal/length and distance codes of the deflate format, a block to a piece.
 #include "quick_deflate.h"
 
 #include <algorithm>
@@ -20,6 +20,12 @@ struct StreamCode {
   std::uint32_t bits = 0;
   unsigned length = 0;
 };
+
+// A block's first three bits, BFINAL then BTYPE: a block of fixed codes, the final one, and an
+// (empty) stored block.
+constexpr StreamCode kFixedBlockHeader = {0b010, 3};
+constexpr StreamCode kFinalFixedBlockHeader = {0b011, 3};
+constexpr StreamCode kStoredBlockHeader = {0b000, 3};
 
 // Huffman codes are sent from their most significant bit, the stream is filled from the least.
 constexpr std::uint32_t Reversed(std::uint32_t code, unsigned length) {
@@ -171,6 +177,12 @@ struct BitSink {
   }
 };
 
+// The bits left after the last code, padded to a whole byte.
+unsigned char* PaddedEnd(BitSink& sink) {
+  if (sink.count > 0) *sink.out++ = static_cast<unsigned char>(sink.bits);
+  return sink.out;
+}
+
 // A match's length and distance codes as one code: at most 13 and 18 bits.
 StreamCode MatchCode(std::size_t length, std::size_t distance) {
   const StreamCode lengthCode = kLengthCodes[length];
@@ -183,19 +195,18 @@ StreamCode MatchCode(std::size_t length, std::size_t distance) {
 
 void StartQuickDeflate(QuickDeflater& deflater) {
   deflater.lastPositions.assign(std::size_t{1} << kHashBits, 0);
-  // BFINAL set, BTYPE 01: the one block of the stream, in fixed codes.
-  deflater.bits = 0b011;
-  deflater.bitCount = 3;
 }
 
 std::size_t MostQuickDeflated(std::size_t size) {
-  // A literal takes at most 9 bits; the sink stores eight bytes ahead, and a little more.
-  return size + size / 8 + 16;
+  // A literal takes at most 9 bits; the block's edges take 52 more with the padding, and the
+  // sink stores eight bytes ahead.
+  return size + size / 8 + 24;
 }
 
 char* QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, char* out) {
-  auto* const begin = reinterpret_cast<unsigned char*>(out);
-  BitSink sink{deflater.bits, deflater.bitCount, begin};
+  if (piece.empty()) return out;
+  BitSink sink{0, 0, reinterpret_cast<unsigned char*>(out)};
+  sink.Put(kFixedBlockHeader);
   std::uint32_t* const lastPositions = deflater.lastPositions.data();
   std::fill_n(lastPositions, deflater.lastPositions.size(), 0);
   const auto* const bytes = reinterpret_cast<const unsigned char*>(piece.data());
@@ -221,16 +232,18 @@ char* QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, char* o
   }
   for (; at < size; ++at)
     sink.Put(kLiteralCodes[bytes[at]]);
-  deflater.bits = sink.bits;
-  deflater.bitCount = sink.count;
-  return reinterpret_cast<char*>(sink.out);
+  sink.Put(FixedCode(kEndOfBlock));
+  // An empty stored block brings the stream to a whole byte: its length 0 and that inverted.
+  sink.Put(kStoredBlockHeader);
+  unsigned char* const end = PaddedEnd(sink);
+  constexpr unsigned char kEmptyStoredLengths[] = {0x00, 0x00, 0xFF, 0xFF};
+  std::memcpy(end, kEmptyStoredLengths, sizeof kEmptyStoredLengths);
+  return reinterpret_cast<char*>(end + sizeof kEmptyStoredLengths);
 }
 
-char* FinishQuickDeflate(QuickDeflater& deflater, char* out) {
-  BitSink sink{deflater.bits, deflater.bitCount, reinterpret_cast<unsigned char*>(out)};
+char* FinishQuickDeflate(char* out) {
+  BitSink sink{0, 0, reinterpret_cast<unsigned char*>(out)};
+  sink.Put(kFinalFixedBlockHeader);
   sink.Put(FixedCode(kEndOfBlock));
-  if (sink.count > 0) *sink.out++ = static_cast<unsigned char>(sink.bits);
-  deflater.bits = 0;
-  deflater.bitCount = 0;
-  return reinterpret_cast<char*>(sink.out);
+  return reinterpret_cast<char*>(PaddedEnd(sink));
 }

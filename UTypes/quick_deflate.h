@@ -9,27 +9,27 @@
 #include <string_view>
 #include <vector>
 
-// The encoder's state between pieces: the bits not yet a whole byte, and the hash table it keeps
-// to spare allocating it again for each piece.
+// The hash table the encoder keeps to spare allocating it again for each piece. A thread that
+// encodes pieces needs a table of its own.
 struct QuickDeflater {
   std::vector<std::uint32_t> lastPositions;
-  std::uint64_t bits = 0;
-  unsigned bitCount = 0;
 };
 
 // The most bytes QuickDeflatePiece writes for a piece of `size` bytes, and FinishQuickDeflate.
 std::size_t MostQuickDeflated(std::size_t size);
 inline constexpr std::size_t kMostQuickDeflateEnd = 16;
 
-// Starts a stream of one final block of fixed codes.
+// Makes the encoder's hash table.
 void StartQuickDeflate(QuickDeflater& deflater);
 
 // Writes at `out`, which has room for MostQuickDeflated(piece.size()) bytes, the deflated bytes
-// of `piece`, the stream's next bytes; returns the end of what it wrote. Matches are found within
-// the piece only, so that pieces need not be kept: pieces of a few hundred KiB lose little by
-// it. The output is the same for the same pieces, whatever thread encodes them.
+// of `piece` as a block of fixed codes of its own that ends on a whole byte (an empty stored
+// block after it; nothing for an empty piece); returns the end of what it wrote. Matches are
+// found within the piece only, so that pieces need not be kept: pieces of a few hundred KiB lose
+// little by it. So pieces deflated apart, on any thread, join into one stream in the order they
+// came, the same bytes whoever encoded each.
 char* QuickDeflatePiece(QuickDeflater& deflater, std::string_view piece, char* out);
 
-// Ends the stream: writes at `out` (room for kMostQuickDeflateEnd bytes) the end-of-block code
-// and the last bits, padded to a byte; returns the end of what it wrote.
-char* FinishQuickDeflate(QuickDeflater& deflater, char* out);
+// Ends the stream after its pieces: writes at `out` (room for kMostQuickDeflateEnd bytes) an
+// empty final block; returns the end of what it wrote.
+char* FinishQuickDeflate(char* out);

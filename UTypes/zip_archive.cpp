@@ -364,6 +364,12 @@ void CountDeflated(ZipEntryInMemory& entry, const char* end) {
   if (entry.compressedSize > kLargestWritten) RaiseZipFailure(kTooLarge);
 }
 
+// Counts `count` more bytes into the entry, before they are deflated.
+void CountEntryBytes(ZipEntryInMemory& entry, std::size_t count) {
+  entry.size += count;
+  if (entry.size > kLargestWritten) RaiseZipFailure(kTooLarge);
+}
+
 bool IsInFile(const ZipEntryInMemory& entry) {
   return entry.file.handle != -1;
 }
@@ -395,8 +401,7 @@ void StartEntryInMemory(ZipEntryInMemory& entry) {
 }
 
 void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes) {
-  entry.size += bytes.size();
-  if (entry.size > kLargestWritten) RaiseZipFailure(kTooLarge);
+  CountEntryBytes(entry, bytes.size());
   while (!bytes.empty()) {
     const std::string_view piece = bytes.substr(0, kQuickPiece);
     entry.crc = UpdateCrc(entry.crc, reinterpret_cast<const Bytef*>(piece.data()), piece.size());
@@ -407,9 +412,32 @@ void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes) {
   }
 }
 
+void DeflatePieceApart(QuickDeflater& deflater, std::string_view bytes, DeflatedPiece& piece) {
+  if (deflater.lastPositions.empty()) StartQuickDeflate(deflater);
+  piece.bytes.size = 0;
+  piece.crc = UpdateCrc(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
+  piece.size = bytes.size();
+  // Split where AppendEntryInMemory splits, so that the blocks are the same.
+  while (!bytes.empty()) {
+    const std::string_view part = bytes.substr(0, kQuickPiece);
+    char* const out = RowSpace(piece.bytes, MostQuickDeflated(part.size()));
+    piece.bytes.size += static_cast<std::size_t>(QuickDeflatePiece(deflater, part, out) - out);
+    bytes.remove_prefix(part.size());
+  }
+}
+
+void AppendDeflatedPiece(ZipEntryInMemory& entry, const DeflatedPiece& piece) {
+  CountEntryBytes(entry, piece.size);
+  entry.crc = JoinedCrc(entry.crc, piece.crc, piece.size);
+  char* const out = DeflatedSpace(entry, piece.bytes.size);
+  if (piece.bytes.size > 0) std::memcpy(out, piece.bytes.bytes.get(), piece.bytes.size);
+  CountDeflated(entry, out + piece.bytes.size);
+  if (IsInFile(entry)) WriteHeldBytes(entry);
+}
+
 void FinishEntryInMemory(ZipEntryInMemory& entry) {
   char* const out = DeflatedSpace(entry, kMostQuickDeflateEnd);
-  CountDeflated(entry, FinishQuickDeflate(entry.deflater, out));
+  CountDeflated(entry, FinishQuickDeflate(out));
   if (IsInFile(entry)) WriteHeldBytes(entry);
   entry.open = false;
 }

@@ -110,6 +110,23 @@ void StartEntryInMemory(ZipEntryInMemory& entry);
 // std::bad_alloc when memory runs out.
 void AppendEntryInMemory(ZipEntryInMemory& entry, std::string_view bytes);
 
+// An entry's next bytes deflated apart from it, on a thread other than the one that deflates the
+// entry: their deflated bytes, their CRC and how many they were.
+struct DeflatedPiece {
+  RowBuilder bytes;
+  std::uint32_t crc = 0;
+  std::size_t size = 0;
+};
+
+// Deflates `bytes` into `piece` (its buffer reused) with `deflater`'s table, made on first use:
+// the same deflated bytes AppendEntryInMemory would add for them. std::bad_alloc when memory
+// runs out.
+void DeflatePieceApart(QuickDeflater& deflater, std::string_view bytes, DeflatedPiece& piece);
+
+// Adds a piece deflated apart to the entry, as AppendEntryInMemory would have added its bytes;
+// throws as AppendEntryInMemory.
+void AppendDeflatedPiece(ZipEntryInMemory& entry, const DeflatedPiece& piece);
+
 // Ends the entry's deflated data: its pieces are then the whole deflated stream.
 void FinishEntryInMemory(ZipEntryInMemory& entry);
 

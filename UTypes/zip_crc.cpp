@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <cpuid.h>
@@ -96,4 +97,12 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* bytes, std::size
   }
 #endif
   return ZlibCrc(crc, bytes, count);
+}
+
+std::uint32_t JoinedCrc(std::uint32_t first, std::uint32_t second, std::size_t secondLength) {
+  if (secondLength > static_cast<std::uintmax_t>(std::numeric_limits<z_off_t>::max())) {
+    throw std::length_error("a run too long to join its CRC");
+  }
+  return static_cast<std::uint32_t>(
+      crc32_combine(first, second, static_cast<z_off_t>(secondLength)));
 }

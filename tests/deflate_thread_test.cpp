@@ -65,14 +65,26 @@ struct PieceFor {
   std::string bytes;
 };
 
+// How the pieces reach their entries: queued with no worker, so deflated in turn; queued to the
+// worker; or every other one deflated apart and added deflated, the rest in turn.
+enum class Way { kInTurn, kOnThread, kSomeApart };
+
 std::vector<Deflated> DeflateAll(std::size_t entries, const std::vector<PieceFor>& pieces,
-                                 bool onThread) {
+                                 Way way) {
   std::vector<ZipEntryInMemory> parts(entries);
   for (ZipEntryInMemory& part : parts)
     StartEntryInMemory(part);
   DeflateThread deflater;
-  if (onThread) StartDeflateThread(deflater);
-  for (const PieceFor& piece : pieces) {
+  if (way == Way::kOnThread) StartDeflateThread(deflater);
+  QuickDeflater apartDeflater;
+  for (std::size_t index = 0; index < pieces.size(); ++index) {
+    const PieceFor& piece = pieces[index];
+    if (way == Way::kSomeApart && index % 2 == 0) {
+      DeflatedPiece deflated;
+      DeflatePieceApart(apartDeflater, piece.bytes, deflated);
+      AppendDeflatedPiece(parts[piece.entry], deflated);
+      continue;
+    }
     RowBuilder bytes;
     AppendRowText(bytes, piece.bytes);
     QueueDeflate(deflater, parts[piece.entry], bytes);
@@ -85,7 +97,7 @@ std::vector<Deflated> DeflateAll(std::size_t entries, const std::vector<PieceFor
   return deflated;
 }
 
-TEST(DeflateThreadTest, EntriesDeflatedOnTheWorkerAreThoseDeflatedInTurn) {
+TEST(DeflateThreadTest, EntriesDeflatedOnTheWorkerOrApartAreThoseDeflatedInTurn) {
   for (std::uint64_t seed = 1; seed <= 12; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     Random random{seed};
@@ -100,15 +112,18 @@ TEST(DeflateThreadTest, EntriesDeflatedOnTheWorkerAreThoseDeflatedInTurn) {
       contents[piece.entry] += piece.bytes;
       pieces.push_back(std::move(piece));
     }
-    const std::vector<Deflated> alone = DeflateAll(entries, pieces, false);
-    const std::vector<Deflated> apart = DeflateAll(entries, pieces, true);
-    ASSERT_EQ(apart.size(), entries);
-    for (std::size_t entry = 0; entry < entries; ++entry) {
-      EXPECT_TRUE(apart[entry] == alone[entry]) << "entry " << entry;
-      const std::string& content = contents[entry];
-      EXPECT_EQ(apart[entry].size, content.size());
-      EXPECT_EQ(apart[entry].crc, crc32(0, reinterpret_cast<const Bytef*>(content.data()),
-                                        static_cast<uInt>(content.size())));
+    const std::vector<Deflated> alone = DeflateAll(entries, pieces, Way::kInTurn);
+    for (const Way way : {Way::kOnThread, Way::kSomeApart}) {
+      const std::vector<Deflated> other = DeflateAll(entries, pieces, way);
+      ASSERT_EQ(other.size(), entries);
+      for (std::size_t entry = 0; entry < entries; ++entry) {
+        EXPECT_TRUE(other[entry] == alone[entry]) << "entry " << entry;
+        const std::string& content = contents[entry];
+        EXPECT_EQ(other[entry].size, content.size());
+        EXPECT_EQ(other[entry].crc, crc32(0, reinterpret_cast<const Bytef*>(content.data()),
+                                          static_cast<uInt>(content.size())));
+        EXPECT_TRUE(Inflated(other[entry]) == content) << "entry " << entry;
+      }
     }
   }
 }
@@ -156,7 +171,8 @@ TEST(DeflateThreadTest, EntryOfManyChunksInflatesBackWhole) {
       content += piece.bytes;
       pieces.push_back(std::move(piece));
     }
-    const std::vector<Deflated> deflated = DeflateAll(1, pieces, seed == 2);
+    const std::vector<Deflated> deflated =
+        DeflateAll(1, pieces, seed == 2 ? Way::kOnThread : Way::kInTurn);
     ASSERT_EQ(deflated.size(), 1u);
     EXPECT_GT(deflated[0].data.size(), content.size());
     EXPECT_EQ(deflated[0].size, content.size());

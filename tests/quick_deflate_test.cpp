@@ -24,7 +24,7 @@ std::string Deflated(const std::vector<std::string>& pieces) {
     out.append(room.data(), end);
   }
   std::vector<char> room(kMostQuickDeflateEnd);
-  out.append(room.data(), FinishQuickDeflate(deflater, room.data()));
+  out.append(room.data(), FinishQuickDeflate(room.data()));
   return out;
 }
 
@@ -45,20 +45,27 @@ std::string Inflated(const std::string& deflated, std::size_t expectedSize) {
   return out;
 }
 
-// The fixed-code stream's bits, written out by hand from the format: BFINAL 1 and BTYPE 01 in
-// the first three bits, codes packed from each byte's lowest bit.
+// The stream's bits, written out by hand from the format, codes packed from each byte's lowest
+// bit: a piece is a block of fixed codes (BFINAL 0, BTYPE 01: bits 010) closed by its end of
+// block code 0000000, then an empty stored block (000, padding, length 0000 and its inverse
+// FFFF); the stream ends with an empty final block of fixed codes (011, 0000000, padding).
 TEST(QuickDeflateTest, WritesTheFormatsFixedCodes) {
+  const std::string kEnd("\x03\x00", 2);
+  const std::string kStoredLengths("\x00\x00\xFF\xFF", 4);
   const struct {
     std::vector<std::string> pieces;
     std::string stream;
   } kCases[] = {
-      // Header 011, end of block 0000000, padded: 10 bits.
-      {{}, std::string("\x03\x00", 2)},
-      {{""}, std::string("\x03\x00", 2)},
-      // 'a' (0x61) is code 0x91 in 8 bits: header, 10001001 reversed, end of block.
-      {{"a"}, std::string("\x4B\x04\x00", 3)},
+      {{}, kEnd},
+      {{""}, kEnd},
+      // 'a' (0x61) is code 0x91 in 8 bits, 10001001 reversed: 21 bits and padding.
+      {{"a"}, std::string("\x4A\x04\x00", 3) + kStoredLengths + kEnd},
       // "aaaaa": 'a', then length 4 (code 258: 0000010) at distance 1 (code 0: 00000).
-      {{"aaaaa"}, std::string("\x4B\x04\x01\x00", 4)},
+      {{"aaaaa"}, std::string("\x4A\x04\x01\x00\x00", 5) + kStoredLengths + kEnd},
+      // Each piece its own block, matched within itself only.
+      {{"a", "", "a"},
+       std::string("\x4A\x04\x00", 3) + kStoredLengths + std::string("\x4A\x04\x00", 3) +
+           kStoredLengths + kEnd},
   };
   for (const auto& [pieces, stream] : kCases) {
     const std::string written = Deflated(pieces);
