@@ -170,7 +170,8 @@ def main(data, report, sizes, pack_size, workbook_size):
         out.write("\nWorkbooks: the unpacker writing a workbook against writing the tables of the "
                   "same database, and the packer packing the unedited workbook against the "
                   "unedited tables, in one hyperfine run each (sheets deflated by the quick encoder "
-                  "on a second thread while the rows are made: the sheet of the largest table straight "
+                  "on a second thread while the rows are made, and on the first while the second is "
+                  "behind: the sheet of the largest table straight "
                   "into the workbook's file from its first rows, the others held deflated in memory "
                   "until the workbook is written; a sheet of 1 MiB or more packed from three threads, "
                   "which inflate it, read its XML and make its cells into the table's text).\n\n")
