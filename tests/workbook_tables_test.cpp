@@ -161,6 +161,8 @@ TEST(WorkbookTablesTest, AFloatsTextIsItsShortest) {
 TEST(WorkbookTablesTest, EveryCellOfAWorkbookIsItsTablesCell) {
   const std::size_t seeds = kFewCases ? 4 : 16;
   for (const char* locale : {"C", "de_DE.UTF-8"}) {
+    ASSERT_NE(std::setlocale(LC_ALL, locale), nullptr)
+        << "the " << locale << " locale is needed: generate it with locale-gen";
     const DecimalSeparatorLocale chosen(locale);
     const char separator = locale[0] == 'C' ? '.' : ',';
     for (const Tool* tool : {&kSpells, &kQuests}) {
