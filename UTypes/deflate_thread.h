@@ -48,10 +48,10 @@ void StartDeflateThread(DeflateThread& deflater);
 
 // Hands the bytes of `entry` (started with StartEntryInMemory) to the worker, taking them out
 // of `bytes`, which is left empty with a spare buffer's capacity; while kMostQueuedPieces are
-// queued, deflates them first itself, then waits for room. The entry must stay where it is and untouched by the caller
-// until WaitForDeflates. Rethrows what a deflate on the worker threw (ZipFailure,
-// std::bad_alloc), after which no piece is taken; without a worker, throws as
-// AppendEntryInMemory.
+// queued, deflates them itself meanwhile (DeflatePieceApart), then waits for room. The entry
+// must stay where it is and untouched by the caller until WaitForDeflates. Rethrows what a deflate
+// on the worker threw (ZipFailure, std::bad_alloc), after which no piece is taken; without a
+// worker, throws as AppendEntryInMemory.
 void QueueDeflate(DeflateThread& deflater, ZipEntryInMemory& entry, RowBuilder& bytes);
 
 // Waits until every queued piece is deflated; rethrows a failure as QueueDeflate.
